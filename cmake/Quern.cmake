@@ -1,0 +1,77 @@
+# Helpers shared by every area's CMakeLists.txt.
+
+set(QUERN_INCLUDE_ROOTS
+  ${PROJECT_SOURCE_DIR}/source/runtime
+  ${PROJECT_SOURCE_DIR}/source/modules
+  ${PROJECT_SOURCE_DIR}/source/app
+  ${PROJECT_SOURCE_DIR}/source/generated)
+
+# Options every target of the project gets (third-party code is never compiled here).
+add_library(quern_build_options INTERFACE)
+target_compile_options(quern_build_options INTERFACE
+  -Wall -Wextra -Werror
+  -ffp-contract=off
+  -fno-strict-aliasing
+  "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
+target_link_options(quern_build_options INTERFACE -rdynamic)
+if(QUERN_SANITIZE)
+  set(QUERN_SYSTEM_ALLOCATOR ON CACHE BOOL "" FORCE)
+  target_compile_options(quern_build_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(quern_build_options INTERFACE -fsanitize=address,undefined)
+endif()
+if(QUERN_TSAN)
+  set(QUERN_SYSTEM_ALLOCATOR ON CACHE BOOL "" FORCE)
+  target_compile_options(quern_build_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(quern_build_options INTERFACE -fsanitize=thread)
+endif()
+if(QUERN_SYSTEM_ALLOCATOR)
+  target_compile_definitions(quern_build_options INTERFACE QUERN_SYSTEM_ALLOCATOR=1)
+endif()
+if(QUERN_SANITIZE OR QUERN_TSAN)
+  target_compile_definitions(quern_build_options INTERFACE QUERN_SANITIZED=1)
+endif()
+
+# quern_add_library(<name> [SUBDIRS dir...] [DEPS target...])
+# One static library from the *.cpp files of the calling folder (and of the
+# listed sub-folders that belong to it). Header-only areas become INTERFACE.
+function(quern_add_library name)
+  cmake_parse_arguments(ARG "" "" "SUBDIRS;DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  foreach(sub IN LISTS ARG_SUBDIRS)
+    file(GLOB sub_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/*.c)
+    list(APPEND sources ${sub_sources})
+  endforeach()
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${QUERN_INCLUDE_ROOTS})
+    target_link_libraries(${name} PUBLIC quern_build_options ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${QUERN_INCLUDE_ROOTS})
+    target_link_libraries(${name} INTERFACE quern_build_options ${ARG_DEPS})
+  endif()
+endfunction()
+
+# quern_add_tests(<name> [DEPS target...] [ENV VAR=value...] [SOURCES extra...])
+# One GoogleTest program from the *Test.cpp files of the calling folder; each
+# test case becomes its own CTest test so the suite runs in parallel.
+function(quern_add_tests name)
+  cmake_parse_arguments(ARG "" "" "DEPS;ENV;SOURCES" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  add_executable(${name} ${sources} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE quern_test_main ${ARG_DEPS} GTest::gtest GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    QUERN_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+    QUERN_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${ARG_ENV}" TIMEOUT 300)
+endfunction()
+
+# quern_add_benchmark(<name> SOURCES file... [DEPS target...])
+function(quern_add_benchmark name)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark quern_build_options)
+endfunction()
