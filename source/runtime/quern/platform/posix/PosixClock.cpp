@@ -1,0 +1,31 @@
+#include "quern/platform/Clock.h"
+
+#include <time.h>
+
+namespace quern::platform {
+namespace {
+std::atomic<CounterSource*> g_source{nullptr};
+} // namespace
+
+u64 readMonotonicCounter()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    constexpr u64 kNanosecondsPerTick = 1'000'000'000 / kPerformanceFrequency;
+    return static_cast<u64>(now.tv_sec) * kPerformanceFrequency + static_cast<u64>(now.tv_nsec) / kNanosecondsPerTick;
+}
+
+u64 getPerformanceCounter()
+{
+    CounterSource* source = g_source.load(std::memory_order_acquire);
+    return source ? source->read() : readMonotonicCounter();
+}
+
+u64 getPerformanceFrequency() { return kPerformanceFrequency; }
+
+CounterSource* setPerformanceCounterSource(CounterSource* source)
+{
+    return g_source.exchange(source, std::memory_order_acq_rel);
+}
+
+} // namespace quern::platform
