@@ -5,6 +5,8 @@
 //   QUERN_LOG(3) << "Loading level " << name << std::endl;
 //
 // Levels: 1 error, 2 warning, 3 information, 4 detail; 0 and 5 have no sinks by default.
+// Each thread writes into its own line buffer, so the lines of concurrent callers
+// never mix and each line reaches the sinks of its own level.
 
 #include "quern/Types.h"
 

@@ -25,10 +25,14 @@ MutexImpl::~MutexImpl() { pthread_mutex_destroy(native(m_storage)); }
 
 void MutexImpl::lock()
 {
-    for (u32 spin = 0; spin < kSpinCount; ++spin)
+    // A short wait is cheaper spun than slept; a long one blocks in the kernel.
+    for (u32 spin = 0; spin < kSpinCount; ++spin) {
         if (pthread_mutex_trylock(native(m_storage)) == 0)
             return;
-    pthread_mutex_lock(native(m_storage));
+        __builtin_ia32_pause();
+    }
+    if (pthread_mutex_lock(native(m_storage)) != 0)
+        QUERN_FATAL("MutexImpl lock() failed");
 }
 
 void MutexImpl::unlock() { pthread_mutex_unlock(native(m_storage)); }
