@@ -20,12 +20,16 @@ void copyToField(char* field, u64 fieldSize, const char* text)
 
 namespace {
 
-// Index of the '(' that opens the trailing parameter list, or -1.
+// Index of the '(' that opens the trailing parameter list, or -1. A closing
+// bracket after the last ')' (as in "f()::<lambda(int)>") means there is none.
 i64 findParameterList(const char* text, i64 length)
 {
     i64 end = length - 1;
-    while (end >= 0 && text[end] != ')')
+    while (end >= 0 && text[end] != ')') {
+        if (text[end] == '>' || text[end] == '}')
+            return -1;
         --end;
+    }
     i32 depth = 0;
     for (i64 i = end; i >= 0; --i) {
         if (text[i] == ')')
@@ -34,6 +38,13 @@ i64 findParameterList(const char* text, i64 length)
             return i;
     }
     return -1;
+}
+
+// Length without a trailing template-argument note (" [with T = int]").
+i64 withoutTemplateNote(const char* text, i64 length)
+{
+    const char* note = std::strstr(text, " [with ");
+    return note && text[length - 1] == ']' ? note - text : length;
 }
 
 // Start of the name after a return type: just past the last blank outside
@@ -65,16 +76,25 @@ void qualifiedFunctionName(const char* signature, char* out, u64 outSize)
         copyToField(out, outSize, "");
         return;
     }
-    i64 length = static_cast<i64>(std::strlen(signature));
+    i64 length = withoutTemplateNote(signature, static_cast<i64>(std::strlen(signature)));
     const i64 parameters = findParameterList(signature, length);
     if (parameters > 0)
         length = parameters;
     const i64 start = findNameStart(signature, length);
-    const u64 count = static_cast<u64>(length - start);
     if (outSize == 0)
         return;
-    const u64 kept = count < outSize - 1 ? count : outSize - 1;
-    std::memcpy(out, signature + start, kept);
+    // Copies the name, leaving out ABI tags ("[abi:cxx11]").
+    u64 kept = 0;
+    for (i64 i = start; i < length && kept + 1 < outSize; ++i) {
+        if (signature[i] == '[' && std::strncmp(signature + i, "[abi:", 5) == 0) {
+            const char* close = std::strchr(signature + i, ']');
+            if (close && close - signature < length) {
+                i = close - signature;
+                continue;
+            }
+        }
+        out[kept++] = signature[i];
+    }
     out[kept] = '\0';
 }
 

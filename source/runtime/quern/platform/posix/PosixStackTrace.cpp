@@ -144,17 +144,42 @@ void nameFromSymbolTables(backtrace_state* walkState, StackFrame& frame)
         storeFunctionName(frame, info.dli_sname);
 }
 
+// Inlined calls share their caller's address and come first; the last frame of
+// such a run is the real one, which the symbol tables describe.
+bool isPhysicalFrame(const StackFrame* frames, u64 count, u64 index)
+{
+    return index + 1 == count || frames[index + 1].address != frames[index].address;
+}
+
+// Debug information names member functions without their class; the symbol
+// table has the full name. It replaces the short one when it ends with it.
+void qualifyFromSymbolTables(backtrace_state* walkState, StackFrame& frame)
+{
+    if (std::strstr(frame.function, "::"))
+        return;
+    StackFrame full = frame;
+    full.function[0] = '\0';
+    backtrace_syminfo(walkState, frame.address, &onSymbol, &ignoreError, &full);
+    const u64 fullLength = std::strlen(full.function);
+    const u64 shortLength = std::strlen(frame.function);
+    if (fullLength > shortLength + 2 && std::strcmp(full.function + fullLength - shortLength, frame.function) == 0
+        && full.function[fullLength - shortLength - 1] == ':')
+        copyToField(frame.function, sizeof frame.function, full.function);
+}
+
 __attribute__((noinline)) u64 captureWithLibbacktrace(backtrace_state* walkState, StackFrame* frames, u64 maxFrames,
                                                        i32 skip)
 {
     Walk walk{frames, maxFrames, 0};
     backtrace_full(walkState, skip, &onFrame, &ignoreError, &walk);
     for (u64 i = 0; i < walk.stored; ++i) {
-        if (frames[i].function[0] != '\0')
-            continue;
-        nameFromSymbolTables(walkState, frames[i]);
-        if (isWalkEnd(frames[i].function))
-            return i;
+        if (frames[i].function[0] == '\0') {
+            nameFromSymbolTables(walkState, frames[i]);
+            if (isWalkEnd(frames[i].function))
+                return i;
+        } else if (isPhysicalFrame(frames, walk.stored, i)) {
+            qualifyFromSymbolTables(walkState, frames[i]);
+        }
     }
     return walk.stored;
 }
