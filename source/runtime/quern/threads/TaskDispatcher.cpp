@@ -207,10 +207,11 @@ void TaskDispatcher::submit(Task& task)
 
 void TaskDispatcher::wakeSleepers()
 {
-    // Pairs with the fence in sleepWhenIdle: either the sleeper sees the new
-    // chunks, or this sees the sleeper.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (m_awake.load(std::memory_order_seq_cst) < m_alive.load(std::memory_order_seq_cst)) {
+    // A read-modify-write, not a load: it is ordered against the sleeper's
+    // decrement of awake, so either the sleeper sees the new chunks or this
+    // sees the sleeper.
+    const i32 awake = m_awake.fetch_add(0, std::memory_order_acq_rel);
+    if (awake < m_alive.load(std::memory_order_acquire)) {
         const i32 sleeping = m_sleeping.load(std::memory_order_seq_cst);
         if (sleeping > 0)
             m_semaphore.release(sleeping);
@@ -337,10 +338,9 @@ void TaskDispatcher::sleepWhenIdle(u32 worker)
         m_hooks.goingToSleep(worker);
     // Counted as sleeping before not awake, so a submitter that sees fewer awake
     // workers also sees this one among the sleepers.
-    m_sleeping.fetch_add(1, std::memory_order_seq_cst);
-    m_awake.fetch_sub(1, std::memory_order_seq_cst);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (!anyQueueHasWork() && m_running.load(std::memory_order_seq_cst))
+    m_sleeping.fetch_add(1, std::memory_order_acq_rel);
+    m_awake.fetch_sub(1, std::memory_order_acq_rel);
+    if (!anyQueueHasWork() && m_running.load(std::memory_order_acquire))
         m_semaphore.wait();
     m_sleeping.fetch_sub(1, std::memory_order_acq_rel);
     m_awake.fetch_add(1, std::memory_order_acq_rel);

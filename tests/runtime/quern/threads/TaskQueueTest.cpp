@@ -45,8 +45,8 @@ public:
     GateTask() : Task(1) {}
     void run(TaskRange) override
     {
-        entered = true;
         runner = std::this_thread::get_id();
+        entered = true;
         while (!open)
             platform::yieldThread();
     }
@@ -214,8 +214,14 @@ TEST(TaskQueuePool, PushGoesToTheLeastLoadedWorker)
     EXPECT_EQ(pool.worker(0)->pending(), 1);
     LoggingTask other(1, log);
     ASSERT_TRUE(pool.push(&other)); // worker 1 has fewer pending
-    ASSERT_TRUE(eventually([&] { return !log.order.empty(); }));
-    EXPECT_NE(log.threads[0], gateA.runner);
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(log.mutex);
+        return !log.order.empty();
+    }));
+    {
+        std::lock_guard<std::mutex> lock(log.mutex);
+        EXPECT_NE(log.threads[0], gateA.runner);
+    }
     gateA.open = true;
     gateB.open = true;
     pool.stop();
