@@ -59,7 +59,7 @@ u32 calibrateTimeStampCounter()
     while ((elapsed = monotonicNanoseconds() - startTime) < kWindow) {
     }
     const u64 ticks = __rdtsc() - startTicks;
-    return static_cast<u32>((ticks * 1000u / elapsed + 500u) / 1000u);
+    return static_cast<u32>((ticks * 1000u + elapsed / 2) / elapsed); // ticks per microsecond
 }
 
 // The language part of a locale name ("pt_BR.UTF-8@euro" gives "pt").
