@@ -32,7 +32,7 @@ inline u64 work(u64 value, u32 rounds)
 }
 
 constexpr u32 kFineItems = 1'000'000;
-constexpr u32 kFineRounds = 72; // about 100 ns
+constexpr u32 kFineRounds = 100; // about 100 ns
 constexpr u32 kCoarseItems = 10'000;
 constexpr u32 kCoarseRounds = 32'000; // about 50 us
 

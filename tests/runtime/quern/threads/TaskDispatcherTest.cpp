@@ -342,6 +342,28 @@ TEST(TaskDispatcher, AThreadOutsideTheDispatcherMayWaitWithoutRunningChunks)
         EXPECT_EQ(worker, 1u);
 }
 
+TEST(TaskDispatcher, StartWithNoWorkersLeavesItStopped)
+{
+    TaskDispatcher dispatcher;
+    dispatcher.start(2);
+    dispatcher.start(0);
+    EXPECT_EQ(dispatcher.workerCount(), 0u);
+    EXPECT_FALSE(dispatcher.isRunning());
+    CountingTask task(10);
+    dispatcher.submit(task);
+    EXPECT_TRUE(task.eachItemRanOnce());
+}
+
+TEST(TaskDispatcherDeathTest, AbsurdWorkerCountIsFatal)
+{
+    EXPECT_DEATH(
+        {
+            TaskDispatcher dispatcher;
+            dispatcher.start(100000);
+        },
+        "Too many task dispatcher workers");
+}
+
 TEST(TaskDispatcherDeathTest, SubmitFromAThreadThatIsNotAWorkerIsFatal)
 {
     EXPECT_DEATH(
