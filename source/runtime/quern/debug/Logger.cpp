@@ -24,7 +24,7 @@ std::atomic<i32> g_verbosity{0};
 
 // A destroyed logger is retired, not freed: threads still finishing a line at
 // exit may hold it, and its sink table is empty by then.
-Logger* g_retiredLogger = nullptr;
+std::atomic<Logger*> g_retiredLogger{nullptr};
 
 // Each thread owns its stream; the owner flushes and frees it when the thread ends.
 struct ThreadStreamOwner {
@@ -232,7 +232,7 @@ void destroyLogger()
     }
     std::cout.flush();
     std::cerr.flush();
-    g_retiredLogger = logger;
+    g_retiredLogger.store(logger);
 }
 
 void Logger::attachStream(std::ostringstream& memoryLog)
