@@ -1,7 +1,7 @@
 #include "quern/io/FileSource.h"
 
 #include "quern/io/FileUtility.h"
-#include "quern/io/IoErrors.h"
+#include "quern/language/Exception.h"
 #include "quern/platform/FileSystem.h"
 
 #include <cstdint>
@@ -18,7 +18,7 @@ void FileSource::open(const char* path)
 {
     u64 size = 0;
     if (platform::getFileSize(path, size) != platform::FileStatus::Success)
-        io::raiseFileNotFound(path, "quern::FileSource::open", __FILE__, __LINE__);
+        QUERN_RAISE(FileNotFoundException, "File not found", path);
     if (m_file)
         io::closeFile(m_file);
     m_file = io::openFile(path, io::FileMode::Read);
@@ -32,7 +32,7 @@ void FileSource::implRead(void* destination, u64 count)
     if (count == 0)
         return;
     if (!m_file || std::fread(destination, 1, count, m_file) != count)
-        io::raiseFileReadError("quern::FileSource::implRead", __FILE__, __LINE__);
+        QUERN_RAISE(FileReadException);
 }
 
 void FileSource::seek(u64 newPosition)

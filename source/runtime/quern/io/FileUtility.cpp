@@ -1,6 +1,6 @@
 #include "quern/io/FileUtility.h"
 
-#include "quern/io/IoErrors.h"
+#include "quern/language/Exception.h"
 #include "quern/platform/ErrorReporting.h"
 
 #include <cstdint>
@@ -26,7 +26,7 @@ FILE* openFile(const char* path, FileMode mode)
     FILE* file = std::fopen(path, modeString);
     if (!file) {
         std::perror("fopen");
-        raiseFileNotFound(path, "quern::io::openFile", __FILE__, __LINE__);
+        QUERN_RAISE(FileNotFoundException, "File not found", path);
     }
     return file;
 }
@@ -35,7 +35,7 @@ void closeFile(FILE* file)
 {
     if (std::fclose(file) != 0) {
         std::perror("fclose");
-        raiseFileReadError("quern::io::closeFile", __FILE__, __LINE__);
+        QUERN_RAISE(FileReadException);
     }
 }
 

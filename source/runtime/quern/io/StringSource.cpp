@@ -1,6 +1,6 @@
 #include "quern/io/StringSource.h"
 
-#include "quern/io/IoErrors.h"
+#include "quern/language/Exception.h"
 
 #include <cstring>
 
@@ -12,7 +12,7 @@ void StringSource::implRead(void* destination, u64 count)
         return;
     // The position is whatever the user assigned: it may lie past the end.
     if (position > m_size || count > m_size - position)
-        io::raiseFileReadError("quern::StringSource::implRead", __FILE__, __LINE__);
+        QUERN_RAISE(FileReadException);
     std::memcpy(destination, m_data + position, count);
 }
 
