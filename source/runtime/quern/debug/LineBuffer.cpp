@@ -2,7 +2,9 @@
 
 namespace quern::debug {
 
-LineBuffer::LineBuffer(char* area, std::size_t size) : m_area(area), m_size(size)
+LineBuffer::LineBuffer(char* area, std::size_t size)
+    : m_area(area)
+    , m_size(size)
 {
     setp(m_area, m_area + m_size);
 }

@@ -49,7 +49,7 @@ void logStartupBanner(const char* cpuText, const platform::OSInfo& os)
 {
     char timestamp[128] = "";
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
+    std::tm local {};
     if (localtime_r(&now, &local))
         std::strftime(timestamp, sizeof timestamp, "%c", &local);
     QUERN_LOG(3) << "Log timestamp: " << timestamp << std::endl;
@@ -57,8 +57,8 @@ void logStartupBanner(const char* cpuText, const platform::OSInfo& os)
     QUERN_LOG(3) << "Build configuration: retail static x" << sizeof(void*) * 8 << std::endl;
     QUERN_LOG(3) << "OS: " << os.version << " " << os.architecture << std::endl;
     if (os.availablePhysicalMemory != 0 && os.totalPhysicalMemory != 0)
-        QUERN_LOG(3) << "Memory: " << (os.availablePhysicalMemory >> 20) << "MB free, " << (os.totalPhysicalMemory >> 20)
-                     << "MB total" << std::endl;
+        QUERN_LOG(3) << "Memory: " << (os.availablePhysicalMemory >> 20) << "MB free, "
+                     << (os.totalPhysicalMemory >> 20) << "MB total" << std::endl;
     QUERN_LOG(3) << "CPU: " << (cpuText ? cpuText : "") << std::endl;
 }
 

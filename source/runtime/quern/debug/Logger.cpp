@@ -18,13 +18,13 @@ namespace {
 // runaway line can take.
 constexpr std::size_t kMaxPendingLine = 64 * 1024;
 
-std::atomic<Logger*> g_logger{nullptr};
-std::atomic<bool> g_defunct{false};
-std::atomic<i32> g_verbosity{0};
+std::atomic<Logger*> g_logger { nullptr };
+std::atomic<bool> g_defunct { false };
+std::atomic<i32> g_verbosity { 0 };
 
 // A destroyed logger is retired, not freed: threads still finishing a line at
 // exit may hold it, and its sink table is empty by then.
-std::atomic<Logger*> g_retiredLogger{nullptr};
+std::atomic<Logger*> g_retiredLogger { nullptr };
 
 // Each thread owns its stream; the owner flushes and frees it when the thread ends.
 struct ThreadStreamOwner {
@@ -49,7 +49,7 @@ std::ostringstream* g_memoryLog = nullptr;
 std::ios_base* g_memoryLogBase = nullptr;
 std::streambuf* g_memoryLogSink = nullptr;
 std::mutex g_memoryLogLock;
-constexpr i32 kMemoryLogLevels[] = {4, 3, 2, 1};
+constexpr i32 kMemoryLogLevels[] = { 4, 3, 2, 1 };
 
 void detachMemoryLog(Logger* logger)
 {
@@ -148,7 +148,10 @@ std::ostream& defunctStream(i32 level, const char* file, i32 line)
 
 } // namespace
 
-ThreadLogBuffer::ThreadLogBuffer() : LineBuffer(m_area, kAreaSize) {}
+ThreadLogBuffer::ThreadLogBuffer()
+    : LineBuffer(m_area, kAreaSize)
+{
+}
 
 ThreadLogBuffer::~ThreadLogBuffer() { sync(); }
 
@@ -188,7 +191,11 @@ void ThreadLogBuffer::deliver()
     m_pieceLengths.clear();
 }
 
-LogStream::LogStream() : std::ostream(nullptr) { rdbuf(&m_buffer); }
+LogStream::LogStream()
+    : std::ostream(nullptr)
+{
+    rdbuf(&m_buffer);
+}
 
 void LogStream::writePrefix(i32 level, const char* file, i32 line) { writePrefixTo(*this, level, file, line); }
 
@@ -202,7 +209,7 @@ std::string_view sourceBaseName(const char* file)
             base = p + 1;
     const char* dot = std::strrchr(base, '.');
     const std::size_t length = dot ? static_cast<std::size_t>(dot - base) : std::strlen(base);
-    return {base, length};
+    return { base, length };
 }
 
 Logger* getLogger()
@@ -272,14 +279,14 @@ i32 getVerbosity() { return g_verbosity.load(); }
 void setConsoleColor(i32 level)
 {
     // Which colour the terminal shows now: 0 its own, 1 red, 2 yellow.
-    static std::atomic<i32> current{0};
+    static std::atomic<i32> current { 0 };
     static const bool terminal = platform::isTerminal(platform::StandardStream::Output);
     if (!terminal)
         return;
     const i32 wanted = (level == 1 || level == 2) ? level : 0;
     if (current.exchange(wanted) == wanted)
         return;
-    static const char* const kEscapes[] = {"\x1b[0m", "\x1b[91m", "\x1b[93m"};
+    static const char* const kEscapes[] = { "\x1b[0m", "\x1b[91m", "\x1b[93m" };
     std::fputs(kEscapes[wanted], stdout);
     std::fflush(stdout);
 }

@@ -46,8 +46,7 @@ public:
     void writePieces(i32 level, const char* text, const std::size_t* pieceLengths, std::size_t pieceCount);
 
     // Runs `function` under the sink lock, e.g. to read a sink's contents safely.
-    template <typename Function>
-    void withSinksLocked(Function&& function)
+    template <typename Function> void withSinksLocked(Function&& function)
     {
         MutexLock lock(m_sinkLock);
         function();

@@ -16,11 +16,16 @@ namespace quern::debug {
 std::string assertionLevelText(i32 level)
 {
     switch (level) {
-    case kAssertWarning: return "Warning";
-    case kAssertError: return "Assertion failed";
-    case kAssertDebug: return "Assertion failed (Error)";
-    case kAssertFatal: return "Assertion failed (FATAL)";
-    default: return "Assertion failed (level=" + std::to_string(level) + ")";
+    case kAssertWarning:
+        return "Warning";
+    case kAssertError:
+        return "Assertion failed";
+    case kAssertDebug:
+        return "Assertion failed (Error)";
+    case kAssertFatal:
+        return "Assertion failed (FATAL)";
+    default:
+        return "Assertion failed (level=" + std::to_string(level) + ")";
     }
 }
 
@@ -68,13 +73,13 @@ std::set<std::pair<const char*, i32>>& ignoreSet()
 bool isIgnored(const debug::AssertionRecord& record)
 {
     std::lock_guard<std::mutex> lock(g_ignoreLock);
-    return ignoreSet().count({record.file, record.line}) != 0;
+    return ignoreSet().count({ record.file, record.line }) != 0;
 }
 
 void ignoreFromNowOn(const debug::AssertionRecord& record)
 {
     std::lock_guard<std::mutex> lock(g_ignoreLock);
-    ignoreSet().insert({record.file, record.line});
+    ignoreSet().insert({ record.file, record.line });
 }
 
 // Registered before main, so every assertion finds the four standard levels.
@@ -129,10 +134,14 @@ i32 showAssertionDialog(const char* text)
 {
     pumpMessages();
     switch (showMessageBox(text, "Assertion failed!", kMessageBoxAbortRetryIgnore | kMessageBoxIconWarning)) {
-    case MessageBoxButton::Ignore: return 1;
-    case MessageBoxButton::Retry: return 3;
-    case MessageBoxButton::Abort: return 4;
-    default: return 0;
+    case MessageBoxButton::Ignore:
+        return 1;
+    case MessageBoxButton::Retry:
+        return 3;
+    case MessageBoxButton::Abort:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -149,10 +158,16 @@ void handleAssertion(const debug::AssertionRecord& record, std::ostream& stream)
     debug::printAssertionRecord(record, text);
     text << "\n\nPress 'Retry' to debug.";
     switch (showAssertionDialog(text.str().c_str())) {
-    case 1: ignoreFromNowOn(record); return;
-    case 3: debugBreak(); return;
-    case 4: debug::fatalError("Abort requested", __FILE__, __LINE__);
-    default: return;
+    case 1:
+        ignoreFromNowOn(record);
+        return;
+    case 3:
+        debugBreak();
+        return;
+    case 4:
+        debug::fatalError("Abort requested", __FILE__, __LINE__);
+    default:
+        return;
     }
 }
 

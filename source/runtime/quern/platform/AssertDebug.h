@@ -68,15 +68,15 @@ i32 showAssertionDialog(const char* text);
 } // namespace quern::platform
 
 // Raises an assertion of the given level when `condition` is false.
-#define QUERN_ASSERT(assertLevel, condition, text)                                                   \
-    do {                                                                                           \
-        if (!(condition)) {                                                                       \
-            ::quern::debug::AssertionRecord quernAssertionRecord_;                                 \
-            quernAssertionRecord_.file = __FILE__;                                                 \
-            quernAssertionRecord_.line = __LINE__;                                                 \
-            quernAssertionRecord_.expression = #condition;                                        \
-            quernAssertionRecord_.level = (assertLevel);                                                 \
-            quernAssertionRecord_.message = (text);                                             \
-            ::quern::debug::raiseAssertion(quernAssertionRecord_);                                 \
-        }                                                                                          \
+#define QUERN_ASSERT(assertLevel, condition, text)                                                                     \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            ::quern::debug::AssertionRecord quernAssertionRecord_;                                                     \
+            quernAssertionRecord_.file = __FILE__;                                                                     \
+            quernAssertionRecord_.line = __LINE__;                                                                     \
+            quernAssertionRecord_.expression = #condition;                                                             \
+            quernAssertionRecord_.level = (assertLevel);                                                               \
+            quernAssertionRecord_.message = (text);                                                                    \
+            ::quern::debug::raiseAssertion(quernAssertionRecord_);                                                     \
+        }                                                                                                              \
     } while (false)

@@ -13,10 +13,10 @@
 
 namespace quern::debug {
 namespace {
-std::atomic<FatalErrorCallback> g_fatalCallback{&platform::defaultFatalErrorHandler};
-std::atomic<SoftAssertCallback> g_softCallback{nullptr};
-std::atomic<bool> g_fatalReentry{false};
-std::atomic<bool> g_softReentry{false};
+std::atomic<FatalErrorCallback> g_fatalCallback { &platform::defaultFatalErrorHandler };
+std::atomic<SoftAssertCallback> g_softCallback { nullptr };
+std::atomic<bool> g_fatalReentry { false };
+std::atomic<bool> g_softReentry { false };
 } // namespace
 
 FatalErrorCallback getFatalErrorCallback() { return g_fatalCallback.load(); }
@@ -56,8 +56,8 @@ namespace quern::platform {
 namespace {
 constexpr char kEngineWord[] = "quern";
 
-std::atomic<bool> g_warningReentry{false};
-std::atomic<bool> g_noDialogs{false};
+std::atomic<bool> g_warningReentry { false };
+std::atomic<bool> g_noDialogs { false };
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -122,8 +122,8 @@ bool showErrorMessage(const char* message)
         return false;
     }
     pumpMessages();
-    showMessageBox(message ? message : "", "There is something we have to tell you...",
-                   kMessageBoxOk | kMessageBoxIconError);
+    showMessageBox(
+        message ? message : "", "There is something we have to tell you...", kMessageBoxOk | kMessageBoxIconError);
     return false;
 }
 

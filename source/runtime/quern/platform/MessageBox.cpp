@@ -5,7 +5,7 @@
 
 namespace quern::platform {
 namespace {
-std::atomic<MessageBoxPresenter> g_presenter{&printMessageBox};
+std::atomic<MessageBoxPresenter> g_presenter { &printMessageBox };
 } // namespace
 
 MessageBoxButton printMessageBox(const char* text, const char* caption, u32)
@@ -25,6 +25,6 @@ MessageBoxPresenter setMessageBoxPresenter(MessageBoxPresenter presenter)
     return g_presenter.exchange(presenter ? presenter : &printMessageBox);
 }
 
-void pumpMessages() {}
+void pumpMessages() { }
 
 } // namespace quern::platform

@@ -10,11 +10,11 @@ namespace quern::platform {
 
 struct OSInfo {
     const char* name = "Linux";
-    std::string version;      // kernel name and release, or just the name when unknown
+    std::string version; // kernel name and release, or just the name when unknown
     std::string architecture; // "x64", "x86", "IA64", or empty when unrecognised
     bool is64Bit = false;
     u64 availablePhysicalMemory = 0; // bytes
-    u64 totalPhysicalMemory = 0;     // bytes
+    u64 totalPhysicalMemory = 0; // bytes
 
     static OSInfo query();
 };

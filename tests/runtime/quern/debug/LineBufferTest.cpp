@@ -10,7 +10,10 @@ namespace {
 
 class PieceBuffer final : public quern::debug::LineBuffer {
 public:
-    explicit PieceBuffer(std::size_t size) : LineBuffer(m_area, size) {}
+    explicit PieceBuffer(std::size_t size)
+        : LineBuffer(m_area, size)
+    {
+    }
     std::vector<std::string> pieces;
 
 protected:
@@ -25,7 +28,7 @@ TEST(LineBuffer, FullAreaIsHandedOnBeforeTheNextCharacterAndFlushSendsTheRest)
     PieceBuffer buffer(4);
     std::ostream stream(&buffer);
     stream << "abcdefghij" << std::flush;
-    EXPECT_EQ(buffer.pieces, (std::vector<std::string>{"abcd", "efgh", "ij"}));
+    EXPECT_EQ(buffer.pieces, (std::vector<std::string> { "abcd", "efgh", "ij" }));
 }
 
 TEST(LineBuffer, FlushOfAnEmptyAreaSendsNothing)
@@ -33,7 +36,7 @@ TEST(LineBuffer, FlushOfAnEmptyAreaSendsNothing)
     PieceBuffer buffer(4);
     std::ostream stream(&buffer);
     stream << "abcd" << std::flush << std::flush;
-    EXPECT_EQ(buffer.pieces, (std::vector<std::string>{"abcd"}));
+    EXPECT_EQ(buffer.pieces, (std::vector<std::string> { "abcd" }));
 }
 
 TEST(LineBuffer, AreaOfSizeZeroSendsEachCharacterAlone)
@@ -41,7 +44,7 @@ TEST(LineBuffer, AreaOfSizeZeroSendsEachCharacterAlone)
     PieceBuffer buffer(0);
     std::ostream stream(&buffer);
     stream << "xyz" << std::flush;
-    EXPECT_EQ(buffer.pieces, (std::vector<std::string>{"x", "y", "z"}));
+    EXPECT_EQ(buffer.pieces, (std::vector<std::string> { "x", "y", "z" }));
 }
 
 } // namespace

@@ -28,7 +28,9 @@ LogBuffer& logBuffer() { return getLogger()->buffer(); }
 // Registers a sink at some levels for the length of a test.
 class AttachedSink {
 public:
-    AttachedSink(std::streambuf& sink, std::vector<int> levels) : m_sink(sink), m_levels(std::move(levels))
+    AttachedSink(std::streambuf& sink, std::vector<int> levels)
+        : m_sink(sink)
+        , m_levels(std::move(levels))
     {
         for (int level : m_levels)
             EXPECT_TRUE(logBuffer().addSink(&m_sink, level));
@@ -85,21 +87,21 @@ TEST(Logger, LinePrefixNamesTheSourceFileAndMarksErrorsAndWarnings)
         const char* expected;
     };
     const Case cases[] = {
-        {1, "source/runtime/quern/debug/Logger.cpp", 294, "[Logger:294:error] text\n"},
-        {2, "source/runtime/quern/debug/Logger.cpp", 12, "[Logger:12:warning] text\n"},
-        {3, "source/runtime/quern/debug/Logger.cpp", 294, "[Logger] text\n"},
-        {4, "C:\\work\\engine\\Widget.h", 7, "[Widget] text\n"},
-        {0, "mixed\\dir/name.inl", 3, "[name] text\n"},
-        {5, "noextension", 9, "[noextension] text\n"},
-        {3, "dir.v2/file", 1, "[file] text\n"},
-        {3, "archive.tar.gz", 1, "[archive.tar] text\n"},
-        {3, nullptr, 5, "text\n"},
-        {1, "Logger.cpp", 0, "text\n"},
+        { 1, "source/runtime/quern/debug/Logger.cpp", 294, "[Logger:294:error] text\n" },
+        { 2, "source/runtime/quern/debug/Logger.cpp", 12, "[Logger:12:warning] text\n" },
+        { 3, "source/runtime/quern/debug/Logger.cpp", 294, "[Logger] text\n" },
+        { 4, "C:\\work\\engine\\Widget.h", 7, "[Widget] text\n" },
+        { 0, "mixed\\dir/name.inl", 3, "[name] text\n" },
+        { 5, "noextension", 9, "[noextension] text\n" },
+        { 3, "dir.v2/file", 1, "[file] text\n" },
+        { 3, "archive.tar.gz", 1, "[archive.tar] text\n" },
+        { 3, nullptr, 5, "text\n" },
+        { 1, "Logger.cpp", 0, "text\n" },
     };
     RecordingSink sink;
-    AttachedSink attached(sink, {0, 1, 2, 3});
+    AttachedSink attached(sink, { 0, 1, 2, 3 });
     RecordingSink detailSink;
-    AttachedSink attachedDetail(detailSink, {4, 5});
+    AttachedSink attachedDetail(detailSink, { 4, 5 });
     QuietConsole quiet;
     for (const Case& c : cases) {
         RecordingSink& target = c.level >= 4 ? detailSink : sink;
@@ -112,9 +114,9 @@ TEST(Logger, LinePrefixNamesTheSourceFileAndMarksErrorsAndWarnings)
 TEST(Logger, EachLevelReachesOnlyItsOwnSinks)
 {
     RecordingSink errors, information, detail;
-    AttachedSink a(errors, {1});
-    AttachedSink b(information, {3});
-    AttachedSink c(detail, {4});
+    AttachedSink a(errors, { 1 });
+    AttachedSink b(information, { 3 });
+    AttachedSink c(detail, { 4 });
     QuietConsole quiet;
     log(1, nullptr, 0) << "e" << std::endl;
     log(3, nullptr, 0) << "i" << std::endl;
@@ -128,7 +130,7 @@ TEST(Logger, EachLevelReachesOnlyItsOwnSinks)
 TEST(Logger, LevelsOutsideTheTableReachNoSink)
 {
     RecordingSink sink;
-    AttachedSink attached(sink, {0, 1, 2, 3});
+    AttachedSink attached(sink, { 0, 1, 2, 3 });
     QuietConsole quiet;
     log(-1, "a.cpp", 1) << "negative" << std::endl;
     log(6, "a.cpp", 1) << "too high" << std::endl;
@@ -141,7 +143,7 @@ TEST(Logger, LevelsOutsideTheTableReachNoSink)
 TEST(Logger, LongMessageArrivesInOrderedPiecesOfAtMostTheLineBufferSize)
 {
     RecordingSink sink;
-    AttachedSink attached(sink, {3});
+    AttachedSink attached(sink, { 3 });
     QuietConsole quiet;
     std::string message;
     for (int i = 0; i < 300; ++i)
@@ -157,8 +159,8 @@ TEST(Logger, LongMessageArrivesInOrderedPiecesOfAtMostTheLineBufferSize)
 TEST(Logger, UnfinishedLineGoesOutAtItsOwnLevelWhenTheNextLineStarts)
 {
     RecordingSink errors, information;
-    AttachedSink a(errors, {1});
-    AttachedSink b(information, {3});
+    AttachedSink a(errors, { 1 });
+    AttachedSink b(information, { 3 });
     QuietConsole quiet;
     log(1, "Half.cpp", 4) << "no line end";
     log(3, "Half.cpp", 5) << "next" << std::endl;
@@ -183,7 +185,11 @@ TEST(Logger, RemovingASinkDropsEveryOccurrenceAndKeepsTheOthersInOrder)
 {
     // Each sink appends its own name, so the shared text shows the write order.
     struct NamedSink : std::streambuf {
-        NamedSink(std::string& out, char name) : out(out), name(name) {}
+        NamedSink(std::string& out, char name)
+            : out(out)
+            , name(name)
+        {
+        }
         std::streamsize xsputn(const char*, std::streamsize count) override
         {
             out += name;
@@ -194,7 +200,7 @@ TEST(Logger, RemovingASinkDropsEveryOccurrenceAndKeepsTheOthersInOrder)
     };
     std::string order;
     NamedSink a(order, 'A'), b(order, 'B'), c(order, 'C');
-    for (NamedSink* sink : {&a, &b, &a, &c})
+    for (NamedSink* sink : { &a, &b, &a, &c })
         ASSERT_TRUE(logBuffer().addSink(sink, 0));
     logBuffer().removeSink(&a, 0);
     EXPECT_EQ(logBuffer().sinkCount(0), 2u);
@@ -231,12 +237,12 @@ TEST(Logger, ConcurrentLinesArriveWholeWithTheirOwnPrefixAndLevel)
     constexpr int kThreads = 8;
     constexpr int kLines = 300;
     RecordingSink all, informationOnly;
-    AttachedSink a(all, {1, 2, 3});
-    AttachedSink b(informationOnly, {3});
+    AttachedSink a(all, { 1, 2, 3 });
+    AttachedSink b(informationOnly, { 3 });
     QuietConsole quiet;
 
-    static const char* const kFiles[kThreads] = {"w0.cpp", "w1.cpp", "w2.cpp", "w3.cpp",
-                                                 "w4.cpp", "w5.cpp", "w6.cpp", "w7.cpp"};
+    static const char* const kFiles[kThreads]
+        = { "w0.cpp", "w1.cpp", "w2.cpp", "w3.cpp", "w4.cpp", "w5.cpp", "w6.cpp", "w7.cpp" };
     auto levelOf = [](int thread) { return thread % 3 + 1; };
     auto expectedLine = [&](int thread, int n) {
         const int level = levelOf(thread);
@@ -247,8 +253,8 @@ TEST(Logger, ConcurrentLinesArriveWholeWithTheirOwnPrefixAndLevel)
             prefix += ":" + std::to_string(100 + thread) + ":warning";
         prefix += "] ";
         // Lengths from a few bytes to well past the line buffer.
-        return prefix + "t=" + std::to_string(thread) + " n=" + std::to_string(n) + " " +
-               std::string(static_cast<std::size_t>(n % 260), static_cast<char>('a' + thread));
+        return prefix + "t=" + std::to_string(thread) + " n=" + std::to_string(n) + " "
+            + std::string(static_cast<std::size_t>(n % 260), static_cast<char>('a' + thread));
     };
 
     std::vector<std::thread> threads;
@@ -331,7 +337,7 @@ TEST(Logger, SaveLogFileWritesTheInMemoryLogSynchronouslyAndReplacesTheOldFile)
 TEST(Logger, StartupBannerLogsOneLinePerFact)
 {
     RecordingSink sink;
-    AttachedSink attached(sink, {3});
+    AttachedSink attached(sink, { 3 });
     QuietConsole quiet;
     quern::platform::OSInfo os;
     os.version = "Linux 6.1.0";

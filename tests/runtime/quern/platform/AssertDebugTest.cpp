@@ -58,12 +58,12 @@ private:
 TEST(AssertDebug, LevelTexts)
 {
     const std::pair<int, const char*> cases[] = {
-        {100, "Warning"},
-        {200, "Assertion failed"},
-        {300, "Assertion failed (Error)"},
-        {1000, "Assertion failed (FATAL)"},
-        {250, "Assertion failed (level=250)"},
-        {-5, "Assertion failed (level=-5)"},
+        { 100, "Warning" },
+        { 200, "Assertion failed" },
+        { 300, "Assertion failed (Error)" },
+        { 1000, "Assertion failed (FATAL)" },
+        { 250, "Assertion failed (level=250)" },
+        { -5, "Assertion failed (level=-5)" },
     };
     for (const auto& [level, text] : cases)
         EXPECT_EQ(quern::debug::assertionLevelText(level), text);
@@ -72,12 +72,13 @@ TEST(AssertDebug, LevelTexts)
 TEST(AssertDebug, RecordPrintsMessageOrExpressionThenItsValues)
 {
     AssertionRecord record = makeRecord("game/Player.cpp", 42, 200);
-    record.values = {{"3", "count"}, {"2", "limit"}};
+    record.values = { { "3", "count" }, { "2", "limit" } };
     std::ostringstream withValues;
     quern::debug::printAssertionRecord(record, withValues);
-    EXPECT_EQ(withValues.str(), "\ngame/Player.cpp(42) : Assertion failed - Expression: count < limit\n"
-                                "Values: count='3'\n"
-                                "        limit='2'\n");
+    EXPECT_EQ(withValues.str(),
+        "\ngame/Player.cpp(42) : Assertion failed - Expression: count < limit\n"
+        "Values: count='3'\n"
+        "        limit='2'\n");
 
     record.values.clear();
     record.message = "too many";
@@ -165,9 +166,9 @@ TEST_F(AssertionDialog, WithoutDialogsTheRecordIsPrintedAndNoBoxIsShown)
 TEST(AssertDebugDeathTest, ErrorLevelGoesThroughTheFatalHookWithTheRecord)
 {
     AssertionRecord record = makeRecord("hook.cpp", 77, 300);
-    record.values = {{"9", "index"}};
+    record.values = { { "9", "index" } };
     EXPECT_DEATH(quern::debug::raiseAssertion(record),
-                 "hook.cpp\\(77\\) : Assertion failed \\(Error\\) - Expression: count < limit\nValues: index='9'");
+        "hook.cpp\\(77\\) : Assertion failed \\(Error\\) - Expression: count < limit\nValues: index='9'");
 }
 
 TEST(AssertDebugDeathTest, ErrorLevelCutsTheRecordTo511Characters)
@@ -186,9 +187,8 @@ TEST(AssertDebugDeathTest, FatalLevelLogsAnErrorAndAbortsWithoutTheHook)
 {
     EXPECT_DEATH(
         {
-            quern::debug::setFatalErrorCallback([](const char*, const char*, quern::u32) {
-                fprintf(stderr, "hook called\n");
-            });
+            quern::debug::setFatalErrorCallback(
+                [](const char*, const char*, quern::u32) { fprintf(stderr, "hook called\n"); });
             quern::debug::raiseAssertion(makeRecord("fatal.cpp", 3, 1000, "the end"));
         },
         "^\nfatal.cpp\\(3\\) : Assertion failed \\(FATAL\\) - the end\n$");

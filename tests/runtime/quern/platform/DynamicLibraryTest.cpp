@@ -27,7 +27,7 @@ TEST(DynamicLibrary, LoadsASystemLibraryAndFindsItsSymbols)
 
 TEST(DynamicLibrary, MissingLibraryIsNotFoundWithTheSystemText)
 {
-    for (const char* name : {"libquern-missing.so.1", "/no/such/dir/libx.so"}) {
+    for (const char* name : { "libquern-missing.so.1", "/no/such/dir/libx.so" }) {
         const LibraryResult result = loadDynamicLibrary(name);
         EXPECT_EQ(result.handle, nullptr);
         EXPECT_EQ(result.code, kLibraryNotFound) << name;

@@ -35,8 +35,8 @@ TEST(ErrorReporting, FatalRaisedInsideHookAbortsWithoutSecondCall)
 
 TEST(ErrorReporting, DefaultHandlerPrintsPathAfterEngineWordLineAndMessage)
 {
-    EXPECT_DEATH(quern::debug::fatalError("broken", "source/runtime/quern/io/File.cpp", 42),
-                 "io/File.cpp \\(42\\): broken");
+    EXPECT_DEATH(
+        quern::debug::fatalError("broken", "source/runtime/quern/io/File.cpp", 42), "io/File.cpp \\(42\\): broken");
 }
 
 } // namespace
@@ -63,8 +63,8 @@ TEST(ErrorReporting, HookThatReturnsStillEndsInAbort)
 TEST(ErrorReporting, DefaultHandlerPrintsTheWholeOfALongMessage)
 {
     const std::string message = "start-" + std::string(600, 'm') + "-end";
-    EXPECT_DEATH(fatalError(message.c_str(), "source/runtime/quern/io/File.cpp", 7),
-                 "io/File.cpp \\(7\\): start-m+-end");
+    EXPECT_DEATH(
+        fatalError(message.c_str(), "source/runtime/quern/io/File.cpp", 7), "io/File.cpp \\(7\\): start-m+-end");
 }
 
 TEST(ErrorReporting, DefaultHandlerFollowsTheMessageWithTheCallStack)
@@ -89,10 +89,10 @@ TEST(ErrorReporting, ShortPathStartsAfterTheEngineFolderWhereverItIs)
         const char* expected;
     };
     const Case cases[] = {
-        {"source/runtime/quern/io/File.cpp", "^io/File.cpp \\(3\\): m\n"},
-        {"C:\\build\\quern\\debug\\Log.cpp", "^debug\\\\Log.cpp \\(3\\): m\n"},
-        {"quernish/quern/a.cpp", "^a.cpp \\(3\\): m\n"},
-        {"elsewhere/b.cpp", "^elsewhere/b.cpp \\(3\\): m\n"},
+        { "source/runtime/quern/io/File.cpp", "^io/File.cpp \\(3\\): m\n" },
+        { "C:\\build\\quern\\debug\\Log.cpp", "^debug\\\\Log.cpp \\(3\\): m\n" },
+        { "quernish/quern/a.cpp", "^a.cpp \\(3\\): m\n" },
+        { "elsewhere/b.cpp", "^elsewhere/b.cpp \\(3\\): m\n" },
     };
     for (const Case& c : cases) {
         ::testing::internal::CaptureStderr();
@@ -124,8 +124,7 @@ TEST(ErrorReporting, ErrorMessageWithoutDialogsGoesToStandardError)
     const std::string text = ::testing::internal::GetCapturedStderr();
     quern::platform::setNoDialogs(false);
     EXPECT_THAT(text, ::testing::ContainsRegex("ErrorReporting.cpp \\([0-9]+\\): Disk on fire\n"));
-    EXPECT_THAT(text, ::testing::HasSubstr(
-                          "About to simulate errors, you can attach a debugger now if you like."));
+    EXPECT_THAT(text, ::testing::HasSubstr("About to simulate errors, you can attach a debugger now if you like."));
 }
 
 TEST(ErrorReporting, ErrorMessageWithDialogsUsesTheMessageBoxCaption)
@@ -145,7 +144,7 @@ TEST(ErrorReporting, ErrorMessageWithDialogsUsesTheMessageBoxCaption)
 TEST(ErrorReporting, InvalidParameterCallsTheHookWithPlaceholdersThenTraps)
 {
     EXPECT_EXIT(quern::platform::invalidParameterHandler(nullptr, "f", nullptr, 12), ::testing::KilledBySignal(SIGTRAP),
-                "Undefined file \\(12\\): Undefined expression");
+        "Undefined file \\(12\\): Undefined expression");
 }
 
 TEST(ErrorReporting, TerminateReachesThePureCallHandler)

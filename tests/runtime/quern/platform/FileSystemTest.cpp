@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -29,10 +29,17 @@ std::string readText(const std::string& path)
 TEST(FileSystem, ErrnoTable)
 {
     const std::pair<int, FileStatus> cases[] = {
-        {0, FileStatus::Success},         {EEXIST, FileStatus::AlreadyExists}, {ENOENT, FileStatus::NotFound},
-        {ENOTDIR, FileStatus::NotFound},  {EISDIR, FileStatus::IsDirectory},   {EACCES, FileStatus::AccessDenied},
-        {EPERM, FileStatus::AccessDenied}, {EBUSY, FileStatus::AccessDenied},  {EROFS, FileStatus::AccessDenied},
-        {ENOSPC, FileStatus::Error},      {EIO, FileStatus::Error},
+        { 0, FileStatus::Success },
+        { EEXIST, FileStatus::AlreadyExists },
+        { ENOENT, FileStatus::NotFound },
+        { ENOTDIR, FileStatus::NotFound },
+        { EISDIR, FileStatus::IsDirectory },
+        { EACCES, FileStatus::AccessDenied },
+        { EPERM, FileStatus::AccessDenied },
+        { EBUSY, FileStatus::AccessDenied },
+        { EROFS, FileStatus::AccessDenied },
+        { ENOSPC, FileStatus::Error },
+        { EIO, FileStatus::Error },
     };
     for (const auto& [number, status] : cases)
         EXPECT_EQ(quern::platform::fileStatusFromErrno(number), status) << "errno " << number;
@@ -109,7 +116,8 @@ TEST(FileSystem, FailedReplaceKeepsTheOldFile)
     TemporaryDirectory temporary;
     const std::string file = temporary / "default.save";
     writeText(file, "progress");
-    std::filesystem::permissions(temporary.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(
+        temporary.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     EXPECT_EQ(quern::platform::replaceFile(file.c_str(), "lost", 4), FileStatus::AccessDenied);
     std::filesystem::permissions(temporary.path(), std::filesystem::perms::owner_all);
     EXPECT_EQ(readText(file), "progress");
@@ -123,17 +131,17 @@ TEST(FileSystem, NativePathKeepsUtf8AndStopsAtMalformedText)
         const char* expected;
     };
     const Case cases[] = {
-        {"a/b", "a/b"},
-        {"a\\b\\c.txt", "a/b/c.txt"},
-        {"caf\xC3\xA9/men\xC3\xBC", "caf\xC3\xA9/men\xC3\xBC"},             // two-byte letters stay whole
-        {"\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x8E\xAE", "\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x8E\xAE"}, // CJK, emoji
-        {"ok\xC3", "ok"},                                                     // cut short at the end
-        {"ok\x80rest", "ok"},                                                 // stray continuation byte
-        {"ok\xC0\xAFrest", "ok"},                                             // overlong '/'
-        {"ok\xED\xA0\x80rest", "ok"},                                         // surrogate half
-        {"ok\xF4\x90\x80\x80rest", "ok"},                                     // above U+10FFFF
-        {"ok\xE2\x82rest", "ok"},                                             // three-byte form cut short
-        {"", ""},
+        { "a/b", "a/b" },
+        { "a\\b\\c.txt", "a/b/c.txt" },
+        { "caf\xC3\xA9/men\xC3\xBC", "caf\xC3\xA9/men\xC3\xBC" }, // two-byte letters stay whole
+        { "\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x8E\xAE", "\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x8E\xAE" }, // CJK, emoji
+        { "ok\xC3", "ok" }, // cut short at the end
+        { "ok\x80rest", "ok" }, // stray continuation byte
+        { "ok\xC0\xAFrest", "ok" }, // overlong '/'
+        { "ok\xED\xA0\x80rest", "ok" }, // surrogate half
+        { "ok\xF4\x90\x80\x80rest", "ok" }, // above U+10FFFF
+        { "ok\xE2\x82rest", "ok" }, // three-byte form cut short
+        { "", "" },
     };
     for (const Case& c : cases) {
         std::string native = "root/";

@@ -18,7 +18,7 @@ public:
     void set(const char* name, const char* value)
     {
         const char* old = std::getenv(name);
-        m_saved.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+        m_saved.push_back({ name, old ? std::optional<std::string>(old) : std::nullopt });
         if (value)
             ::setenv(name, value, 1);
         else
@@ -48,21 +48,21 @@ TEST(SystemInfo, UserLanguageFromTheFirstLocaleVariableThatIsSet)
         int expected;
     };
     const Case cases[] = {
-        {nullptr, nullptr, nullptr, "en_US.UTF-8", 0},
-        {nullptr, nullptr, nullptr, "fr_FR.UTF-8", 1},
-        {nullptr, nullptr, nullptr, "de_DE@euro", 2},
-        {nullptr, nullptr, nullptr, "it_IT", 3},
-        {nullptr, nullptr, nullptr, "es_ES.UTF-8", 4},
-        {nullptr, nullptr, nullptr, "zh_CN.GB18030", 5},
-        {nullptr, nullptr, nullptr, "ja_JP.UTF-8", 7},
-        {nullptr, nullptr, nullptr, "ru_RU.KOI8-R", 8},
-        {nullptr, nullptr, nullptr, "ko_KR.UTF-8", -1},
-        {nullptr, nullptr, nullptr, "C", -1},
-        {nullptr, nullptr, nullptr, "POSIX", -1},
-        {nullptr, nullptr, nullptr, nullptr, -1},
-        {"ru:en", "de_DE.UTF-8", "fr_FR", "en_US", 8},
-        {"", "de_DE.UTF-8", "fr_FR", "en_US", 2},
-        {nullptr, nullptr, "ja_JP", "en_US", 7},
+        { nullptr, nullptr, nullptr, "en_US.UTF-8", 0 },
+        { nullptr, nullptr, nullptr, "fr_FR.UTF-8", 1 },
+        { nullptr, nullptr, nullptr, "de_DE@euro", 2 },
+        { nullptr, nullptr, nullptr, "it_IT", 3 },
+        { nullptr, nullptr, nullptr, "es_ES.UTF-8", 4 },
+        { nullptr, nullptr, nullptr, "zh_CN.GB18030", 5 },
+        { nullptr, nullptr, nullptr, "ja_JP.UTF-8", 7 },
+        { nullptr, nullptr, nullptr, "ru_RU.KOI8-R", 8 },
+        { nullptr, nullptr, nullptr, "ko_KR.UTF-8", -1 },
+        { nullptr, nullptr, nullptr, "C", -1 },
+        { nullptr, nullptr, nullptr, "POSIX", -1 },
+        { nullptr, nullptr, nullptr, nullptr, -1 },
+        { "ru:en", "de_DE.UTF-8", "fr_FR", "en_US", 8 },
+        { "", "de_DE.UTF-8", "fr_FR", "en_US", 2 },
+        { nullptr, nullptr, "ja_JP", "en_US", 7 },
     };
     for (const Case& c : cases) {
         Environment environment;
@@ -83,13 +83,13 @@ TEST(SystemInfo, UserDataFolderPrefersAppDataThenXdgThenHome)
         const char* expected;
     };
     const Case cases[] = {
-        {"/data/app", "/xdg", "/home/u", "/data/app/Game"},
-        {"/data/app/", nullptr, "/home/u", "/data/app/Game"},
-        {nullptr, "/xdg/share", "/home/u", "/xdg/share/Game"},
-        {"", "/xdg/share", "/home/u", "/xdg/share/Game"},
-        {nullptr, nullptr, "/home/u", "/home/u/.local/share/Game"},
-        {nullptr, nullptr, "/home/u/", "/home/u/.local/share/Game"},
-        {nullptr, nullptr, nullptr, ""},
+        { "/data/app", "/xdg", "/home/u", "/data/app/Game" },
+        { "/data/app/", nullptr, "/home/u", "/data/app/Game" },
+        { nullptr, "/xdg/share", "/home/u", "/xdg/share/Game" },
+        { "", "/xdg/share", "/home/u", "/xdg/share/Game" },
+        { nullptr, nullptr, "/home/u", "/home/u/.local/share/Game" },
+        { nullptr, nullptr, "/home/u/", "/home/u/.local/share/Game" },
+        { nullptr, nullptr, nullptr, "" },
     };
     for (const Case& c : cases) {
         Environment environment;

@@ -48,13 +48,16 @@ int utf8SequenceLength(const unsigned char* text)
 FileStatus retriedDeleteStatus(int errorNumber)
 {
     switch (errorNumber) {
-    case ENOENT: return FileStatus::Success;
+    case ENOENT:
+        return FileStatus::Success;
     case EACCES:
     case EPERM:
     case EBUSY:
     case ETXTBSY:
-    case EROFS: return FileStatus::AccessDenied;
-    default: return FileStatus::Error;
+    case EROFS:
+        return FileStatus::AccessDenied;
+    default:
+        return FileStatus::Error;
     }
 }
 
@@ -78,17 +81,23 @@ bool writeAll(int descriptor, const unsigned char* data, u64 size)
 FileStatus fileStatusFromErrno(int errorNumber)
 {
     switch (errorNumber) {
-    case 0: return FileStatus::Success;
-    case EEXIST: return FileStatus::AlreadyExists;
+    case 0:
+        return FileStatus::Success;
+    case EEXIST:
+        return FileStatus::AlreadyExists;
     case ENOENT:
-    case ENOTDIR: return FileStatus::NotFound;
-    case EISDIR: return FileStatus::IsDirectory;
+    case ENOTDIR:
+        return FileStatus::NotFound;
+    case EISDIR:
+        return FileStatus::IsDirectory;
     case EACCES:
     case EPERM:
     case EBUSY:
     case ETXTBSY:
-    case EROFS: return FileStatus::AccessDenied;
-    default: return FileStatus::Error;
+    case EROFS:
+        return FileStatus::AccessDenied;
+    default:
+        return FileStatus::Error;
     }
 }
 
@@ -113,7 +122,7 @@ FileStatus deleteFile(const char* path)
 
 FileStatus getFileSize(const char* path, u64& size)
 {
-    struct stat status {};
+    struct stat status { };
     if (::stat(path, &status) != 0)
         return FileStatus::NotFound;
     if (S_ISDIR(status.st_mode))
@@ -124,7 +133,7 @@ FileStatus getFileSize(const char* path, u64& size)
 
 bool fileExists(const char* path)
 {
-    struct stat status {};
+    struct stat status { };
     return ::stat(path, &status) == 0;
 }
 

@@ -45,7 +45,7 @@ void readCpuBrand(char (&brand)[48])
 
 u64 monotonicNanoseconds()
 {
-    timespec now{};
+    timespec now {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<u64>(now.tv_sec) * 1000000000u + static_cast<u64>(now.tv_nsec);
 }
@@ -56,8 +56,7 @@ u32 calibrateTimeStampCounter()
     const u64 startTime = monotonicNanoseconds();
     const u64 startTicks = __rdtsc();
     u64 elapsed = 0;
-    while ((elapsed = monotonicNanoseconds() - startTime) < kWindow) {
-    }
+    while ((elapsed = monotonicNanoseconds() - startTime) < kWindow) { }
     const u64 ticks = __rdtsc() - startTicks;
     return static_cast<u32>((ticks * 1000u + elapsed / 2) / elapsed); // ticks per microsecond
 }
@@ -68,7 +67,8 @@ i32 languageIndex(const char* locale)
     static const struct {
         const char* code;
         i32 index;
-    } kLanguages[] = {{"en", 0}, {"fr", 1}, {"de", 2}, {"it", 3}, {"es", 4}, {"zh", 5}, {"ja", 7}, {"ru", 8}};
+    } kLanguages[]
+        = { { "en", 0 }, { "fr", 1 }, { "de", 2 }, { "it", 3 }, { "es", 4 }, { "zh", 5 }, { "ja", 7 }, { "ru", 8 } };
     char code[4] = {};
     std::size_t length = 0;
     while (locale[length] && std::isalpha(static_cast<unsigned char>(locale[length])) && length < 3) {
@@ -94,7 +94,7 @@ const char* environmentText(const char* name)
 OSInfo OSInfo::query()
 {
     OSInfo info;
-    utsname names{};
+    utsname names {};
     if (::uname(&names) == 0) {
         info.name = "Linux";
         info.version = std::string(names.sysname) + " " + names.release;
@@ -102,7 +102,7 @@ OSInfo OSInfo::query()
     } else {
         info.version = info.name;
     }
-    struct sysinfo memory {};
+    struct sysinfo memory { };
     if (::sysinfo(&memory) == 0) {
         info.availablePhysicalMemory = static_cast<u64>(memory.freeram) * memory.mem_unit;
         info.totalPhysicalMemory = static_cast<u64>(memory.totalram) * memory.mem_unit;
@@ -128,7 +128,7 @@ u32 getCpuMHz(i32)
 
 i32 getUserLanguage()
 {
-    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+    for (const char* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" })
         if (const char* locale = environmentText(name))
             return languageIndex(locale);
     return -1;
@@ -151,6 +151,6 @@ std::string getUserDataFolder(const char* subfolder)
     return folder;
 }
 
-void setProcessDPIAware() {}
+void setProcessDPIAware() { }
 
 } // namespace quern::platform
