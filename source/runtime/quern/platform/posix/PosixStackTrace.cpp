@@ -195,8 +195,9 @@ __attribute__((noinline)) u64 captureLocked(StackFrame* frames, u64 maxFrames, i
 #if QUERN_HAVE_LIBBACKTRACE
     if (backtrace_state* walkState = state()) {
         const u64 stored = captureWithLibbacktrace(walkState, frames, maxFrames, fromWalker);
-        asm volatile("" ::: "memory");
-        return stored;
+        // Without debug information libbacktrace reports no frame at all.
+        if (stored != 0)
+            return stored;
     }
 #endif
     const u64 stored = captureWithExecinfo(frames, maxFrames, fromWalker);
