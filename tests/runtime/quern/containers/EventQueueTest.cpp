@@ -113,8 +113,10 @@ void expectPop(EventQueue& queue, const Record& expected)
     ASSERT_NE(record, nullptr);
     ASSERT_EQ(record->type, expected.type);
     ASSERT_GE(record->payloadSize, expected.payload.size());
-    EXPECT_EQ(std::memcmp(EventQueue::payload(record), expected.payload.data(), expected.payload.size()), 0)
-        << "type " << expected.type;
+    if (!expected.payload.empty()) {
+        EXPECT_EQ(std::memcmp(EventQueue::payload(record), expected.payload.data(), expected.payload.size()), 0)
+            << "type " << expected.type;
+    }
     queue.pop();
 }
 
@@ -211,7 +213,8 @@ TEST(EventQueue, RecordsNearTheRingEndLeaveRoomForTheWrapMarker)
         } else {
             ASSERT_NE(place, nullptr);
             EXPECT_EQ(offsetIn(queue, place), static_cast<u64>(c.placeC));
-            std::memcpy(place, rc.payload.data(), rc.payload.size());
+            if (!rc.payload.empty())
+                std::memcpy(place, rc.payload.data(), rc.payload.size());
         }
         EXPECT_TRUE(allocator.allBandsIntact());
         expectPop(queue, b);
