@@ -234,3 +234,39 @@ TEST_F(AsyncUserStorageTest, RequestPoolIsFreedAtShutdown)
 }
 
 } // namespace
+
+namespace {
+
+TEST(UserStorageSetUp, ProcessWideStorageWritesQueuedRequestsBeforeItStops)
+{
+    quern::test::TempDirectory dir;
+    const std::string userDirectory = (dir.path() / "users").string();
+    quern::io::startUserStorage(userDirectory.c_str());
+    EXPECT_EQ(std::string(quern::io::getHomeFileSystem().directory()), userDirectory);
+    EXPECT_TRUE(quern::io::getHomeFileSystem().acceptsExistingPaths());
+
+    quern::io::getHomeFileSystem().setQuiet(true);
+    const std::string data = "saved";
+    EXPECT_EQ(quern::io::getUserStorage().requestWrite("default.save", data.data(), data.size(), 0, nullptr).code,
+              UserStorageError::NoError);
+    quern::io::stopUserStorage();
+
+    EXPECT_EQ(dir.readFile("users/default.save"), data);
+    // Stopped: later requests are refused rather than lost silently.
+    EXPECT_EQ(quern::io::getUserStorage().requestFileSize("default.save", nullptr).code,
+              UserStorageError::FileSystemUnavailable);
+}
+
+TEST(UserStorageSetUp, RelativeUserDirectoryIsBelowTheCurrentDirectory)
+{
+    quern::test::TempDirectory dir;
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    quern::io::startUserStorage("profile");
+    const std::string directory = quern::io::getHomeFileSystem().directory();
+    quern::io::stopUserStorage();
+    std::filesystem::current_path(before);
+    EXPECT_EQ(directory, std::filesystem::canonical(dir.path()).string() + "/profile");
+}
+
+} // namespace

@@ -82,3 +82,20 @@ TEST(FileUtilityDeathTest, FailedSeekIsFatal)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FileUtilityDeathTest, FailedCloseIsFatal)
+{
+    // The device is always full: the flush on close fails.
+    ASSERT_TRUE(std::filesystem::exists("/dev/full"));
+    EXPECT_DEATH(
+        {
+            FILE* file = quern::io::openFile("/dev/full", FileMode::Write);
+            std::fputs("pending", file); // still in the stream's buffer
+            quern::io::closeFile(file);
+        },
+        "Error reading from file");
+}
+
+} // namespace

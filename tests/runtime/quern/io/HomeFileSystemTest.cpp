@@ -191,3 +191,28 @@ TEST(HomeFileSystem, DefaultDirectoryIsTheUserDataFolderWithTheProductTitle)
 }
 
 } // namespace
+
+namespace {
+
+TEST(HomeFileSystemLog, ReadsAndWritesAreLoggedUnlessQuiet)
+{
+    quern::test::TempDirectory dir;
+    HomeFileSystem fs;
+    fs.setDirectory(dir.path().c_str());
+
+    testing::internal::CaptureStdout();
+    fs.write("settings.ini", "a=1\n", 4);
+    char buffer[4];
+    fs.read("settings.ini", buffer, 4);
+    fs.setQuiet(true);
+    fs.write("quiet.ini", "a=1\n", 4);
+    fs.read("quiet.ini", buffer, 4);
+    std::cout.flush();
+    const std::string output = testing::internal::GetCapturedStdout();
+
+    EXPECT_NE(output.find("Writing user file '" + dir.file("settings.ini") + "'"), std::string::npos) << output;
+    EXPECT_NE(output.find("Reading user file '" + dir.file("settings.ini") + "'"), std::string::npos) << output;
+    EXPECT_EQ(output.find("quiet.ini"), std::string::npos) << output;
+}
+
+} // namespace
