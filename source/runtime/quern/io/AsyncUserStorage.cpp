@@ -116,8 +116,10 @@ UserStorageResult AsyncUserStorage::requestRemove(const char* name, UserStorageL
 
 AsyncUserStorage& getUserStorage()
 {
-    static AsyncUserStorage storage;
-    return storage;
+    // Never destroyed: exit-time destruction would run after the allocators the
+    // request pool came from are gone. stopUserStorage frees the pool.
+    static AsyncUserStorage* const storage = new AsyncUserStorage();
+    return *storage;
 }
 
 void startUserStorage(const char* userFilePath)

@@ -116,8 +116,10 @@ UserStorageResult HomeFileSystem::remove(const char* name, UserStorageListener*)
 
 HomeFileSystem& getHomeFileSystem()
 {
-    static HomeFileSystem fileSystem;
-    return fileSystem;
+    // Never destroyed: code running at exit (the crash path, the log file) may still
+    // need the user directory after static destruction has begun.
+    static HomeFileSystem* const fileSystem = new HomeFileSystem();
+    return *fileSystem;
 }
 
 void setUserDirectoryOverride(const char* path) { getHomeFileSystem().setDirectory(path); }
