@@ -6,6 +6,10 @@
 namespace quern::memory::heap {
 namespace {
 
+void unlinkLarge(Heap& m, TreeChunk* x);
+void insertLarge(Heap& m, TreeChunk* x, u64 size);
+void insertAny(Heap& m, Chunk* p, u64 size);
+
 // --- Small bins: doubly linked lists of chunks of one exact size ---
 
 inline void insertSmallChunk(Heap& m, Chunk* p, u64 size)
@@ -60,7 +64,7 @@ inline void unlinkFirstSmallChunk(Heap& m, Chunk* bin, Chunk* p, u32 index)
 inline void replaceDv(Heap& m, Chunk* p, u64 size)
 {
     if (m.dvSize != 0)
-        insertChunk(m, m.dv, m.dvSize);
+        insertAny(m, m.dv, m.dvSize);
     m.dvSize = size;
     m.dv = p;
 }
@@ -70,7 +74,7 @@ inline void unlinkChunk(Heap& m, Chunk* p, u64 size)
     if (isSmall(size))
         unlinkSmallChunk(m, p, size);
     else
-        unlinkLargeChunk(m, asTree(p));
+        unlinkLarge(m, asTree(p));
 }
 
 inline TreeChunk* leftmostChild(TreeChunk* t)
@@ -85,7 +89,7 @@ inline void* carveTreeChunk(Heap& m, TreeChunk* v, u64 nb, u64 remainder, bool r
     Chunk* rest = chunkPlus(chunk, nb);
     if (!okAddress(m, v) || !okNext(chunk, rest))
         heapAbort();
-    unlinkLargeChunk(m, v);
+    unlinkLarge(m, v);
     if (remainder < kMinChunkSize) {
         setInUseAndPrevInUse(chunk, remainder + nb);
     } else {
@@ -94,7 +98,7 @@ inline void* carveTreeChunk(Heap& m, TreeChunk* v, u64 nb, u64 remainder, bool r
         if (remainderAsDv)
             replaceDv(m, rest, remainder);
         else
-            insertChunk(m, rest, remainder);
+            insertAny(m, rest, remainder);
     }
     return chunkToMem(chunk);
 }
@@ -229,9 +233,8 @@ void* smallRequest(Heap& m, u64 nb)
     return nullptr;
 }
 
-} // namespace
 
-void unlinkLargeChunk(Heap& m, TreeChunk* x)
+void unlinkLarge(Heap& m, TreeChunk* x)
 {
     TreeChunk* parent = x->parent;
     TreeChunk* replacement;
@@ -294,7 +297,7 @@ void unlinkLargeChunk(Heap& m, TreeChunk* x)
     }
 }
 
-void insertLargeChunk(Heap& m, TreeChunk* x, u64 size)
+void insertLarge(Heap& m, TreeChunk* x, u64 size)
 {
     const u32 index = treeIndex(size);
     TreeChunk** bin = &m.treeBins[index];
@@ -338,6 +341,26 @@ void insertLargeChunk(Heap& m, TreeChunk* x, u64 size)
     }
 }
 
+void insertAny(Heap& m, Chunk* p, u64 size)
+{
+    if (isSmall(size))
+        insertSmallChunk(m, p, size);
+    else
+        insertLarge(m, asTree(p), size);
+}
+
+} // namespace
+
+void unlinkLargeChunk(Heap& m, TreeChunk* x)
+{
+    unlinkLarge(m, x);
+}
+
+void insertLargeChunk(Heap& m, TreeChunk* x, u64 size)
+{
+    insertLarge(m, x, size);
+}
+
 void unlinkFreeChunk(Heap& m, Chunk* p, u64 size)
 {
     unlinkChunk(m, p, size);
@@ -348,7 +371,7 @@ void insertChunk(Heap& m, Chunk* p, u64 size)
     if (isSmall(size))
         insertSmallChunk(m, p, size);
     else
-        insertLargeChunk(m, asTree(p), size);
+        insertLarge(m, asTree(p), size);
 }
 
 // Frees a chunk that was never handed out whole (a split remainder), merging
@@ -405,7 +428,7 @@ void disposeChunk(Heap& m, Chunk* p, u64 size)
     } else {
         setFreeWithPrevInUse(p, size, next);
     }
-    insertChunk(m, p, size);
+    insertAny(m, p, size);
 }
 
 void* heapMalloc(Heap& m, u64 request)
@@ -494,7 +517,7 @@ void heapFreeChunk(Heap& m, void* mem)
     if (isSmall(size)) {
         insertSmallChunk(m, p, size);
     } else {
-        insertLargeChunk(m, asTree(p), size);
+        insertLarge(m, asTree(p), size);
         if (--m.releaseChecks == 0)
             releaseUnusedSegments(m);
     }
