@@ -1,0 +1,341 @@
+#include "quern/graphics/PixelConverter.h"
+
+#include "quern/containers/Buffer.h"
+#include "quern/platform/ErrorReporting.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace quern::graphics {
+namespace {
+
+enum class Kind {
+    LToRGB,
+    LToRGBA,
+    PToRGB,
+    PToRGBA,
+    AToRGBA,
+    LAToRGBA,
+    RGBToL,
+    RGBToRGB,
+    RGBToRGBA,
+    AToA,
+    RGBAToLA,
+    RGBAToRGBA,
+};
+
+// Which memory byte holds each byte of the assembled value, most significant first.
+struct ByteLayout {
+    u32 size = 0;
+    u8 order[8] = {};
+};
+
+ByteLayout makeByteLayout(const PixelFormat& format)
+{
+    ByteLayout layout;
+    layout.size = static_cast<u32>(format.bytesPerPixel);
+    const u32 n = layout.size;
+    for (u32 k = 0; k < n; ++k)
+        layout.order[k] = static_cast<u8>(format.byteOrder == 1 ? k : n - 1 - k);
+    for (u32 i = 0; i < format.channelCount; ++i) {
+        const Channel& channel = format.channels[i];
+        if (!channel.swapped || channel.bits < 16 || channel.bits % 8 != 0 || channel.bitOffset % 8 != 0)
+            continue;
+        const u32 skip = channel.bitOffset / 8;
+        const u32 bytes = channel.bits / 8;
+        if (skip + bytes > n)
+            continue;
+        std::reverse(layout.order + (n - skip - bytes), layout.order + (n - skip));
+    }
+    return layout;
+}
+
+template <typename V>
+V readValue(const ByteLayout& layout, const u8* pixel)
+{
+    V value = 0;
+    for (u32 k = 0; k < layout.size; ++k)
+        value = static_cast<V>((value << 8) | pixel[layout.order[k]]);
+    return value;
+}
+
+template <typename V>
+void writeValue(const ByteLayout& layout, V value, u8* pixel)
+{
+    for (u32 k = layout.size; k-- > 0;) {
+        pixel[layout.order[k]] = static_cast<u8>(value);
+        value = static_cast<V>(value >> 8);
+    }
+}
+
+template <typename V>
+constexpr u32 kValueBits = sizeof(V) * 8;
+
+template <typename V>
+V shiftLeft(V value, u32 amount)
+{
+    return amount >= kValueBits<V> ? V{0} : static_cast<V>(value << amount);
+}
+
+template <typename V>
+V shiftRight(V value, u32 amount)
+{
+    return amount >= kValueBits<V> ? V{0} : static_cast<V>(value >> amount);
+}
+
+template <typename V>
+V lowMask(u32 bits)
+{
+    return bits >= kValueBits<V> ? static_cast<V>(~V{0}) : static_cast<V>((V{1} << bits) - 1);
+}
+
+struct Field {
+    u32 offset = 0;
+    u32 bits = 0;
+};
+
+Field fieldOf(const PixelFormat& format, ChannelContent content)
+{
+    const Channel* channel = format.findChannel(content);
+    return channel ? Field{channel->bitOffset, channel->bits} : Field{};
+}
+
+template <typename V>
+V extract(V value, Field field)
+{
+    return shiftRight(value, field.offset) & lowMask<V>(field.bits);
+}
+
+// Same content, other width: bits are dropped or zero-filled, never rounded.
+template <typename V>
+V rescaleBits(V value, Field from, Field to)
+{
+    return from.bits > to.bits ? shiftRight(value, from.bits - to.bits) : shiftLeft(value, to.bits - from.bits);
+}
+
+// A value that fits is kept as it is; a larger one keeps its highest bits.
+template <typename V>
+V fit(V value, Field to)
+{
+    if (to.bits >= kValueBits<V> || value <= lowMask<V>(to.bits))
+        return value;
+    return shiftRight(value, static_cast<u32>(std::bit_width(value)) - to.bits);
+}
+
+template <typename V>
+V luminance(V red, V green, V blue)
+{
+    const f32 sum = static_cast<f32>(red) * 0.299f + static_cast<f32>(green) * 0.587f + static_cast<f32>(blue) * 0.114f;
+    return static_cast<V>(sum);
+}
+
+u32 paletteEntry(containers::Buffer* palette, u64 index)
+{
+    const u64 entries = palette ? palette->byteSize() / 4 : 0;
+    if (index >= entries)
+        QUERN_FATAL("Palette index outside the palette");
+    const u8* data = palette->lock(containers::BufferBase::Lock::Read, 0, palette->elementCount());
+    u32 entry;
+    std::memcpy(&entry, data + index * 4, sizeof entry);
+    palette->unlock();
+    return entry;
+}
+
+template <typename V, Kind K>
+class ChannelConverter final : public PixelConverter {
+public:
+    ChannelConverter(const PixelFormat& source, const PixelFormat& destination)
+        : PixelConverter(static_cast<u32>(source.bytesPerPixel), static_cast<u32>(destination.bytesPerPixel)),
+          m_sourceLayout(makeByteLayout(source)), m_destinationLayout(makeByteLayout(destination)),
+          m_sR(fieldOf(source, ChannelContent::R)), m_sG(fieldOf(source, ChannelContent::G)),
+          m_sB(fieldOf(source, ChannelContent::B)), m_sA(fieldOf(source, ChannelContent::A)),
+          m_sL(fieldOf(source, ChannelContent::L)), m_sP(fieldOf(source, ChannelContent::P)),
+          m_dR(fieldOf(destination, ChannelContent::R)), m_dG(fieldOf(destination, ChannelContent::G)),
+          m_dB(fieldOf(destination, ChannelContent::B)), m_dA(fieldOf(destination, ChannelContent::A)),
+          m_dL(fieldOf(destination, ChannelContent::L))
+    {
+    }
+
+    void convert(const void* sourcePixel, void* destinationPixel, containers::Buffer* palette) const override
+    {
+        const V in = readValue<V>(m_sourceLayout, static_cast<const u8*>(sourcePixel));
+        V red = 0, green = 0, blue = 0, alpha = 0, lum = 0;
+        if constexpr (K == Kind::LToRGB || K == Kind::LToRGBA || K == Kind::LAToRGBA) {
+            const V l = extract(in, m_sL);
+            red = fit(l, m_dR);
+            green = fit(l, m_dG);
+            blue = fit(l, m_dB);
+        }
+        if constexpr (K == Kind::PToRGB || K == Kind::PToRGBA) {
+            const u32 entry = paletteEntry(palette, static_cast<u64>(extract(in, m_sP)));
+            red = fit(static_cast<V>(entry & 0xFF), m_dR);
+            green = fit(static_cast<V>((entry >> 8) & 0xFF), m_dG);
+            blue = fit(static_cast<V>((entry >> 16) & 0xFF), m_dB);
+        }
+        if constexpr (K == Kind::AToRGBA) {
+            red = fit(V{255}, m_dR);
+            green = fit(V{255}, m_dG);
+            blue = fit(V{255}, m_dB);
+        }
+        if constexpr (K == Kind::RGBToRGB || K == Kind::RGBToRGBA || K == Kind::RGBAToRGBA) {
+            red = rescaleBits(extract(in, m_sR), m_sR, m_dR);
+            green = rescaleBits(extract(in, m_sG), m_sG, m_dG);
+            blue = rescaleBits(extract(in, m_sB), m_sB, m_dB);
+        }
+        if constexpr (K == Kind::RGBToL || K == Kind::RGBAToLA)
+            lum = fit(luminance(extract(in, m_sR), extract(in, m_sG), extract(in, m_sB)), m_dL);
+        if constexpr (K == Kind::LToRGBA || K == Kind::PToRGBA || K == Kind::RGBToRGBA)
+            alpha = lowMask<V>(m_dA.bits);
+        if constexpr (K == Kind::AToRGBA || K == Kind::LAToRGBA || K == Kind::AToA || K == Kind::RGBAToLA ||
+                      K == Kind::RGBAToRGBA)
+            alpha = rescaleBits(extract(in, m_sA), m_sA, m_dA);
+
+        const V out = shiftLeft(red, m_dR.offset) | shiftLeft(green, m_dG.offset) | shiftLeft(blue, m_dB.offset) |
+                      shiftLeft(alpha, m_dA.offset) | shiftLeft(lum, m_dL.offset);
+        writeValue<V>(m_destinationLayout, out, static_cast<u8*>(destinationPixel));
+    }
+
+private:
+    ByteLayout m_sourceLayout;
+    ByteLayout m_destinationLayout;
+    Field m_sR, m_sG, m_sB, m_sA, m_sL, m_sP;
+    Field m_dR, m_dG, m_dB, m_dA, m_dL;
+};
+
+template <typename V>
+std::unique_ptr<PixelConverter> makeConverter(Kind kind, const PixelFormat& source, const PixelFormat& destination)
+{
+    switch (kind) {
+    case Kind::LToRGB: return std::make_unique<ChannelConverter<V, Kind::LToRGB>>(source, destination);
+    case Kind::LToRGBA: return std::make_unique<ChannelConverter<V, Kind::LToRGBA>>(source, destination);
+    case Kind::PToRGB: return std::make_unique<ChannelConverter<V, Kind::PToRGB>>(source, destination);
+    case Kind::PToRGBA: return std::make_unique<ChannelConverter<V, Kind::PToRGBA>>(source, destination);
+    case Kind::AToRGBA: return std::make_unique<ChannelConverter<V, Kind::AToRGBA>>(source, destination);
+    case Kind::LAToRGBA: return std::make_unique<ChannelConverter<V, Kind::LAToRGBA>>(source, destination);
+    case Kind::RGBToL: return std::make_unique<ChannelConverter<V, Kind::RGBToL>>(source, destination);
+    case Kind::RGBToRGB: return std::make_unique<ChannelConverter<V, Kind::RGBToRGB>>(source, destination);
+    case Kind::RGBToRGBA: return std::make_unique<ChannelConverter<V, Kind::RGBToRGBA>>(source, destination);
+    case Kind::AToA: return std::make_unique<ChannelConverter<V, Kind::AToA>>(source, destination);
+    case Kind::RGBAToLA: return std::make_unique<ChannelConverter<V, Kind::RGBAToLA>>(source, destination);
+    case Kind::RGBAToRGBA: return std::make_unique<ChannelConverter<V, Kind::RGBAToRGBA>>(source, destination);
+    }
+    QUERN_FATAL_INVALID_ENUM("Kind");
+}
+
+// Every typed channel is unsigned (and at least one has a type).
+bool allUnsigned(const PixelFormat& format)
+{
+    bool typed = false;
+    for (u32 i = 0; i < format.channelCount; ++i) {
+        const ChannelType type = format.channels[i].type;
+        if (type == ChannelType::None)
+            continue;
+        if (type != ChannelType::Unsigned)
+            return false;
+        typed = true;
+    }
+    return typed;
+}
+
+// The converter kind for the pair of channel counts and contents; false when none applies.
+bool selectKind(const PixelFormat& s, const PixelFormat& d, Kind& kind)
+{
+    using C = ChannelContent;
+    const bool sRGB = s.hasRGB();
+    const bool dRGB = d.hasRGB();
+    auto pick = [&kind](Kind chosen) {
+        kind = chosen;
+        return true;
+    };
+    switch (s.channelCount * 10 + d.channelCount) {
+    case 13:
+        if (s.hasChannel(C::L) && dRGB)
+            return pick(Kind::LToRGB);
+        if (s.hasChannel(C::P) && dRGB)
+            return pick(Kind::PToRGB);
+        return false;
+    case 14:
+        if (s.hasChannel(C::L) && dRGB && d.hasChannel(C::A))
+            return pick(Kind::LToRGBA);
+        if (s.hasChannel(C::L) && dRGB && d.hasChannel(C::X))
+            return pick(Kind::LToRGB);
+        if (s.hasChannel(C::P) && dRGB && d.hasChannel(C::A))
+            return pick(Kind::PToRGBA);
+        if (s.hasChannel(C::P) && dRGB && d.hasChannel(C::X))
+            return pick(Kind::PToRGB);
+        if (s.hasChannel(C::A) && d == PixelFormat::A8B8G8R8)
+            return pick(Kind::AToRGBA);
+        return false;
+    case 24:
+        if (s.hasChannels(C::L, C::A) && dRGB && d.hasChannel(C::A))
+            return pick(Kind::LAToRGBA);
+        return false;
+    case 31:
+        if (sRGB && d.hasChannel(C::L))
+            return pick(Kind::RGBToL);
+        return false;
+    case 33:
+        if (sRGB && dRGB)
+            return pick(Kind::RGBToRGB);
+        return false;
+    case 34:
+        if (sRGB && dRGB && d.hasChannel(C::A))
+            return pick(Kind::RGBToRGBA);
+        if (sRGB && dRGB && d.hasChannel(C::X))
+            return pick(Kind::RGBToRGB);
+        return false;
+    case 41:
+        if (sRGB && s.hasChannel(C::X) && d.hasChannel(C::L))
+            return pick(Kind::RGBToL);
+        if (sRGB && s.hasChannel(C::A) && d.hasChannel(C::A))
+            return pick(Kind::AToA);
+        return false;
+    case 42:
+        if (sRGB && s.hasChannel(C::A) && d.hasChannels(C::L, C::A))
+            return pick(Kind::RGBAToLA);
+        return false;
+    case 43:
+        if (sRGB && (s.hasChannel(C::X) || s.hasChannel(C::A)) && dRGB)
+            return pick(Kind::RGBToRGB);
+        return false;
+    case 44:
+        if (!sRGB || !dRGB)
+            return false;
+        if (s.hasChannel(C::A)) {
+            if (d.hasChannel(C::A))
+                return pick(Kind::RGBAToRGBA);
+            if (d.hasChannel(C::X))
+                return pick(Kind::RGBToRGB);
+            return false;
+        }
+        if (s.hasChannel(C::X)) {
+            if (d.hasChannel(C::X))
+                return pick(Kind::RGBToRGB);
+            if (d.hasChannel(C::A))
+                return pick(Kind::RGBToRGBA);
+        }
+        return false;
+    default: return false;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<PixelConverter> createPixelConverter(const PixelFormat& source, const PixelFormat& destination)
+{
+    if (source.channelCount == 0 || destination.channelCount == 0)
+        return nullptr;
+    if (!allUnsigned(source) || !allUnsigned(destination))
+        return nullptr;
+    Kind kind;
+    if (!selectKind(source, destination, kind))
+        return nullptr;
+    if (source.totalBits <= 32 && destination.totalBits <= 32)
+        return makeConverter<u32>(kind, source, destination);
+    if (source.totalBits <= 64 && destination.totalBits <= 64)
+        return makeConverter<u64>(kind, source, destination);
+    return nullptr;
+}
+
+} // namespace quern::graphics
