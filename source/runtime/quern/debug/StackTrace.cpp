@@ -35,7 +35,7 @@ i64 findParameterList(const char* text, i64 length)
         if (text[i] == ')')
             ++depth;
         else if (text[i] == '(' && --depth == 0)
-            return i;
+            return std::strncmp(text + i, "(anonymous namespace)", 21) == 0 ? -1 : i;
     }
     return -1;
 }

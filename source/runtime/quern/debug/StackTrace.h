@@ -48,6 +48,16 @@ void copyToField(char* field, u64 fieldSize, const char* text);
 // to its qualified name ("quern::io::f"), written into out (cut, terminated).
 void qualifiedFunctionName(const char* signature, char* out, u64 outSize);
 
+// The qualified name of a mangled C++ symbol ("_ZN5quern2io8openFileEPKc" gives
+// "quern::io::openFile"; template arguments show as "<...>"), read without the
+// heap so that the crash handler can use it. False (out empty) for symbols it
+// does not cover.
+bool readMangledName(const char* symbol, char* out, u64 outSize);
+
+// Set by the crash handler on its thread: captures then name frames without
+// the heap, which the crashed code may have left locked.
+void setHeapFreeCapture(bool enabled);
+
 std::ostream& operator<<(std::ostream& out, const StackFrame& frame);
 
 } // namespace quern::debug

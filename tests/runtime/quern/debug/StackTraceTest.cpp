@@ -184,3 +184,50 @@ TEST(StackTrace, QualifiedFunctionNameDropsReturnTypeAndParameters)
 }
 
 } // namespace
+
+namespace {
+
+TEST(StackTrace, MangledNamesAreReadWithoutTheHeap)
+{
+    struct Case {
+        const char* symbol;
+        const char* name; // null: not covered, the caller keeps the symbol
+    };
+    const Case cases[] = {
+        {"_ZN5quern2io8openFileEPKc", "quern::io::openFile"},
+        {"_Z6divideii", "divide"},
+        {"_ZN12_GLOBAL__N_16helperEv", "(anonymous namespace)::helper"},
+        {"_ZN5quern3FooC2Ev", "quern::Foo::Foo"},
+        {"_ZN5quern3FooD0Ev", "quern::Foo::~Foo"},
+        {"_ZNK5quern3Foo3getEv", "quern::Foo::get"},
+        {"_ZN5quern3FooIiE3barEv", "quern::Foo<...>::bar"},
+        {"_ZN5quern3FooINS_3BarEEC2Ev", "quern::Foo<...>::Foo"},
+        {"_ZNSt6vectorIiSaIiEE9push_backERKi", "std::vector<...>::push_back"},
+        {"_ZN5quernlsERSoRKNS_4NameE", "quern::operator<<"},
+        {"_ZN5quern4nameB5cxx11Ei", "quern::name"},
+        {"_ZZN5quern3runEvENKUliE_clEi", "quern::run::{lambda}::operator()"},
+        {"_ZZN5quern3runEvE5count", "quern::run::count"},
+        {"_ZN5quern2io4File4readEv", "quern::io::File::read"},
+        {"_ZN5quern2io4FileC1ES1_", "quern::io::File::File"},
+        {"_ZN7testing8internalL14DeathTestAbortEv", "testing::internal::DeathTestAbort"},
+        {"_ZN5quern2io4File4readEv.cold", "quern::io::File::read"},
+        {"_ZnwmRKSt9nothrow_t", "operator new"},
+        {"_ZNK5quern1AcvbEv", nullptr},
+        {"_ZN5quern1fIiEEvT_", "quern::f<...>"},
+        {"main", nullptr},
+        {"_ZN5quern", nullptr},
+        {"_ZN99quernE", nullptr},
+        {"", nullptr},
+    };
+    for (const Case& c : cases) {
+        char out[128] = "untouched";
+        const bool read = quern::debug::readMangledName(c.symbol, out, sizeof out);
+        EXPECT_EQ(read, c.name != nullptr) << c.symbol;
+        EXPECT_STREQ(out, c.name ? c.name : "") << c.symbol;
+    }
+    char small[8];
+    EXPECT_TRUE(quern::debug::readMangledName("_ZN5quern2io8openFileEPKc", small, sizeof small));
+    EXPECT_STREQ(small, "quern::"); // cut to the field, as frame names are
+}
+
+} // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace crash_fixture {
@@ -133,6 +134,21 @@ TEST(CrashHandler, FaultKindsAreNamedByTheirExceptionCode)
         {"trap", [] { __builtin_trap(); }, "EXCEPTION_ILLEGAL_INSTRUCTION - Stack trace:"},
         {"breakpoint", [] { raise(SIGTRAP); }, "EXCEPTION_BREAKPOINT - Stack trace:"},
         {"overflow", [] { crash_fixture::recurse(0); }, "EXCEPTION_STACK_OVERFLOW - Stack trace:"},
+        {"worker overflow",
+         [] {
+             std::thread worker([] {
+                 installCrashHandlerForThread();
+                 crash_fixture::recurse(0);
+             });
+             worker.join();
+         },
+         "EXCEPTION_STACK_OVERFLOW - Stack trace:"},
+        {"worker fault",
+         [] {
+             std::thread worker(&crash_fixture::dereferenceNull);
+             worker.join();
+         },
+         "EXCEPTION_ACCESS_VIOLATION - Stack trace:\n0x[0-9a-f]+: crash_fixture::dereferenceNull"},
     };
     const fs::path folder = freshDumpFolder();
     for (const Case& c : cases) {

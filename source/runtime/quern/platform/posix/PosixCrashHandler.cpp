@@ -350,14 +350,19 @@ void installCrashHandlerForThread()
     thread_local bool hasStack = false;
     if (hasStack)
         return;
-    void* memory = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // A guard page below the stack: a handler that overruns it faults instead
+    // of writing over whatever lies beneath.
+    const u64 guard = static_cast<u64>(sysconf(_SC_PAGESIZE));
+    void* memory =
+        mmap(nullptr, kAlternateStackSize + guard, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED)
         return;
+    mprotect(memory, guard, PROT_NONE);
     stack_t stack{};
-    stack.ss_sp = memory;
+    stack.ss_sp = static_cast<u8*>(memory) + guard;
     stack.ss_size = kAlternateStackSize;
     if (sigaltstack(&stack, nullptr) != 0) {
-        munmap(memory, kAlternateStackSize);
+        munmap(memory, kAlternateStackSize + guard);
         return;
     }
     hasStack = true;
@@ -426,6 +431,7 @@ bool unhandledExceptionFilter(ExceptionPointers* pointers)
 {
     if (!g_installed.load() || !g_enabled.load())
         return false;
+    debug::setHeapFreeCapture(true);
     const bool interactive = g_interactive.load();
     if (!interactive)
         alarm(60); // a handler stuck on a lock the crash left held still ends

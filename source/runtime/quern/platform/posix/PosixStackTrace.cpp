@@ -27,6 +27,8 @@ MutexImpl& captureLock()
     return lock;
 }
 
+thread_local bool t_heapFree = false;
+
 bool isWalkEnd(const char* function)
 {
     return std::strcmp(function, "main") == 0 || std::strcmp(function, "WinMain") == 0;
@@ -38,6 +40,11 @@ void storeFunctionName(StackFrame& frame, const char* symbol)
 {
     if (!symbol || symbol[0] == '\0') {
         frame.function[0] = '\0';
+        return;
+    }
+    if (symbol[0] == '_' && symbol[1] == 'Z' && t_heapFree) {
+        if (!readMangledName(symbol, frame.function, sizeof frame.function))
+            copyToField(frame.function, sizeof frame.function, symbol);
         return;
     }
     if (symbol[0] == '_' && symbol[1] == 'Z') {
@@ -218,6 +225,8 @@ __attribute__((noinline)) u64 captureStackTrace(StackFrame* frames, u64 maxFrame
     asm volatile("" ::: "memory");
     return stored;
 }
+
+void setHeapFreeCapture(bool enabled) { t_heapFree = enabled; }
 
 void primeStackTraces()
 {
