@@ -283,6 +283,12 @@ TEST(GeneralHeapDeathTest, SystemRefusingMemoryAbortsWithoutMessage)
     EXPECT_EXIT(heapAlloc(u64(1) << 60), testing::KilledBySignal(SIGABRT), "^$");
 }
 
+TEST(GeneralHeapDeathTest, AlignmentsTooLargeToRoundAbort)
+{
+    // Rounding up to a power of two would overflow: refused, not looped on.
+    EXPECT_EXIT(heapAllocAligned(getGeneralHeap(), (u64(1) << 63) + 1, 16), testing::KilledBySignal(SIGABRT), "^$");
+}
+
 TEST(GeneralHeapDeathTest, MisuseAborts)
 {
     SKIP_WITH_SYSTEM_ALLOCATOR();

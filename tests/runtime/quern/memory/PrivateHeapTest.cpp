@@ -47,6 +47,26 @@ TEST(PrivateHeap, BlocksTooSmallForTheStateGiveNoHeap)
     EXPECT_GT(destroyPrivateHeap(heap), 0u);
 }
 
+TEST(PrivateHeap, RaggedBlocksAreTrimmedToWholeChunks)
+{
+    Block block(8192);
+    // Too little left once the start is aligned and the end rounded down.
+    EXPECT_EQ(createPrivateHeap(block.data + 3, 1030), nullptr);
+    Heap* heap = createPrivateHeap(block.data + 3, 4093);
+    ASSERT_NE(heap, nullptr);
+    EXPECT_TRUE(isAligned(heap, 16));
+    std::vector<void*> live;
+    void* p;
+    while ((p = privateHeapAlloc(heap, 40)) != nullptr && block.contains(p)) {
+        EXPECT_TRUE(isAligned(p, 16));
+        EXPECT_LE(static_cast<u8*>(p) + 40, block.data + 3 + 4093);
+        live.push_back(p);
+    }
+    EXPECT_GT(live.size(), 40u);
+    expectHeapConsistent(heap);
+    destroyPrivateHeap(heap);
+}
+
 TEST(PrivateHeap, ServesFromTheBlockThenMapsAndDestroyReleasesOnlyTheExtra)
 {
     Block block(2 * kMiB);
