@@ -177,6 +177,10 @@ bool writeBlobDepot(const std::vector<BuiltAsset>& assets, const std::string& ou
 
 bool buildContent(const BuildOptions& options, std::string& error)
 {
+    if (options.depotKind != "files" && options.depotKind != "blob") {
+        error = "unknown depot kind " + options.depotKind + " (files or blob)";
+        return false;
+    }
     std::ifstream in(options.manifestPath, std::ios::binary);
     if (!in) {
         error = "cannot read the manifest " + options.manifestPath;
@@ -193,10 +197,7 @@ bool buildContent(const BuildOptions& options, std::string& error)
     fs::create_directories(options.outDirectory, code);
     if (options.depotKind == "files")
         return writeFileSystemDepot(assets, options.outDirectory, error);
-    if (options.depotKind == "blob")
-        return writeBlobDepot(assets, options.outDirectory, error);
-    error = "unknown depot kind " + options.depotKind + " (files or blob)";
-    return false;
+    return writeBlobDepot(assets, options.outDirectory, error);
 }
 
 } // namespace quern::assetbuild
