@@ -191,3 +191,17 @@ TEST(AllocationLogger, WithoutAFileWritesToTheLog)
 
 } // namespace
 } // namespace quern::memory
+
+namespace quern::memory {
+namespace {
+
+TEST(AllocationLoggerDeathTest, ARecordThatCannotBeStoredIsFatal)
+{
+    // Every write to this device fails for lack of space, which shows at close.
+    testing::CountingAllocator wrapped;
+    AllocationLogger logger(&wrapped, "/dev/full", AllocationLogger::kTextMode);
+    EXPECT_DEATH(logger.allocate(10, 0), "fclose failed");
+}
+
+} // namespace
+} // namespace quern::memory

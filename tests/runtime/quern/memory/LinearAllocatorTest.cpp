@@ -97,6 +97,7 @@ TEST(LinearAllocator, AllRecordsFreedResetsTheRing)
     void* first = linear.allocate(100, 8);
     void* second = linear.allocate(100, 8);
     linear.free(second);
+    linear.free(nullptr);
     linear.free(first);
     EXPECT_EQ(linear.liveBytes(), 0u);
     EXPECT_EQ(linear.allocate(100, 8), first);
