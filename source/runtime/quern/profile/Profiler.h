@@ -51,8 +51,10 @@ class Profiler {
 public:
     static constexpr u64 kArenaSize = 0x200000;
     static constexpr u64 kNodeBlockCount = 100;
-    static constexpr const char* kRootName = "Root";
-    static constexpr const char* kMainLoopName = "Main loop";
+    // Arrays, not pointers to literals: samples match by address, and equal
+    // literals in different files need not share one.
+    static constexpr char kRootName[] = "Root";
+    static constexpr char kMainLoopName[] = "Main loop";
 
     // Timed by the processor's time-stamp counter.
     Profiler();
