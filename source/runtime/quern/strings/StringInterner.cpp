@@ -46,7 +46,12 @@ const char* StringInterner::intern(const char* text, u64 length, u64 key)
     const i64 existing = find(key);
     if (existing >= 0)
         return this->text(static_cast<u64>(existing));
+    appendEntry(text, length, key);
+    return this->text(m_strings.count() - 1);
+}
 
+void StringInterner::appendEntry(const char* text, u64 length, u64 key)
+{
     if (!m_stringAllocator)
         m_stringAllocator = memory::getDefaultAllocator();
     if (!m_stringAllocator)
@@ -60,7 +65,6 @@ const char* StringInterner::intern(const char* text, u64 length, u64 key)
 
     m_keys.append(key);
     m_strings.append(static_cast<const char*>(copy));
-    return copy;
 }
 
 i64 StringInterner::internIndex(const char* text, u64 length)

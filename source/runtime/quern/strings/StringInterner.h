@@ -34,6 +34,13 @@ public:
     // Frees every stored text and both tables.
     void clear();
 
+    // For loaders of stored tables, whose keys come with the texts: the seed the
+    // keys were made with (nothing is rehashed), an entry appended without
+    // looking its key up first, and a key set in place.
+    void setSeed(u64 seed) { m_seed = seed; }
+    void appendEntry(const char* text, u64 length, u64 key);
+    void setKey(u64 index, u64 key) { m_keys.at<u64>(index) = key; }
+
     u64 seed() const { return m_seed; }
     u64 count() const { return m_keys.count(); }
     u64 key(u64 index) const { return m_keys.at<u64>(index); }
