@@ -270,6 +270,44 @@ TEST(PrivateHeap, LargeRequestBeyondTheTopIsAMappingReleasedOnFree)
     EXPECT_EQ(destroyPrivateHeap(heap), 0u);
 }
 
+TEST(PrivateHeap, AlignedLargeRequestIsAMappingAndDestroyStillFindsIt)
+{
+    Block block(64 * 1024);
+    Heap* heap = createPrivateHeap(block.data, block.size);
+    const u64 before = heapFootprint(heap);
+    void* first = heapAllocAligned(heap, 4096, 512 * 1024);
+    void* second = heapAllocAligned(heap, 65536, 300 * 1024);
+    EXPECT_TRUE(isAligned(first, 4096));
+    EXPECT_TRUE(isAligned(second, 65536));
+    EXPECT_GE(heapUsableSize(heap, first), 512u * 1024);
+    EXPECT_GE(heapUsableSize(heap, second), 300u * 1024);
+    stamp(first, 512 * 1024);
+    stamp(second, 300 * 1024);
+    const u64 mapped = heapFootprint(heap) - before;
+    EXPECT_GE(mapped, 812u * 1024);
+    privateHeapFree(heap, first);
+    EXPECT_LT(heapFootprint(heap), before + mapped);
+    EXPECT_TRUE(stampIntact(second, 300 * 1024));
+    // The block moved inside its mapping; destruction still releases all of it.
+    EXPECT_EQ(destroyPrivateHeap(heap), heapFootprint(heap) - before);
+}
+
+TEST(PrivateHeap, MappedBlocksResizeOnlyWithinTheirSlack)
+{
+    Block block(64 * 1024);
+    Heap* heap = createPrivateHeap(block.data, block.size);
+    void* p = privateHeapAlloc(heap, 600 * 1024);
+    const u64 usable = heapUsableSize(heap, p);
+    EXPECT_EQ(privateHeapResizeInPlace(heap, p, 560 * 1024), p); // within two granules: keeps its mapping
+    EXPECT_EQ(heapUsableSize(heap, p), usable);
+    EXPECT_EQ(privateHeapResizeInPlace(heap, p, 100 * 1024), nullptr); // too much slack: the caller moves it
+    EXPECT_EQ(privateHeapResizeInPlace(heap, p, 100), nullptr);
+    EXPECT_EQ(privateHeapResizeInPlace(heap, p, usable + 1), nullptr);
+    privateHeapFree(heap, p);
+    EXPECT_EQ(heapFootprint(heap), block.size);
+    destroyPrivateHeap(heap);
+}
+
 TEST(PrivateHeap, AlignedAllocationsComeFromTheBlock)
 {
     Block block(4 * kMiB);
