@@ -233,6 +233,8 @@ void* smallRequest(Heap& m, u64 nb)
     return nullptr;
 }
 
+// --- Tree bins: per size class a bitwise trie keyed on the size's bits below
+// the class's leading bit; chunks of equal size hang in a list off one node ---
 
 void unlinkLarge(Heap& m, TreeChunk* x)
 {
@@ -368,10 +370,7 @@ void unlinkFreeChunk(Heap& m, Chunk* p, u64 size)
 
 void insertChunk(Heap& m, Chunk* p, u64 size)
 {
-    if (isSmall(size))
-        insertSmallChunk(m, p, size);
-    else
-        insertLarge(m, asTree(p), size);
+    insertAny(m, p, size);
 }
 
 // Frees a chunk that was never handed out whole (a split remainder), merging
