@@ -1,6 +1,7 @@
 #include "quern/parameter/Parameter.h"
 
 #include "quern/parameter/ParameterRegistry.h"
+#include "quern/platform/ErrorReporting.h"
 #include "quern/strings/PackedName.h"
 
 #include <new>
@@ -48,6 +49,8 @@ void Parameter::setValue(f32 value)
 
 void Parameter::addListener(ParameterListener* listener)
 {
+    if (!listener)
+        QUERN_FATAL("Parameter listener is null");
     void* place = m_listeners.expand(m_listeners.count() + 1);
     new (place) Ref(listener);
 }

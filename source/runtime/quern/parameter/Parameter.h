@@ -35,6 +35,7 @@ public:
     void setValue(f32 value);
 
     // Appends a retained handle; the same listener added twice is told twice.
+    // A null listener is fatal.
     void addListener(ParameterListener* listener);
     u64 listenerCount() const { return m_listeners.count(); }
 

@@ -77,6 +77,8 @@ void Profiler::beginSample(const char* name)
 {
     if (!m_enabled)
         return;
+    if (!name)
+        QUERN_FATAL("Profiler sample without a name");
     ProfileNode* node = findChild(m_current, name);
     if (!node)
         node = makeNode(name, m_current);

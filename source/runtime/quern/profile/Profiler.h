@@ -64,6 +64,7 @@ public:
     Profiler& operator=(const Profiler&) = delete;
 
     // `name` must outlive the profiler: samples are matched by its address.
+    // A null name is fatal.
     void beginSample(const char* name);
     // Closes the innermost open sample; nothing when none is open.
     void endSample();

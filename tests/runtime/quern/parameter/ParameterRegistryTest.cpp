@@ -286,6 +286,13 @@ TEST(ParameterRegistry, DeferredValuesFromSeveralThreadsAreAllDelivered)
     }
 }
 
+TEST(ParameterRegistryDeathTest, NullListenerIsFatal)
+{
+    ParameterRegistry registry;
+    Parameter* parameter = registry.getParameter(id("game"), id("speed"));
+    EXPECT_DEATH(parameter->addListener(nullptr), "Parameter listener is null");
+}
+
 TEST(ParameterRegistry, InstanceIsOneProcessWideRegistry)
 {
     ParameterRegistry& registry = ParameterRegistry::instance();

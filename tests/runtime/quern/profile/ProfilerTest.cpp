@@ -263,6 +263,12 @@ TEST(ProfilerDeathTest, UnwritableReportIsFatal)
         "Error writing to file");
 }
 
+TEST(ProfilerDeathTest, SampleWithoutANameIsFatal)
+{
+    Profiler profiler(ProfilerClock::performanceCounter());
+    EXPECT_DEATH(profiler.beginSample(nullptr), "Profiler sample without a name");
+}
+
 TEST(ProfilerDeathTest, ReportThatCannotBeCompletedIsFatal)
 {
     if (!std::filesystem::exists("/dev/full"))
