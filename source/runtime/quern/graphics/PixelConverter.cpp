@@ -159,7 +159,21 @@ public:
 
     void convert(const void* sourcePixel, void* destinationPixel, containers::Buffer* palette) const override
     {
-        const V in = readValue<V>(m_sourceLayout, static_cast<const u8*>(sourcePixel));
+        convertOne(static_cast<const u8*>(sourcePixel), static_cast<u8*>(destinationPixel), palette);
+    }
+
+    void convertRun(const void* source, void* destination, u64 count, containers::Buffer* palette) const override
+    {
+        const u8* in = static_cast<const u8*>(source);
+        u8* out = static_cast<u8*>(destination);
+        for (u64 i = 0; i < count; ++i, in += m_sourceLayout.size, out += m_destinationLayout.size)
+            convertOne(in, out, palette);
+    }
+
+private:
+    void convertOne(const u8* sourcePixel, u8* destinationPixel, containers::Buffer* palette) const
+    {
+        const V in = readValue<V>(m_sourceLayout, sourcePixel);
         V red = 0, green = 0, blue = 0, alpha = 0, lum = 0;
         if constexpr (K == Kind::LToRGB || K == Kind::LToRGBA || K == Kind::LAToRGBA) {
             const V l = extract(in, m_sL);
@@ -193,10 +207,9 @@ public:
 
         const V out = shiftLeft(red, m_dR.offset) | shiftLeft(green, m_dG.offset) | shiftLeft(blue, m_dB.offset) |
                       shiftLeft(alpha, m_dA.offset) | shiftLeft(lum, m_dL.offset);
-        writeValue<V>(m_destinationLayout, out, static_cast<u8*>(destinationPixel));
+        writeValue<V>(m_destinationLayout, out, destinationPixel);
     }
 
-private:
     ByteLayout m_sourceLayout;
     ByteLayout m_destinationLayout;
     Field m_sR, m_sG, m_sB, m_sA, m_sL, m_sP;

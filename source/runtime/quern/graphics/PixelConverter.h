@@ -22,6 +22,8 @@ public:
     // palette holds 32-bit entries (byte 0 the least significant); only
     // converters from palette formats read it.
     virtual void convert(const void* sourcePixel, void* destinationPixel, containers::Buffer* palette) const = 0;
+    // convert for count pixels that follow each other in both runs.
+    virtual void convertRun(const void* source, void* destination, u64 count, containers::Buffer* palette) const = 0;
 
     u32 sourceBytes() const { return m_sourceBytes; }
     u32 destinationBytes() const { return m_destinationBytes; }

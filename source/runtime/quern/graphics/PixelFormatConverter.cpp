@@ -38,15 +38,7 @@ void PixelFormatConverter::convert(const void* source, u64 byteCount, void* dest
         std::memcpy(destination, source, byteCount);
         return;
     }
-    const u64 sourceStep = m_converter->sourceBytes();
-    const u64 destinationStep = m_converter->destinationBytes();
-    const u8* in = static_cast<const u8*>(source);
-    u8* out = static_cast<u8*>(destination);
-    for (u64 remaining = byteCount; remaining >= sourceStep; remaining -= sourceStep) {
-        m_converter->convert(in, out, palette);
-        in += sourceStep;
-        out += destinationStep;
-    }
+    m_converter->convertRun(source, destination, byteCount / m_converter->sourceBytes(), palette);
 }
 
 PixelFormatConverter* findPixelFormatConverter(const PixelFormat& source, const PixelFormat& destination)

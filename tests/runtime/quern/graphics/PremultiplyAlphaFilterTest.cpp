@@ -78,7 +78,33 @@ TEST(PremultiplyAlphaFilter, WholeImagesInEveryByteLayoutOfAlpha)
     }
 }
 
-TEST(PremultiplyAlphaFilter, IntegerModeOnAFiveBitImage)
+// Every colour under every alpha: large images take a table of answers, which
+// must agree with the rule for each pair, on the fast and the converting path.
+TEST(PremultiplyAlphaFilter, LargeImagesAgreeWithTheRuleForEveryPair)
+{
+    for (const PixelFormat& format : {PixelFormat::A8B8G8R8, PixelFormat::B8G8R8A8}) {
+        for (bool integerMode : {false, true}) {
+            SCOPED_TRACE(format.toString() + (integerMode ? " integer" : " linear"));
+            std::vector<Pixel> colours;
+            for (int alpha = 0; alpha < 256; ++alpha)
+                for (int c = 0; c < 256; ++c)
+                    colours.push_back(Pixel{u8(c), u8(255 - c), u8(c / 2), u8(alpha)});
+            std::vector<Pixel> expected = colours;
+            for (Pixel& p : expected) {
+                p.r = PremultiplyAlphaFilter::applyToColour(p.r, p.a, integerMode, false);
+                p.g = PremultiplyAlphaFilter::applyToColour(p.g, p.a, integerMode, false);
+                p.b = PremultiplyAlphaFilter::applyToColour(p.b, p.a, integerMode, false);
+            }
+            const Bytes source = encode(format, colours.data(), 256 * 256);
+            Bytes destination(source.size());
+            PremultiplyAlphaFilter(integerMode, false)
+                .filterImpl(source.data(), destination.data(), PixelBufferFormat::create2D(256, 256, format));
+            EXPECT_EQ(destination, encode(format, expected.data(), 256 * 256));
+        }
+    }
+}
+
+TEST(PremultiplyAlphaFilter, IntegerModeOnALuminanceAlphaImage)
 {
     const PixelFormat format = PixelFormat::fromTwoChannels(Channel{ChannelContent::L, ChannelType::Unsigned, 8, 0, 0},
                                                             Channel{ChannelContent::A, ChannelType::Unsigned, 8, 0, 0}, 1);

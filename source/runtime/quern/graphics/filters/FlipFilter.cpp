@@ -15,6 +15,21 @@ using Kernel = void (*)(u8* level, const PixelBufferFormat& layout);
 
 u8* rowAt(u8* data, u64 rowPitch, u64 row) { return data + row * rowPitch; }
 
+// Through a small buffer, so each part moves as whole-word copies.
+void swapBytes(u8* a, u8* b, u64 count)
+{
+    u8 buffer[256];
+    while (count > 0) {
+        const u64 part = count < sizeof buffer ? count : sizeof buffer;
+        std::memcpy(buffer, a, part);
+        std::memcpy(a, b, part);
+        std::memcpy(b, buffer, part);
+        a += part;
+        b += part;
+        count -= part;
+    }
+}
+
 // Every depth slice of a volume is flipped on its own.
 void flipRowsVertically(u8* level, const PixelBufferFormat& layout)
 {
@@ -23,7 +38,7 @@ void flipRowsVertically(u8* level, const PixelBufferFormat& layout)
     for (u64 slice = 0; slice < layout.depth; ++slice) {
         u8* rows = level + slice * height * pitch;
         for (u64 i = 0; i < height / 2; ++i)
-            std::swap_ranges(rowAt(rows, pitch, i), rowAt(rows, pitch, i) + pitch, rowAt(rows, pitch, height - 1 - i));
+            swapBytes(rowAt(rows, pitch, i), rowAt(rows, pitch, height - 1 - i), pitch);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace quern::graphics::filters {
 namespace {
@@ -37,6 +38,34 @@ bool alphaIsFourthByte(const PixelFormat& format, const Channel& alpha)
     // Channel 0 is the last memory byte in byte order 1 and the first in byte order 0.
     return format.byteOrder == 1 ? alpha.bitOffset == 0 : alpha.bitOffset == 24;
 }
+
+// Every (colour, alpha) answer at once, for images large enough that computing
+// the 65,536 answers costs less than computing one per colour byte.
+class ColourTable {
+public:
+    ColourTable(u64 colourBytes, bool integerMode, bool divide) : m_integerMode(integerMode), m_divide(divide)
+    {
+        if (colourBytes < 65536)
+            return;
+        m_table.resize(256 * 256);
+        for (u32 a = 0; a < 256; ++a)
+            for (u32 c = 0; c < 256; ++c)
+                m_table[a * 256 + c] =
+                    PremultiplyAlphaFilter::applyToColour(static_cast<u8>(c), static_cast<u8>(a), integerMode, divide);
+    }
+
+    u8 operator()(u8 colour, u8 alpha) const
+    {
+        if (m_table.empty())
+            return PremultiplyAlphaFilter::applyToColour(colour, alpha, m_integerMode, m_divide);
+        return m_table[alpha * 256u + colour];
+    }
+
+private:
+    bool m_integerMode;
+    bool m_divide;
+    std::vector<u8> m_table;
+};
 
 } // namespace
 
@@ -79,13 +108,14 @@ void PremultiplyAlphaFilter::filterImpl(const void* source, void* destination, c
     const u8* in = static_cast<const u8*>(source);
     u8* out = static_cast<u8*>(destination);
     const Channel& alpha = pixelFormat.getChannelWithContent(ChannelContent::A);
+    const ColourTable apply(pixels * 3, integerMode, divide);
 
     if (alphaIsFourthByte(pixelFormat, alpha)) {
         for (u64 i = 0; i < pixels; ++i, in += 4, out += 4) {
             const u8 a = in[3];
-            out[0] = applyToColour(in[0], a, integerMode, divide);
-            out[1] = applyToColour(in[1], a, integerMode, divide);
-            out[2] = applyToColour(in[2], a, integerMode, divide);
+            out[0] = apply(in[0], a);
+            out[1] = apply(in[1], a);
+            out[2] = apply(in[2], a);
             out[3] = a;
         }
         return;
@@ -99,9 +129,9 @@ void PremultiplyAlphaFilter::filterImpl(const void* source, void* destination, c
     for (u64 i = 0; i < pixels; ++i, in += pixelBytes, out += pixelBytes) {
         Pixel colour;
         toPixel->convert(in, &colour, nullptr);
-        colour.r = applyToColour(colour.r, colour.a, integerMode, divide);
-        colour.g = applyToColour(colour.g, colour.a, integerMode, divide);
-        colour.b = applyToColour(colour.b, colour.a, integerMode, divide);
+        colour.r = apply(colour.r, colour.a);
+        colour.g = apply(colour.g, colour.a);
+        colour.b = apply(colour.b, colour.a);
         fromPixel->convert(&colour, out, nullptr);
     }
 }
