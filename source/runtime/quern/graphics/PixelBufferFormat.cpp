@@ -144,7 +144,11 @@ PixelBufferFormat PixelBufferFormat::copyWithPixelFormat(const PixelBufferFormat
     PixelBufferFormat format = source;
     format.pixelFormat = pixelFormat;
     const u64 oldBytes = static_cast<u64>(source.pixelFormat.bytesPerPixel);
-    if (oldBytes != 0) {
+    // Block sizes do not scale with bytes per pixel: between a block format and
+    // another format the sizes are counted anew.
+    const bool blocksChange = !(source.pixelFormat == pixelFormat) &&
+                              (source.pixelFormat.isDXTCompressed() || pixelFormat.isDXTCompressed());
+    if (oldBytes != 0 && !blocksChange) {
         const u64 newBytes = static_cast<u64>(pixelFormat.bytesPerPixel);
         format.rowPitch = newBytes * (source.rowPitch / oldBytes);
         format.dataSize = newBytes * (source.dataSize / oldBytes);

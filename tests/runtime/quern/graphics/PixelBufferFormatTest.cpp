@@ -129,6 +129,15 @@ TEST(PixelBufferFormat, CopyWithPixelFormatScalesSizesByBytesPerPixel)
     const PixelBufferFormat computed = PixelBufferFormat::copyWithPixelFormat(empty, PixelFormat::L8);
     EXPECT_EQ(computed.rowPitch, 4u);
     EXPECT_EQ(computed.dataSize, 21u);
+    // Block layouts are counted anew in both directions, not scaled.
+    const PixelBufferFormat blocks = PixelBufferFormat::create2D(8, 8, PixelFormat::DXT1, 0, -1);
+    const PixelBufferFormat colour = PixelBufferFormat::copyWithPixelFormat(blocks, PixelFormat::A8B8G8R8);
+    EXPECT_EQ(colour.rowPitch, 32u);
+    EXPECT_EQ(colour.dataSize, 4u * (64 + 16 + 4 + 1));
+    const PixelBufferFormat back = PixelBufferFormat::copyWithPixelFormat(colour, PixelFormat::DXT1);
+    EXPECT_EQ(back.rowPitch, blocks.rowPitch);
+    EXPECT_EQ(back.dataSize, blocks.dataSize);
+    EXPECT_EQ(PixelBufferFormat::copyWithPixelFormat(blocks, PixelFormat::DXT1).dataSize, blocks.dataSize);
 }
 
 TEST(PixelBufferFormat, LayoutEqualityIgnoresDepthChannelTypeAndMipCount)

@@ -98,6 +98,16 @@ TEST(RescaleFilter, BlockImagesAreRescaledAsColour)
     EXPECT_EQ(format, PixelFormat::A8B8G8R8);
     EXPECT_EQ(result.pixelFormat, PixelFormat::A8B8G8R8);
     EXPECT_EQ(result.rowPitch, 128u);
+
+    // To a power of two: the colour layout is sized for colour pixels.
+    const PixelBufferFormat odd = PixelBufferFormat::create2D(100, 64, PixelFormat::DXT1);
+    format = odd.pixelFormat;
+    RescaleFilter toPowerOfTwo;
+    toPowerOfTwo.toPowerOfTwo = true;
+    EXPECT_TRUE(toPowerOfTwo.prepare(odd, format, result));
+    EXPECT_EQ(result.width, 128u);
+    EXPECT_EQ(result.rowPitch, 512u);
+    EXPECT_EQ(result.dataSize, 128u * 64u * 4u);
 }
 
 } // namespace

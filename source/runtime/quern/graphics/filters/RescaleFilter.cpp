@@ -35,7 +35,10 @@ void RescaleFilter::process(const void* source, const PixelBufferFormat& sourceF
     if (sourceFormat.width == 0 || sourceFormat.height == 0 || destinationFormat.width == 0 ||
         destinationFormat.height == 0)
         return;
+    // Both sides have the same format; should they not, neither side is overrun.
+    const u64 sourceBytes = static_cast<u64>(sourceFormat.pixelFormat.bytesPerPixel);
     const u64 pixelBytes = static_cast<u64>(destinationFormat.pixelFormat.bytesPerPixel);
+    const u64 copyBytes = std::min(sourceBytes, pixelBytes);
     const f32 stepX = static_cast<f32>(sourceFormat.width) / static_cast<f32>(destinationFormat.width);
     const f32 stepY = static_cast<f32>(sourceFormat.height) / static_cast<f32>(destinationFormat.height);
     const u8* in = static_cast<const u8*>(source);
@@ -45,7 +48,7 @@ void RescaleFilter::process(const void* source, const PixelBufferFormat& sourceF
         const u8* sourceRow = in + nearestIndex(y, sourceFormat.height) * sourceFormat.rowPitch;
         f32 x = 0.0f;
         for (u32 column = 0; column < destinationFormat.width; ++column, x += stepX) {
-            std::memcpy(out, sourceRow + nearestIndex(x, sourceFormat.width) * pixelBytes, pixelBytes);
+            std::memcpy(out, sourceRow + nearestIndex(x, sourceFormat.width) * sourceBytes, copyBytes);
             out += pixelBytes;
         }
     }
