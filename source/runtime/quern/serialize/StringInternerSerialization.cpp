@@ -107,10 +107,11 @@ template <typename Target> void writeInterner(Target& target, PODToken& token, c
             QUERN_FATAL("String too long for a string table chunk");
         token.writeString(target, interner.text(i), "text");
     }
-    for (u64 i = 0; i < count; ++i) {
-        const StringKeyRecord record{interner.key(i), static_cast<u32>(i), 0};
-        token.writePOD(target, &record, 1, &kStringKeyRecordDescriptor, "key");
-    }
+    // One array, as the reader takes it (the text form orders it component by component).
+    ScopedBlock records(&defaultAllocator(), count * sizeof(StringKeyRecord), alignof(StringKeyRecord));
+    for (u64 i = 0; i < count; ++i)
+        records.as<StringKeyRecord>()[i] = StringKeyRecord{interner.key(i), static_cast<u32>(i), 0};
+    token.writePOD(target, records.as<StringKeyRecord>(), count, &kStringKeyRecordDescriptor, "keys");
     token.endWriteChunk(target, start);
 }
 
