@@ -45,6 +45,9 @@ function(quern_add_library name)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${QUERN_INCLUDE_ROOTS})
     target_link_libraries(${name} PUBLIC quern_build_options ${ARG_DEPS})
+    # The lowest areas (platform, debug, memory) call each other; repeat them
+    # on the link line often enough for the linker to resolve the cycle.
+    set_property(TARGET ${name} PROPERTY LINK_INTERFACE_MULTIPLICITY 4)
   else()
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${QUERN_INCLUDE_ROOTS})
