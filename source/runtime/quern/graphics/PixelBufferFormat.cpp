@@ -227,7 +227,6 @@ std::string PixelBufferFormat::toString() const
         text = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
         break;
     case Type::CubeMap: text = std::to_string(width) + "x" + std::to_string(height) + "^3"; break;
-    case Type::None: QUERN_FATAL("Invalid pixel buffer type");
     default: QUERN_FATAL("Invalid pixel buffer type");
     }
     text += ", " + std::to_string(pixelFormat.totalBits) + "bpp";

@@ -26,6 +26,7 @@ struct Pixel {
 
     bool operator==(const Pixel&) const = default;
 };
+static_assert(sizeof(Pixel) == 4);
 
 class PixelFormat {
 public:
