@@ -1,5 +1,6 @@
 #include "ContentBuilder.h"
 
+#include "AssetDatabaseWriter.h"
 #include "RunLengthCodec.h"
 
 #include "quern/strings/Hashes.h"
@@ -195,9 +196,17 @@ bool buildContent(const BuildOptions& options, std::string& error)
         return false;
     std::error_code code;
     fs::create_directories(options.outDirectory, code);
-    if (options.depotKind == "files")
-        return writeFileSystemDepot(assets, options.outDirectory, error);
-    return writeBlobDepot(assets, options.outDirectory, error);
+    const bool depotWritten = options.depotKind == "files"
+                                  ? writeFileSystemDepot(assets, options.outDirectory, error)
+                                  : writeBlobDepot(assets, options.outDirectory, error);
+    if (!depotWritten)
+        return false;
+    std::ofstream database(fs::path(options.outDirectory) / "assets.db", std::ios::binary | std::ios::trunc);
+    if (!database) {
+        error = "cannot write " + (fs::path(options.outDirectory) / "assets.db").string();
+        return false;
+    }
+    return writeAssetDatabase(database, options.databaseName, assets, options.strings, error);
 }
 
 } // namespace quern::assetbuild

@@ -35,13 +35,14 @@ bool writeFileSystemDepot(const std::vector<BuiltAsset>& assets, const std::stri
 bool writeBlobDepot(const std::vector<BuiltAsset>& assets, const std::string& outDirectory, std::string& error);
 
 // The whole build: reads the manifest, writes the depot of the chosen kind
-// ("files" or "blob") and the database (when the database writer is built in).
+// ("files" or "blob") and "assets.db" beside it.
 struct BuildOptions {
     std::string manifestPath;
     std::string sourceDirectory;
     std::string outDirectory;
     std::string depotKind = "blob";
     std::string databaseName;
+    std::vector<std::string> strings; // the database's string table
 };
 bool buildContent(const BuildOptions& options, std::string& error);
 
