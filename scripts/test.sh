@@ -13,3 +13,5 @@ if [ "$config" = asan ]; then export ASAN_OPTIONS="detect_leaks=0:${ASAN_OPTIONS
 # One X server around the whole run: the OpenGL tests draw into real windows.
 xvfb-run -a -s "-screen 0 1920x1080x24" \
   ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+# A short smoke run of the fuzz targets, so they keep building (scripts/fuzz.sh runs them longer).
+bash scripts/fuzz.sh 5
