@@ -1,12 +1,14 @@
 #include "quern/assets/DepotSource.h"
 
 #include "quern/assets/BlobDepot.h"
+#include "quern/io/DepotStreamBuffer.h"
 #include "quern/memory/DefaultAllocator.h"
 
 #include "DepotTestContent.h"
 
 #include <gtest/gtest.h>
 
+#include <istream>
 #include <string>
 
 namespace {
@@ -64,6 +66,27 @@ TEST(DepotSource, CreatedSourceOwnsItsHandle)
     source->read(digits, sizeof digits);
     EXPECT_EQ(std::string(digits, 10), "0123456789");
     quern::assets::destroyDepotSource(allocator, source);
+    EXPECT_EQ(depot.openCount(), 0u);
+}
+
+TEST(DepotSource, AnyDepotEntryStreamsThroughTheStreamBuffer)
+{
+    DepotContent content;
+    content.build({{"catalogue", "first line\nsecond line\n", "codec=rle"}});
+    RunLengthDecompressor decompressor;
+    BlobDepot depot;
+    depot.setDecompressor(&decompressor);
+    depot.openIndex(content.out().c_str());
+    quern::assets::Depot& base = depot;
+    {
+        quern::assets::DepotStreamBuffer<quern::assets::Depot> buffer(base, base.open(assetId("catalogue")));
+        std::istream stream(&buffer);
+        std::string first, second;
+        std::getline(stream, first);
+        std::getline(stream, second);
+        EXPECT_EQ(first, "first line");
+        EXPECT_EQ(second, "second line");
+    }
     EXPECT_EQ(depot.openCount(), 0u);
 }
 

@@ -117,4 +117,14 @@ TEST(FileSystemDepotDeathTest, StaleHandleIsFatal)
     EXPECT_DEATH(depot.seek(handle, 0), "Invalid depot handle");
 }
 
+TEST(FileSystemDepotDeathTest, SeekTheFileCannotReachIsFatal)
+{
+    DepotContent content;
+    content.build({{"a", "a"}}, "files");
+    FileSystemDepot depot(content.out().c_str());
+    const u32 handle = depot.open(assetId("a"));
+    EXPECT_DEATH(depot.seek(handle, u64{1} << 63), "fseek failed");
+    depot.close(handle);
+}
+
 } // namespace
