@@ -1,6 +1,6 @@
 #pragma once
 // Depot fixtures made with the content tool's library: a temporary folder
-// holding the source files, the manifest and the built depot.
+// holding the source files, the manifest, the built depot and "assets.db".
 
 #include "../io/TempDirectory.h"
 
@@ -25,6 +25,7 @@ struct ContentAsset {
     std::string name;
     std::string bytes;
     std::string options = {}; // manifest words after the type ("blob=b codec=rle")
+    std::string type = "data"; // the type word
 };
 
 inline u64 assetId(const std::string& name)
@@ -45,13 +46,14 @@ class DepotContent {
 public:
     // Writes the sources and the manifest, then builds the depot of `kind`
     // ("blob" or "files") into out().
-    void build(const std::vector<ContentAsset>& assets, const std::string& kind = "blob")
+    void build(const std::vector<ContentAsset>& assets, const std::string& kind = "blob",
+               const std::string& databaseName = "")
     {
         std::filesystem::create_directories(m_directory.path() / "src");
         std::string manifest;
         for (const ContentAsset& asset : assets) {
             std::ofstream(m_directory.path() / "src" / asset.name, std::ios::binary) << asset.bytes;
-            manifest += asset.name + " data " + asset.options + "\n";
+            manifest += asset.name + " " + asset.type + " " + asset.options + "\n";
         }
         m_directory.writeFile("manifest.txt", manifest);
         assetbuild::BuildOptions options;
@@ -59,6 +61,7 @@ public:
         options.sourceDirectory = m_directory.file("src");
         options.outDirectory = out();
         options.depotKind = kind;
+        options.databaseName = databaseName;
         std::string error;
         ASSERT_TRUE(assetbuild::buildContent(options, error)) << error;
     }
