@@ -2,6 +2,7 @@
 
 #include "AssetDatabaseWriter.h"
 #include "RunLengthCodec.h"
+#include "WorldWriter.h"
 
 #include "quern/strings/Hashes.h"
 #include "quern/strings/PackedName.h"
@@ -120,6 +121,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             error = "line " + std::to_string(entry.line) + ": cannot read " + file.string();
             return false;
         }
+        if (!convertWorldContent(entry, ids, asset.bytes, error))
+            return false;
         assets.push_back(std::move(asset));
     }
     return true;
