@@ -62,8 +62,8 @@ bool checkModel(const entity::WorldModel& model, std::string& error)
         return false;
     for (u64 t = 0; t < model.typeCount(); ++t) {
         const ComponentTypeDescription& type = model.type(t);
-        if (!checkText(type.name, "component name", error) || !checkText(type.texts[0], "component text", error) ||
-            !checkText(type.texts[1], "component text", error))
+        if (!checkText(type.name, "component name", error) || !checkText(type.texts[0], "component text", error)
+            || !checkText(type.texts[1], "component text", error))
             return false;
         if (type.attributeCount > entity::kMaxComponentAttributes) {
             error = std::string("component ") + type.name + " has more than 255 attributes";
@@ -94,8 +94,8 @@ bool checkEntity(const WorldDocument& document, const WorldEntity& entity, std::
             }
         const u64 expected = type.attributeCount == 0 ? 0 : entity::componentByteSize(type);
         if (component.bytes.size() != expected) {
-            error = where + " holds " + std::to_string(component.bytes.size()) + " bytes, the model gives " +
-                    std::to_string(expected);
+            error = where + " holds " + std::to_string(component.bytes.size()) + " bytes, the model gives "
+                + std::to_string(expected);
             return false;
         }
     }
@@ -151,8 +151,7 @@ void readWorldDocument(ByteSource& source, WorldDocument& document)
                 component.type = readByte(source, token);
                 if (component.type >= document.model.typeCount())
                     QUERN_FATAL(strings::format<1280>("World entity %s has a component of type %u; the model has %llu",
-                                                      name, component.type,
-                                                      static_cast<unsigned long long>(document.model.typeCount())));
+                        name, component.type, static_cast<unsigned long long>(document.model.typeCount())));
                 const ComponentTypeDescription& type = document.model.type(component.type);
                 if (type.attributeCount > 0) {
                     entity::buildComponentDescriptor(type, descriptor);
@@ -207,8 +206,8 @@ bool writeWorldFile(std::ostream& out, serialize::PODToken& token, const WorldDo
     return true;
 }
 
-bool buildWorldScript(const std::string& levelList, const std::map<std::string, u64>& assetIds, std::vector<u8>& out,
-                      std::string& error)
+bool buildWorldScript(
+    const std::string& levelList, const std::map<std::string, u64>& assetIds, std::vector<u8>& out, std::string& error)
 {
     std::vector<u64> ids;
     std::istringstream lines(levelList);
@@ -247,8 +246,8 @@ bool buildWorldScript(const std::string& levelList, const std::map<std::string, 
     return true;
 }
 
-bool convertWorldContent(const ManifestAsset& asset, const std::map<std::string, u64>& assetIds,
-                         std::vector<u8>& bytes, std::string& error)
+bool convertWorldContent(
+    const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
 {
     const std::string where = "line " + std::to_string(asset.line) + ": ";
     if (asset.type == "worldscript") {
@@ -270,8 +269,8 @@ bool convertWorldContent(const ManifestAsset& asset, const std::map<std::string,
     serialize::BinaryPODToken binary;
     serialize::TextPODToken text;
     std::ostringstream out;
-    if (!writeWorldFile(out, asset.type == "world" ? static_cast<serialize::PODToken&>(binary) : text, document,
-                        error)) {
+    if (!writeWorldFile(
+            out, asset.type == "world" ? static_cast<serialize::PODToken&>(binary) : text, document, error)) {
         error = where + "world " + asset.name + ": " + error;
         return false;
     }

@@ -57,12 +57,12 @@ bool writeWorldFile(std::ostream& out, serialize::PODToken& token, const WorldDo
 
 // The world script for `levelNames`, resolved through `assetIds`. False with a
 // message for an empty list or a name that is not an asset.
-bool buildWorldScript(const std::string& levelList, const std::map<std::string, u64>& assetIds, std::vector<u8>& out,
-                      std::string& error);
+bool buildWorldScript(
+    const std::string& levelList, const std::map<std::string, u64>& assetIds, std::vector<u8>& out, std::string& error);
 
 // Turns the source bytes of a "world", "worldtext" or "worldscript" asset into
 // what the engine reads; other types are left as they are.
-bool convertWorldContent(const ManifestAsset& asset, const std::map<std::string, u64>& assetIds,
-                         std::vector<u8>& bytes, std::string& error);
+bool convertWorldContent(
+    const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error);
 
 } // namespace quern::assetbuild

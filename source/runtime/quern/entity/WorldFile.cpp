@@ -32,7 +32,10 @@ const char* shownName(const char* fileName) { return fileName && fileName[0] ? f
 class WorldReader {
 public:
     WorldReader(ByteSource& source, serialize::PODToken& token, World& world, const char* fileName)
-        : m_source(source), m_token(token), m_world(world), m_fileName(shownName(fileName))
+        : m_source(source)
+        , m_token(token)
+        , m_world(world)
+        , m_fileName(shownName(fileName))
         , m_descriptorAllocator(memory::getDefaultAllocator())
     {
     }
@@ -77,10 +80,10 @@ const serialize::PODTypeDescriptor& WorldReader::descriptorFor(u32 type)
         const u64 size = built->descriptor.byteSize();
         if (size > m_world.componentSizes[type]) {
             m_descriptorAllocator->free(built);
-            QUERN_FATAL(strings::format<1280>(
-                "World file %s: component %s needs %llu bytes but the world's type %u holds %u",
-                m_fileName, m_model.type(type).name, static_cast<unsigned long long>(size), type,
-                static_cast<u32>(m_world.componentSizes[type])));
+            QUERN_FATAL(
+                strings::format<1280>("World file %s: component %s needs %llu bytes but the world's type %u holds %u",
+                    m_fileName, m_model.type(type).name, static_cast<unsigned long long>(size), type,
+                    static_cast<u32>(m_world.componentSizes[type])));
         }
         m_descriptors[type] = built;
     }
@@ -123,7 +126,7 @@ void WorldReader::readEntity(u32 entityIndex)
 } // namespace
 
 void loadWorld(ByteSource& source, serialize::PODToken& token, World& world, u64 extraCapacity,
-               memory::Allocator* allocator, const char* fileName)
+    memory::Allocator* allocator, const char* fileName)
 {
     const u32 outer = serialize::expectChunk(source, token, 0);
     WorldReader reader(source, token, world, fileName);
@@ -133,8 +136,7 @@ void loadWorld(ByteSource& source, serialize::PODToken& token, World& world, u64
     token.readPOD(source, &entityCount, 1, &serialize::kU32Descriptor);
     if (entityCount > kMaxFileEntities)
         QUERN_FATAL(strings::format<1280>("World file %s has %u entities; a world holds at most %llu",
-                                          shownName(fileName), entityCount,
-                                          static_cast<unsigned long long>(kMaxFileEntities)));
+            shownName(fileName), entityCount, static_cast<unsigned long long>(kMaxFileEntities)));
 
     if (!world.hasComponentStore()) {
         u16 sizes[kMaxComponentTypes] = {};

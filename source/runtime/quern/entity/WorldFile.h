@@ -40,6 +40,6 @@ class World;
 // world, a component that does not fit the world's size for its type, more
 // entities than a world can address.
 void loadWorld(ByteSource& source, serialize::PODToken& token, World& world, u64 extraCapacity,
-               memory::Allocator* allocator, const char* fileName = nullptr);
+    memory::Allocator* allocator, const char* fileName = nullptr);
 
 } // namespace quern::entity

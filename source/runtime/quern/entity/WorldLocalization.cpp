@@ -43,7 +43,7 @@ void loadLocalization(World& world, assets::Depot& depot)
         }
         LanguageEntry* entries = table.dataAs<LanguageEntry>();
         std::sort(entries, entries + table.count(),
-                  [](const LanguageEntry& a, const LanguageEntry& b) { return a.key < b.key; });
+            [](const LanguageEntry& a, const LanguageEntry& b) { return a.key < b.key; });
     }
 }
 

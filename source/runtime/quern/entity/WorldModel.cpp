@@ -35,12 +35,18 @@ struct AttributeLayout {
 AttributeLayout layoutOf(ComponentAttribute::Type type)
 {
     switch (type) {
-    case ComponentAttribute::Type::Int32: return { true, 4, 4, PODKind::Signed, 32 };
-    case ComponentAttribute::Type::Float32: return { true, 4, 4, PODKind::Float, 32 };
-    case ComponentAttribute::Type::UInt8: return { true, 1, 1, PODKind::Unsigned, 8 };
-    case ComponentAttribute::Type::UInt64: return { true, 8, 4, PODKind::Unsigned, 64 };
-    case ComponentAttribute::Type::UInt32: return { true, 4, 4, PODKind::Unsigned, 32 };
-    case ComponentAttribute::Type::Id64: return { true, 8, 4, PODKind::Unsigned, 64 };
+    case ComponentAttribute::Type::Int32:
+        return { true, 4, 4, PODKind::Signed, 32 };
+    case ComponentAttribute::Type::Float32:
+        return { true, 4, 4, PODKind::Float, 32 };
+    case ComponentAttribute::Type::UInt8:
+        return { true, 1, 1, PODKind::Unsigned, 8 };
+    case ComponentAttribute::Type::UInt64:
+        return { true, 8, 4, PODKind::Unsigned, 64 };
+    case ComponentAttribute::Type::UInt32:
+        return { true, 4, 4, PODKind::Unsigned, 32 };
+    case ComponentAttribute::Type::Id64:
+        return { true, 8, 4, PODKind::Unsigned, 64 };
     }
     return { false, 0, 1, PODKind::Skip, 0 };
 }
@@ -95,8 +101,8 @@ const char* WorldModel::keepText(const char* text)
 
 void WorldModel::setName(const char* text) { name = keepText(text); }
 
-ComponentTypeDescription& WorldModel::addType(const char* typeName, const char* text1, const char* text2,
-                                              u32 attributeCount)
+ComponentTypeDescription& WorldModel::addType(
+    const char* typeName, const char* text1, const char* text2, u32 attributeCount)
 {
     ComponentTypeDescription description {};
     description.name = keepText(typeName);
@@ -116,7 +122,7 @@ ComponentTypeDescription& WorldModel::addType(const char* typeName, const char* 
 }
 
 void WorldModel::setAttribute(ComponentTypeDescription& description, u32 index, ComponentAttribute::Type valueType,
-                              u32 elementCount, bool flag1, bool flag2, const char* attributeName)
+    u32 elementCount, bool flag1, bool flag2, const char* attributeName)
 {
     description.attributes[index]
         = ComponentAttribute { valueType, elementCount, { flag1, flag2 }, keepText(attributeName) };
@@ -135,7 +141,7 @@ void readWorldModel(ByteSource& source, serialize::PODToken& token, WorldModel& 
     token.readPOD(source, &typeCount, 1, &serialize::kU32Descriptor);
     if (typeCount > kMaxComponentTypes)
         QUERN_FATAL(strings::format<1280>("World file %s has %u component types; at most %u are supported",
-                                          shownName(fileName), typeCount, kMaxComponentTypes));
+            shownName(fileName), typeCount, kMaxComponentTypes));
 
     for (u32 t = 0; t < typeCount; ++t) {
         token.readString(source, text, sizeof text);
@@ -155,15 +161,14 @@ void readWorldModel(ByteSource& source, serialize::PODToken& token, WorldModel& 
                 QUERN_FATAL(strings::format<1280>(
                     "World file %s: attribute %s of component %s has %u elements; at most 65535 are supported",
                     shownName(fileName), text, description.name, elementCount));
-            model.setAttribute(description, a, static_cast<ComponentAttribute::Type>(valueType), elementCount, flag1,
-                               flag2, text);
+            model.setAttribute(
+                description, a, static_cast<ComponentAttribute::Type>(valueType), elementCount, flag1, flag2, text);
         }
         // The World keeps component sizes in 16 bits.
         const u64 size = componentByteSize(description);
         if (size > 0xffff)
             QUERN_FATAL(strings::format<1280>("World file %s: component %s is %llu bytes; at most 65535 are supported",
-                                              shownName(fileName), description.name,
-                                              static_cast<unsigned long long>(size)));
+                shownName(fileName), description.name, static_cast<unsigned long long>(size)));
     }
     token.endReadChunk(source, start);
 }

@@ -73,7 +73,7 @@ public:
     // caller); texts are copied into the model.
     ComponentTypeDescription& addType(const char* name, const char* text1, const char* text2, u32 attributeCount);
     void setAttribute(ComponentTypeDescription& type, u32 index, ComponentAttribute::Type valueType, u32 elementCount,
-                      bool flag1, bool flag2, const char* name);
+        bool flag1, bool flag2, const char* name);
     void setName(const char* text);
     // Copies the text into the model's table and returns the stored copy.
     const char* keepText(const char* text);

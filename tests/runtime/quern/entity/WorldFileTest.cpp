@@ -112,7 +112,8 @@ TEST_F(BuiltLevel, BinaryAndTextTwinsFillTheSameStoreBytes)
         const EntityHandle handle = EntityHandle::make(static_cast<u16>(slot), 1);
         EXPECT_STREQ(binary.getEntityName(handle), text.getEntityName(handle));
     }
-    EXPECT_EQ(0, std::memcmp(binary.localizationAssetIds, text.localizationAssetIds, sizeof binary.localizationAssetIds));
+    EXPECT_EQ(
+        0, std::memcmp(binary.localizationAssetIds, text.localizationAssetIds, sizeof binary.localizationAssetIds));
     ASSERT_EQ(binary.texts->count(), text.texts->count());
     for (u64 i = 0; i < binary.texts->count(); ++i) {
         EXPECT_EQ(binary.texts->key(i), text.texts->key(i));
@@ -210,7 +211,7 @@ TEST(WorldFile, DocumentsRoundTripThroughBothFormsToTheSameBytes)
 {
     assetbuild::WorldDocument document;
     addType(document, "Mixed",
-            { { AttributeType::UInt8, 1 }, { AttributeType::Float32, 2 }, { AttributeType::UInt64, 1 } });
+        { { AttributeType::UInt8, 1 }, { AttributeType::Float32, 2 }, { AttributeType::UInt64, 1 } });
     addType(document, "Tag", {});
     for (u32 e = 0; e < 3; ++e) {
         assetbuild::WorldEntity entity;
@@ -274,14 +275,14 @@ TEST(WorldFileDeathTest, DamagedFilesAreRefusedNamingTheFile)
         raw.entity("ok", { { 0, u32Value } });
         raw.entity("Stray", { { 1, std::vector<u8>(4) }, { 7, u32Value } });
         cases.push_back({ "type index outside the model", raw.finish(),
-                          "World file level7: entity 1 \\(Stray\\) has a component of type 7; the file has 2 types" });
+            "World file level7: entity 1 \\(Stray\\) has a component of type 7; the file has 2 types" });
     }
     {
         RawWorldWriter raw;
         raw.model(twoTypes, 2);
         raw.u32Value(70000);
         cases.push_back({ "more entities than a world addresses", raw.finish(),
-                          "World file level7 has 70000 entities; a world holds at most 65535" });
+            "World file level7 has 70000 entities; a world holds at most 65535" });
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -43,18 +43,18 @@ TEST(WorldModel, ComponentLayoutsPadBytesAndAlignEverythingElseToFour)
 {
     const LayoutCase cases[] = {
         { "byte then u32", { { AttributeType::UInt8, 1 }, { AttributeType::UInt32, 1 } }, 8,
-          { { 1, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 24 }, { 1, PODKind::Unsigned, 32 } } },
+            { { 1, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 24 }, { 1, PODKind::Unsigned, 32 } } },
         { "u64 then byte: 64-bit values align to 4", { { AttributeType::UInt64, 1 }, { AttributeType::UInt8, 1 } }, 12,
-          { { 1, PODKind::Unsigned, 64 }, { 1, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 24 } } },
+            { { 1, PODKind::Unsigned, 64 }, { 1, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 24 } } },
         { "float triple", { { AttributeType::Float32, 3 } }, 12, { { 3, PODKind::Float, 32 } } },
         { "no attributes", {}, 1, { { 1, PODKind::Skip, 8 } } },
         { "bytes only need no padding", { { AttributeType::UInt8, 3 } }, 3, { { 3, PODKind::Unsigned, 8 } } },
-        { "byte, i32 pair, byte", { { AttributeType::UInt8, 1 }, { AttributeType::Int32, 2 }, { AttributeType::UInt8, 1 } },
-          16,
-          { { 1, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 24 }, { 2, PODKind::Signed, 32 }, { 1, PODKind::Unsigned, 8 },
-            { 1, PODKind::Skip, 24 } } },
+        { "byte, i32 pair, byte",
+            { { AttributeType::UInt8, 1 }, { AttributeType::Int32, 2 }, { AttributeType::UInt8, 1 } }, 16,
+            { { 1, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 24 }, { 2, PODKind::Signed, 32 },
+                { 1, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 24 } } },
         { "id after two bytes", { { AttributeType::UInt8, 2 }, { AttributeType::Id64, 1 } }, 12,
-          { { 2, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 16 }, { 1, PODKind::Unsigned, 64 } } },
+            { { 2, PODKind::Unsigned, 8 }, { 1, PODKind::Skip, 16 }, { 1, PODKind::Unsigned, 64 } } },
     };
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -87,7 +87,7 @@ TEST(WorldModelDeathTest, DecodingAnAttributeOfUnknownTypeIsFatal)
     addType(document, "T", { { static_cast<AttributeType>(6), 1 } });
     ComponentDescriptor descriptor;
     EXPECT_DEATH(buildComponentDescriptor(document.model.type(0), descriptor),
-                 "Invalid enum value for type ComponentAttribute::Type");
+        "Invalid enum value for type ComponentAttribute::Type");
 }
 
 TEST(WorldModel, ReaderKeepsNamesTextsAndFlags)
@@ -134,9 +134,9 @@ TEST(WorldModelDeathTest, ModelsTheWorldCannotHoldAreRefusedNamingTheFile)
     const Case cases[] = {
         { "129 types", {}, 129, "World file cave.world has 129 component types; at most 128" },
         { "element count beyond 16 bits", { { { 2, 65536 } } }, 1,
-          "World file cave.world: attribute value of component Type has 65536 elements" },
+            "World file cave.world: attribute value of component Type has 65536 elements" },
         { "component beyond 16 bits of bytes", { { { 3, 8192 } } }, 1,
-          "World file cave.world: component Type is 65536 bytes" },
+            "World file cave.world: component Type is 65536 bytes" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
