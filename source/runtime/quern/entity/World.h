@@ -23,6 +23,9 @@ class StringInterner;
 
 namespace quern::entity {
 
+struct WorldSnapshot;
+struct ComponentDifference;
+
 // What getComponents lists: one component of an entity.
 struct ComponentPointer {
     u8 type;
@@ -106,6 +109,23 @@ public:
     void restartClock();
 
     UpdateContext makeUpdateContext();
+
+    // Snapshots and checksums ------------------------------------------------
+    // Copies the slots and the store into `snapshot` (see WorldSnapshot.h).
+    void takeSnapshot(WorldSnapshot& snapshot, memory::Allocator* allocator);
+    // Puts the world back as the snapshot holds it, telling the systems only
+    // about the entities that differ.
+    void restoreSnapshot(const WorldSnapshot& snapshot);
+    // CRC-32 over every enabled component, type by type, slot by slot; 0 for a
+    // world without component types.
+    u32 worldChecksum() const;
+    // CRC-32 over the entity's enabled components in type order.
+    u32 entityChecksum(EntityHandle handle) const;
+    // Copies the entity's enabled components in type order, skipping those that
+    // no longer fit; returns the bytes all of them need.
+    u64 copyEntityComponents(EntityHandle handle, void* destination, u64 capacity) const;
+    // The first enabled component that differs from the copy in `data`.
+    ComponentDifference compareEntityComponents(EntityHandle handle, const void* data, u64 size);
 
     // Fields, in the order the engine lays them out ------------------------
     u64 componentOffsets[kMaxComponentTypes] = {};

@@ -195,8 +195,13 @@ bool hasCarrylessMultiply()
 
 u32 crc32(const void* data, u64 length)
 {
+    return crc32Append(0, data, length);
+}
+
+u32 crc32Append(u32 previous, const void* data, u64 length)
+{
     const auto* bytes = static_cast<const u8*>(data);
-    u32 crc = 0xFFFFFFFFu;
+    u32 crc = ~previous;
     if (length >= 64 && hasCarrylessMultiply())
         crc = crc32Folded(crc, bytes, length);
     return ~crc32Bytes(crc, bytes, length);

@@ -15,5 +15,8 @@ u32 murmurHash2(const void* data, u64 length);
 
 // Reflected CRC-32 (polynomial 0x04C11DB7), the one zip and PNG use.
 u32 crc32(const void* data, u64 length);
+// Continues a CRC-32: crc32Append(crc32(a), b) == crc32(a followed by b), and
+// crc32Append(0, b) == crc32(b). For checksums over data in many pieces.
+u32 crc32Append(u32 crc, const void* data, u64 length);
 
 } // namespace quern::strings

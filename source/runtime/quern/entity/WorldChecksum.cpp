@@ -1,0 +1,118 @@
+// Checksums and byte copies of enabled components: how a replay proves that the
+// simulation repeated itself and finds the component that did not.
+
+#include "quern/entity/World.h"
+#include "quern/entity/WorldSnapshot.h"
+#include "quern/strings/Hashes.h"
+
+#include <cstring>
+
+namespace quern::entity {
+
+namespace {
+
+// Calls visit(type, bytes, size) for each enabled component of the slot in type order.
+template <class Visit> void forEachEnabledComponent(const World& world, u64 slot, Visit&& visit)
+{
+    const ComponentMask& mask = world.enabledMasks.at<ComponentMask>(slot);
+    for (u32 t = 0; t < world.componentTypeCount; ++t) {
+        if (!mask.test(t))
+            continue;
+        const u64 size = world.componentSizes[t];
+        const u8* bytes = world.store + world.componentOffsets[t] + size * slot;
+        if (!visit(t, bytes, size))
+            return;
+    }
+}
+
+} // namespace
+
+u32 World::worldChecksum() const
+{
+    if (componentTypeCount == 0 || !store)
+        return 0;
+    const u64 slotCount = getSlotCount();
+    const ComponentMask* masks = enabledMasks.dataAs<ComponentMask>();
+    u32 crc = 0;
+    for (u32 t = 0; t < componentTypeCount; ++t) {
+        const u64 size = componentSizes[t];
+        if (size == 0)
+            continue;
+        // A type's components lie back to back, so neighbouring enabled slots
+        // are hashed as one run.
+        const u8* first = store + componentOffsets[t];
+        u64 runStart = 0;
+        u64 runLength = 0;
+        for (u64 s = 0; s < slotCount; ++s) {
+            if (masks[s].test(t)) {
+                if (runLength == 0)
+                    runStart = s;
+                ++runLength;
+            } else if (runLength > 0) {
+                crc = strings::crc32Append(crc, first + runStart * size, runLength * size);
+                runLength = 0;
+            }
+        }
+        if (runLength > 0)
+            crc = strings::crc32Append(crc, first + runStart * size, runLength * size);
+    }
+    return crc;
+}
+
+u32 World::entityChecksum(EntityHandle handle) const
+{
+    if (!isValid(handle))
+        return 0;
+    u32 crc = 0;
+    forEachEnabledComponent(*this, handle.index(), [&](u32, const u8* bytes, u64 size) {
+        crc = strings::crc32Append(crc, bytes, size);
+        return true;
+    });
+    return crc;
+}
+
+u64 World::copyEntityComponents(EntityHandle handle, void* destination, u64 capacity) const
+{
+    if (!isValid(handle))
+        return 0;
+    u8* out = static_cast<u8*>(destination);
+    u64 total = 0;
+    forEachEnabledComponent(*this, handle.index(), [&](u32, const u8* bytes, u64 size) {
+        total += size;
+        if (capacity >= size) {
+            std::memcpy(out, bytes, size);
+            out += size;
+            capacity -= size;
+        }
+        return true;
+    });
+    return total;
+}
+
+ComponentDifference World::compareEntityComponents(EntityHandle handle, const void* data, u64 size)
+{
+    ComponentDifference difference;
+    if (!isValid(handle))
+        return difference;
+    const u8* copy = static_cast<const u8*>(data);
+    u64 remaining = size;
+    forEachEnabledComponent(*this, handle.index(), [&](u32 type, const u8* bytes, u64 componentSize) {
+        if (componentSize > remaining)
+            return true;
+        for (u64 i = 0; i < componentSize; ++i) {
+            if (bytes[i] != copy[i]) {
+                difference.component = const_cast<u8*>(bytes);
+                difference.data = copy;
+                difference.byteIndex = static_cast<u32>(i);
+                difference.type = static_cast<u8>(type);
+                return false;
+            }
+        }
+        copy += componentSize;
+        remaining -= componentSize;
+        return true;
+    });
+    return difference;
+}
+
+} // namespace quern::entity
