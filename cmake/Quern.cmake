@@ -6,13 +6,19 @@ set(QUERN_INCLUDE_ROOTS
   ${PROJECT_SOURCE_DIR}/source/app
   ${PROJECT_SOURCE_DIR}/source/generated)
 
+# Source paths in messages and log prefixes are project-relative whatever the
+# build folder: Ninja passes paths relative to it when it lies inside the tree.
+file(RELATIVE_PATH QUERN_SOURCE_FROM_BUILD ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+string(REGEX REPLACE "/+$" "" QUERN_SOURCE_FROM_BUILD "${QUERN_SOURCE_FROM_BUILD}")
+
 # Options every target of the project gets (third-party code is never compiled here).
 add_library(quern_build_options INTERFACE)
 target_compile_options(quern_build_options INTERFACE
   -Wall -Wextra -Werror
   -ffp-contract=off
   -fno-strict-aliasing
-  "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
+  "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/="
+  "-fmacro-prefix-map=${QUERN_SOURCE_FROM_BUILD}/=")
 target_link_options(quern_build_options INTERFACE -rdynamic)
 if(QUERN_SANITIZE)
   set(QUERN_SYSTEM_ALLOCATOR ON CACHE BOOL "" FORCE)
@@ -61,6 +67,9 @@ endfunction()
 function(quern_add_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS;ENV;SOURCES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  if(NOT sources)
+    return()
+  endif()
   add_executable(${name} ${sources} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE quern_test_main ${ARG_DEPS} GTest::gtest GTest::gmock)
   target_compile_definitions(${name} PRIVATE
