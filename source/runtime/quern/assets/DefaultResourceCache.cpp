@@ -66,10 +66,10 @@ void DefaultResourceCache::logHandleReport()
 u32 DefaultResourceCache::insert(u64 key, u64 typeId, void* resource)
 {
     MutexLock lock(m_mutex);
-    auto [it, added] = m_entries.try_emplace(key, CacheEntry{key, typeId, resource, 0});
+    // A key cached already keeps its entry; the handle names that entry.
+    auto it = m_entries.try_emplace(key, CacheEntry{key, typeId, resource, 0}).first;
     const u32 handle = takeHandle(it->second);
     ++it->second.handleCount;
-    (void)added;
     return handle;
 }
 
