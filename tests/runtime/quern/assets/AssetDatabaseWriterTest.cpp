@@ -51,7 +51,7 @@ TEST(AssetDatabaseWriter, WritesRecordsPairsAndTheStringTableInReaderOrder)
     content.directory().writeFile("src/level", "L");
     content.directory().writeFile("src/mesh", "M");
     content.directory().writeFile("src/texture", "T");
-    content.directory().writeFile("manifest.txt", "level world mesh texture\nmesh visual texture\ntexture pixels\n");
+    content.directory().writeFile("manifest.txt", "level map mesh texture\nmesh visual texture\ntexture pixels\n");
     BuildOptions options;
     options.manifestPath = content.directory().file("manifest.txt");
     options.sourceDirectory = content.directory().file("src");
@@ -74,7 +74,7 @@ TEST(AssetDatabaseWriter, WritesRecordsPairsAndTheStringTableInReaderOrder)
     const struct {
         const char* name;
         const char* type;
-    } expected[] = {{"level", "world"}, {"mesh", "visual"}, {"texture", "pixels"}};
+    } expected[] = {{"level", "map"}, {"mesh", "visual"}, {"texture", "pixels"}};
     for (const auto& record : expected) {
         char recordName[256];
         source.read(recordName, sizeof recordName);
