@@ -1,0 +1,81 @@
+#include "quern/animate/KeyframeAnimation.h"
+
+#include "quern/io/ByteSource.h"
+#include "quern/platform/ErrorReporting.h"
+#include "quern/serialize/PODToken.h"
+#include "quern/serialize/PODUtility.h"
+#include "quern/serialize/StringInternerSerialization.h"
+#include "quern/strings/Format.h"
+#include "quern/strings/Hashes.h"
+
+#include <cstring>
+
+namespace quern::animate {
+
+namespace {
+
+constexpr u64 kNameCapacity = 512;
+
+[[noreturn]] void rejectClip(const char* reason)
+{
+    QUERN_FATAL(strings::format<256>("Invalid keyframe animation: %s", reason));
+}
+
+// A count item and the records it counts, replacing the array's contents.
+void readCountedArray(ByteSource& source, serialize::PODToken& token, containers::Array& array,
+                      const serialize::PODTypeDescriptor& descriptor, const char* what)
+{
+    u32 count = 0;
+    token.readPOD(source, &count, 1, &serialize::kU32Descriptor);
+    // Every record takes at least a byte in either form: a larger count is a
+    // broken file, not a reason to allocate.
+    const u64 left = source.size() > source.position ? source.size() - source.position : 0;
+    if (count > left)
+        rejectClip(strings::format<128>("%u %s in %llu bytes", count, what, static_cast<unsigned long long>(left)));
+    array.clear();
+    array.expand(count);
+    // Skipped bytes are not read in the text form; they must not be garbage.
+    if (count > 0)
+        std::memset(array.data(), 0, array.usedBytes());
+    token.readPOD(source, array.data(), count, &descriptor);
+}
+
+// Indices the clip's users follow must stay inside the clip.
+void checkIndices(const KeyframeAnimation& clip)
+{
+    for (u64 i = 0; i < clip.tracks.count(); ++i) {
+        const i32 info = clip.tracks.at<KeyframeTrack>(i).trackInfoIndex;
+        if (info < -1 || (info >= 0 && static_cast<u64>(info) >= clip.trackInfo.count()))
+            rejectClip(strings::format<128>("track %llu names track record %d of %llu",
+                                            static_cast<unsigned long long>(i), info,
+                                            static_cast<unsigned long long>(clip.trackInfo.count())));
+    }
+    for (u64 i = 0; i < clip.events.count(); ++i) {
+        const u32 nameIndex = clip.events.at<KeyframeEvent>(i).nameIndex;
+        if (nameIndex >= clip.strings.count())
+            rejectClip(strings::format<128>("event %llu names string %u of %llu", static_cast<unsigned long long>(i),
+                                            nameIndex, static_cast<unsigned long long>(clip.strings.count())));
+    }
+}
+
+} // namespace
+
+void readKeyframeAnimation(ByteSource& source, serialize::PODToken& token, KeyframeAnimation& clip)
+{
+    const u32 start = serialize::expectChunk(source, token, kKeyframeAnimationTypeId);
+    char name[kNameCapacity] = {};
+    const u32 nameLength = token.readString(source, name, kNameCapacity);
+    token.readPOD(source, &clip.duration, 1, &serialize::kF32Descriptor);
+    token.readPOD(source, &clip.wrapMode, 1, &serialize::kU32Descriptor);
+    readCountedArray(source, token, clip.keys, kKeyframeKeyDescriptor, "keys");
+    readCountedArray(source, token, clip.tracks, kKeyframeTrackDescriptor, "tracks");
+    readCountedArray(source, token, clip.trackInfo, kKeyframeTrackInfoDescriptor, "track records");
+    readCountedArray(source, token, clip.events, kKeyframeEventDescriptor, "events");
+    clip.name = "";
+    serialize::readStringInterner(source, token, clip.strings);
+    clip.name = clip.strings.intern(name, nameLength, strings::murmurHash64A(name, nameLength, clip.strings.seed()));
+    token.endReadChunk(source, start);
+    checkIndices(clip);
+}
+
+} // namespace quern::animate
