@@ -115,15 +115,21 @@ BENCHMARK(Coarse_Dispatcher)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Coarse_OpenMP)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Latency_SubmitWaitEmptyTask)->Unit(benchmark::kNanosecond)->UseRealTime();
 
-// Keeps each benchmark's time per iteration so the ratios can be printed at the end.
+// Keeps each benchmark's best time per iteration (over repetitions, which the
+// shared machine makes noisy) so the ratios can be printed at the end.
 class RatioReporter final : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                const std::string name = run.run_name.str();
+                const double time = run.GetAdjustedRealTime();
+                const auto found = times.find(name);
+                if (found == times.end() || time < found->second)
+                    times[name] = time;
+            }
     }
     double time(const std::string& name) const
     {

@@ -273,6 +273,31 @@ TEST(TaskDispatcher, HooksRunOnTheWorkerThreads)
     EXPECT_TRUE(task.eachItemRanOnce());
 }
 
+std::atomic<int> g_asleep{0};
+
+TEST(TaskDispatcher, SubmitWakesASleepingWorkerWithoutAnyWait)
+{
+    TaskDispatcherHooks hooks;
+    hooks.goingToSleep = [](u32) { g_asleep.fetch_add(1); };
+    TaskDispatcher dispatcher;
+    dispatcher.setHooks(hooks);
+    dispatcher.start(2);
+    g_asleep = 0;
+    int seen = 0;
+    for (int round = 0; round < 200; ++round) {
+        // Wait for the worker to head for sleep after the last task.
+        while (g_asleep.load() <= seen)
+            platform::yieldThread();
+        seen = g_asleep.load();
+        // Worker 0 only watches: the sleeping worker must wake up and run it.
+        CountingTask task(3);
+        dispatcher.submit(task);
+        while (!task.isComplete())
+            platform::yieldThread();
+        ASSERT_TRUE(task.eachItemRanOnce()) << round;
+    }
+}
+
 TEST(TaskDispatcher, StopWithoutStartDoesNothingAndRestartReplacesTheWorkers)
 {
     TaskDispatcher dispatcher;
