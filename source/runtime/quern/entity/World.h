@@ -77,6 +77,9 @@ public:
     bool isValid(EntityHandle handle) const;
     bool isActive(EntityHandle handle) const;
     void setEntityName(EntityHandle handle, const char* name);
+    // For loaders that intern many names themselves: `interned` must be a text
+    // stored in `entityNames`.
+    void setInternedEntityName(EntityHandle handle, const char* interned);
     // "" when the entity has no name.
     const char* getEntityName(EntityHandle handle) const;
     // Appends a ComponentPointer per component the entity has, in type order.

@@ -9,6 +9,8 @@
 #include "quern/serialize/PODUtility.h"
 #include "quern/serialize/StringInternerSerialization.h"
 #include "quern/strings/Format.h"
+#include "quern/strings/Hashes.h"
+#include "quern/strings/StringInterner.h"
 
 #include <cstring>
 
@@ -26,6 +28,65 @@ constexpr serialize::PODTypeDescriptor kU8Descriptor { 1, kU8Component };
 constexpr u64 kMaxFileEntities = 0xffff;
 
 const char* shownName(const char* fileName) { return fileName && fileName[0] ? fileName : "<unnamed>"; }
+
+// The entity names of the world by key, so that a level of thousands of
+// named entities interns each name without scanning every name before it.
+// Holds the texts the world's name interner stores; the interner stays the
+// owner and the one place names live.
+class NameIndex {
+public:
+    NameIndex(strings::StringInterner& interner, u64 expectedNames)
+        : m_interner(interner)
+        , m_allocator(memory::getDefaultAllocator())
+    {
+        u64 capacity = 16;
+        while (capacity < 2 * (interner.count() + expectedNames))
+            capacity *= 2;
+        m_slots = static_cast<Slot*>(m_allocator->allocate(sizeof(Slot) * capacity, alignof(Slot)));
+        if (!m_slots)
+            QUERN_OUT_OF_MEMORY();
+        m_mask = capacity - 1;
+        for (u64 i = 0; i < capacity; ++i)
+            m_slots[i] = Slot { 0, nullptr };
+        for (u64 i = 0; i < interner.count(); ++i)
+            find(interner.key(i)) = Slot { interner.key(i), interner.text(i) };
+    }
+    ~NameIndex() { m_allocator->free(m_slots); }
+    NameIndex(const NameIndex&) = delete;
+    NameIndex& operator=(const NameIndex&) = delete;
+
+    // The stored text of `name`, interning it when it is new.
+    const char* intern(const char* name)
+    {
+        const u64 length = std::strlen(name);
+        const u64 key = strings::murmurHash64A(name, length, m_interner.seed());
+        Slot& slot = find(key);
+        if (!slot.text) {
+            m_interner.appendEntry(name, length, key);
+            slot = Slot { key, m_interner.text(m_interner.count() - 1) };
+        }
+        return slot.text;
+    }
+
+private:
+    struct Slot {
+        u64 key;
+        const char* text; // null: empty
+    };
+
+    Slot& find(u64 key)
+    {
+        u64 at = (key ^ (key >> 29)) & m_mask;
+        while (m_slots[at].text && m_slots[at].key != key)
+            at = (at + 1) & m_mask;
+        return m_slots[at];
+    }
+
+    strings::StringInterner& m_interner;
+    memory::Allocator* m_allocator;
+    Slot* m_slots;
+    u64 m_mask;
+};
 
 // What one load needs besides the token: the model, and the descriptor of
 // each component type, built the first time a component of the type is read.
@@ -49,7 +110,7 @@ public:
     WorldReader& operator=(const WorldReader&) = delete;
 
     WorldModel& model() { return m_model; }
-    void readEntity(u32 entityIndex);
+    void readEntity(u32 entityIndex, NameIndex& names);
 
 private:
     u8 readByte()
@@ -90,13 +151,13 @@ const serialize::PODTypeDescriptor& WorldReader::descriptorFor(u32 type)
     return m_descriptors[type]->descriptor;
 }
 
-void WorldReader::readEntity(u32 entityIndex)
+void WorldReader::readEntity(u32 entityIndex, NameIndex& names)
 {
     const EntityHandle handle = m_world.createEntity();
     const u16 slot = handle.index();
     char name[kWorldFileTextCapacity];
     m_token.readString(m_source, name, sizeof name);
-    m_world.setEntityName(handle, name);
+    m_world.setInternedEntityName(handle, names.intern(name));
 
     ComponentMask enabled;
     m_token.readPOD(m_source, enabled.words, 2, &serialize::kU64Descriptor);
@@ -144,11 +205,12 @@ void loadWorld(ByteSource& source, serialize::PODToken& token, World& world, u64
         world.allocateComponentStore(sizes, reader.model().typeCount(), entityCount + extraCapacity, allocator);
     }
 
+    NameIndex names(*world.entityNames, entityCount);
     for (u32 e = 0; e < entityCount; ++e) {
         u64 id = 0;
         const u32 start = token.beginReadChunk(source, &id);
         if (id == kEntityChunkId)
-            reader.readEntity(e);
+            reader.readEntity(e, names);
         token.endReadChunk(source, start);
     }
 

@@ -192,6 +192,9 @@ TEST(WorldFile, LevelReadIntoAnExistingStoreAddsItsEntitiesThere)
     EXPECT_STREQ(world.getEntityName(EntityHandle::make(1, 2)), "Player");
     EXPECT_STREQ(world.getEntityName(EntityHandle::make(4, 1)), "Door");
     EXPECT_EQ(read<u32>(world, 1, 1, 4), 100000u);
+    // Names are interned once: the second load reuses the texts of the first.
+    EXPECT_EQ(world.entityNames->count(), 4u);
+    EXPECT_EQ(world.getEntityName(EntityHandle::make(1, 2)), world.getEntityName(EntityHandle::make(0, 1)));
 }
 
 TEST(WorldFile, ComponentBytesAreClearedBeforeTheValueIsRead)
