@@ -5,6 +5,7 @@
 #include "quern/entity/WorldSnapshot.h"
 #include "quern/strings/Hashes.h"
 
+#include <bit>
 #include <cstring>
 
 namespace quern::entity {
@@ -27,36 +28,92 @@ template <class Visit> void forEachEnabledComponent(const World& world, u64 slot
 
 } // namespace
 
+namespace {
+
+// Enabled components are mostly short and scattered; the CRC runs far faster
+// over long blocks, so pieces are gathered into one before they are hashed.
+class ChecksumStage {
+public:
+    void add(const u8* bytes, u64 length)
+    {
+        if (length > sizeof m_buffer - m_used) {
+            flush();
+            if (length >= sizeof m_buffer) {
+                m_crc = strings::crc32Append(m_crc, bytes, length);
+                return;
+            }
+        }
+        std::memcpy(m_buffer + m_used, bytes, length);
+        m_used += length;
+    }
+    u32 finish()
+    {
+        flush();
+        return m_crc;
+    }
+
+private:
+    void flush()
+    {
+        m_crc = strings::crc32Append(m_crc, m_buffer, m_used);
+        m_used = 0;
+    }
+
+    u8 m_buffer[8192];
+    u64 m_used = 0;
+    u32 m_crc = 0;
+};
+
+} // namespace
+
 u32 World::worldChecksum() const
 {
     if (componentTypeCount == 0 || !store)
         return 0;
     const u64 slotCount = getSlotCount();
     const ComponentMask* masks = enabledMasks.dataAs<ComponentMask>();
-    u32 crc = 0;
+    ChecksumStage stage;
     for (u32 t = 0; t < componentTypeCount; ++t) {
         const u64 size = componentSizes[t];
         if (size == 0)
             continue;
         // A type's components lie back to back, so neighbouring enabled slots
-        // are hashed as one run.
+        // are taken as one run. The type's bits of 64 slots at a time are
+        // gathered into one word first: testing slot by slot branches on
+        // every slot, and enabled bits are hard to predict.
         const u8* first = store + componentOffsets[t];
+        const u32 word = t >> 6;
+        const u32 shift = t & 63;
         u64 runStart = 0;
         u64 runLength = 0;
-        for (u64 s = 0; s < slotCount; ++s) {
-            if (masks[s].test(t)) {
-                if (runLength == 0)
-                    runStart = s;
-                ++runLength;
-            } else if (runLength > 0) {
-                crc = strings::crc32Append(crc, first + runStart * size, runLength * size);
-                runLength = 0;
+        for (u64 base = 0; base < slotCount; base += 64) {
+            const u64 n = slotCount - base < 64 ? slotCount - base : 64;
+            u64 bits = 0;
+            for (u64 i = 0; i < n; ++i)
+                bits |= ((masks[base + i].words[word] >> shift) & 1) << i;
+            u64 i = 0;
+            while (i < n) {
+                const u64 rest = bits >> i;
+                if (rest & 1) {
+                    const u64 ones = ~rest == 0 ? 64 - i : static_cast<u64>(std::countr_zero(~rest));
+                    const u64 length = ones < n - i ? ones : n - i;
+                    if (runLength == 0)
+                        runStart = base + i;
+                    runLength += length;
+                    i += length;
+                } else {
+                    if (runLength > 0) {
+                        stage.add(first + runStart * size, runLength * size);
+                        runLength = 0;
+                    }
+                    i += rest == 0 ? n - i : static_cast<u64>(std::countr_zero(rest));
+                }
             }
         }
         if (runLength > 0)
-            crc = strings::crc32Append(crc, first + runStart * size, runLength * size);
+            stage.add(first + runStart * size, runLength * size);
     }
-    return crc;
+    return stage.finish();
 }
 
 u32 World::entityChecksum(EntityHandle handle) const

@@ -59,6 +59,39 @@ TEST(WorldChecksum, CoversEnabledComponentsTypeByTypeThenSlotBySlot)
     EXPECT_EQ(f.world.entityChecksum(c), crcOf({ f.component(c, 0), f.component(c, 1) }));
 }
 
+TEST(WorldChecksum, RunsOfEnabledSlotsAcrossManySlotsMatchTheDefinition)
+{
+    // Enough slots for runs to cross every 64-slot boundary, with masks from
+    // all-on to sparse, and types on both words of the mask.
+    std::vector<u16> sizes(70, 3);
+    sizes[0] = 1;
+    sizes[69] = 5;
+    sizes[68] = 200; // 80 dense slots of it make one run longer than the gathering buffer
+    World world;
+    world.allocateComponentStore(sizes.data(), sizes.size(), 300, nullptr);
+    u32 seed = 99;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u, seed >> 8; };
+    for (u64 i = 0; i < world.storeSize; ++i)
+        world.store[i] = static_cast<u8>(next());
+    for (u32 e = 0; e < 300; ++e) {
+        const EntityHandle h = world.createEntity();
+        for (u32 t = 0; t < sizes.size(); ++t) {
+            const bool dense = t % 3 == 0 || (e >= 60 && e < 140);
+            if (dense || next() % 4 == 0)
+                world.getComponentMask(h.index()).set(t);
+        }
+        world.activateEntities(&h, 1);
+    }
+    std::vector<u8> all;
+    for (u32 t = 0; t < sizes.size(); ++t)
+        for (u64 s = 0; s < world.getSlotCount(); ++s)
+            if (world.getEnabledMask(s).test(t)) {
+                const u8* bytes = static_cast<u8*>(world.getComponent(s, t));
+                all.insert(all.end(), bytes, bytes + sizes[t]);
+            }
+    EXPECT_EQ(world.worldChecksum(), strings::crc32(all.data(), all.size()));
+}
+
 TEST(WorldChecksum, DisabledComponentsDoNotCountEvenWithUnchangedBytes)
 {
     ChecksumFixture f;
