@@ -187,6 +187,23 @@ TEST(InputRecordingSystem, AChangedByteOfTheTrackedEntityIsReported)
     EXPECT_EQ(first.component, velocity);
 }
 
+TEST(InputRecordingSystem, ChecksumMismatchIsLoggedEvenWithoutComponentCopies)
+{
+    // Whole-world checksums keep no copies to compare: the mismatch must still
+    // not pass silently.
+    Game game;
+    game.recording->checksums = true;
+    game.recording->componentCapture = false;
+    game.record(10);
+    game.startPlayback();
+    for (u32 f = 0; f < 5; ++f)
+        game.playFrame();
+    quern::entity::testing::LogCapture warnings(2);
+    game.position(game.player).y += 1;
+    game.playFrame();
+    EXPECT_EQ(warnings.occurrences("Input replay checksum differs at frame 5"), 1u) << warnings.text();
+}
+
 TEST(InputRecordingSystem, FirstPlayedFrameRestoresTheWorldTellingOnlyWhatDiffers)
 {
     Game game;
