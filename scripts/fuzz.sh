@@ -18,20 +18,9 @@ export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 build=build/fuzz
 # Warnings are the normal build's business (GCC, -Werror); clang's own set is
 # silenced here so this build only has to compile.
-# The platform library links GCC's libbacktrace when the compiler reports one;
-# clang reports GCC's copy, whose include folder holds GCC-only intrinsics. The
-# fuzz build asks through a wrapper that finds none, so stacks fall back to
-# backtrace().
-mkdir -p "$build/compiler"
-cat > "$build/compiler/clang++" <<'WRAPPER'
-#!/bin/sh
-[ "$1" = "-print-file-name=libbacktrace.a" ] && { echo libbacktrace.a; exit 0; }
-exec clang++ "$@"
-WRAPPER
-chmod +x "$build/compiler/clang++"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER="$PWD/$build/compiler/clang++" \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link -w" -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link -w" \
     -DQUERN_FUZZ=ON -DQUERN_SANITIZE=ON -DQUERN_BUILD_BENCH=OFF >/dev/null
