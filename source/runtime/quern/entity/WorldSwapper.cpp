@@ -133,6 +133,8 @@ void* WorldSwapper::loadLevel(i32 level, LevelLoader& loader, void* userData, i3
 
 i32 WorldSwapper::findLevel(const char* name) const
 {
+    if (!name)
+        return -1;
     const u64 id = strings::murmurHash64A(name, std::strlen(name), 0);
     for (u64 i = 0; i < script.count(); ++i)
         if (script.at<u64>(i) == id)
