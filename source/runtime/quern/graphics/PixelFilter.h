@@ -8,9 +8,18 @@
 
 namespace quern::graphics {
 
+class PixelBuffer;
+
 class PixelFilter {
 public:
     virtual ~PixelFilter() = default;
+
+    // Filters the source image into the destination, which is created anew
+    // with the source's size in the working format. Nothing when the filter
+    // declines the source's format.
+    void apply(const PixelBuffer& source, PixelBuffer& destination);
+    // Filters the buffer in place (through a scratch image).
+    void apply(PixelBuffer& buffer);
 
     // Whether to run on an image of this format; may replace the format with the
     // one to work in. The base refuses invalid and block-compressed formats fatally.

@@ -1,5 +1,7 @@
 #include "quern/graphics/filters/RescaleFilter.h"
 
+#include "quern/graphics/NullPixelBuffer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,7 +18,46 @@ u64 nearestIndex(f32 position, u32 limit)
     return std::min(static_cast<u64>(rounded), static_cast<u64>(limit) - 1);
 }
 
+// Rescales `source` into `destination` with the layout prepare chose.
+void rescaleInto(RescaleFilter& filter, const PixelBuffer& source, PixelBuffer& destination,
+                 const PixelFormat& pixelFormat, const PixelBufferFormat& result)
+{
+    Ref converted;
+    const PixelBuffer& input = pixelsInFormat(source, pixelFormat, converted);
+    const PixelBufferFormat& inputLayout = input.format();
+    writeImage(input, destination, result, [&](const u8* in, u8* out, const PixelBufferFormat& outLayout) {
+        filter.process(in, inputLayout, out, outLayout);
+    });
+}
+
 } // namespace
+
+void RescaleFilter::apply(const PixelBuffer& source, PixelBuffer& destination)
+{
+    if (&source == &destination) {
+        apply(destination);
+        return;
+    }
+    PixelFormat pixelFormat = source.pixelFormat();
+    PixelBufferFormat result;
+    if (!prepare(source.format(), pixelFormat, result)) {
+        destination.copyFrom(source, destination.createFlags());
+        return;
+    }
+    rescaleInto(*this, source, destination, pixelFormat, result);
+}
+
+void RescaleFilter::apply(PixelBuffer& buffer)
+{
+    PixelFormat pixelFormat = buffer.pixelFormat();
+    PixelBufferFormat result;
+    if (!prepare(buffer.format(), pixelFormat, result))
+        return;
+    NullPixelBuffer* scaled = new NullPixelBuffer;
+    Ref holder(scaled);
+    rescaleInto(*this, buffer, *scaled, pixelFormat, result);
+    buffer.copyFrom(*scaled, buffer.createFlags());
+}
 
 bool RescaleFilter::prepare(const PixelBufferFormat& source, PixelFormat& pixelFormat, PixelBufferFormat& result)
 {

@@ -5,6 +5,10 @@
 #include "quern/graphics/PixelBufferFormat.h"
 #include "quern/graphics/PixelFormat.h"
 
+namespace quern::graphics {
+class PixelBuffer;
+}
+
 namespace quern::graphics::filters {
 
 class RescaleFilter {
@@ -15,6 +19,12 @@ public:
     {
     }
     virtual ~RescaleFilter() = default;
+
+    // Rescales the source into the destination; a destination of the same
+    // size as the source receives a plain copy.
+    void apply(const PixelBuffer& source, PixelBuffer& destination);
+    // Rescales the buffer in place; nothing when the size stays.
+    void apply(PixelBuffer& buffer);
 
     // Copies the nearest source pixel into each destination pixel; destination
     // rows follow each other without gaps. Reads stay inside the source image.
