@@ -1,9 +1,12 @@
 #include "quern/graphics/DisplayObjects.h"
 #include "quern/graphics/NullGraphicsBackEnd.h"
+#include "quern/graphics/NullPixelBuffer.h"
 
 namespace quern::graphics {
 
-PixelBuffer* NullGraphicsBackEnd::createPixelBuffer(u32) { return nullptr; }
+// Every in-memory image is a render-target image: there is no device to
+// tell the kinds apart.
+PixelBuffer* NullGraphicsBackEnd::createPixelBuffer(u32) { return new NullPixelBuffer(); }
 
 TextureRenderTarget* NullGraphicsBackEnd::createRenderTarget() { return nullptr; }
 

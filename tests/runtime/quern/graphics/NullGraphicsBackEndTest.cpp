@@ -2,6 +2,7 @@
 
 #include "DisplayTestSupport.h"
 #include "quern/graphics/NullDisplay.h"
+#include "quern/graphics/PixelBuffer.h"
 #include "quern/platform/Clock.h"
 
 #include <gtest/gtest.h>
@@ -153,6 +154,18 @@ TEST(NullGraphicsBackEnd, StateObjectsAndQueriesAreEmpty)
     u32 samples = 77;
     EXPECT_FALSE(query->getResult(samples));
     EXPECT_EQ(samples, 0u);
+}
+
+TEST(NullGraphicsBackEnd, PixelBuffersAreInMemoryRenderTargetImagesWhateverTheUsage)
+{
+    NullGraphicsBackEnd device;
+    for (u32 usage : {1u, 2u, 6u}) {
+        graphics::PixelBuffer* image = device.createPixelBuffer(usage);
+        ASSERT_NE(image, nullptr);
+        const Ref holder(image);
+        EXPECT_EQ(image->kind(), graphics::DisplayBufferKind::Pixel);
+        EXPECT_EQ(image->usage(), 2u) << usage;
+    }
 }
 
 TEST(GraphicsBackEndVersion, SelectsTheShadingLanguage)
