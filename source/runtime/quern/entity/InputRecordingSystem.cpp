@@ -58,7 +58,7 @@ void ComponentFrameStore::store(World& world, EntityHandle entity)
     u64 offset = end;
     const u64 previous = lengths.count();
     if (previous > 0 && lengths.at<u64>(previous - 1) == length
-        && std::memcmp(frameBytes(previous - 1), bytes.dataAs<u8>() + end, length) == 0) {
+        && (length == 0 || std::memcmp(frameBytes(previous - 1), bytes.dataAs<u8>() + end, length) == 0)) {
         // Same as the frame before: share its bytes; the next copy goes here.
         offset = offsets.at<u64>(previous - 1);
     } else {

@@ -21,9 +21,14 @@ using namespace quern::input;
 struct Inputs {
     Inputs(u64 actionCount = 4, u64 stateCount = 3, u64 axisCount = 2)
     {
-        std::memset(actions.expand(actionCount), 0, actionCount * sizeof(i32));
-        std::memset(held.expand(stateCount), 0, stateCount);
-        std::memset(axes.expand(axisCount), 0, axisCount * sizeof(i32));
+        zeroed(actions, actionCount);
+        zeroed(held, stateCount);
+        zeroed(axes, axisCount);
+    }
+    static void zeroed(containers::Array& array, u64 count)
+    {
+        if (count > 0)
+            std::memset(array.expand(count), 0, count * array.elementSize());
     }
     InputArrays arrays() { return { &actions, &held, &axes }; }
     std::vector<i32> state() const
