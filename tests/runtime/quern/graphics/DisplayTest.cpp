@@ -83,6 +83,17 @@ TEST_F(DisplayTest, GetFromManyThreadsAtOnceMakesOneFallback)
     EXPECT_EQ(warnings.count("using Null display!"), 1u);
 }
 
+TEST_F(DisplayTest, TheFallbackDisplayIsDestroyedCleanlyAtExit)
+{
+    EXPECT_EXIT(
+        {
+            Display* display = Display::get();
+            display->openWithVideoMode(makeMode(640, 480), DisplayConfiguration{});
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(DisplayTest, SettingTheCurrentDisplayAgainKeepsIt)
 {
     RecordingBackEnd device;
