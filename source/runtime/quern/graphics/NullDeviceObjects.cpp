@@ -1,6 +1,7 @@
 #include "quern/graphics/DisplayObjects.h"
 #include "quern/graphics/NullGraphicsBackEnd.h"
 #include "quern/graphics/NullPixelBuffer.h"
+#include "quern/graphics/TextureRenderTarget.h"
 
 namespace quern::graphics {
 
@@ -8,8 +9,8 @@ namespace quern::graphics {
 // tell the kinds apart.
 PixelBuffer* NullGraphicsBackEnd::createPixelBuffer(u32) { return new NullPixelBuffer(); }
 
-TextureRenderTarget* NullGraphicsBackEnd::createRenderTarget() { return nullptr; }
+TextureRenderTarget* NullGraphicsBackEnd::createRenderTarget() { return new TextureRenderTarget(); }
 
-void destroyRenderTarget(TextureRenderTarget*) {}
+void destroyRenderTarget(TextureRenderTarget* target) { delete target; }
 
 } // namespace quern::graphics

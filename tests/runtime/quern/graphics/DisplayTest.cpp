@@ -4,6 +4,7 @@
 #include "quern/assets/DefaultResourceCache.h"
 #include "quern/assets/Resource.h"
 #include "quern/graphics/NullDisplay.h"
+#include "quern/graphics/TextureRenderTarget.h"
 #include "quern/parameter/Parameter.h"
 #include "quern/platform/Clock.h"
 
@@ -218,6 +219,34 @@ TEST_F(DisplayTest, CloseTellsListenersClearsStateAndShutsTheDeviceDown)
     display.close();
     EXPECT_EQ(device.count("shutdown"), 1u);
     EXPECT_EQ(listener.events.size(), 2u);
+}
+
+// Records its own destruction.
+class WindowTarget final : public graphics::TextureRenderTarget {
+public:
+    explicit WindowTarget(bool& destroyed) : m_destroyed(destroyed) {}
+    ~WindowTarget() override { m_destroyed = true; }
+
+private:
+    bool& m_destroyed;
+};
+
+TEST_F(DisplayTest, TheWindowRenderTargetGoesWithCloseAndWithTheDisplay)
+{
+    RecordingBackEnd device;
+    bool destroyed = false;
+    {
+        TestDisplay display(device);
+        display.openWithVideoMode(makeMode(640, 480), configurationWithSwap(0));
+        display.context().windowRenderTarget = new WindowTarget(destroyed);
+        display.close();
+        EXPECT_TRUE(destroyed);
+        EXPECT_EQ(display.context().windowRenderTarget, nullptr);
+
+        destroyed = false;
+        display.context().windowRenderTarget = new WindowTarget(destroyed); // kept by a closed display
+    }
+    EXPECT_TRUE(destroyed);
 }
 
 TEST_F(DisplayTest, ResizeFollowsTheSizeRules)

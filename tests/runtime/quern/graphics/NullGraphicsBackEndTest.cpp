@@ -3,6 +3,7 @@
 #include "DisplayTestSupport.h"
 #include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/PixelBuffer.h"
+#include "quern/graphics/TextureRenderTarget.h"
 #include "quern/platform/Clock.h"
 
 #include <gtest/gtest.h>
@@ -165,6 +166,18 @@ TEST(NullGraphicsBackEnd, PixelBuffersAreInMemoryRenderTargetImagesWhateverTheUs
         const Ref holder(image);
         EXPECT_EQ(image->kind(), graphics::DisplayBufferKind::Pixel);
         EXPECT_EQ(image->usage(), 2u) << usage;
+    }
+}
+
+TEST(NullGraphicsBackEnd, RenderTargetsArePlainUsableTargets)
+{
+    NullGraphicsBackEnd device;
+    for (graphics::TextureRenderTarget* target : {device.createRenderTarget(), device.createWindowRenderTarget()}) {
+        ASSERT_NE(target, nullptr);
+        const Ref holder(target);
+        EXPECT_TRUE(target->isUsable());
+        EXPECT_TRUE(target->isComplete());
+        EXPECT_EQ(target->textureCount(), 0u);
     }
 }
 
