@@ -11,6 +11,8 @@ enum class ShaderLanguage : i32 {
     HLSL = 3,
     PSSL = 4,
     GXP = 5,
+    // The null device's own programs, which compile to nothing.
+    Null = 6,
 };
 
 } // namespace quern::graphics
