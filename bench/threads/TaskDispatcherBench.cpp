@@ -87,12 +87,28 @@ void runOpenMP(benchmark::State& state, u32 items, u32 rounds)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items);
 }
 
+// Dynamic scheduling balances like work stealing does; a fairer peer on a busy machine.
+void runOpenMPDynamic(benchmark::State& state, u32 items, u32 rounds)
+{
+    const int chunk = static_cast<int>(items / (g_workers * (g_workers - 1) > 0 ? g_workers * (g_workers - 1) : 1));
+    for (auto _ : state) {
+        u64 sum = 0;
+#pragma omp parallel for schedule(dynamic, chunk) reduction(+ : sum) num_threads(g_workers)
+        for (u32 i = 0; i < items; ++i)
+            sum += work(i, rounds);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items);
+}
+
 void Fine_Serial(benchmark::State& state) { runSerial(state, kFineItems, kFineRounds); }
 void Fine_Dispatcher(benchmark::State& state) { runDispatcher(state, kFineItems, kFineRounds); }
 void Fine_OpenMP(benchmark::State& state) { runOpenMP(state, kFineItems, kFineRounds); }
+void Fine_OpenMPDynamic(benchmark::State& state) { runOpenMPDynamic(state, kFineItems, kFineRounds); }
 void Coarse_Serial(benchmark::State& state) { runSerial(state, kCoarseItems, kCoarseRounds); }
 void Coarse_Dispatcher(benchmark::State& state) { runDispatcher(state, kCoarseItems, kCoarseRounds); }
 void Coarse_OpenMP(benchmark::State& state) { runOpenMP(state, kCoarseItems, kCoarseRounds); }
+void Coarse_OpenMPDynamic(benchmark::State& state) { runOpenMPDynamic(state, kCoarseItems, kCoarseRounds); }
 
 void Latency_SubmitWaitEmptyTask(benchmark::State& state)
 {
@@ -110,9 +126,11 @@ void Latency_SubmitWaitEmptyTask(benchmark::State& state)
 BENCHMARK(Fine_Serial)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Fine_Dispatcher)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Fine_OpenMP)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Fine_OpenMPDynamic)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Coarse_Serial)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Coarse_Dispatcher)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Coarse_OpenMP)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Coarse_OpenMPDynamic)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Latency_SubmitWaitEmptyTask)->Unit(benchmark::kNanosecond)->UseRealTime();
 
 // Keeps each benchmark's best time per iteration (over repetitions, which the
@@ -145,10 +163,12 @@ void printRatios(const RatioReporter& reporter, const char* group)
     const double serial = reporter.time(base + "_Serial/real_time");
     const double dispatcher = reporter.time(base + "_Dispatcher/real_time");
     const double openmp = reporter.time(base + "_OpenMP/real_time");
-    if (serial <= 0 || dispatcher <= 0 || openmp <= 0)
+    const double dynamic = reporter.time(base + "_OpenMPDynamic/real_time");
+    if (serial <= 0 || dispatcher <= 0 || openmp <= 0 || dynamic <= 0)
         return;
-    std::printf("%-6s dispatcher throughput / OpenMP: %.3fx   speed-up over one thread: dispatcher %.2fx, OpenMP %.2fx\n",
-                group, openmp / dispatcher, serial / dispatcher, serial / openmp);
+    std::printf("%-6s dispatcher throughput / OpenMP static: %.3fx, / OpenMP dynamic: %.3fx   "
+                "speed-up over one thread: dispatcher %.2fx, OpenMP static %.2fx, dynamic %.2fx\n",
+                group, openmp / dispatcher, dynamic / dispatcher, serial / dispatcher, serial / openmp, serial / dynamic);
 }
 
 } // namespace
