@@ -60,6 +60,9 @@ public:
     virtual DepotSource* openSource() = 0;
     virtual void allocateScratch(AssetHandler& handler) { (void)handler; }
     virtual void freeScratch() {}
+    // The zeroed scratch memory of this load (the handler's scratchBytes);
+    // null when the handler asked for none or the context keeps none.
+    virtual void* scratch() const { return nullptr; }
 
     // createResource for an object of type T (a RefCounted resource) built in
     // place from `arguments`; the cache takes the object's first reference.

@@ -35,7 +35,7 @@ public:
     void freeScratch() override;
 
     // Zeroed scratch memory the handler asked for (null when none).
-    void* scratch() const { return m_scratch; }
+    void* scratch() const override { return m_scratch; }
     u64 scratchSize() const { return m_scratchSize; }
     // Zeroed memory of `size` bytes as the scratch (freeing earlier scratch).
     void setScratch(u64 size);
