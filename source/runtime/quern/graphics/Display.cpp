@@ -5,6 +5,7 @@
 #include "quern/debug/Log.h"
 #include "quern/graphics/DisplayObjects.h"
 #include "quern/graphics/NullDisplay.h"
+#include "quern/graphics/StateObjectCache.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/parameter/Parameter.h"
 #include "quern/platform/Clock.h"
@@ -57,7 +58,7 @@ assets::Resource* asResource(void* cached)
 } // namespace
 
 Display::Display(GraphicsBackEnd* backEnd, GraphicsBackEndVersion version)
-    : m_backEnd(backEnd), m_context(new DisplayContext), m_version(version)
+    : m_backEnd(backEnd), m_context(new DisplayContext(backEnd)), m_version(version)
 {
     m_defaultConfiguration.caption = "Quern Engine";
     m_defaultConfiguration.depthBits = -1;
@@ -144,6 +145,10 @@ void Display::close()
     setViewportOnBackEnd(0, 0, 0, 0);
     resize(0, 0);
     m_open = false;
+    // The device's own state went with the viewport and buffers: whatever
+    // was built for the default Shader must be built again.
+    StateObjectCache* cache = m_context->stateObjectCache;
+    cache->markShaderDirty(cache->defaultShader());
     destroyRenderTarget(m_context->windowRenderTarget);
     m_context->windowRenderTarget = nullptr;
     m_context->currentMode = DisplayMode{};

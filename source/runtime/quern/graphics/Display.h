@@ -70,7 +70,7 @@ public:
     static constexpr u64 kStatisticsGroup = 0x0a8316eb69efc616ull;
     static constexpr u32 kStatisticCount = 5;
 
-    DisplayContext();
+    explicit DisplayContext(GraphicsBackEnd* backEnd);
     // Detaches every listener still registered.
     ~DisplayContext();
     DisplayContext(const DisplayContext&) = delete;
@@ -85,7 +85,7 @@ public:
     DisplayMode currentMode;
     DisplayCaps* caps = nullptr; // owned by the device
     containers::Array modes;     // DisplayMode, sorted
-    // Not built in this engine yet: null until a state-object cache exists.
+    // Owned; over the display's device.
     StateObjectCache* stateObjectCache = nullptr;
     containers::Array listeners; // DisplayListener*, not owned
     // The target of the window's own frame buffer, made on first request.

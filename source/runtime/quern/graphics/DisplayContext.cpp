@@ -1,6 +1,7 @@
 #include "quern/graphics/Display.h"
 
 #include "quern/graphics/DisplayObjects.h"
+#include "quern/graphics/StateObjectCache.h"
 #include "quern/parameter/Parameter.h"
 #include "quern/parameter/ParameterRegistry.h"
 
@@ -23,9 +24,9 @@ constexpr StatisticName kStatisticNames[DisplayContext::kStatisticCount] = {
 
 } // namespace
 
-DisplayContext::DisplayContext()
-    : modes(sizeof(DisplayMode), 4), listeners(sizeof(DisplayListener*), alignof(DisplayListener*)),
-      registry(&ParameterRegistry::instance())
+DisplayContext::DisplayContext(GraphicsBackEnd* backEnd)
+    : modes(sizeof(DisplayMode), 4), stateObjectCache(new StateObjectCache(backEnd)),
+      listeners(sizeof(DisplayListener*), alignof(DisplayListener*)), registry(&ParameterRegistry::instance())
 {
     for (u32 i = 0; i < kStatisticCount; ++i) {
         statistics[i] = registry->getParameter(kStatisticsGroup, kStatisticNames[i].id);
@@ -45,6 +46,8 @@ DisplayContext::~DisplayContext()
         listeners.clear();
     }
     registry = nullptr;
+    delete stateObjectCache;
+    stateObjectCache = nullptr;
 }
 
 void DisplayContext::notifyListeners(const DisplayEvent& event)

@@ -36,16 +36,18 @@ i64 now() { return static_cast<i64>(platform::getPerformanceCounter()); }
 
 } // namespace
 
+// Never destroyed: the global display, which uses them, may itself be
+// destroyed at exit after statics made later than it.
 NullGraphicsBackEnd& NullGraphicsBackEnd::displayInstance()
 {
-    static NullGraphicsBackEnd device;
-    return device;
+    static NullGraphicsBackEnd* device = new NullGraphicsBackEnd;
+    return *device;
 }
 
 NullGraphicsBackEnd& NullGraphicsBackEnd::instance()
 {
-    static NullGraphicsBackEnd device;
-    return device;
+    static NullGraphicsBackEnd* device = new NullGraphicsBackEnd;
+    return *device;
 }
 
 void NullGraphicsBackEnd::init(const BackEndInitParams& params)
@@ -96,8 +98,5 @@ DisplayCaps* NullGraphicsBackEnd::getCapabilities()
 
 OcclusionQuery* NullGraphicsBackEnd::createQuery() { return new NullOcclusionQuery; }
 
-// Vertex and index buffers have no in-memory class in this engine yet.
-VertexBuffer* NullGraphicsBackEnd::createVertexBuffer(u32) { return nullptr; }
-IndexBuffer* NullGraphicsBackEnd::createIndexBuffer(u32) { return nullptr; }
 
 } // namespace quern::graphics

@@ -4,6 +4,7 @@
 #include "quern/assets/DefaultResourceCache.h"
 #include "quern/assets/Resource.h"
 #include "quern/graphics/NullDisplay.h"
+#include "quern/graphics/StateObjectCache.h"
 #include "quern/graphics/TextureRenderTarget.h"
 #include "quern/parameter/Parameter.h"
 #include "quern/platform/Clock.h"
@@ -219,6 +220,23 @@ TEST_F(DisplayTest, CloseTellsListenersClearsStateAndShutsTheDeviceDown)
     display.close();
     EXPECT_EQ(device.count("shutdown"), 1u);
     EXPECT_EQ(listener.events.size(), 2u);
+}
+
+TEST_F(DisplayTest, CloseMakesTheDefaultShaderStateObjectsDirty)
+{
+    RecordingBackEnd device;
+    TestDisplay display(device);
+    graphics::StateObjectCache* cache = display.context().stateObjectCache;
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(cache->backEnd(), &device);
+    display.openWithVideoMode(makeMode(640, 480), configurationWithSwap(0));
+    EXPECT_EQ(device.lastInit.stateObjectCache, cache);
+    cache->getStateObject(cache->defaultShader(), nullptr);
+    ASSERT_EQ(cache->entryCount(), 1u);
+    EXPECT_EQ(cache->entry(0).dirty, 0);
+
+    display.close();
+    EXPECT_EQ(cache->entry(0).dirty, 1);
 }
 
 // Records its own destruction.

@@ -2,8 +2,10 @@
 
 #include "DisplayTestSupport.h"
 #include "quern/graphics/NullDisplay.h"
+#include "quern/graphics/IndexBuffer.h"
 #include "quern/graphics/PixelBuffer.h"
 #include "quern/graphics/TextureRenderTarget.h"
+#include "quern/graphics/VertexBuffer.h"
 #include "quern/platform/Clock.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +169,33 @@ TEST(NullGraphicsBackEnd, PixelBuffersAreInMemoryRenderTargetImagesWhateverTheUs
         EXPECT_EQ(image->kind(), graphics::DisplayBufferKind::Pixel);
         EXPECT_EQ(image->usage(), 2u) << usage;
     }
+}
+
+TEST(NullGraphicsBackEnd, VertexAndIndexBuffersLiveInMemoryWithTheirUsage)
+{
+    NullGraphicsBackEnd device;
+    graphics::VertexBuffer* vertices = device.createVertexBuffer(6);
+    graphics::IndexBuffer* indices = device.createIndexBuffer(5);
+    ASSERT_NE(vertices, nullptr);
+    ASSERT_NE(indices, nullptr);
+    const Ref vertexHolder(static_cast<RefCounted*>(vertices));
+    const Ref indexHolder(static_cast<RefCounted*>(indices));
+    EXPECT_EQ(vertices->kind(), graphics::DisplayBufferKind::Vertex);
+    EXPECT_EQ(vertices->usage(), 6u);
+    EXPECT_EQ(indices->kind(), graphics::DisplayBufferKind::Index);
+    EXPECT_EQ(indices->usage(), 5u);
+
+    // Discarding gives the device object up as releasing does.
+    vertices->createDeviceObject();
+    vertices->discard();
+    EXPECT_FALSE(vertices->hasDeviceObject());
+
+    vertices->setSize(8);
+    vertices->data()[0] = 42;
+    graphics::VertexBuffer* copy = vertices->clone();
+    const Ref copyHolder(static_cast<RefCounted*>(copy));
+    EXPECT_NE(copy->data(), vertices->data());
+    EXPECT_EQ(copy->data()[0], 42);
 }
 
 TEST(NullGraphicsBackEnd, RenderTargetsArePlainUsableTargets)
