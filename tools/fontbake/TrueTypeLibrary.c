@@ -1,0 +1,3 @@
+/* The one translation unit that holds the TrueType rasteriser's code. */
+#define STB_TRUETYPE_IMPLEMENTATION
+#include <stb_truetype.h>
