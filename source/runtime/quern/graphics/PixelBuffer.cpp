@@ -72,7 +72,26 @@ PixelBuffer::PixelBuffer(u32 usage) : DisplayBuffer(DisplayBufferKind::Pixel, us
     m_palette.setElementSize(4);
 }
 
-PixelBuffer::~PixelBuffer() = default;
+PixelBuffer::~PixelBuffer() { freeParkedMemory(); }
+
+void PixelBuffer::parkPixelMemory()
+{
+    freeParkedMemory();
+    if (!ownsData() || !data())
+        return;
+    m_parkedBlock = data();
+    m_parkedBytes = byteSize();
+    // Disown the block first, so that letting go of it does not free it.
+    adopt(m_parkedBlock, m_parkedBytes, false);
+    adopt(nullptr, 0, false);
+}
+
+void PixelBuffer::freeParkedMemory()
+{
+    freeBufferMemory(m_parkedBlock);
+    m_parkedBlock = nullptr;
+    m_parkedBytes = 0;
+}
 
 const u8* PixelBuffer::lockPixels() const
 {
@@ -96,9 +115,19 @@ void PixelBuffer::setBufferFormat(const PixelBufferFormat& format)
     if (format == m_format)
         return;
     m_format = format;
+    if (m_parking && format.dataSize == 0) {
+        parkPixelMemory();
+        return;
+    }
     // The old block goes first: the new one need not keep its bytes.
     setSize(0);
     setElementSize(elementSizeOf(format.pixelFormat));
+    if (m_parkedBlock && m_parkedBytes == format.dataSize) {
+        adopt(m_parkedBlock, m_parkedBytes, true);
+        m_parkedBlock = nullptr;
+        m_parkedBytes = 0;
+        return;
+    }
     setSize(format.dataSize);
 }
 
@@ -141,9 +170,13 @@ void PixelBuffer::setData(const void* pixels, const PixelBufferFormat& format,
         palette = &ownPalette;
     }
 
-    if (m_format.dataSize != 0)
+    if (m_format.dataSize != 0) {
+        m_parking = true;
         discard();
+        m_parking = false;
+    }
     create(given, flags);
+    freeParkedMemory();
     if (!bytes)
         return;
     const PixelBufferFormat created = m_format;

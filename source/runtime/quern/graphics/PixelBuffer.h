@@ -85,9 +85,17 @@ protected:
     virtual bool setPixelFormatImpl(const PixelFormat& target, PixelFormatConverter& converter);
 
 private:
+    // Refilling an image of the same size reuses its pixel memory: the block
+    // dropped by the discard is parked here until the new layout is sized.
+    void parkPixelMemory();
+    void freeParkedMemory();
+
     PixelBufferFormat m_format;
     containers::ElementBuffer m_palette;
     u32 m_createFlags = 0;
+    bool m_parking = false;
+    void* m_parkedBlock = nullptr;
+    u64 m_parkedBytes = 0;
 };
 
 } // namespace quern::graphics
