@@ -10,6 +10,7 @@ packages=(
   libvorbis-dev libogg-dev libvpx-dev libstb-dev libdw-dev zlib1g-dev
   xvfb xauth vorbis-tools vpx-tools sox gettext fonts-dejavu-core
   clang libclang-rt-14-dev rapidjson-dev
+  imagemagick
 )
 
 missing=()
