@@ -13,12 +13,6 @@ constexpr const char* kTypeNames[] = { nullptr, "f", "d", "b", "s", "i", "ub", "
 constexpr u32 kComponentSizes[] = { 0, 4, 8, 1, 2, 4, 1, 2, 4 };
 constexpr u64 kMaxPackedNameLength = 12;
 
-[[noreturn]] void raiseInvalidAttribute(const std::string& text)
-{
-    const std::string message = "Invalid vertex attribute: " + text;
-    QUERN_RAISE(Exception, message.c_str());
-}
-
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -33,6 +27,7 @@ u64 packedNameOf(const char* text, u64 length)
     return isValidPackedName(name) ? packName(name) : kInvalidPackedName;
 }
 
+// The predefined record named by a bare text, or the empty attribute.
 VertexAttribute predefinedAttribute(const std::string& text)
 {
     const u64 id = packedNameOf(text.data(), text.size());
@@ -42,10 +37,14 @@ VertexAttribute predefinedAttribute(const std::string& text)
         return VertexAttribute::normal();
     if (id == VertexAttribute::kColorID)
         return VertexAttribute::color();
-    raiseInvalidAttribute(text);
+    return {};
 }
 
 } // namespace
+
+// Raised at the parser itself, so that the exception names it as its site.
+#define QUERN_RAISE_INVALID_ATTRIBUTE(text)                                                                            \
+    QUERN_RAISE(Exception, (std::string("Invalid vertex attribute: ") + (text)).c_str())
 
 u32 vertexComponentSize(u8 type) { return type < std::size(kComponentSizes) ? kComponentSizes[type] : 0; }
 
@@ -54,16 +53,20 @@ VertexAttribute VertexAttribute::fromString(const std::string& text)
     if (text.empty())
         return {};
     const std::size_t open = text.find('(');
-    if (open == std::string::npos)
-        return predefinedAttribute(text);
+    if (open == std::string::npos) {
+        const VertexAttribute predefined = predefinedAttribute(text);
+        if (predefined.id == 0)
+            QUERN_RAISE_INVALID_ATTRIBUTE(text);
+        return predefined;
+    }
     if (open == 0)
-        raiseInvalidAttribute(text);
+        QUERN_RAISE_INVALID_ATTRIBUTE(text);
     const u64 id = packedNameOf(text.data(), open);
     if (id == kInvalidPackedName)
-        raiseInvalidAttribute(text);
+        QUERN_RAISE_INVALID_ATTRIBUTE(text);
     const std::size_t close = text.rfind(')');
     if (close == std::string::npos || close < open)
-        raiseInvalidAttribute(text);
+        QUERN_RAISE_INVALID_ATTRIBUTE(text);
 
     // "<blanks><digits><word>", the word ending at a blank; the rest is ignored.
     std::size_t at = open + 1;
@@ -78,14 +81,14 @@ VertexAttribute VertexAttribute::fromString(const std::string& text)
         ++at;
     }
     if (at == digitsBegin || count == 0 || count > 255)
-        raiseInvalidAttribute(text);
+        QUERN_RAISE_INVALID_ATTRIBUTE(text);
     while (at < close && isBlank(text[at]))
         ++at;
     const std::size_t wordBegin = at;
     while (at < close && !isBlank(text[at]))
         ++at;
     if (at == wordBegin)
-        raiseInvalidAttribute(text);
+        QUERN_RAISE_INVALID_ATTRIBUTE(text);
 
     VertexAttribute attribute;
     attribute.id = id;

@@ -15,18 +15,6 @@ constexpr u64 kTexCoordIDRange = 7 * VertexAttribute::kIndexedIDStep;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-[[noreturn]] void raiseInvalidFormat(const std::string& text)
-{
-    const std::string message = "Invalid vertex format string: " + text;
-    QUERN_RAISE(Exception, message.c_str());
-}
-
-[[noreturn]] void raiseInvalidToken(const std::string& token)
-{
-    const std::string message = "Invalid vertex attribute string: " + token;
-    QUERN_RAISE(Exception, message.c_str());
-}
-
 } // namespace
 
 VertexFormat VertexFormat::fromFlags(u32 flags)
@@ -106,8 +94,7 @@ const VertexAttribute& VertexFormat::getAttributeWithID(u64 id) const
 {
     if (const VertexAttribute* attribute = findAttribute(id))
         return *attribute;
-    const std::string message = std::string("Attribute not found: ") + unpackName(id).c_str();
-    QUERN_RAISE(Exception, message.c_str());
+    QUERN_RAISE(Exception, (std::string("Attribute not found: ") + unpackName(id).c_str()).c_str());
 }
 
 std::string VertexFormat::toString() const
@@ -150,9 +137,9 @@ VertexFormat vertexFormatFromString(const std::string& text)
         const std::string token = text.substr(begin, at - begin);
         const VertexAttribute attribute = VertexAttribute::fromString(token);
         if (attribute.id == 0 || attribute.type == 0 || attribute.count == 0)
-            raiseInvalidToken(token);
+            QUERN_RAISE(Exception, ("Invalid vertex attribute string: " + token).c_str());
         if (format.count == VertexFormat::kMaxAttributes || stride > kMaxAttributeOffset)
-            raiseInvalidFormat(text);
+            QUERN_RAISE(Exception, ("Invalid vertex format string: " + text).c_str());
         format.attributes[format.count++] = attribute;
         stride += attribute.getSize();
         if (at == text.size())

@@ -148,6 +148,15 @@ TEST(VertexFormat, AddAttributeLaysOutAgain)
     EXPECT_EQ(format.texCoordOffsets[3], 12);
 }
 
+TEST(VertexFormat, ATextureAttributeBeyondTheEighthSetIsFatal)
+{
+    // Only hand-made records can carry it; the offset table has eight places.
+    VertexAttribute attribute = VertexAttribute::texCoord(7);
+    attribute.semanticIndex = 8;
+    VertexFormat format;
+    EXPECT_DEATH(format.addAttribute(attribute), "Invalid texture-coordinate semantic index");
+}
+
 TEST(VertexFormat, GetAttributeWithIdFindsTheFirstOrRaises)
 {
     const VertexFormat format = vertexFormatFromString("position n(2f) n(4f)");
