@@ -2,6 +2,7 @@
 
 #include "AssetDatabaseWriter.h"
 #include "RunLengthCodec.h"
+#include "TextureContent.h"
 #include "WorldWriter.h"
 
 #include "quern/strings/Hashes.h"
@@ -122,6 +123,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         }
         if (!convertWorldContent(entry, ids, asset.bytes, error))
+            return false;
+        if (!checkTextureContent(entry, asset.bytes, error))
             return false;
         assets.push_back(std::move(asset));
     }

@@ -323,6 +323,8 @@ TEST(ImportDDS, FilesThatAreNoReadableImageAreRefused)
     DDSFileSpec hugeVolume = rgba32Spec(0x10000, 0x10000);
     hugeVolume.depth = 0x10000;
     DDSFileSpec hugeLevels = dxt1Spec(4, 4, 0xffffffffu);
+    DDSFileSpec masksWithFourCC = rgba32Spec(4, 4);
+    masksWithFourCC.fourCC = "DXT1";
     const RefusedCase cases[] = {
         {"empty", {}, "shorter than its header"},
         {"half a header", truncated(makeDDS(dxt1, 0), 64), "shorter than its header"},
@@ -340,6 +342,7 @@ TEST(ImportDDS, FilesThatAreNoReadableImageAreRefused)
         {"volume beyond 32 bits", makeDDS(hugeVolume, 64), "dimensions too large"},
         {"more levels than the chain", makeDDS(tooManyLevels, dxt1Bytes + 8), "more mip levels"},
         {"billions of levels", makeDDS(hugeLevels, 64), "more mip levels"},
+        {"mask format with the FourCC flag", makeDDS(masksWithFourCC, 64), "flags contradict"},
     };
     for (const RefusedCase& c : cases) {
         SCOPED_TRACE(c.name);

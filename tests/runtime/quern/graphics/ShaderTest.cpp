@@ -1,5 +1,6 @@
 #include "StateTestSupport.h"
 
+#include "quern/graphics/Display.h"
 #include "quern/graphics/Shader.h"
 #include "quern/graphics/StateObjectCache.h"
 #include "quern/graphics/VertexFormat.h"
@@ -221,6 +222,20 @@ TEST_F(ShaderTest, AccessorsMakeDefaultsForTheShadersCacheAndLinkIt)
     EXPECT_EQ(depth->cache(), &cache);
     EXPECT_EQ(shader->getDepthBufferState(), depth);
     EXPECT_EQ(depth->refCount(), 1);
+}
+
+TEST(ShaderDisplay, AShaderWithoutACacheTakesTheDisplaysForItsFirstState)
+{
+    Display::set(nullptr);
+    {
+        Held<Shader> shader(new Shader());
+        FillState* fill = shader->getFillState();
+        StateObjectCache* displayCache = Display::get()->context().stateObjectCache;
+        ASSERT_NE(displayCache, nullptr);
+        EXPECT_EQ(fill->cache(), displayCache);
+        EXPECT_EQ(shader->stateObjectCache(), displayCache);
+    }
+    Display::set(nullptr);
 }
 
 // A state remembers the Shader whose entries its changes dirty. Once that

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <limits>
 
 namespace quern::graphics {
@@ -62,6 +63,62 @@ PixelFormat unsupportedFormat() { QUERN_RAISE(Exception, kUnsupportedFormat); }
 PixelFormat alphaOnly8()
 {
     return PixelFormat::fromOneChannel(Channel{ChannelContent::A, ChannelType::Unsigned, 8, 0, 0}, 0);
+}
+
+bool lookupDXGIFormat(u32 dxgiFormat, u32 pixelFormatFlags, PixelFormat& out)
+{
+    if (dxgiFormat >= kDXGIBC1First && dxgiFormat <= kDXGIBC1Last)
+        out = (pixelFormatFlags & DDSPixelFlags::AlphaPixels) ? PixelFormat::DXT1A : PixelFormat::DXT1;
+    else if (dxgiFormat >= kDXGIBC2First && dxgiFormat <= kDXGIBC2Last)
+        out = PixelFormat::DXT3;
+    else if (dxgiFormat >= kDXGIBC3First && dxgiFormat <= kDXGIBC3Last)
+        out = PixelFormat::DXT5;
+    else
+        return false;
+    return true;
+}
+
+bool lookupFourCCFormat(const DDSPixelFormat& format, PixelFormat& out)
+{
+    switch (format.fourCC) {
+    case ddsFourCC('D', 'X', 'T', '1'):
+        out = (format.flags & DDSPixelFlags::AlphaPixels) ? PixelFormat::DXT1A : PixelFormat::DXT1;
+        return true;
+    case ddsFourCC('D', 'X', 'T', '2'): out = PixelFormat::DXT2; return true;
+    case ddsFourCC('D', 'X', 'T', '3'): out = PixelFormat::DXT3; return true;
+    case ddsFourCC('D', 'X', 'T', '4'): out = PixelFormat::DXT4; return true;
+    case ddsFourCC('D', 'X', 'T', '5'):
+    case ddsFourCC('R', 'X', 'G', 'B'): out = PixelFormat::DXT5; return true;
+    default: return false;
+    }
+}
+
+// The RGB test comes first, then FourCC, then luminance, then alpha.
+bool lookupLegacyFormat(const DDSHeader& header, PixelFormat& out)
+{
+    const DDSPixelFormat& format = header.pixelFormat;
+    if (format.flags & DDSPixelFlags::RGB) {
+        // Masks the channel builder would misread (overlapping, broken runs,
+        // bits beyond the pixel) would give a layout unlike the file's.
+        if (!masksDescribePixel(format))
+            return false;
+        out = PixelFormat::fromBitMasks(format.redMask, format.greenMask, format.blueMask, format.alphaMask,
+                                        format.rgbBitCount);
+        return out.isValid() && static_cast<u32>(out.totalBits) == format.rgbBitCount;
+    }
+    if (format.flags & DDSPixelFlags::FourCC)
+        return lookupFourCCFormat(format, out);
+    // One 8-bit channel: a wider luminance or alpha file would be read with
+    // the wrong layout.
+    if ((format.flags & (DDSPixelFlags::Luminance | DDSPixelFlags::Alpha)) && format.rgbBitCount != 8)
+        return false;
+    if (format.flags & DDSPixelFlags::Luminance)
+        out = PixelFormat::L8;
+    else if (format.flags & DDSPixelFlags::Alpha)
+        out = alphaOnly8();
+    else
+        return false;
+    return true;
 }
 
 // a * b + c into `out`, false when it does not fit in 64 bits.
@@ -123,6 +180,37 @@ bool refuse(const char* reason)
     return false;
 }
 
+// Why the header describes no DDS image; null when it does.
+const char* headerFault(const DDSHeader& header)
+{
+    if (header.magic != kDDSMagic || header.headerSize != kDDSHeaderSize ||
+        header.pixelFormat.size != kDDSPixelFormatSize || header.width == 0 || header.height == 0)
+        return "not a DDS header";
+    return nullptr;
+}
+
+// Why the image cannot be read from `available` bytes of pixel data; null
+// when it can, with the bytes of all its levels in `fullSize`.
+const char* layoutFault(const DDSHeader& header, const PixelFormat& pixelFormat, u64 available, u64& fullSize)
+{
+    // Sizes are counted in blocks when the FourCC flag is set: a block format
+    // without it, or a mask format with it, would be read with another layout.
+    if (((header.pixelFormat.flags & DDSPixelFlags::FourCC) != 0) != pixelFormat.isDXTCompressed())
+        return "pixel format flags contradict the format";
+    if (!pixelCountFits(header))
+        return "image dimensions too large";
+    const u32 chainLevels =
+        PixelBufferFormat::computeFullMipCount(header.width, header.height, isVolume(header) ? header.depth : 1) + 1;
+    if (header.mipMapCount > chainLevels)
+        return "more mip levels than the image has";
+    fullSize = ddsDataSize(header, pixelFormat.elementSize);
+    if (fullSize == 0)
+        return "image size does not fit in 64 bits";
+    if (fullSize > available)
+        return "file shorter than its layout";
+    return nullptr;
+}
+
 } // namespace
 
 DDSHeader parseDDSHeader(const u8 (&bytes)[kDDSFileHeaderBytes])
@@ -149,48 +237,14 @@ DDSHeader parseDDSHeader(const u8 (&bytes)[kDDSFileHeaderBytes])
 
 PixelFormat convertDXGIToPixelFormat(u32 dxgiFormat, u32 pixelFormatFlags)
 {
-    if (dxgiFormat >= kDXGIBC1First && dxgiFormat <= kDXGIBC1Last)
-        return (pixelFormatFlags & DDSPixelFlags::AlphaPixels) ? PixelFormat::DXT1A : PixelFormat::DXT1;
-    if (dxgiFormat >= kDXGIBC2First && dxgiFormat <= kDXGIBC2Last)
-        return PixelFormat::DXT3;
-    if (dxgiFormat >= kDXGIBC3First && dxgiFormat <= kDXGIBC3Last)
-        return PixelFormat::DXT5;
-    return unsupportedFormat();
+    PixelFormat format;
+    return lookupDXGIFormat(dxgiFormat, pixelFormatFlags, format) ? format : unsupportedFormat();
 }
 
 PixelFormat convertPixelFormat(const DDSHeader& header)
 {
-    const DDSPixelFormat& format = header.pixelFormat;
-    if (format.flags & DDSPixelFlags::RGB) {
-        // Masks the channel builder would misread (overlapping, broken runs,
-        // bits beyond the pixel) would give a layout unlike the file's.
-        if (!masksDescribePixel(format))
-            return unsupportedFormat();
-        const PixelFormat pixelFormat = PixelFormat::fromBitMasks(format.redMask, format.greenMask, format.blueMask,
-                                                                  format.alphaMask, format.rgbBitCount);
-        if (!pixelFormat.isValid() || static_cast<u32>(pixelFormat.totalBits) != format.rgbBitCount)
-            return unsupportedFormat();
-        return pixelFormat;
-    }
-    if (format.flags & DDSPixelFlags::FourCC) {
-        switch (format.fourCC) {
-        case ddsFourCC('D', 'X', 'T', '1'):
-            return (format.flags & DDSPixelFlags::AlphaPixels) ? PixelFormat::DXT1A : PixelFormat::DXT1;
-        case ddsFourCC('D', 'X', 'T', '2'): return PixelFormat::DXT2;
-        case ddsFourCC('D', 'X', 'T', '3'): return PixelFormat::DXT3;
-        case ddsFourCC('D', 'X', 'T', '4'): return PixelFormat::DXT4;
-        case ddsFourCC('D', 'X', 'T', '5'):
-        case ddsFourCC('R', 'X', 'G', 'B'): return PixelFormat::DXT5;
-        default: return unsupportedFormat();
-        }
-    }
-    // One 8-bit channel: a wider luminance or alpha file would be read with
-    // the wrong layout.
-    if (format.flags & DDSPixelFlags::Luminance)
-        return format.rgbBitCount == 8 ? PixelFormat::L8 : unsupportedFormat();
-    if (format.flags & DDSPixelFlags::Alpha)
-        return format.rgbBitCount == 8 ? alphaOnly8() : unsupportedFormat();
-    return unsupportedFormat();
+    PixelFormat format;
+    return lookupLegacyFormat(header, format) ? format : unsupportedFormat();
 }
 
 u64 ddsDataSize(const DDSHeader& header, u32 elementSize)
@@ -239,6 +293,44 @@ TextureExtension decodeTextureExtension(u32 word)
     return extension;
 }
 
+bool checkDDSFile(const u8* bytes, u64 size, std::string& reason)
+{
+    if (size < kDDSFileHeaderBytes) {
+        reason = "file shorter than its header";
+        return false;
+    }
+    u8 head[kDDSFileHeaderBytes];
+    std::memcpy(head, bytes, sizeof head);
+    const DDSHeader header = parseDDSHeader(head);
+    if (const char* fault = headerFault(header)) {
+        reason = fault;
+        return false;
+    }
+    u64 offset = kDDSFileHeaderBytes;
+    PixelFormat pixelFormat;
+    bool known = false;
+    if (header.hasDX10Header()) {
+        if (size - offset < kDDSDX10HeaderBytes) {
+            reason = "file shorter than its DX10 header";
+            return false;
+        }
+        known = lookupDXGIFormat(readU32(bytes + offset), header.pixelFormat.flags, pixelFormat);
+        offset += kDDSDX10HeaderBytes;
+    } else {
+        known = lookupLegacyFormat(header, pixelFormat);
+    }
+    if (!known) {
+        reason = kUnsupportedFormat;
+        return false;
+    }
+    u64 fullSize = 0;
+    if (const char* fault = layoutFault(header, pixelFormat, size - offset, fullSize)) {
+        reason = fault;
+        return false;
+    }
+    return true;
+}
+
 bool readDDS(ByteSource& source, PixelBuffer& image, TextureExtension& out, u32 maxPixels)
 {
     const u64 sourceSize = source.size();
@@ -249,9 +341,8 @@ bool readDDS(ByteSource& source, PixelBuffer& image, TextureExtension& out, u32 
     u8 bytes[kDDSFileHeaderBytes];
     source.read(bytes, sizeof bytes);
     DDSHeader header = parseDDSHeader(bytes);
-    if (header.magic != kDDSMagic || header.headerSize != kDDSHeaderSize ||
-        header.pixelFormat.size != kDDSPixelFormatSize || header.width == 0 || header.height == 0)
-        return refuse("not a DDS header");
+    if (const char* fault = headerFault(header))
+        return refuse(fault);
 
     PixelFormat pixelFormat;
     if (header.hasDX10Header()) {
@@ -264,18 +355,9 @@ bool readDDS(ByteSource& source, PixelBuffer& image, TextureExtension& out, u32 
         pixelFormat = convertPixelFormat(header);
     }
 
-    if (!pixelCountFits(header))
-        return refuse("image dimensions too large");
-    const u32 chainLevels = PixelBufferFormat::computeFullMipCount(header.width, header.height,
-                                                                   isVolume(header) ? header.depth : 1) + 1;
-    if (header.mipMapCount > chainLevels)
-        return refuse("more mip levels than the image has");
-
-    const u64 fullSize = ddsDataSize(header, pixelFormat.elementSize);
-    if (fullSize == 0)
-        return refuse("image size does not fit in 64 bits");
-    if (fullSize > remaining())
-        return refuse("file shorter than its layout");
+    u64 fullSize = 0;
+    if (const char* fault = layoutFault(header, pixelFormat, remaining(), fullSize))
+        return refuse(fault);
 
     dropLevels(header, maxPixels);
     const u64 size = ddsDataSize(header, pixelFormat.elementSize);

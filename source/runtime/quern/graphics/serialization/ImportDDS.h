@@ -8,6 +8,8 @@
 #include "quern/Types.h"
 #include "quern/graphics/PixelFormat.h"
 
+#include <string>
+
 namespace quern {
 class ByteSource;
 }
@@ -88,6 +90,11 @@ u64 ddsDataSize(const DDSHeader& header, u32 elementSize);
 // The header's extension word: the size pixel coordinates refer to and three
 // flags; valid only when both sizes are given. A word of 0 is not valid.
 TextureExtension decodeTextureExtension(u32 word);
+
+// Checks a whole DDS file in memory the way readDDS reads it, without
+// reading its pixels and without ending the process (content tools check
+// their input with it). False with the reason.
+bool checkDDSFile(const u8* bytes, u64 size, std::string& reason);
 
 // Reads a DDS file from the source's position into `image` and its extension
 // word into `out`. With maxPixels > 0, top levels are skipped until the top
