@@ -190,6 +190,20 @@ TEST_F(TextureRenderTargetTest, RefusedImageIsRetriedAtItsPowerOfTwoSize)
     EXPECT_EQ(target.width(), 512u);
 }
 
+// The null device takes targets of any size up to its largest texture.
+TEST(TextureRenderTargetOnNullDevice, KeepsTheRequestedSize)
+{
+    GlobalDisplay global(new NullDisplay);
+    LogCapture information(3);
+    const PixelBufferFormat formats[] = {PixelBufferFormat::create2D(800, 600, PixelFormat::B8G8R8)};
+    const Ref held(TextureRenderTarget::createTextureRenderTarget({formats, 1}, global.display()));
+    const TextureRenderTarget& target = *held.get<TextureRenderTarget>();
+    EXPECT_EQ(target.width(), 800u);
+    EXPECT_EQ(target.height(), 600u);
+    EXPECT_EQ(target.texture(0)->pixelBuffer()->format(), formats[0]);
+    EXPECT_FALSE(information.contains("adjusted size"));
+}
+
 using TextureRenderTargetDeathTest = TextureRenderTargetTest;
 
 TEST_F(TextureRenderTargetDeathTest, TargetsTheDeviceCannotMakeAreFatal)
