@@ -70,18 +70,20 @@ Texture* createTexture(std::string_view name, assets::ResourceCache& cache)
 {
     const u64 assetId = strings::murmurHash64A(name.data(), name.size(), 0);
     const u64 key = assets::resourceKey(assetId, assets::ResourceType::Texture);
-    const u32 handle = cache.allocateAndInsert(key, assets::ResourceType::Texture, sizeof(Texture), 8);
-    if (handle == 0) {
-        // A name cached already, or a cache without memory: there is no
-        // empty entry to build the texture in.
+    // Built inside the cache's step, so no other thread meets the entry's
+    // memory before it holds a texture.
+    bool created = false;
+    const u32 handle = cache.acquireOrCreate(
+        key, assets::ResourceType::Texture, sizeof(Texture), 8, created,
+        [](void* memory, void*) { RefCounted::retain(new (memory) Texture); });
+    if (handle == 0 || !created) {
+        cache.release(handle);
         const std::string message = "Can't create texture \"" + std::string(name) + "\" in the resource cache";
         QUERN_FATAL(message.c_str());
     }
     u64 typeId = 0;
-    void* memory = cache.entry(handle, typeId);
+    auto* texture = static_cast<Texture*>(static_cast<RefCounted*>(cache.entry(handle, typeId)));
     cache.release(handle);
-    Texture* texture = new (memory) Texture;
-    RefCounted::retain(texture);
     return texture;
 }
 
