@@ -59,6 +59,33 @@ u8 colourByte(f32 value)
     return scaled >= 255.0f ? 255 : static_cast<u8>(scaled);
 }
 
+// Pixels that differ from the device's layout in their pixel format alone are
+// converted straight into the device's layout, without a scratch image.
+bool onlyPixelFormatDiffers(const PixelBufferFormat& given, const PixelBufferFormat& created, u32 flags)
+{
+    return !(flags & PixelBuffer::PremultiplyAlpha) && !(given.pixelFormat == created.pixelFormat) &&
+           given.pixelFormat.bytesPerPixel > 0 && given.mipCount == created.mipCount &&
+           PixelBufferFormat::copyWithPixelFormat(given, created.pixelFormat) == created;
+}
+
+// The run converter between the formats; palette targets and pairs without a
+// converter are fatal.
+PixelFormatConverter& converterBetween(const PixelFormat& source, const PixelFormat& target)
+{
+    if (target.hasChannel(ChannelContent::P))
+        QUERN_RAISE(Exception, "Pixel format conversion with target palette not supported!");
+    PixelFormatConverter* converter = findPixelFormatConverter(source, target);
+    if (!converter)
+        QUERN_RAISE_UNSUPPORTED_PIXEL_FORMAT(target);
+    return *converter;
+}
+
+void logConversion(const PixelFormat& from, const PixelFormat& to)
+{
+    QUERN_LOG(2) << "Automatic conversion of pixel format " << from.toString() << " to " << to.toString()
+                 << std::endl;
+}
+
 bool hasAlphaContent(const PixelFormat& format)
 {
     return format.hasChannel(ChannelContent::A) || format.hasChannel(ChannelContent::DXT3) ||
@@ -185,13 +212,22 @@ void PixelBuffer::setData(const void* pixels, const PixelBufferFormat& format,
     PixelBuffer* scratch = nullptr;
     u64 available = given.dataSize;
     u32 levels = given.mipCount;
-    if (needsWork(given, created, flags)) {
+    const bool work = needsWork(given, created, flags);
+    containers::ElementBuffer converted;
+    if (work && onlyPixelFormatDiffers(given, created, flags)) {
+        logConversion(given.pixelFormat, created.pixelFormat);
+        PixelFormatConverter& converter = converterBetween(given.pixelFormat, created.pixelFormat);
+        converted.setSize(created.dataSize);
+        if (created.dataSize)
+            converter.convert(bytes, given.dataSize, converted.data(), const_cast<containers::ElementBuffer*>(palette));
+        bytes = converted.data();
+        available = created.dataSize;
+    } else if (work) {
         scratch = new NullPixelBuffer;
         scratchHandle = Ref(scratch);
         scratch->setData(bytes, given, palette, 0);
         if (!(given.pixelFormat == created.pixelFormat)) {
-            QUERN_LOG(2) << "Automatic conversion of pixel format " << given.pixelFormat.toString() << " to "
-                         << created.pixelFormat.toString() << std::endl;
+            logConversion(given.pixelFormat, created.pixelFormat);
             scratch->setPixelFormat(created.pixelFormat);
         }
         if (given.width != created.width || given.height != created.height) {
@@ -250,12 +286,7 @@ bool PixelBuffer::setPixelFormat(const PixelFormat& target)
 {
     if (target == m_format.pixelFormat)
         return true;
-    if (target.hasChannel(ChannelContent::P))
-        QUERN_RAISE(Exception, "Pixel format conversion with target palette not supported!");
-    PixelFormatConverter* converter = findPixelFormatConverter(m_format.pixelFormat, target);
-    if (!converter)
-        QUERN_RAISE_UNSUPPORTED_PIXEL_FORMAT(target);
-    return setPixelFormatImpl(target, *converter);
+    return setPixelFormatImpl(target, converterBetween(m_format.pixelFormat, target));
 }
 
 bool PixelBuffer::setPixelFormatImpl(const PixelFormat& target, PixelFormatConverter& converter)

@@ -124,6 +124,19 @@ TEST_F(PixelBufferTest, PixelFormatTheDeviceStoresIsConvertedTo)
     EXPECT_EQ(buffer.pixelFormat(), PixelFormat::B8G8R8A8);
 }
 
+TEST_F(PixelBufferTest, ConversionAndRowOrderTogetherAreBothApplied)
+{
+    LogCapture warnings(2), detail(5);
+    RecordingPixelBuffer buffer(DeviceRules().storing(PixelFormat::B8G8R8A8).rowsFromBottom());
+    const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+    buffer.setData(pixels.data(), PixelBufferFormat::create2D(1, 2, PixelFormat::R8G8B8A8), nullptr, 0);
+
+    EXPECT_TRUE(warnings.contains("Automatic conversion of pixel format R8G8B8A8 to B8G8R8A8"));
+    EXPECT_TRUE(detail.contains("Flipping texture vertically"));
+    ASSERT_EQ(buffer.uploads.size(), 1u);
+    EXPECT_EQ(buffer.uploads[0].pixels, (Bytes{5, 8, 7, 6, 1, 4, 3, 2}));
+}
+
 TEST_F(PixelBufferTest, PremultiplyFlagTakesTheConversionPathOnTheNullImage)
 {
     NullPixelBuffer buffer;
