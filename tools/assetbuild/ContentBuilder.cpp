@@ -1,6 +1,7 @@
 #include "ContentBuilder.h"
 
 #include "AssetDatabaseWriter.h"
+#include "MaterialWriter.h"
 #include "RunLengthCodec.h"
 #include "TextureContent.h"
 #include "WorldWriter.h"
@@ -123,6 +124,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         }
         if (!convertWorldContent(entry, ids, asset.bytes, error))
+            return false;
+        if (!convertMaterialContent(entry, ids, asset.bytes, error))
             return false;
         if (!checkTextureContent(entry, asset.bytes, error))
             return false;
