@@ -1,6 +1,7 @@
 #include "ContentBuilder.h"
 
 #include "AssetDatabaseWriter.h"
+#include "GraphicsContent.h"
 #include "MaterialWriter.h"
 #include "RunLengthCodec.h"
 #include "TextureContent.h"
@@ -128,6 +129,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!convertMaterialContent(entry, ids, asset.bytes, error))
             return false;
         if (!checkTextureContent(entry, asset.bytes, error))
+            return false;
+        if (!convertGraphicsContent(entry, sourceDirectory, ids, asset.bytes, error))
             return false;
         assets.push_back(std::move(asset));
     }
