@@ -4,6 +4,7 @@
 #include "quern/assets/ResourceCache.h"
 #include "quern/debug/Log.h"
 #include "quern/graphics/DisplayObjects.h"
+#include "quern/graphics/Font.h"
 #include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/StateObjectCache.h"
 #include "quern/memory/DefaultAllocator.h"
@@ -154,6 +155,8 @@ void Display::close()
     m_context->currentMode = DisplayMode{};
     m_context->caps = nullptr;
     m_backEnd->shutdown();
+    // Its page texture is a device image of this display.
+    Font::releaseDefault();
 }
 
 bool Display::getDesktopMode(DisplayMode&) { return false; }

@@ -3,6 +3,7 @@
 #include "DisplayTestSupport.h"
 #include "quern/assets/DefaultResourceCache.h"
 #include "quern/assets/Resource.h"
+#include "quern/graphics/Font.h"
 #include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/StateObjectCache.h"
 #include "quern/graphics/TextureRenderTarget.h"
@@ -237,6 +238,20 @@ TEST_F(DisplayTest, CloseMakesTheDefaultShaderStateObjectsDirty)
 
     display.close();
     EXPECT_EQ(cache->entry(0).dirty, 1);
+}
+
+TEST_F(DisplayTest, CloseLetsTheDefaultFontGo)
+{
+    RecordingBackEnd device;
+    TestDisplay display(device);
+    display.openWithVideoMode(makeMode(640, 480), configurationWithSwap(0));
+    graphics::Font* font = graphics::Font::getDefault();
+    ASSERT_NE(font, nullptr);
+    const Ref held(font);
+    EXPECT_EQ(font->refCount(), 2);
+
+    display.close();
+    EXPECT_EQ(font->refCount(), 1);
 }
 
 // Records its own destruction.
