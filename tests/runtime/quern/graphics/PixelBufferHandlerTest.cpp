@@ -153,6 +153,24 @@ TEST_F(PixelBufferHandlerTest, DefaultWhiteTextureLoadsThroughTheHandler)
     EXPECT_EQ(pixelsOf(*white->pixelBuffer()), (Bytes{0xff, 0xff, 0xff, 0xff}));
 }
 
+TEST(TextureMaxPixels, FromQualityAndMaximumMipmapSize)
+{
+    struct Case {
+        i32 quality;
+        u32 maxMipmapSize;
+        u32 current;
+        u32 expected;
+    };
+    const Case cases[] = {
+        {-2, 0, 7, 262144},   {-1, 0, 7, 1048576},         {0, 0, 7, 0},
+        {1, 0, 7, 7},         {-3, 0, 7, 7},               {-2, 300, 7, 90000},
+        {5, 128, 0, 16384},   {0, 70000, 0, 0xffffffffu},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(textureMaxPixels(c.quality, c.maxMipmapSize, c.current), c.expected)
+            << c.quality << " " << c.maxMipmapSize;
+}
+
 // Runs the stages of one load the way the game's loader does: prepare and
 // load on a worker, finalize (later) on this thread.
 class StagedLoad {

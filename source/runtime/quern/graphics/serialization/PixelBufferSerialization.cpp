@@ -11,6 +11,7 @@
 #include "quern/platform/ErrorReporting.h"
 #include "quern/serialize/PODToken.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -151,6 +152,20 @@ bool readPixelBuffer(ByteSource& source, serialize::PODToken& token, PixelBuffer
     image.setData(pixels, layout, nullptr, 0);
     allocator->free(pixels);
     return true;
+}
+
+u32 textureMaxPixels(i32 quality, u32 maxMipmapSize, u32 current)
+{
+    u32 pixels = current;
+    if (quality == -2)
+        pixels = 512 * 512;
+    else if (quality == -1)
+        pixels = 1024 * 1024;
+    else if (quality == 0)
+        pixels = 0;
+    if (maxMipmapSize != 0)
+        pixels = static_cast<u32>(std::min<u64>(u64{maxMipmapSize} * maxMipmapSize, std::numeric_limits<u32>::max()));
+    return pixels;
 }
 
 void PixelBufferHandler::prepare(ByteSource& source, assets::AssetLoaderContext& context)

@@ -37,6 +37,12 @@ static_assert(kPixelBufferHeaderDescriptor.byteSize() == kPixelBufferHeaderBytes
 // does not describe an image, or a data size unlike the image's, is fatal.
 bool readPixelBuffer(ByteSource& source, serialize::PODToken& token, PixelBuffer& image);
 
+// The texture handler's pixel limit for the renderer settings: quality -2
+// gives 262144 pixels, -1 gives 1048576, 0 no limit, any other quality keeps
+// `current`; a non-zero maxMipmapSize then makes it that size squared (at
+// most the largest 32-bit count).
+u32 textureMaxPixels(i32 quality, u32 maxMipmapSize, u32 current);
+
 // Loads DDS texture assets: the file is read into a scratch image on the
 // loading thread, and the cached texture is filled from it on the main thread.
 class PixelBufferHandler final : public assets::AssetHandler {
