@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -108,23 +109,6 @@ void BM_PlainRead(benchmark::State& state)
 }
 BENCHMARK(BM_PlainRead)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        // With repetitions, the fastest run of each stands for it: noise only adds time.
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            auto [it, added] = seconds.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-            if (!added && run.GetAdjustedRealTime() < it->second)
-                it->second = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -133,7 +117,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (!buildContent())
         return 1;
-    RatioReporter reporter;
+    quern::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     if (t.count("BM_PlainRead")) {

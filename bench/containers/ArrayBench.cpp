@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -54,30 +55,13 @@ void BM_VectorPushBack(benchmark::State& state)
 }
 BENCHMARK(BM_VectorPushBack)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        // With repetitions, the fastest run of each stands for it: noise only adds time.
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            auto [it, added] = seconds.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-            if (!added && run.GetAdjustedRealTime() < it->second)
-                it->second = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig{});
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    quern::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     if (t.count("BM_VectorPushBack")) {

@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -97,29 +98,13 @@ void BM_Crc32PerComponent(benchmark::State& state)
 }
 BENCHMARK(BM_Crc32PerComponent)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            auto [it, added] = seconds.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-            if (!added && run.GetAdjustedRealTime() < it->second)
-                it->second = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     memory::initDefaultAllocators(memory::AllocatorConfig {});
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    quern::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     if (t.count("BM_WorldChecksum")) {

@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -167,23 +168,6 @@ void BM_LoadWorldText(benchmark::State& state)
 }
 BENCHMARK(BM_LoadWorldText)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        // With repetitions, the fastest run of each stands for it: noise only adds time.
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            auto [it, added] = seconds.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-            if (!added && run.GetAdjustedRealTime() < it->second)
-                it->second = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -191,7 +175,7 @@ int main(int argc, char** argv)
     memory::initDefaultAllocators(memory::AllocatorConfig {});
     benchmark::Initialize(&argc, argv);
     files();
-    RatioReporter reporter;
+    quern::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     if (t.count("BM_LoadWorldBinary") && t.count("BM_LoadWorldText")) {

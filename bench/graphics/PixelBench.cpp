@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -110,29 +111,13 @@ void BM_PremultiplyLinear(benchmark::State& state)
 }
 BENCHMARK(BM_PremultiplyLinear)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            auto [it, added] = seconds.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-            if (!added && run.GetAdjustedRealTime() < it->second)
-                it->second = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig{});
-    RatioReporter reporter;
+    quern::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     if (t.count("BM_RunConverterRgbToRgba") && t.count("BM_HandWrittenRgbToRgba"))

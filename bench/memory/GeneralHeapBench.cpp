@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "support/RatioReporter.h"
 
 namespace {
 
@@ -85,24 +86,6 @@ BENCHMARK_TEMPLATE(mixedSizes, MallocFunctions)->Name("Malloc/1thread");
 BENCHMARK_TEMPLATE(mixedSizes, HeapFunctions)->Name("GeneralHeap")->Threads(4)->UseRealTime();
 BENCHMARK_TEMPLATE(mixedSizes, MallocFunctions)->Name("Malloc")->Threads(4)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        // With repetitions, the fastest run of each stands for it: noise only adds time.
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            const double perItem = run.GetAdjustedRealTime();
-            auto [it, added] = seconds.emplace(run.benchmark_name(), perItem);
-            if (!added && perItem < it->second)
-                it->second = perItem;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 void printRatio(std::map<std::string, double>& t, const char* label, const std::string& heap, const std::string& peer)
 {
     if (t.count(heap) && t.count(peer))
@@ -114,7 +97,7 @@ void printRatio(std::map<std::string, double>& t, const char* label, const std::
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    quern::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     printRatio(reporter.seconds, "Single thread", "GeneralHeap/1thread", "Malloc/1thread");
     printRatio(reporter.seconds, "Four threads", "GeneralHeap/real_time/threads:4", "Malloc/real_time/threads:4");
