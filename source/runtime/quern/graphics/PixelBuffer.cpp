@@ -92,6 +92,42 @@ bool hasAlphaContent(const PixelFormat& format)
            format.hasChannel(ChannelContent::DXT5) || format.hasChannel(ChannelContent::BC7);
 }
 
+void convertInto(containers::ElementBuffer& converted, const u8* pixels, const PixelBufferFormat& given,
+                 const PixelBufferFormat& created, const containers::ElementBuffer* palette)
+{
+    logConversion(given.pixelFormat, created.pixelFormat);
+    PixelFormatConverter& converter = converterBetween(given.pixelFormat, created.pixelFormat);
+    converted.setSize(created.dataSize);
+    if (created.dataSize)
+        converter.convert(pixels, given.dataSize, converted.data(), const_cast<containers::ElementBuffer*>(palette));
+}
+
+// The given pixels in a scratch image, converted, rescaled, flipped and
+// premultiplied as far as the device's layout and the flags ask.
+Ref adaptInScratch(const u8* pixels, const PixelBufferFormat& given, const PixelBufferFormat& created,
+                   const containers::ElementBuffer* palette, u32 flags)
+{
+    NullPixelBuffer* scratch = new NullPixelBuffer;
+    Ref holder(scratch);
+    scratch->setData(pixels, given, palette, 0);
+    if (!(given.pixelFormat == created.pixelFormat)) {
+        logConversion(given.pixelFormat, created.pixelFormat);
+        scratch->setPixelFormat(created.pixelFormat);
+    }
+    if (given.width != created.width || given.height != created.height) {
+        QUERN_LOG(2) << "Automatic rescaling of texture from " << given.width << "x" << given.height << " to "
+                     << created.width << "x" << created.height << std::endl;
+        filters::RescaleFilter(created.width, created.height).apply(*scratch);
+    }
+    if (given.origin != created.origin) {
+        QUERN_LOG(5) << "Flipping texture vertically" << std::endl;
+        filters::FlipFilter(filters::FlipFilter::kVertical).apply(*scratch);
+    }
+    if (flags & PixelBuffer::PremultiplyAlpha)
+        filters::PremultiplyAlphaFilter(false, false).apply(*scratch);
+    return holder;
+}
+
 } // namespace
 
 PixelBuffer::PixelBuffer(u32 usage) : DisplayBuffer(DisplayBufferKind::Pixel, usage, 1)
@@ -208,44 +244,24 @@ void PixelBuffer::setData(const void* pixels, const PixelBufferFormat& format,
         return;
     const PixelBufferFormat created = m_format;
 
-    Ref scratchHandle;
-    PixelBuffer* scratch = nullptr;
     u64 available = given.dataSize;
     u32 levels = given.mipCount;
-    const bool work = needsWork(given, created, flags);
     containers::ElementBuffer converted;
-    if (work && onlyPixelFormatDiffers(given, created, flags)) {
-        logConversion(given.pixelFormat, created.pixelFormat);
-        PixelFormatConverter& converter = converterBetween(given.pixelFormat, created.pixelFormat);
-        converted.setSize(created.dataSize);
-        if (created.dataSize)
-            converter.convert(bytes, given.dataSize, converted.data(), const_cast<containers::ElementBuffer*>(palette));
-        bytes = converted.data();
-        available = created.dataSize;
-    } else if (work) {
-        scratch = new NullPixelBuffer;
-        scratchHandle = Ref(scratch);
-        scratch->setData(bytes, given, palette, 0);
-        if (!(given.pixelFormat == created.pixelFormat)) {
-            logConversion(given.pixelFormat, created.pixelFormat);
-            scratch->setPixelFormat(created.pixelFormat);
+    Ref scratch;
+    if (needsWork(given, created, flags)) {
+        if (onlyPixelFormatDiffers(given, created, flags)) {
+            convertInto(converted, bytes, given, created, palette);
+            bytes = converted.data();
+            available = converted.byteSize();
+        } else {
+            scratch = adaptInScratch(bytes, given, created, palette, flags);
+            const PixelBuffer& adapted = *scratch.get<PixelBuffer>();
+            bytes = adapted.lockPixels();
+            // Rescaling keeps the base level only: the device gets the levels
+            // that were made, never bytes from beyond them.
+            available = adapted.format().dataSize;
+            levels = adapted.format().mipCount;
         }
-        if (given.width != created.width || given.height != created.height) {
-            QUERN_LOG(2) << "Automatic rescaling of texture from " << given.width << "x" << given.height << " to "
-                         << created.width << "x" << created.height << std::endl;
-            filters::RescaleFilter(created.width, created.height).apply(*scratch);
-        }
-        if (given.origin != created.origin) {
-            QUERN_LOG(5) << "Flipping texture vertically" << std::endl;
-            filters::FlipFilter(filters::FlipFilter::kVertical).apply(*scratch);
-        }
-        if (flags & PremultiplyAlpha)
-            filters::PremultiplyAlphaFilter(false, false).apply(*scratch);
-        bytes = scratch->lockPixels();
-        // Rescaling keeps the base level only: the device gets the levels
-        // that were made, never bytes from beyond them.
-        available = scratch->format().dataSize;
-        levels = scratch->format().mipCount;
     }
 
     if (palette && created.pixelFormat.hasChannel(ChannelContent::P))
@@ -264,7 +280,7 @@ void PixelBuffer::setData(const void* pixels, const PixelBufferFormat& format,
     setDataImpl(bytes, levels);
 
     if (scratch)
-        scratch->unlockPixels();
+        scratch.get<PixelBuffer>()->unlockPixels();
 }
 
 void PixelBuffer::setImage2D(const void* pixels, u32 width, u32 height)
