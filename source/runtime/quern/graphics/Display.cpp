@@ -10,6 +10,7 @@
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/parameter/Parameter.h"
 #include "quern/platform/Clock.h"
+#include "quern/platform/ErrorReporting.h"
 
 #include <algorithm>
 #include <atomic>
@@ -223,6 +224,8 @@ void Display::setViewportOnBackEnd(i32 x, i32 y, i32 width, i32 height)
 
 void Display::addListener(DisplayListener* listener)
 {
+    if (!listener)
+        QUERN_FATAL("Display listener is null");
     debug::MutexLock lock(m_context->listenerLock);
     containers::Array& list = m_context->listeners;
     for (u64 i = 0; i < list.count(); ++i)
@@ -233,6 +236,8 @@ void Display::addListener(DisplayListener* listener)
 
 void Display::removeListener(DisplayListener* listener)
 {
+    if (!listener)
+        return;
     debug::MutexLock lock(m_context->listenerLock);
     listener->detach();
     containers::Array& list = m_context->listeners;

@@ -138,9 +138,10 @@ public:
     i32 openWithVideoMode(const DisplayMode& mode, const DisplayConfiguration& configuration);
     void present();
     void setViewport(const i32 rect[4]);
-    // A listener already in the list is not added again.
+    // A listener already in the list is not added again; null is fatal.
     void addListener(DisplayListener* listener);
-    // Detaches the listener (even one not in the list) and removes it.
+    // Detaches the listener (even one not in the list) and removes it; null
+    // is ignored.
     void removeListener(DisplayListener* listener);
     bool hasListener(DisplayListener* listener);
 

@@ -380,6 +380,15 @@ TEST_F(DisplayTest, RemovingAListenerThatIsNotThereStillDetachesIt)
     EXPECT_EQ(stranger.detachCount, 1);
 }
 
+TEST_F(DisplayTest, ANullListenerIsFatalToAddAndIgnoredOnRemoval)
+{
+    RecordingBackEnd device;
+    TestDisplay display(device);
+    display.removeListener(nullptr);
+    EXPECT_EQ(display.context().listeners.count(), 0u);
+    EXPECT_DEATH(display.addListener(nullptr), "Display listener is null");
+}
+
 TEST_F(DisplayTest, DestroyingTheDisplayDetachesItsListeners)
 {
     RecordingBackEnd device;
