@@ -25,9 +25,9 @@ constexpr u64 kMaxStateObjects = 4096;
 constexpr u64 kResourceBatch = 256;
 
 // Loaders on worker threads ask for the display; the main thread sets it.
-std::atomic<Display*> g_display{nullptr};
-std::atomic<bool> g_exitHandlerRegistered{false};
-std::atomic<bool> g_capabilitiesLogged{false};
+std::atomic<Display*> g_display { nullptr };
+std::atomic<bool> g_exitHandlerRegistered { false };
+std::atomic<bool> g_capabilitiesLogged { false };
 
 debug::MutexImpl& globalDisplayLock()
 {
@@ -52,15 +52,14 @@ void drawableSize(const DisplayMode& mode, i32& width, i32& height)
     height = mode.drawableHeight > 0 ? mode.drawableHeight : mode.height;
 }
 
-assets::Resource* asResource(void* cached)
-{
-    return static_cast<assets::Resource*>(static_cast<RefCounted*>(cached));
-}
+assets::Resource* asResource(void* cached) { return static_cast<assets::Resource*>(static_cast<RefCounted*>(cached)); }
 
 } // namespace
 
 Display::Display(GraphicsBackEnd* backEnd, GraphicsBackEndVersion version)
-    : m_backEnd(backEnd), m_context(new DisplayContext(backEnd)), m_version(version)
+    : m_backEnd(backEnd)
+    , m_context(new DisplayContext(backEnd))
+    , m_version(version)
 {
     m_defaultConfiguration.caption = "Quern Engine";
     m_defaultConfiguration.depthBits = -1;
@@ -134,7 +133,7 @@ i32 Display::openWithVideoMode(const DisplayMode& mode, const DisplayConfigurati
     setViewportOnBackEnd(0, 0, width, height);
     setSwapInterval(configuration.swapInterval);
 
-    m_context->notifyListeners(DisplayEvent{DisplayEvent::Opened, mode.width, mode.height});
+    m_context->notifyListeners(DisplayEvent { DisplayEvent::Opened, mode.width, mode.height });
     return 0;
 }
 
@@ -143,7 +142,7 @@ void Display::close()
     if (!m_open)
         return;
     QUERN_LOG(3) << "Closing display" << std::endl;
-    m_context->notifyListeners(DisplayEvent{DisplayEvent::Closing, 1, 0});
+    m_context->notifyListeners(DisplayEvent { DisplayEvent::Closing, 1, 0 });
     setViewportOnBackEnd(0, 0, 0, 0);
     resize(0, 0);
     m_open = false;
@@ -153,7 +152,7 @@ void Display::close()
     cache->markShaderDirty(cache->defaultShader());
     destroyRenderTarget(m_context->windowRenderTarget);
     m_context->windowRenderTarget = nullptr;
-    m_context->currentMode = DisplayMode{};
+    m_context->currentMode = DisplayMode {};
     m_context->caps = nullptr;
     m_backEnd->shutdown();
     // Its page texture is a device image of this display.
@@ -178,21 +177,21 @@ void Display::resize(i32 width, i32 height)
     if (!m_open || (width == mode.width && height == mode.height))
         return;
     if (width != 0 && height != 0) {
-        m_context->notifyListeners(DisplayEvent{DisplayEvent::Resized, width, height});
+        m_context->notifyListeners(DisplayEvent { DisplayEvent::Resized, width, height });
         mode.width = width;
         mode.drawableWidth = width;
         mode.height = height;
         mode.drawableHeight = height;
     } else {
-        mode = DisplayMode{};
+        mode = DisplayMode {};
     }
-    const i32 viewport[4] = {0, 0, width, height};
+    const i32 viewport[4] = { 0, 0, width, height };
     std::copy(viewport, viewport + 4, m_context->viewport);
 }
 
 void Display::setActive(bool active)
 {
-    m_context->notifyListeners(DisplayEvent{active ? DisplayEvent::Activated : DisplayEvent::Deactivated, 0, 0});
+    m_context->notifyListeners(DisplayEvent { active ? DisplayEvent::Activated : DisplayEvent::Deactivated, 0, 0 });
     m_context->active = active ? 1 : 0;
 }
 
@@ -202,8 +201,8 @@ void Display::present()
         return;
     m_backEnd->present();
     static f64 s_previousSeconds = -1.0;
-    const f64 now = static_cast<f64>(platform::getPerformanceCounter()) /
-                    static_cast<f64>(platform::getPerformanceFrequency());
+    const f64 now
+        = static_cast<f64>(platform::getPerformanceCounter()) / static_cast<f64>(platform::getPerformanceFrequency());
     const f64 interval = s_previousSeconds < 0.0 ? 0.0 : now - s_previousSeconds;
     s_previousSeconds = now;
     m_context->statistic(DisplayStatistic::FramesPerSecond)
@@ -218,7 +217,7 @@ void Display::setViewport(const i32 rect[4])
 
 void Display::setViewportOnBackEnd(i32 x, i32 y, i32 width, i32 height)
 {
-    const i32 rect[4] = {x, y, width, height};
+    const i32 rect[4] = { x, y, width, height };
     setViewport(rect);
 }
 
@@ -283,8 +282,8 @@ DisplayCaps* Display::getCapabilities()
     return caps;
 }
 
-bool Display::changeVideoMode(const DisplayMode& mode, const DisplayConfiguration& configuration,
-                              assets::ResourceCache& cache)
+bool Display::changeVideoMode(
+    const DisplayMode& mode, const DisplayConfiguration& configuration, assets::ResourceCache& cache)
 {
     if (!m_open) {
         openWithVideoMode(mode, configuration);
@@ -306,7 +305,7 @@ bool Display::changeVideoMode(const DisplayMode& mode, const DisplayConfiguratio
         i32 height = 0;
         drawableSize(m_context->currentMode, width, height);
         setViewportOnBackEnd(0, 0, width, height);
-        const f32 black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        const f32 black[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
         clear(0x7fffffff, black);
     } else {
         suspendResources(cache, assets::ResourceType::ShaderProgram);
@@ -348,7 +347,7 @@ DisplayMode Display::getDesktopDisplayMode()
         return mode;
     const containers::Array& modes = getDisplayModes();
     if (modes.isEmpty())
-        return DisplayMode{};
+        return DisplayMode {};
     return modes.at<DisplayMode>(0);
 }
 

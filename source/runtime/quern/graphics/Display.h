@@ -33,9 +33,9 @@ class TextureRenderTarget;
 
 struct DisplayEvent {
     enum Type : u32 {
-        Opened = 0,      // a, b: width and height of the requested mode
-        Closing = 1,     // first byte of a: 1 when the device objects go for good
-        Resized = 2,     // a, b: new width and height
+        Opened = 0, // a, b: width and height of the requested mode
+        Closing = 1, // first byte of a: 1 when the device objects go for good
+        Resized = 2, // a, b: new width and height
         Activated = 3,
         Deactivated = 4,
     };
@@ -52,7 +52,7 @@ public:
     // listeners from here.
     virtual void onDisplayEvent(const DisplayEvent& event) = 0;
     // Called when the listener is removed or the display goes away.
-    virtual void detach() {}
+    virtual void detach() { }
 };
 
 // The statistics a display publishes in the parameter registry.
@@ -81,10 +81,10 @@ public:
 
     Parameter* statistic(DisplayStatistic which) const { return statistics[static_cast<u32>(which)]; }
 
-    i32 viewport[4] = {0, 0, 0, 0};
+    i32 viewport[4] = { 0, 0, 0, 0 };
     DisplayMode currentMode;
     DisplayCaps* caps = nullptr; // owned by the device
-    containers::Array modes;     // DisplayMode, sorted
+    containers::Array modes; // DisplayMode, sorted
     // Owned; over the display's device.
     StateObjectCache* stateObjectCache = nullptr;
     containers::Array listeners; // DisplayListener*, not owned
@@ -109,8 +109,8 @@ public:
     virtual void close();
     virtual bool getDesktopMode(DisplayMode& out);
     // Around a frame's render commands.
-    virtual void beginRendering() {}
-    virtual void endRendering() {}
+    virtual void beginRendering() { }
+    virtual void endRendering() { }
     virtual void setSwapInterval(i32 interval) = 0;
     virtual input::InputBackEnd* createInputBackEnd() = 0;
     // Changes the mode in place. Base: when closed, opens with the default
@@ -151,8 +151,8 @@ public:
     // False when `mode` is the current mode. Otherwise changes the mode in
     // place when the display can, else suspends the shader programs and
     // textures of `cache`, reopens, and resumes them.
-    bool changeVideoMode(const DisplayMode& mode, const DisplayConfiguration& configuration,
-                         assets::ResourceCache& cache);
+    bool changeVideoMode(
+        const DisplayMode& mode, const DisplayConfiguration& configuration, assets::ResourceCache& cache);
     // The desktop's mode; else the first supported mode; else the empty mode.
     DisplayMode getDesktopDisplayMode();
 

@@ -5,7 +5,8 @@
 namespace quern::graphics {
 
 DisplayBufferListener::DisplayBufferListener(DisplayBuffer* buffer)
-    : changeListeners(sizeof(BufferChangeListener*), alignof(BufferChangeListener*)), m_buffer(buffer)
+    : changeListeners(sizeof(BufferChangeListener*), alignof(BufferChangeListener*))
+    , m_buffer(buffer)
 {
 }
 
@@ -37,15 +38,19 @@ void DisplayBufferListener::onDisplayEvent(const DisplayEvent& event)
 }
 
 DisplayBuffer::DisplayBuffer(DisplayBufferKind kind, u32 usage, u64 elementSize)
-    : m_listener(new DisplayBufferListener(this)), m_kind(kind), m_usage(usage)
+    : m_listener(new DisplayBufferListener(this))
+    , m_kind(kind)
+    , m_usage(usage)
 {
     storeElementSize(elementSize);
     registerWithDisplay();
 }
 
 DisplayBuffer::DisplayBuffer(const DisplayBuffer& other)
-    : containers::ElementBuffer(other), m_listener(new DisplayBufferListener(this)), m_kind(other.m_kind),
-      m_usage(other.m_usage)
+    : containers::ElementBuffer(other)
+    , m_listener(new DisplayBufferListener(this))
+    , m_kind(other.m_kind)
+    , m_usage(other.m_usage)
 {
     registerWithDisplay();
 }

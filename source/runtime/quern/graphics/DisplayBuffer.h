@@ -16,10 +16,10 @@ class DisplayBuffer;
 
 // What the data is for; combinations of these bits.
 namespace BufferUsage {
-inline constexpr u32 Static = 1;  // written once
+inline constexpr u32 Static = 1; // written once
 inline constexpr u32 Dynamic = 2; // rewritten often
-inline constexpr u32 Draw = 4;    // read by the device for drawing
-inline constexpr u32 Stream = 8;  // rewritten every use
+inline constexpr u32 Draw = 4; // read by the device for drawing
+inline constexpr u32 Stream = 8; // rewritten every use
 } // namespace BufferUsage
 
 enum class DisplayBufferKind : u32 {

@@ -15,18 +15,20 @@ struct StatisticName {
 };
 
 constexpr StatisticName kStatisticNames[DisplayContext::kStatisticCount] = {
-    {0x0feaa6b5864ad2ddull, "Frames/second"},
-    {0x31c27860e805704dull, "Texture memory used"},
-    {0x37b2e7609dc5b11eull, "Vertex memory used"},
-    {0x2dcd5dcc4339d202ull, "Render target memory used"},
-    {0x37861e1f1d9ae880ull, "Free VRAM"},
+    { 0x0feaa6b5864ad2ddull, "Frames/second" },
+    { 0x31c27860e805704dull, "Texture memory used" },
+    { 0x37b2e7609dc5b11eull, "Vertex memory used" },
+    { 0x2dcd5dcc4339d202ull, "Render target memory used" },
+    { 0x37861e1f1d9ae880ull, "Free VRAM" },
 };
 
 } // namespace
 
 DisplayContext::DisplayContext(GraphicsBackEnd* backEnd)
-    : modes(sizeof(DisplayMode), 4), stateObjectCache(new StateObjectCache(backEnd)),
-      listeners(sizeof(DisplayListener*), alignof(DisplayListener*)), registry(&ParameterRegistry::instance())
+    : modes(sizeof(DisplayMode), 4)
+    , stateObjectCache(new StateObjectCache(backEnd))
+    , listeners(sizeof(DisplayListener*), alignof(DisplayListener*))
+    , registry(&ParameterRegistry::instance())
 {
     for (u32 i = 0; i < kStatisticCount; ++i) {
         statistics[i] = registry->getParameter(kStatisticsGroup, kStatisticNames[i].id);

@@ -19,7 +19,7 @@ struct DisplayMode {
     i32 drawableWidth = 0;
     i32 drawableHeight = 0;
     i32 refreshRate = -1; // Hz, -1 not reported
-    i32 depthBits = -1;   // -1 not reported
+    i32 depthBits = -1; // -1 not reported
     i32 stencilBits = -1; // -1 not reported
     i32 multisampleBuffers = 0;
     i32 multisampleSamples = 0;
@@ -54,7 +54,7 @@ struct DisplayConfiguration {
     i32 windowMode = Windowed;
     // 0: no vertical sync; the null device paces to 60 Hz when non-zero.
     i32 swapInterval = 0;
-    i32 depthBits = 0;   // -1 leaves the system default
+    i32 depthBits = 0; // -1 leaves the system default
     i32 stencilBits = 0; // -1 leaves the system default
     u32 multisampleBuffers = 0; // 0: no multisampling
     u32 multisampleSamples = 0;

@@ -41,10 +41,7 @@ enum class GraphicsBackEndVersion : u32 {
 // Fatal "Invalid enum value for type GraphicsBackEndVersion" for other codes.
 ShaderLanguage shadingLanguageForVersion(GraphicsBackEndVersion version);
 // Codes 0x10..0x1f in the second nibble are the OpenGL devices.
-constexpr bool isOpenGLVersion(GraphicsBackEndVersion version)
-{
-    return (static_cast<u32>(version) & 0xff0u) == 0x10u;
-}
+constexpr bool isOpenGLVersion(GraphicsBackEndVersion version) { return (static_cast<u32>(version) & 0xff0u) == 0x10u; }
 
 // What a device can do. The device owns the record; the display caches a pointer.
 struct DisplayCaps {
@@ -166,7 +163,7 @@ public:
     // Uploads the state's uniform lists to the bound state object's program.
     virtual void setUniforms(const ShaderProgramState* state, const void* context) = 0;
     // Does nothing on every device.
-    virtual void reservedOperation() {}
+    virtual void reservedOperation() { }
 };
 
 } // namespace quern::graphics

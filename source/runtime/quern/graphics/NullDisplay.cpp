@@ -6,8 +6,8 @@
 namespace quern::graphics {
 
 NullDisplay::NullDisplay(NullGraphicsBackEnd* device)
-    : Display(device ? device : &NullGraphicsBackEnd::displayInstance(), GraphicsBackEndVersion::OpenGL),
-      m_device(device ? device : &NullGraphicsBackEnd::displayInstance())
+    : Display(device ? device : &NullGraphicsBackEnd::displayInstance(), GraphicsBackEndVersion::OpenGL)
+    , m_device(device ? device : &NullGraphicsBackEnd::displayInstance())
 {
     m_device->setDisplay(this);
 }

@@ -25,8 +25,8 @@ public:
     // Stored in the null device, which paces to 60 Hz when it is non-zero.
     void setSwapInterval(i32 interval) override;
     input::InputBackEnd* createInputBackEnd() override { return nullptr; }
-    void implOpen(DisplayMode&, const DisplayConfiguration&) override {}
-    void clear(u32, const f32[4]) override {}
+    void implOpen(DisplayMode&, const DisplayConfiguration&) override { }
+    void clear(u32, const f32[4]) override { }
     // One mode: 1024 x 768 in B8G8R8A8.
     void enumerateModes(containers::Array& out) override;
 
@@ -39,7 +39,7 @@ private:
     void releaseSlots();
 
     NullGraphicsBackEnd* m_device;
-    f32 m_clearColour[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    f32 m_clearColour[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
     Ref m_slots[kRetainedSlots];
 };
 

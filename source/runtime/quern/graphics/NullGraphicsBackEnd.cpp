@@ -14,8 +14,8 @@ constexpr u64 kTicksPerMillisecond = platform::kPerformanceFrequency / 1000;
 
 class NullOcclusionQuery final : public OcclusionQuery {
 public:
-    void begin() override {}
-    void end() override {}
+    void begin() override { }
+    void end() override { }
     bool getResult(u32& samples) override
     {
         samples = 0;
@@ -84,7 +84,7 @@ void NullGraphicsBackEnd::setWaitFunction(WaitFunction wait) { m_wait = wait; }
 DisplayCaps* NullGraphicsBackEnd::getCapabilities()
 {
     const u8 queried = m_caps.queried;
-    m_caps = DisplayCaps{};
+    m_caps = DisplayCaps {};
     m_caps.queried = queried;
     m_caps.maxTextureSize = kMaxTextureSize;
     // Render buffers as large as textures, of any size: targets keep the
@@ -97,6 +97,5 @@ DisplayCaps* NullGraphicsBackEnd::getCapabilities()
 }
 
 OcclusionQuery* NullGraphicsBackEnd::createQuery() { return new NullOcclusionQuery; }
-
 
 } // namespace quern::graphics

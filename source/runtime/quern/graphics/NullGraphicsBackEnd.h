@@ -25,25 +25,25 @@ public:
     static NullGraphicsBackEnd& instance();
 
     void init(const BackEndInitParams& params) override;
-    void shutdown() override {}
+    void shutdown() override { }
     VertexBuffer* createVertexBuffer(u32 usage) override;
     IndexBuffer* createIndexBuffer(u32 usage) override;
     PixelBuffer* createPixelBuffer(u32 usage) override;
     TextureRenderTarget* createRenderTarget() override;
     OcclusionQuery* createQuery() override;
-    void setViewport(const i32[4]) override {}
-    void clear(u32, const f32[4]) override {}
+    void setViewport(const i32[4]) override { }
+    void clear(u32, const f32[4]) override { }
     // Waits for the frame deadline when the swap interval is non-zero.
     void present() override;
     DisplayCaps* getCapabilities() override;
     TextureRenderTarget* createWindowRenderTarget() override { return createRenderTarget(); }
     u32 allocateStateObject() override { return 0; }
-    void destroyStateObject(u32) override {}
-    void createStateObject(u32, Shader*, const VertexFormat*) override {}
-    void bindStateObject(u32) override {}
-    void unbindStateObject() override {}
-    void bindTextures(u32, PixelBuffer* const[kMaxTextureBindings], u32) override {}
-    void setUniforms(const ShaderProgramState*, const void*) override {}
+    void destroyStateObject(u32) override { }
+    void createStateObject(u32, Shader*, const VertexFormat*) override { }
+    void bindStateObject(u32) override { }
+    void unbindStateObject() override { }
+    void bindTextures(u32, PixelBuffer* const[kMaxTextureBindings], u32) override { }
+    void setUniforms(const ShaderProgramState*, const void*) override { }
 
     Display* display() const { return m_display; }
     void setDisplay(Display* display) { m_display = display; }

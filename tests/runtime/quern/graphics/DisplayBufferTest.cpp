@@ -25,8 +25,14 @@ namespace BufferUsage = graphics::BufferUsage;
 // discard gives the device object up as vertex buffers do.
 class TestBuffer final : public DisplayBuffer {
 public:
-    TestBuffer() : DisplayBuffer(DisplayBufferKind::Vertex, BufferUsage::Static | BufferUsage::Draw, 12) {}
-    TestBuffer(const TestBuffer& other) : DisplayBuffer(other) {}
+    TestBuffer()
+        : DisplayBuffer(DisplayBufferKind::Vertex, BufferUsage::Static | BufferUsage::Draw, 12)
+    {
+    }
+    TestBuffer(const TestBuffer& other)
+        : DisplayBuffer(other)
+    {
+    }
 
     void createDeviceObject() override
     {
@@ -38,8 +44,8 @@ public:
         calls.push_back("release");
         DisplayBuffer::releaseDeviceObject();
     }
-    void bind() override {}
-    void unbind() override {}
+    void bind() override { }
+    void unbind() override { }
     void discard() override
     {
         calls.push_back("discard");
@@ -51,7 +57,11 @@ public:
 
 class RecordingChangeListener final : public BufferChangeListener {
 public:
-    RecordingChangeListener(std::vector<std::string>& log, std::string name) : m_log(log), m_name(std::move(name)) {}
+    RecordingChangeListener(std::vector<std::string>& log, std::string name)
+        : m_log(log)
+        , m_name(std::move(name))
+    {
+    }
     void bufferChanged(DisplayBuffer*) override { m_log.push_back(m_name); }
 
 private:
@@ -111,20 +121,20 @@ TEST_F(DisplayBufferTest, DestroyingARegisteredBufferRemovesItsListener)
 TEST_F(DisplayBufferTest, ClosingTheDisplayDiscardsOnlyBuffersWithDeviceObjects)
 {
     NullDisplay& display = installDisplay();
-    display.openWithVideoMode(makeMode(640, 480), graphics::DisplayConfiguration{});
+    display.openWithVideoMode(makeMode(640, 480), graphics::DisplayConfiguration {});
     TestBuffer withObject;
     TestBuffer withoutObject;
     withObject.createDeviceObject();
     withObject.calls.clear();
 
     display.close();
-    EXPECT_EQ(withObject.calls, std::vector<std::string>{"discard"});
+    EXPECT_EQ(withObject.calls, std::vector<std::string> { "discard" });
     EXPECT_FALSE(withObject.hasDeviceObject());
     EXPECT_TRUE(withoutObject.calls.empty());
 
     // Discarded for good: reopening makes nothing again.
-    display.openWithVideoMode(makeMode(640, 480), graphics::DisplayConfiguration{});
-    EXPECT_EQ(withObject.calls, std::vector<std::string>{"discard"});
+    display.openWithVideoMode(makeMode(640, 480), graphics::DisplayConfiguration {});
+    EXPECT_EQ(withObject.calls, std::vector<std::string> { "discard" });
 }
 
 TEST_F(DisplayBufferTest, AClosingEventThatKeepsDataReleasesAndTheNextOpenRecreates)
@@ -135,20 +145,20 @@ TEST_F(DisplayBufferTest, AClosingEventThatKeepsDataReleasesAndTheNextOpenRecrea
     released.createDeviceObject();
     released.calls.clear();
 
-    display.context().notifyListeners(DisplayEvent{DisplayEvent::Closing, 0x100, 0}); // first byte of a is 0
-    EXPECT_EQ(released.calls, std::vector<std::string>{"release"});
+    display.context().notifyListeners(DisplayEvent { DisplayEvent::Closing, 0x100, 0 }); // first byte of a is 0
+    EXPECT_EQ(released.calls, std::vector<std::string> { "release" });
     EXPECT_EQ(released.displayListener()->recreate, 1);
     EXPECT_TRUE(idle.calls.empty());
 
-    display.context().notifyListeners(DisplayEvent{DisplayEvent::Opened, 640, 480});
-    EXPECT_EQ(released.calls, (std::vector<std::string>{"release", "create"}));
+    display.context().notifyListeners(DisplayEvent { DisplayEvent::Opened, 640, 480 });
+    EXPECT_EQ(released.calls, (std::vector<std::string> { "release", "create" }));
     EXPECT_TRUE(released.hasDeviceObject());
     EXPECT_EQ(released.displayListener()->recreate, 0);
     EXPECT_TRUE(idle.calls.empty());
 
     // Other events leave the buffers alone.
     display.setActive(false);
-    display.context().notifyListeners(DisplayEvent{DisplayEvent::Resized, 10, 10});
+    display.context().notifyListeners(DisplayEvent { DisplayEvent::Resized, 10, 10 });
     EXPECT_EQ(released.calls.size(), 2u);
 }
 
@@ -177,12 +187,12 @@ TEST_F(DisplayBufferTest, ChangeListenersAreToldInOrderAndRemovedEveryTime)
     buffer.addListener(&a);
     buffer.addListener(&c);
     buffer.notifyListeners();
-    EXPECT_EQ(log, (std::vector<std::string>{"a", "b", "a", "c"}));
+    EXPECT_EQ(log, (std::vector<std::string> { "a", "b", "a", "c" }));
 
     log.clear();
     buffer.removeListener(&a);
     buffer.notifyListeners();
-    EXPECT_EQ(log, (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(log, (std::vector<std::string> { "b", "c" }));
     EXPECT_EQ(buffer.changeListenerCount(), 2u);
 }
 

@@ -44,18 +44,18 @@ TEST(DisplayMode, OrderComparesSizeThenRefreshOrFormat)
         bool aBeforeB;
         bool bBeforeA;
     } cases[] = {
-        {"narrower first", makeMode(800, 1200), makeMode(1024, 768), true, false},
-        {"same width, lower first", makeMode(1024, 600), makeMode(1024, 768), true, false},
-        {"same format, lower refresh first", makeMode(1024, 768, 60), makeMode(1024, 768, 75), true, false},
-        {"equal", makeMode(1024, 768, 60), makeMode(1024, 768, 60), false, false},
-        {"fewer bits first, refresh ignored", makeMode(1024, 768, 144, PixelFormat::B5G6R5),
-         makeMode(1024, 768, 60, PixelFormat::B8G8R8A8), true, false},
-        {"same bits, fewer channels first", makeMode(1024, 768, 60, PixelFormat::D24S8),
-         makeMode(1024, 768, 60, PixelFormat::B8G8R8A8), true, false},
-        {"same bits and channels: first differing channel", makeMode(640, 480, 60, PixelFormat::R8G8B8A8),
-         makeMode(640, 480, 60, PixelFormat::B8G8R8A8), true, false},
-        {"two empty formats are not ordered", makeMode(640, 480, 60, PixelFormat{}),
-         makeMode(640, 480, 75, PixelFormat{}), true, false},
+        { "narrower first", makeMode(800, 1200), makeMode(1024, 768), true, false },
+        { "same width, lower first", makeMode(1024, 600), makeMode(1024, 768), true, false },
+        { "same format, lower refresh first", makeMode(1024, 768, 60), makeMode(1024, 768, 75), true, false },
+        { "equal", makeMode(1024, 768, 60), makeMode(1024, 768, 60), false, false },
+        { "fewer bits first, refresh ignored", makeMode(1024, 768, 144, PixelFormat::B5G6R5),
+            makeMode(1024, 768, 60, PixelFormat::B8G8R8A8), true, false },
+        { "same bits, fewer channels first", makeMode(1024, 768, 60, PixelFormat::D24S8),
+            makeMode(1024, 768, 60, PixelFormat::B8G8R8A8), true, false },
+        { "same bits and channels: first differing channel", makeMode(640, 480, 60, PixelFormat::R8G8B8A8),
+            makeMode(640, 480, 60, PixelFormat::B8G8R8A8), true, false },
+        { "two empty formats are not ordered", makeMode(640, 480, 60, PixelFormat {}),
+            makeMode(640, 480, 75, PixelFormat {}), true, false },
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
@@ -72,11 +72,11 @@ TEST(DisplayMode, WrittenWithChannelsAndRefreshWhenKnown)
         DisplayMode mode;
         const char* text;
     } cases[] = {
-        {makeMode(1920, 1080, 60), "1920x1080, 32bpp (B8G8R8A8), 60Hz"},
-        {makeMode(800, 600, -1, PixelFormat::B5G6R5), "800x600, 16bpp (B5G6R5)"},
-        {makeMode(800, 600, 0, PixelFormat::X8R8G8B8), "800x600, 32bpp (X8R8G8B8)"},
-        {makeMode(640, 480, 75, unprintable), "640x480, 32bpp, 75Hz"},
-        {makeMode(640, 480, 60, PixelFormat{}), "640x480, 0bpp, 60Hz"},
+        { makeMode(1920, 1080, 60), "1920x1080, 32bpp (B8G8R8A8), 60Hz" },
+        { makeMode(800, 600, -1, PixelFormat::B5G6R5), "800x600, 16bpp (B5G6R5)" },
+        { makeMode(800, 600, 0, PixelFormat::X8R8G8B8), "800x600, 32bpp (X8R8G8B8)" },
+        { makeMode(640, 480, 75, unprintable), "640x480, 32bpp, 75Hz" },
+        { makeMode(640, 480, 60, PixelFormat {}), "640x480, 0bpp, 60Hz" },
     };
     for (const auto& test : cases)
         EXPECT_EQ(textOf(test.mode), test.text);

@@ -41,7 +41,7 @@ std::vector<u32> typesOf(const RecordingListener& listener)
 std::array<i32, 4> viewportOf(const Display& display)
 {
     const i32* v = display.context().viewport;
-    return {v[0], v[1], v[2], v[3]};
+    return { v[0], v[1], v[2], v[3] };
 }
 
 DisplayConfiguration configurationWithSwap(i32 swapInterval)
@@ -68,14 +68,13 @@ TEST_F(DisplayTest, GetFromManyThreadsAtOnceMakesOneFallback)
 {
     LogCatcher warnings(2);
     constexpr int kThreads = 8;
-    std::atomic<int> ready{0};
+    std::atomic<int> ready { 0 };
     std::vector<Display*> seen(kThreads, nullptr);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
         threads.emplace_back([&, i] {
             ready.fetch_add(1);
-            while (ready.load() < kThreads) {
-            }
+            while (ready.load() < kThreads) { }
             seen[i] = Display::get();
         });
     for (std::thread& thread : threads)
@@ -91,7 +90,7 @@ TEST_F(DisplayTest, TheFallbackDisplayIsDestroyedCleanlyAtExit)
     EXPECT_EXIT(
         {
             Display* display = Display::get();
-            display->openWithVideoMode(makeMode(640, 480), DisplayConfiguration{});
+            display->openWithVideoMode(makeMode(640, 480), DisplayConfiguration {});
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
@@ -129,7 +128,7 @@ TEST_F(DisplayTest, SettingAnotherDisplayDestroysThePreviousOne)
     EXPECT_TRUE(firstDestroyed);
     EXPECT_EQ(Display::current(), second);
     // The old display closed (telling its listeners) and detached them.
-    EXPECT_EQ(typesOf(listener), (std::vector<u32>{DisplayEvent::Opened, DisplayEvent::Closing}));
+    EXPECT_EQ(typesOf(listener), (std::vector<u32> { DisplayEvent::Opened, DisplayEvent::Closing }));
     EXPECT_EQ(listener.detachCount, 1);
 
     EXPECT_EQ(Display::set(nullptr), nullptr);
@@ -157,8 +156,8 @@ TEST_F(DisplayTest, OpenLogsInitialisesTheDeviceAndTellsListeners)
     EXPECT_EQ(device.lastInit.configuration, &configuration);
     EXPECT_NE(device.lastInit.allocator, nullptr);
     EXPECT_EQ(display.context().caps, &device.caps);
-    EXPECT_EQ(display.swapIntervals, std::vector<i32>{1});
-    EXPECT_EQ(viewportOf(display), (std::array<i32, 4>{0, 0, 1024, 768}));
+    EXPECT_EQ(display.swapIntervals, std::vector<i32> { 1 });
+    EXPECT_EQ(viewportOf(display), (std::array<i32, 4> { 0, 0, 1024, 768 }));
     ASSERT_EQ(listener.events.size(), 1u);
     EXPECT_EQ(listener.events[0].type, DisplayEvent::Opened);
     EXPECT_EQ(listener.events[0].a, 1024);
@@ -178,8 +177,8 @@ TEST_F(DisplayTest, ViewportAfterOpeningIsTheDrawableSizeTheWindowReports)
 
     EXPECT_EQ(display.drawableWidth(), 2048);
     EXPECT_EQ(display.drawableHeight(), 1536);
-    EXPECT_EQ(viewportOf(display), (std::array<i32, 4>{0, 0, 2048, 1536}));
-    EXPECT_EQ(device.viewports().back(), (std::array<i32, 4>{0, 0, 2048, 1536}));
+    EXPECT_EQ(viewportOf(display), (std::array<i32, 4> { 0, 0, 2048, 1536 }));
+    EXPECT_EQ(device.viewports().back(), (std::array<i32, 4> { 0, 0, 2048, 1536 }));
     // Listeners still hear the size that was asked for.
     EXPECT_EQ(listener.events[0].a, 1024);
 }
@@ -192,7 +191,7 @@ TEST_F(DisplayTest, ViewportFallsBackToTheWindowSizeWhenNoDrawableIsReported)
     mode.drawableWidth = 0;
     mode.drawableHeight = 0;
     display.openWithVideoMode(mode, configurationWithSwap(0));
-    EXPECT_EQ(viewportOf(display), (std::array<i32, 4>{0, 0, 800, 600}));
+    EXPECT_EQ(viewportOf(display), (std::array<i32, 4> { 0, 0, 800, 600 }));
 }
 
 TEST_F(DisplayTest, CloseTellsListenersClearsStateAndShutsTheDeviceDown)
@@ -211,9 +210,9 @@ TEST_F(DisplayTest, CloseTellsListenersClearsStateAndShutsTheDeviceDown)
     EXPECT_EQ(listener.events[1].type, DisplayEvent::Closing);
     EXPECT_EQ(listener.events[1].a & 0xff, 1);
     EXPECT_FALSE(display.isOpen());
-    EXPECT_EQ(device.viewports().back(), (std::array<i32, 4>{0, 0, 0, 0}));
-    EXPECT_EQ(viewportOf(display), (std::array<i32, 4>{0, 0, 0, 0}));
-    EXPECT_EQ(display.currentMode(), DisplayMode{});
+    EXPECT_EQ(device.viewports().back(), (std::array<i32, 4> { 0, 0, 0, 0 }));
+    EXPECT_EQ(viewportOf(display), (std::array<i32, 4> { 0, 0, 0, 0 }));
+    EXPECT_EQ(display.currentMode(), DisplayMode {});
     EXPECT_EQ(display.context().caps, nullptr);
     EXPECT_EQ(device.count("shutdown"), 1u);
 
@@ -257,7 +256,10 @@ TEST_F(DisplayTest, CloseLetsTheDefaultFontGo)
 // Records its own destruction.
 class WindowTarget final : public graphics::TextureRenderTarget {
 public:
-    explicit WindowTarget(bool& destroyed) : m_destroyed(destroyed) {}
+    explicit WindowTarget(bool& destroyed)
+        : m_destroyed(destroyed)
+    {
+    }
     ~WindowTarget() override { m_destroyed = true; }
 
 private:
@@ -298,11 +300,11 @@ TEST_F(DisplayTest, ResizeFollowsTheSizeRules)
     grown.width = grown.drawableWidth = 800;
     grown.height = grown.drawableHeight = 600;
     const Case cases[] = {
-        {"new size", true, 800, 600, true, grown, {0, 0, 800, 600}},
-        {"same size", true, 640, 480, false, start, {0, 0, 640, 480}},
-        {"zero width", true, 0, 480, false, DisplayMode{}, {0, 0, 0, 480}},
-        {"zero height", true, 640, 0, false, DisplayMode{}, {0, 0, 640, 0}},
-        {"closed", false, 800, 600, false, DisplayMode{}, {0, 0, 0, 0}},
+        { "new size", true, 800, 600, true, grown, { 0, 0, 800, 600 } },
+        { "same size", true, 640, 480, false, start, { 0, 0, 640, 480 } },
+        { "zero width", true, 0, 480, false, DisplayMode {}, { 0, 0, 0, 480 } },
+        { "zero height", true, 640, 0, false, DisplayMode {}, { 0, 0, 640, 0 } },
+        { "closed", false, 800, 600, false, DisplayMode {}, { 0, 0, 0, 0 } },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -341,7 +343,7 @@ TEST_F(DisplayTest, SetActiveSendsAnEventOnEveryCall)
     display.setActive(true);
     EXPECT_EQ(display.context().active, 1);
     EXPECT_EQ(typesOf(listener),
-              (std::vector<u32>{DisplayEvent::Deactivated, DisplayEvent::Deactivated, DisplayEvent::Activated}));
+        (std::vector<u32> { DisplayEvent::Deactivated, DisplayEvent::Deactivated, DisplayEvent::Activated }));
 }
 
 TEST_F(DisplayTest, ListenersAreHeldOnceAndToldInOrder)
@@ -353,7 +355,7 @@ TEST_F(DisplayTest, ListenersAreHeldOnceAndToldInOrder)
     a.name = "a";
     b.name = "b";
     c.name = "c";
-    for (RecordingListener* listener : {&a, &b, &c})
+    for (RecordingListener* listener : { &a, &b, &c })
         listener->log = &order;
 
     display.addListener(&a);
@@ -361,14 +363,14 @@ TEST_F(DisplayTest, ListenersAreHeldOnceAndToldInOrder)
     display.addListener(&a);
     display.addListener(&c);
     display.setActive(true);
-    EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(order, (std::vector<std::string> { "a", "b", "c" }));
 
     order.clear();
     display.removeListener(&b);
     EXPECT_EQ(b.detachCount, 1);
     EXPECT_FALSE(display.hasListener(&b));
     display.setActive(true);
-    EXPECT_EQ(order, (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(order, (std::vector<std::string> { "a", "c" }));
 }
 
 TEST_F(DisplayTest, RemovingAListenerThatIsNotThereStillDetachesIt)
@@ -406,8 +408,8 @@ TEST_F(DisplayTest, DisplayModesAreAskedOnceAndSorted)
 {
     RecordingBackEnd device;
     TestDisplay display(device);
-    display.supportedModes = {makeMode(1920, 1080, 60), makeMode(800, 600, 75), makeMode(800, 600, 60),
-                              makeMode(1280, 720, 60)};
+    display.supportedModes
+        = { makeMode(1920, 1080, 60), makeMode(800, 600, 75), makeMode(800, 600, 60), makeMode(1280, 720, 60) };
 
     const containers::Array& modes = display.getDisplayModes();
     ASSERT_EQ(modes.count(), 4u);
@@ -424,10 +426,10 @@ TEST_F(DisplayTest, DesktopModeFallsBackToTheFirstSupportedModeThenToTheEmptyMod
 {
     RecordingBackEnd device;
     TestDisplay display(device);
-    EXPECT_EQ(display.getDesktopDisplayMode(), DisplayMode{});
+    EXPECT_EQ(display.getDesktopDisplayMode(), DisplayMode {});
 
     TestDisplay withModes(device);
-    withModes.supportedModes = {makeMode(1280, 720, 60), makeMode(640, 480, 60)};
+    withModes.supportedModes = { makeMode(1280, 720, 60), makeMode(640, 480, 60) };
     EXPECT_EQ(withModes.getDesktopDisplayMode(), makeMode(640, 480, 60));
 
     withModes.hasDesktopMode = true;
@@ -475,8 +477,8 @@ TEST_F(DisplayTest, CapabilityLinesAreLoggedOnceAndVramOnlyWhenKnown)
             RecordingBackEnd other;
             TestDisplay second(other);
             second.getCapabilities();
-            const bool ok = detail.count("Texture units: 16") == 1 && detail.count("Max texture size: 8192") == 1 &&
-                            detail.count("VRAM: 512 MB") == 1 && detail.count("Texture units:") == 1;
+            const bool ok = detail.count("Texture units: 16") == 1 && detail.count("Max texture size: 8192") == 1
+                && detail.count("VRAM: 512 MB") == 1 && detail.count("Texture units:") == 1;
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -485,8 +487,8 @@ TEST_F(DisplayTest, CapabilityLinesAreLoggedOnceAndVramOnlyWhenKnown)
             LogCatcher detail(4);
             graphics::NullDisplay display;
             display.getCapabilities();
-            const bool ok = detail.count("Texture units: 0") == 1 && detail.count("Max texture size: 2048") == 1 &&
-                            detail.count("VRAM") == 0;
+            const bool ok = detail.count("Texture units: 0") == 1 && detail.count("Max texture size: 2048") == 1
+                && detail.count("VRAM") == 0;
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -527,11 +529,11 @@ TEST_F(DisplayTest, StatisticsAreNamedParametersOfTheDisplayGroup)
         u64 name;
         const char* text;
     } cases[] = {
-        {DisplayStatistic::FramesPerSecond, 0x0feaa6b5864ad2ddull, "Frames/second"},
-        {DisplayStatistic::TextureMemoryUsed, 0x31c27860e805704dull, "Texture memory used"},
-        {DisplayStatistic::VertexMemoryUsed, 0x37b2e7609dc5b11eull, "Vertex memory used"},
-        {DisplayStatistic::RenderTargetMemoryUsed, 0x2dcd5dcc4339d202ull, "Render target memory used"},
-        {DisplayStatistic::FreeVram, 0x37861e1f1d9ae880ull, "Free VRAM"},
+        { DisplayStatistic::FramesPerSecond, 0x0feaa6b5864ad2ddull, "Frames/second" },
+        { DisplayStatistic::TextureMemoryUsed, 0x31c27860e805704dull, "Texture memory used" },
+        { DisplayStatistic::VertexMemoryUsed, 0x37b2e7609dc5b11eull, "Vertex memory used" },
+        { DisplayStatistic::RenderTargetMemoryUsed, 0x2dcd5dcc4339d202ull, "Render target memory used" },
+        { DisplayStatistic::FreeVram, 0x37861e1f1d9ae880ull, "Free VRAM" },
     };
     for (const auto& test : cases) {
         Parameter* parameter = display.context().statistic(test.which);
@@ -545,7 +547,9 @@ TEST_F(DisplayTest, StatisticsAreNamedParametersOfTheDisplayGroup)
 // A cached resource that records when its device data goes and comes back.
 class DeviceResource final : public assets::Resource {
 public:
-    DeviceResource(std::vector<std::string>& log, std::string name) : m_log(log), m_name(std::move(name))
+    DeviceResource(std::vector<std::string>& log, std::string name)
+        : m_log(log)
+        , m_name(std::move(name))
     {
         setState(Loaded);
     }
@@ -559,8 +563,8 @@ private:
     std::string m_name;
 };
 
-void cacheDeviceResource(assets::ResourceCache& cache, u64 key, u64 type, std::vector<std::string>& log,
-                         const char* name)
+void cacheDeviceResource(
+    assets::ResourceCache& cache, u64 key, u64 type, std::vector<std::string>& log, const char* name)
 {
     const u32 handle = cache.allocateAndInsert(key, type, sizeof(DeviceResource), alignof(DeviceResource));
     ASSERT_NE(handle, 0u);
@@ -571,7 +575,10 @@ void cacheDeviceResource(assets::ResourceCache& cache, u64 key, u64 type, std::v
 // Logs the display events next to the resource events.
 class OrderListener final : public graphics::DisplayListener {
 public:
-    explicit OrderListener(std::vector<std::string>& log) : m_log(log) {}
+    explicit OrderListener(std::vector<std::string>& log)
+        : m_log(log)
+    {
+    }
     void onDisplayEvent(const DisplayEvent& event) override { m_log.push_back("event " + std::to_string(event.type)); }
 
 private:
@@ -621,10 +628,10 @@ TEST_F(DisplayTest, ChangeVideoModeInPlaceResizesAndClears)
     EXPECT_TRUE(display.changeVideoMode(wanted, configurationWithSwap(0), cache));
 
     EXPECT_EQ(info.count("Changed video mode: 1280x720, 32bpp (B8G8R8A8), 60Hz"), 1u);
-    EXPECT_EQ(typesOf(listener), std::vector<u32>{DisplayEvent::Resized});
+    EXPECT_EQ(typesOf(listener), std::vector<u32> { DisplayEvent::Resized });
     EXPECT_EQ(display.currentMode(), wanted);
-    EXPECT_EQ(viewportOf(display), (std::array<i32, 4>{0, 0, 1280, 720}));
-    EXPECT_EQ(device.viewports().back(), (std::array<i32, 4>{0, 0, 1280, 720}));
+    EXPECT_EQ(viewportOf(display), (std::array<i32, 4> { 0, 0, 1280, 720 }));
+    EXPECT_EQ(device.viewports().back(), (std::array<i32, 4> { 0, 0, 1280, 720 }));
     ASSERT_EQ(device.count("clear"), 1u);
     for (const DeviceCall& call : device.calls) {
         if (call.name == "clear") {
@@ -650,15 +657,16 @@ TEST_F(DisplayTest, ChangeVideoModeThatNeedsAReopenSuspendsAndResumesResources)
 
     EXPECT_TRUE(display.changeVideoMode(makeMode(1024, 768, 60), configurationWithSwap(0), cache));
 
-    EXPECT_EQ(log, (std::vector<std::string>{"release program", "release texture", "event 1", "event 0",
-                                             "restore program", "restore texture"}));
+    EXPECT_EQ(log,
+        (std::vector<std::string> {
+            "release program", "release texture", "event 1", "event 0", "restore program", "restore texture" }));
     EXPECT_EQ(display.openCalls, 2);
     EXPECT_EQ(device.count("shutdown"), 1u);
     EXPECT_EQ(device.count("init"), 2u);
     EXPECT_EQ(display.currentMode().width, 1024);
-    EXPECT_EQ(viewportOf(display), (std::array<i32, 4>{0, 0, 1024, 768}));
+    EXPECT_EQ(viewportOf(display), (std::array<i32, 4> { 0, 0, 1024, 768 }));
     EXPECT_EQ(static_cast<assets::Resource*>(static_cast<RefCounted*>(cache.find(1)->resource))->state(),
-              assets::Resource::Loaded);
+        assets::Resource::Loaded);
 }
 
 TEST_F(DisplayTest, ChangeVideoModeReachesEveryResourceBeyondOneBatch)

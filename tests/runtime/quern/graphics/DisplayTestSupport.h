@@ -21,7 +21,7 @@ using graphics::DisplayEvent;
 // What a device call received, in call order.
 struct DeviceCall {
     std::string name;
-    std::array<i32, 4> rect{};
+    std::array<i32, 4> rect {};
     u32 flags = 0;
 };
 
@@ -30,30 +30,33 @@ public:
     void init(const BackEndInitParams& params) override
     {
         lastInit = params;
-        calls.push_back({"init"});
+        calls.push_back({ "init" });
     }
-    void shutdown() override { calls.push_back({"shutdown"}); }
+    void shutdown() override { calls.push_back({ "shutdown" }); }
     graphics::VertexBuffer* createVertexBuffer(u32) override { return nullptr; }
     graphics::IndexBuffer* createIndexBuffer(u32) override { return nullptr; }
     graphics::PixelBuffer* createPixelBuffer(u32) override { return nullptr; }
     graphics::TextureRenderTarget* createRenderTarget() override { return nullptr; }
     graphics::OcclusionQuery* createQuery() override { return nullptr; }
-    void setViewport(const i32 rect[4]) override { calls.push_back({"setViewport", {rect[0], rect[1], rect[2], rect[3]}}); }
-    void clear(u32 flags, const f32[4]) override { calls.push_back({"clear", {}, flags}); }
-    void present() override { calls.push_back({"present"}); }
+    void setViewport(const i32 rect[4]) override
+    {
+        calls.push_back({ "setViewport", { rect[0], rect[1], rect[2], rect[3] } });
+    }
+    void clear(u32 flags, const f32[4]) override { calls.push_back({ "clear", {}, flags }); }
+    void present() override { calls.push_back({ "present" }); }
     DisplayCaps* getCapabilities() override
     {
-        calls.push_back({"getCapabilities"});
+        calls.push_back({ "getCapabilities" });
         return &caps;
     }
     graphics::TextureRenderTarget* createWindowRenderTarget() override { return nullptr; }
     u32 allocateStateObject() override { return 0; }
-    void destroyStateObject(u32) override {}
-    void createStateObject(u32, graphics::Shader*, const graphics::VertexFormat*) override {}
-    void bindStateObject(u32) override {}
-    void unbindStateObject() override {}
-    void bindTextures(u32, graphics::PixelBuffer* const[kMaxTextureBindings], u32) override {}
-    void setUniforms(const graphics::ShaderProgramState*, const void*) override {}
+    void destroyStateObject(u32) override { }
+    void createStateObject(u32, graphics::Shader*, const graphics::VertexFormat*) override { }
+    void bindStateObject(u32) override { }
+    void unbindStateObject() override { }
+    void bindTextures(u32, graphics::PixelBuffer* const[kMaxTextureBindings], u32) override { }
+    void setUniforms(const graphics::ShaderProgramState*, const void*) override { }
 
     u64 count(const std::string& name) const
     {
@@ -80,7 +83,8 @@ public:
 class TestDisplay final : public graphics::Display {
 public:
     explicit TestDisplay(RecordingBackEnd& device, bool* destroyed = nullptr)
-        : Display(&device, graphics::GraphicsBackEndVersion::OpenGL), m_destroyed(destroyed)
+        : Display(&device, graphics::GraphicsBackEndVersion::OpenGL)
+        , m_destroyed(destroyed)
     {
     }
     ~TestDisplay() override
@@ -154,8 +158,8 @@ public:
     std::string name;
 };
 
-inline graphics::DisplayMode makeMode(i32 width, i32 height, i32 refresh = -1,
-                                      const graphics::PixelFormat& format = graphics::PixelFormat::B8G8R8A8)
+inline graphics::DisplayMode makeMode(
+    i32 width, i32 height, i32 refresh = -1, const graphics::PixelFormat& format = graphics::PixelFormat::B8G8R8A8)
 {
     graphics::DisplayMode mode;
     mode.format = format;
@@ -170,7 +174,11 @@ inline graphics::DisplayMode makeMode(i32 width, i32 height, i32 refresh = -1,
 // Collects the log lines of one level while it lives.
 class LogCatcher {
 public:
-    explicit LogCatcher(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, level); }
+    explicit LogCatcher(i32 level)
+        : m_level(level)
+    {
+        debug::getLogger()->buffer().addSink(&m_text, level);
+    }
     ~LogCatcher() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
     LogCatcher(const LogCatcher&) = delete;
     LogCatcher& operator=(const LogCatcher&) = delete;

@@ -1,8 +1,8 @@
 #include "quern/graphics/NullGraphicsBackEnd.h"
 
 #include "DisplayTestSupport.h"
-#include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/IndexBuffer.h"
+#include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/PixelBuffer.h"
 #include "quern/graphics/TextureRenderTarget.h"
 #include "quern/graphics/VertexBuffer.h"
@@ -39,7 +39,8 @@ protected:
     static constexpr u64 kStart = 5'000'000;
     static constexpr i64 kPeriod = static_cast<i64>(platform::kPerformanceFrequency / 60);
 
-    NullPacing() : m_scoped(m_clock)
+    NullPacing()
+        : m_scoped(m_clock)
     {
         g_clock = &m_clock;
         g_waits = &waits;
@@ -62,7 +63,7 @@ protected:
     i64 now() { return static_cast<i64>(m_clock.read()); }
     i64 start() const { return static_cast<i64>(kStart); }
 
-    platform::ManualCounterSource m_clock{kStart};
+    platform::ManualCounterSource m_clock { kStart };
     platform::ScopedCounterSource m_scoped;
     std::vector<u64> waits;
     NullGraphicsBackEnd device;
@@ -111,8 +112,8 @@ TEST_F(NullPacing, FramesKeepASixtyHertzCadence)
 TEST_F(NullPacing, ALateFrameWaitsForTheNextSlotOfTheGrid)
 {
     initWithSwapInterval(1);
-    device.present();                                        // slot 1
-    m_clock.advance(static_cast<u64>(kPeriod * 5 / 2));       // work took 2.5 frames
+    device.present(); // slot 1
+    m_clock.advance(static_cast<u64>(kPeriod * 5 / 2)); // work took 2.5 frames
     device.present();
     EXPECT_GE(now(), start() + 4 * kPeriod);
     EXPECT_LT(now(), start() + 4 * kPeriod + static_cast<i64>(kYieldStep));
@@ -162,7 +163,7 @@ TEST(NullGraphicsBackEnd, StateObjectsAndQueriesAreEmpty)
 TEST(NullGraphicsBackEnd, PixelBuffersAreInMemoryRenderTargetImagesWhateverTheUsage)
 {
     NullGraphicsBackEnd device;
-    for (u32 usage : {1u, 2u, 6u}) {
+    for (u32 usage : { 1u, 2u, 6u }) {
         graphics::PixelBuffer* image = device.createPixelBuffer(usage);
         ASSERT_NE(image, nullptr);
         const Ref holder(image);
@@ -201,7 +202,7 @@ TEST(NullGraphicsBackEnd, VertexAndIndexBuffersLiveInMemoryWithTheirUsage)
 TEST(NullGraphicsBackEnd, RenderTargetsArePlainUsableTargets)
 {
     NullGraphicsBackEnd device;
-    for (graphics::TextureRenderTarget* target : {device.createRenderTarget(), device.createWindowRenderTarget()}) {
+    for (graphics::TextureRenderTarget* target : { device.createRenderTarget(), device.createWindowRenderTarget() }) {
         ASSERT_NE(target, nullptr);
         const Ref holder(target);
         EXPECT_TRUE(target->isUsable());
@@ -217,14 +218,14 @@ TEST(GraphicsBackEndVersion, SelectsTheShadingLanguage)
         ShaderLanguage language;
         bool openGL;
     } cases[] = {
-        {GraphicsBackEndVersion::Null, ShaderLanguage::GLSL, false},
-        {GraphicsBackEndVersion::OpenGL, ShaderLanguage::GLSL, true},
-        {GraphicsBackEndVersion::OpenGL2, ShaderLanguage::GLSL, true},
-        {GraphicsBackEndVersion::OpenGL3, ShaderLanguage::GLSL, true},
-        {GraphicsBackEndVersion::OpenGLFamily, ShaderLanguage::GLSL, false},
-        {GraphicsBackEndVersion::HLSL, ShaderLanguage::HLSL, false},
-        {GraphicsBackEndVersion::PSSL, ShaderLanguage::PSSL, false},
-        {GraphicsBackEndVersion::GXP, ShaderLanguage::GXP, false},
+        { GraphicsBackEndVersion::Null, ShaderLanguage::GLSL, false },
+        { GraphicsBackEndVersion::OpenGL, ShaderLanguage::GLSL, true },
+        { GraphicsBackEndVersion::OpenGL2, ShaderLanguage::GLSL, true },
+        { GraphicsBackEndVersion::OpenGL3, ShaderLanguage::GLSL, true },
+        { GraphicsBackEndVersion::OpenGLFamily, ShaderLanguage::GLSL, false },
+        { GraphicsBackEndVersion::HLSL, ShaderLanguage::HLSL, false },
+        { GraphicsBackEndVersion::PSSL, ShaderLanguage::PSSL, false },
+        { GraphicsBackEndVersion::GXP, ShaderLanguage::GXP, false },
     };
     for (const auto& test : cases) {
         EXPECT_EQ(graphics::shadingLanguageForVersion(test.version), test.language) << static_cast<u32>(test.version);
@@ -235,7 +236,7 @@ TEST(GraphicsBackEndVersion, SelectsTheShadingLanguage)
 TEST(GraphicsBackEndVersionDeathTest, UnknownVersionIsFatal)
 {
     EXPECT_DEATH(graphics::shadingLanguageForVersion(static_cast<GraphicsBackEndVersion>(2)),
-                 "Invalid enum value for type GraphicsBackEndVersion");
+        "Invalid enum value for type GraphicsBackEndVersion");
 }
 
 using NullDisplayTest = DisplayFixture;
@@ -259,7 +260,10 @@ TEST_F(NullDisplayTest, OffersOneModeAndNoWindow)
 // Counts its own destruction.
 class Held final : public RefCounted {
 public:
-    explicit Held(bool& destroyed) : m_destroyed(destroyed) {}
+    explicit Held(bool& destroyed)
+        : m_destroyed(destroyed)
+    {
+    }
     ~Held() override { m_destroyed = true; }
 
 private:
@@ -270,7 +274,7 @@ TEST_F(NullDisplayTest, ClosingReleasesTheRetainedReferences)
 {
     NullGraphicsBackEnd device;
     NullDisplay display(&device);
-    display.openWithVideoMode(makeMode(1024, 768), DisplayConfiguration{});
+    display.openWithVideoMode(makeMode(1024, 768), DisplayConfiguration {});
     bool destroyed = false;
     display.retainedSlot(3) = Ref(new Held(destroyed));
     EXPECT_FALSE(destroyed);
