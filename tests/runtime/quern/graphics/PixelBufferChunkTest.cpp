@@ -117,6 +117,25 @@ TEST(PixelBufferChunk, ReadsTheImageInBothTokenForms)
     }
 }
 
+TEST(PixelBufferChunk, DeviceThatStoresRowsBottomUpGetsTheChunkWhole)
+{
+    // 2 x 3 pixels of A8B8G8R8, rows 0, 1, 2 top down.
+    const Bytes pixels = pattern(24);
+    serialize::BinaryPODToken token;
+    const std::string text = writeChunk(token, {2, 2, 3, 1, 4, 0, 24}, pixels) + "tail";
+    StringSource source(text.data(), text.size());
+    testing::DeviceRules rules;
+    rules.origin = 1;
+    Ref image(new testing::RecordingPixelBuffer(rules));
+    ASSERT_TRUE(readPixelBuffer(source, token, *image.get<PixelBuffer>()));
+    EXPECT_EQ(image.get<PixelBuffer>()->format().origin, 1u);
+    Bytes flipped(pixels.begin() + 16, pixels.end());
+    flipped.insert(flipped.end(), pixels.begin() + 8, pixels.begin() + 16);
+    flipped.insert(flipped.end(), pixels.begin(), pixels.begin() + 8);
+    EXPECT_EQ(pixelsOf(*image.get<PixelBuffer>()), flipped);
+    EXPECT_EQ(source.size() - source.position, 4u); // "tail" is left
+}
+
 TEST(PixelBufferChunk, ChunkOfAnotherIdReadsNothingMore)
 {
     serialize::BinaryPODToken token;
