@@ -48,8 +48,7 @@ StateObjectCache::~StateObjectCache()
 {
     {
         std::lock_guard<std::mutex> lock(g_liveLock);
-        StateObjectCache* self = this;
-        liveCaches().removeValue(&self);
+        liveCaches().removeValue(this);
     }
     for (u64 i = 0; i < m_entries.count(); ++i)
         m_backEnd->destroyStateObject(entry(i).handle);

@@ -196,5 +196,18 @@ TEST(StateObjectCache, DestroyingTheCacheDestroysItsObjectsAndShadersMayOutliveI
     RefCounted::release(survivor); // must not reach the destroyed cache
 }
 
+TEST(StateObjectCache, OnlyCachesThatExistAreLive)
+{
+    StateRecordingBackEnd device;
+    auto* first = new StateObjectCache(&device);
+    auto* second = new StateObjectCache(&device);
+    const StateObjectCache* gone = first;
+    delete first;
+    EXPECT_FALSE(StateObjectCache::isLive(gone));
+    EXPECT_TRUE(StateObjectCache::isLive(second));
+    delete second;
+    EXPECT_FALSE(StateObjectCache::isLive(second));
+}
+
 } // namespace
 } // namespace quern::graphics
