@@ -5,6 +5,8 @@
 #include "quern/graphics/Material.h"
 #include "quern/graphics/Shader.h"
 #include "quern/graphics/ShaderProgram.h"
+#include "quern/graphics/StateObjectCache.h"
+#include "quern/graphics/VertexFormat.h"
 #include "quern/graphics/renderstate/CullState.h"
 #include "quern/graphics/renderstate/DepthBufferState.h"
 #include "quern/platform/ErrorReporting.h"
@@ -194,6 +196,44 @@ TEST_F(MaterialTest, APassWithASharedStateKeepsItsIdentityButReplacesThatState)
     EXPECT_EQ(heldElsewhere->cullMode(), CullState::CullBackFaces);
     EXPECT_EQ(cullOf(*material)->cullMode(), CullState::CullFrontFaces);
     EXPECT_EQ(g_softAsserts, 1);
+}
+
+// A material whose pass is drawn through a cache of the test's own.
+class CachedMaterial final : public Material {
+public:
+    explicit CachedMaterial(StateObjectCache& cache) : m_cache(cache) {}
+    CachedMaterial* clone() const override { return new CachedMaterial(*this); }
+    void setUpShader(Shader& shader) override
+    {
+        if (!shader.renderState(RenderStateID::CullState))
+            shader.setCullState(new CullState(&m_cache));
+        shader.getCullState()->setCullMode(cullMode);
+    }
+
+    u8 cullMode = CullState::CullBackFaces;
+
+private:
+    StateObjectCache& m_cache;
+};
+
+// The pass keeps its identity while one of its states is replaced: the
+// device state built from the old state must be rebuilt.
+TEST_F(MaterialTest, ReplacingAStateOfADrawnPassRebuildsItsDeviceState)
+{
+    test::StateRecordingBackEnd device;
+    StateObjectCache cache(&device);
+    const VertexFormat format = VertexFormat::fromFlags(0x1);
+    Held<CachedMaterial> material(new CachedMaterial(cache));
+    Shader* pass = material->getShader();
+    const u32 handle = cache.getStateObject(pass, &format);
+    Held<RenderState> heldElsewhere(pass->renderState(RenderStateID::CullState));
+
+    material->cullMode = CullState::CullNone;
+    material->setDirty();
+    ASSERT_EQ(material->getShader(), pass);
+    ASSERT_NE(pass->renderState(RenderStateID::CullState), heldElsewhere.get());
+    cache.getStateObject(pass, &format);
+    EXPECT_EQ(device.creationsOf(handle), 2u);
 }
 
 TEST_F(MaterialTest, MakeUniqueAndDetachDropThePass)
