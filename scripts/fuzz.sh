@@ -11,7 +11,7 @@ seconds="${1:-5}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(BinaryPODTokenFuzz TextPODTokenFuzz StringTableFuzz DDSFuzz)
+  targets=(BinaryPODTokenFuzz TextPODTokenFuzz StringTableFuzz DDSFuzz FontFuzz)
 fi
 
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1

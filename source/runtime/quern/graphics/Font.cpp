@@ -113,9 +113,11 @@ f32 Font::getTextHeight(const char* text, f32 size, f32 spacing) const
         return true;
     });
     const f32 lineCount = static_cast<f32>(lines);
-    const i32 extent = ascent - descent;
+    // Metrics come from files: wide arithmetic keeps extreme values defined.
+    const i64 extent = i64{ascent} - i64{descent};
     // A font without vertical extent gives each line its pixel size.
-    const f32 lineHeight = extent > 0 ? size / static_cast<f32>(extent) * static_cast<f32>(lineGap + extent) : size;
+    const f32 lineHeight =
+        extent > 0 ? size / static_cast<f32>(extent) * static_cast<f32>(i64{lineGap} + extent) : size;
     return lineHeight * lineCount + (lineCount - 1.0f) * spacing;
 }
 

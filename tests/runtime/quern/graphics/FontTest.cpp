@@ -140,6 +140,16 @@ TEST(Font, DegenerateMetricsNeverDivideByZero)
     EXPECT_FLOAT_EQ(width, 5 + 1 + 0 + 1 + 5);
 }
 
+TEST(Font, ExtremeMetricsMeasureWithoutOverflow)
+{
+    Font font;
+    font.ascent = std::numeric_limits<i32>::max();
+    font.descent = std::numeric_limits<i32>::min();
+    font.lineGap = std::numeric_limits<i32>::max();
+    // (lineGap + extent) / extent is 1.5 here.
+    EXPECT_FLOAT_EQ(font.getTextHeight("a", 10, 0), 15);
+}
+
 TEST(Font, IndexRecordsNamingMissingGlyphsMeasureAsMissing)
 {
     Font font;
