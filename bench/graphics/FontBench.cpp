@@ -154,20 +154,21 @@ public:
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig{});
+    quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig {});
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     const double characters = corpus().characters;
-    for (const char* name : {"BM_FontTextWidth", "BM_Utf8DecodeOnly", "BM_FlatTableWidth"})
+    for (const char* name : { "BM_FontTextWidth", "BM_Utf8DecodeOnly", "BM_FlatTableWidth" })
         if (t.count(name))
-            std::printf("%s: %.2f ns per character (%u strings, %.0f characters)\n", name,
-                        t[name] * 1e6 / characters, kStrings, characters);
+            std::printf("%s: %.2f ns per character (%u strings, %.0f characters)\n", name, t[name] * 1e6 / characters,
+                kStrings, characters);
     if (t.count("BM_FontTextWidth") && t.count("BM_Utf8DecodeOnly"))
-        std::printf("Font width time / bare UTF-8 decode time: %.2fx\n", t["BM_FontTextWidth"] / t["BM_Utf8DecodeOnly"]);
+        std::printf(
+            "Font width time / bare UTF-8 decode time: %.2fx\n", t["BM_FontTextWidth"] / t["BM_Utf8DecodeOnly"]);
     if (t.count("BM_FontTextWidth") && t.count("BM_FlatTableWidth"))
-        std::printf("Font width time / flat advance-table width time: %.2fx\n",
-                    t["BM_FontTextWidth"] / t["BM_FlatTableWidth"]);
+        std::printf(
+            "Font width time / flat advance-table width time: %.2fx\n", t["BM_FontTextWidth"] / t["BM_FlatTableWidth"]);
     quern::memory::shutdownDefaultAllocators();
     benchmark::Shutdown();
     return 0;

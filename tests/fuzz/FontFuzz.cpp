@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const quern::u8* data, std::size_t size)
     fuzz::initialize();
     serialize::BinaryPODToken binary;
     serialize::TextPODToken text;
-    for (serialize::PODToken* token : {static_cast<serialize::PODToken*>(&binary), static_cast<serialize::PODToken*>(&text)}) {
+    for (serialize::PODToken* token :
+        { static_cast<serialize::PODToken*>(&binary), static_cast<serialize::PODToken*>(&text) }) {
         fuzz::runGuarded([&] {
             Ref holder(new graphics::Font);
             graphics::Font& font = *holder.get<graphics::Font>();

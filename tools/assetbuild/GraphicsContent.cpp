@@ -2,9 +2,9 @@
 
 #include "FontBaker.h"
 
+#include "quern/assets/ResourceCache.h"
 #include "quern/graphics/serialization/FontSerialization.h"
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
-#include "quern/assets/ResourceCache.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/PODToken.h"
 #include "quern/serialize/TextPODToken.h"
@@ -50,7 +50,7 @@ std::vector<SourceLine> splitLines(const std::vector<u8>& bytes)
     for (u32 number = 1; std::getline(in, text); ++number) {
         text = text.substr(0, text.find('#'));
         std::istringstream words(text);
-        SourceLine line{number, {}};
+        SourceLine line { number, {} };
         for (std::string word; words >> word;)
             line.words.push_back(word);
         if (!line.words.empty())
@@ -70,10 +70,7 @@ bool parseNumber(const std::string& word, u64 limit, u32& value)
     return true;
 }
 
-std::string where(const ManifestAsset& asset, u32 line)
-{
-    return asset.name + " line " + std::to_string(line) + ": ";
-}
+std::string where(const ManifestAsset& asset, u32 line) { return asset.name + " line " + std::to_string(line) + ": "; }
 
 struct FontSource {
     std::string file;
@@ -98,13 +95,13 @@ bool parseFontSource(const ManifestAsset& asset, const std::vector<u8>& bytes, F
         } else if (w[0] == "size" && w.size() == 2 && parseNumber(w[1], 1024, a) && a > 0) {
             source.layout.pixelHeight = static_cast<f32>(a);
             good = true;
-        } else if (w[0] == "range" && w.size() == 3 && parseNumber(w[1], 0x10FFFF, a) &&
-                   parseNumber(w[2], 0x10FFFF, b) && a <= b) {
+        } else if (w[0] == "range" && w.size() == 3 && parseNumber(w[1], 0x10FFFF, a) && parseNumber(w[2], 0x10FFFF, b)
+            && a <= b) {
             source.layout.firstChar = a;
             source.layout.lastChar = b;
             good = true;
-        } else if (w[0] == "page" && w.size() == 3 && parseNumber(w[1], 4096, a) && parseNumber(w[2], 4096, b) &&
-                   a > 0 && b > 0) {
+        } else if (w[0] == "page" && w.size() == 3 && parseNumber(w[1], 4096, a) && parseNumber(w[2], 4096, b) && a > 0
+            && b > 0) {
             source.layout.pageWidth = a;
             source.layout.pageHeight = b;
             good = true;
@@ -139,16 +136,11 @@ FontDocument fontDocument(const FontSource& source, const fontbake::BakedFont& b
     const f32 pageHeight = static_cast<f32>(baked.pageHeight);
     for (const fontbake::BakedGlyph& g : baked.glyphs) {
         const i32 glyphNumber = static_cast<i32>(font.glyphs.size());
-        font.glyphs.push_back(graphics::Glyph{static_cast<f32>(g.x0) / pageWidth,
-                                              1.0f - static_cast<f32>(g.y0) / pageHeight,
-                                              static_cast<f32>(g.x1) / pageWidth,
-                                              1.0f - static_cast<f32>(g.y1) / pageHeight,
-                                              static_cast<u32>(g.x1 - g.x0),
-                                              static_cast<u32>(g.y1 - g.y0),
-                                              g.offsetX,
-                                              g.offsetY,
-                                              g.advance});
-        font.index.push_back(graphics::GlyphIndex{static_cast<i32>(g.codePoint), size, glyphNumber});
+        font.glyphs.push_back(
+            graphics::Glyph { static_cast<f32>(g.x0) / pageWidth, 1.0f - static_cast<f32>(g.y0) / pageHeight,
+                static_cast<f32>(g.x1) / pageWidth, 1.0f - static_cast<f32>(g.y1) / pageHeight,
+                static_cast<u32>(g.x1 - g.x0), static_cast<u32>(g.y1 - g.y0), g.offsetX, g.offsetY, g.advance });
+        font.index.push_back(graphics::GlyphIndex { static_cast<i32>(g.codePoint), size, glyphNumber });
     }
     font.page.width = baked.pageWidth;
     font.page.height = baked.pageHeight;
@@ -162,19 +154,19 @@ FontDocument fontDocument(const FontSource& source, const fontbake::BakedFont& b
     return font;
 }
 
-bool convertFont(const ManifestAsset& asset, const std::string& sourceDirectory, std::vector<u8>& bytes,
-                 std::string& error)
+bool convertFont(
+    const ManifestAsset& asset, const std::string& sourceDirectory, std::vector<u8>& bytes, std::string& error)
 {
     FontSource source;
     if (!parseFontSource(asset, bytes, source, error))
         return false;
     const std::filesystem::path file = std::filesystem::path(source.file).is_absolute()
-                                           ? std::filesystem::path(source.file)
-                                           : std::filesystem::path(sourceDirectory) / source.file;
+        ? std::filesystem::path(source.file)
+        : std::filesystem::path(sourceDirectory) / source.file;
     std::vector<u8> fontFile;
     fontbake::BakedFont baked;
-    if (!fontbake::readFontFile(file.string(), fontFile, error) ||
-        !fontbake::bakePacked(fontFile, source.layout, baked, error)) {
+    if (!fontbake::readFontFile(file.string(), fontFile, error)
+        || !fontbake::bakePacked(fontFile, source.layout, baked, error)) {
         error = asset.name + ": " + file.string() + ": " + error;
         return false;
     }
@@ -191,8 +183,8 @@ bool convertFont(const ManifestAsset& asset, const std::string& sourceDirectory,
     return true;
 }
 
-bool convertAtlas(const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes,
-                  std::string& error)
+bool convertAtlas(
+    const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
 {
     std::string texture;
     std::vector<AtlasRegionSource> regions;
@@ -201,9 +193,9 @@ bool convertAtlas(const ManifestAsset& asset, const std::map<std::string, u64>& 
         AtlasRegionSource region;
         if (w[0] == "texture" && w.size() == 2 && texture.empty()) {
             texture = w[1];
-        } else if (w[0] == "region" && w.size() == 6 && parseNumber(w[2], 0xFFFFFFFFu, region.x) &&
-                   parseNumber(w[3], 0xFFFFFFFFu, region.y) && parseNumber(w[4], 0xFFFFFFFFu, region.width) &&
-                   parseNumber(w[5], 0xFFFFFFFFu, region.height)) {
+        } else if (w[0] == "region" && w.size() == 6 && parseNumber(w[2], 0xFFFFFFFFu, region.x)
+            && parseNumber(w[3], 0xFFFFFFFFu, region.y) && parseNumber(w[4], 0xFFFFFFFFu, region.width)
+            && parseNumber(w[5], 0xFFFFFFFFu, region.height)) {
             region.name = w[1];
             regions.push_back(region);
         } else {
@@ -217,8 +209,8 @@ bool convertAtlas(const ManifestAsset& asset, const std::map<std::string, u64>& 
     }
     // The atlas finds its texture in the cache when it links, so the
     // texture must load first.
-    if (std::find(asset.dependencies.begin(), asset.dependencies.end(), texture) == asset.dependencies.end() ||
-        !assetIds.count(texture)) {
+    if (std::find(asset.dependencies.begin(), asset.dependencies.end(), texture) == asset.dependencies.end()
+        || !assetIds.count(texture)) {
         error = asset.name + ": its texture " + texture + " must be an asset it lists as a dependency";
         return false;
     }
@@ -292,7 +284,7 @@ std::vector<u8> buildAtlasFile(u64 textureAssetId, const std::vector<AtlasRegion
     for (const AtlasRegionSource& region : regions) {
         putU32(out, poolOffset);
         putU32(out, static_cast<u32>(region.name.size()));
-        for (u32 value : {region.x, region.y, region.width, region.height})
+        for (u32 value : { region.x, region.y, region.width, region.height })
             putU32(out, value);
         for (u32 value : region.reserved)
             putU32(out, value);
@@ -308,7 +300,7 @@ std::vector<u8> buildAtlasFile(u64 textureAssetId, const std::vector<AtlasRegion
 }
 
 bool convertGraphicsContent(const ManifestAsset& asset, const std::string& sourceDirectory,
-                            const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
+    const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
 {
     if (asset.type == "font")
         return convertFont(asset, sourceDirectory, bytes, error);

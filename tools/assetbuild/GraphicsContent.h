@@ -72,6 +72,6 @@ std::vector<u8> buildAtlasFile(u64 textureAssetId, const std::vector<AtlasRegion
 // engine reads; other types are left as they are. False with a message naming
 // the line for a source the tool cannot turn into an asset.
 bool convertGraphicsContent(const ManifestAsset& asset, const std::string& sourceDirectory,
-                            const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error);
+    const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error);
 
 } // namespace quern::assetbuild

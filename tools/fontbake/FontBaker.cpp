@@ -12,7 +12,7 @@ namespace quern::fontbake {
 namespace {
 
 struct LoadedFont {
-    stbtt_fontinfo info{};
+    stbtt_fontinfo info {};
     i32 ascent = 0, descent = 0, lineGap = 0; // font units
 };
 
@@ -20,10 +20,10 @@ bool loadFont(const std::vector<u8>& file, LoadedFont& font, std::string& error)
 {
     // The rasteriser trusts the tables it is given; refuse what is plainly no
     // TrueType or OpenType file before handing it over.
-    static const u8 kTrueType[4] = {0, 1, 0, 0};
-    const bool known = file.size() >= 12 && (std::equal(kTrueType, kTrueType + 4, file.begin()) ||
-                                             std::equal(file.begin(), file.begin() + 4, "OTTO") ||
-                                             std::equal(file.begin(), file.begin() + 4, "true"));
+    static const u8 kTrueType[4] = { 0, 1, 0, 0 };
+    const bool known = file.size() >= 12
+        && (std::equal(kTrueType, kTrueType + 4, file.begin()) || std::equal(file.begin(), file.begin() + 4, "OTTO")
+            || std::equal(file.begin(), file.begin() + 4, "true"));
     if (!known) {
         error = "not a TrueType font file";
         return false;
@@ -57,13 +57,12 @@ bool checkRange(u32 firstChar, u32 lastChar, u32 pageWidth, u32 pageHeight, std:
 // Draws a glyph at (x, y) of the page (its bitmap's top-left corner), clipped
 // to the rectangle [clipX0, clipX1) x [clipY0, clipY1).
 void drawGlyph(const LoadedFont& font, i32 glyph, f32 scale, f32 shiftX, i32 x, i32 y, i32 width, i32 height,
-               BakedFont& out, i32 clipX0, i32 clipY0, i32 clipX1, i32 clipY1)
+    BakedFont& out, i32 clipX0, i32 clipY0, i32 clipX1, i32 clipY1)
 {
     if (width <= 0 || height <= 0)
         return;
     std::vector<u8> bitmap(static_cast<size_t>(width) * static_cast<size_t>(height));
-    stbtt_MakeGlyphBitmapSubpixel(&font.info, bitmap.data(), width, height, width, scale, scale, shiftX, 0.0f,
-                                  glyph);
+    stbtt_MakeGlyphBitmapSubpixel(&font.info, bitmap.data(), width, height, width, scale, scale, shiftX, 0.0f, glyph);
     for (i32 row = 0; row < height; ++row) {
         const i32 py = y + row;
         if (py < clipY0 || py >= clipY1)
@@ -73,8 +72,8 @@ void drawGlyph(const LoadedFont& font, i32 glyph, f32 scale, f32 shiftX, i32 x, 
             if (px < clipX0 || px >= clipX1)
                 continue;
             u8& pixel = out.coverage[static_cast<size_t>(py) * out.pageWidth + static_cast<size_t>(px)];
-            pixel = std::max(pixel, bitmap[static_cast<size_t>(row) * static_cast<size_t>(width) +
-                                           static_cast<size_t>(column)]);
+            pixel = std::max(
+                pixel, bitmap[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(column)]);
         }
     }
 }
@@ -95,13 +94,13 @@ bool readFontFile(const std::string& path, std::vector<u8>& bytes, std::string& 
 bool bakeCells(const std::vector<u8>& fontFile, const CellLayout& layout, BakedFont& out, std::string& error)
 {
     LoadedFont font;
-    if (!checkRange(layout.firstChar, layout.lastChar, layout.pageWidth, layout.pageHeight, error) ||
-        !loadFont(fontFile, font, error))
+    if (!checkRange(layout.firstChar, layout.lastChar, layout.pageWidth, layout.pageHeight, error)
+        || !loadFont(fontFile, font, error))
         return false;
     const u32 count = layout.lastChar - layout.firstChar + 1;
     const u32 columns = layout.cellWidth ? layout.pageWidth / layout.cellWidth : 0;
-    if (columns == 0 || layout.cellHeight == 0 ||
-        u64{(count + columns - 1) / columns} * layout.cellHeight > layout.pageHeight) {
+    if (columns == 0 || layout.cellHeight == 0
+        || u64 { (count + columns - 1) / columns } * layout.cellHeight > layout.pageHeight) {
         error = "the cells do not fit the page";
         return false;
     }
@@ -120,11 +119,11 @@ bool bakeCells(const std::vector<u8>& fontFile, const CellLayout& layout, BakedF
         return false;
     }
     const f32 scale = std::min(static_cast<f32>(layout.cellWidth) / static_cast<f32>(widestAdvance),
-                               static_cast<f32>(layout.cellHeight) / static_cast<f32>(font.ascent - font.descent));
+        static_cast<f32>(layout.cellHeight) / static_cast<f32>(font.ascent - font.descent));
     const i32 baseline = static_cast<i32>(std::lround(static_cast<f32>(font.ascent) * scale));
     const f32 left = (static_cast<f32>(layout.cellWidth) - static_cast<f32>(widestAdvance) * scale) * 0.5f;
 
-    out = BakedFont{};
+    out = BakedFont {};
     out.pageWidth = layout.pageWidth;
     out.pageHeight = layout.pageHeight;
     out.coverage.assign(static_cast<size_t>(layout.pageWidth) * layout.pageHeight, 0);
@@ -151,7 +150,7 @@ bool bakeCells(const std::vector<u8>& fontFile, const CellLayout& layout, BakedF
         i32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         stbtt_GetGlyphBitmapBoxSubpixel(&font.info, glyph, scale, scale, shift, 0.0f, &x0, &y0, &x1, &y1);
         drawGlyph(font, glyph, scale, shift, whole + x0, cellY + baseline + y0, x1 - x0, y1 - y0, out, cellX, cellY,
-                  baked.x1, baked.y1);
+            baked.x1, baked.y1);
     }
     return true;
 }
@@ -159,8 +158,8 @@ bool bakeCells(const std::vector<u8>& fontFile, const CellLayout& layout, BakedF
 bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, BakedFont& out, std::string& error)
 {
     LoadedFont font;
-    if (!checkRange(layout.firstChar, layout.lastChar, layout.pageWidth, layout.pageHeight, error) ||
-        !loadFont(fontFile, font, error))
+    if (!checkRange(layout.firstChar, layout.lastChar, layout.pageWidth, layout.pageHeight, error)
+        || !loadFont(fontFile, font, error))
         return false;
     if (!(layout.pixelHeight > 0.0f && layout.pixelHeight <= 1024.0f)) {
         error = "pixel height must lie in (0, 1024]";
@@ -169,7 +168,7 @@ bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, Bak
     const f32 scale = stbtt_ScaleForPixelHeight(&font.info, layout.pixelHeight);
     const u32 count = layout.lastChar - layout.firstChar + 1;
 
-    out = BakedFont{};
+    out = BakedFont {};
     out.pageWidth = layout.pageWidth;
     out.pageHeight = layout.pageHeight;
     out.coverage.assign(static_cast<size_t>(layout.pageWidth) * layout.pageHeight, 0);
@@ -185,7 +184,7 @@ bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, Bak
         BakedGlyph baked;
         baked.codePoint = layout.firstChar + i;
         Box& box = boxes[i];
-        box = {stbtt_FindGlyphIndex(&font.info, static_cast<i32>(baked.codePoint)), 0, 0, 0, 0};
+        box = { stbtt_FindGlyphIndex(&font.info, static_cast<i32>(baked.codePoint)), 0, 0, 0, 0 };
         i32 advance = 0, bearing = 0;
         stbtt_GetGlyphHMetrics(&font.info, box.glyph, &advance, &bearing);
         baked.advance = static_cast<f32>(advance) * scale;
@@ -199,7 +198,7 @@ bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, Bak
     std::vector<u32> order(count);
     std::iota(order.begin(), order.end(), 0u);
     std::stable_sort(order.begin(), order.end(),
-                     [&](u32 a, u32 b) { return boxes[a].y1 - boxes[a].y0 > boxes[b].y1 - boxes[b].y0; });
+        [&](u32 a, u32 b) { return boxes[a].y1 - boxes[a].y0 > boxes[b].y1 - boxes[b].y0; });
     const i32 padding = static_cast<i32>(layout.padding);
     i32 shelfX = padding, shelfY = padding, shelfHeight = 0;
     for (u32 i : order) {
@@ -211,10 +210,10 @@ bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, Bak
             shelfY += shelfHeight + padding;
             shelfHeight = 0;
         }
-        if (shelfX + width + padding > static_cast<i32>(layout.pageWidth) ||
-            shelfY + height + padding > static_cast<i32>(layout.pageHeight)) {
-            error = "the glyphs do not fit a " + std::to_string(layout.pageWidth) + "x" +
-                    std::to_string(layout.pageHeight) + " page";
+        if (shelfX + width + padding > static_cast<i32>(layout.pageWidth)
+            || shelfY + height + padding > static_cast<i32>(layout.pageHeight)) {
+            error = "the glyphs do not fit a " + std::to_string(layout.pageWidth) + "x"
+                + std::to_string(layout.pageHeight) + " page";
             return false;
         }
         BakedGlyph& baked = out.glyphs[i];
@@ -222,8 +221,8 @@ bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, Bak
         baked.y0 = static_cast<u16>(shelfY);
         baked.x1 = static_cast<u16>(shelfX + width);
         baked.y1 = static_cast<u16>(shelfY + height);
-        drawGlyph(font, box.glyph, scale, 0.0f, shelfX, shelfY, width, height, out, baked.x0, baked.y0, baked.x1,
-                  baked.y1);
+        drawGlyph(
+            font, box.glyph, scale, 0.0f, shelfX, shelfY, width, height, out, baked.x0, baked.y0, baked.x1, baked.y1);
         shelfX += width + padding;
         shelfHeight = std::max(shelfHeight, height);
     }

@@ -102,8 +102,8 @@ int main(int argc, char** argv)
     std::vector<quern::u8> file;
     std::string error;
     quern::fontbake::BakedFont font;
-    if (!quern::fontbake::readFontFile(fontPath, file, error) ||
-        !quern::fontbake::bakeCells(file, quern::fontbake::CellLayout{}, font, error)) {
+    if (!quern::fontbake::readFontFile(fontPath, file, error)
+        || !quern::fontbake::bakeCells(file, quern::fontbake::CellLayout {}, font, error)) {
         std::fprintf(stderr, "fontbake: %s: %s\n", fontPath.c_str(), error.c_str());
         return 1;
     }
@@ -111,8 +111,8 @@ int main(int argc, char** argv)
     for (const quern::fontbake::BakedGlyph& glyph : font.glyphs)
         usedRows = std::max<quern::u32>(usedRows, glyph.y1);
     const quern::u32 coverageBytes = usedRows * font.pageWidth;
-    if (!writeText(outDirectory + "/DefaultFontData.h", headerText(font, coverageBytes)) ||
-        !writeText(outDirectory + "/DefaultFontData.cpp", sourceText(font, coverageBytes)))
+    if (!writeText(outDirectory + "/DefaultFontData.h", headerText(font, coverageBytes))
+        || !writeText(outDirectory + "/DefaultFontData.cpp", sourceText(font, coverageBytes)))
         return 1;
     return 0;
 }

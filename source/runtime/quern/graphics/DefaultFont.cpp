@@ -36,7 +36,7 @@ void fillPage(PixelBuffer& page)
     u8* pixels = page.lockPixelsForWrite();
     const u64 bytes = page.format().dataSize;
     std::memset(pixels, 0, bytes);
-    for (u32 i = 0; i < kDefaultFontCoverageBytes && u64{i} * 4 + 3 < bytes; ++i) {
+    for (u32 i = 0; i < kDefaultFontCoverageBytes && u64 { i } * 4 + 3 < bytes; ++i) {
         pixels[i * 4 + 0] = 255;
         pixels[i * 4 + 1] = 255;
         pixels[i * 4 + 2] = 255;
@@ -53,17 +53,12 @@ void fillGlyphs(Font& font)
     GlyphIndex* index = static_cast<GlyphIndex*>(font.glyphIndex.expand(kDefaultFontGlyphCount));
     for (u32 i = 0; i < kDefaultFontGlyphCount; ++i) {
         const u16* rect = kDefaultFontGlyphRects[i];
-        glyphs[i] = Glyph{static_cast<f32>(rect[0]) / kPage,
-                          1.0f - static_cast<f32>(rect[1]) / kPage,
-                          static_cast<f32>(rect[2]) / kPage,
-                          1.0f - static_cast<f32>(rect[3]) / kPage,
-                          kDefaultFontCellWidth,
-                          kDefaultFontCellHeight,
-                          0.0f,
-                          -static_cast<f32>(kDefaultFontCellHeight),
-                          static_cast<f32>(kDefaultFontCellWidth)};
+        glyphs[i] = Glyph { static_cast<f32>(rect[0]) / kPage, 1.0f - static_cast<f32>(rect[1]) / kPage,
+            static_cast<f32>(rect[2]) / kPage, 1.0f - static_cast<f32>(rect[3]) / kPage, kDefaultFontCellWidth,
+            kDefaultFontCellHeight, 0.0f, -static_cast<f32>(kDefaultFontCellHeight),
+            static_cast<f32>(kDefaultFontCellWidth) };
         // Every record names a glyph the page really has, code point 255 included.
-        index[i] = GlyphIndex{static_cast<i32>(kDefaultFontFirstChar + i), kSize, static_cast<i32>(i)};
+        index[i] = GlyphIndex { static_cast<i32>(kDefaultFontFirstChar + i), kSize, static_cast<i32>(i) };
     }
     font.firstChar = kDefaultFontFirstChar;
     font.lastChar = kDefaultFontFirstChar + kDefaultFontGlyphCount - 1;
@@ -79,8 +74,8 @@ void fillGlyphs(Font& font)
 Texture* pageTexture(assets::ResourceCache& cache)
 {
     const std::string_view name = kDefaultFontName;
-    const u64 key = assets::resourceKey(strings::murmurHash64A(name.data(), name.size(), 0),
-                                        assets::ResourceType::Texture);
+    const u64 key
+        = assets::resourceKey(strings::murmurHash64A(name.data(), name.size(), 0), assets::ResourceType::Texture);
     if (const u32 handle = cache.acquire(key)) {
         u64 typeId = 0;
         void* resource = cache.entry(handle, typeId);

@@ -15,8 +15,7 @@ constexpr i32 kFallbackDefaultSize = 12;
 // Calls `visit` with every code point of the zero-terminated UTF-8 text until
 // the text ends, the text turns invalid (nothing after a bad sequence counts)
 // or `visit` returns false.
-template <typename Visit>
-void forEachCodePoint(const char* text, Visit&& visit)
+template <typename Visit> void forEachCodePoint(const char* text, Visit&& visit)
 {
     if (!text)
         return;
@@ -35,7 +34,9 @@ void forEachCodePoint(const char* text, Visit&& visit)
 } // namespace
 
 Font::Font()
-    : glyphs(sizeof(Glyph), alignof(Glyph)), glyphIndex(sizeof(GlyphIndex), alignof(GlyphIndex)), extra(1, 1)
+    : glyphs(sizeof(Glyph), alignof(Glyph))
+    , glyphIndex(sizeof(GlyphIndex), alignof(GlyphIndex))
+    , extra(1, 1)
 {
 }
 
@@ -114,10 +115,10 @@ f32 Font::getTextHeight(const char* text, f32 size, f32 spacing) const
     });
     const f32 lineCount = static_cast<f32>(lines);
     // Metrics come from files: wide arithmetic keeps extreme values defined.
-    const i64 extent = i64{ascent} - i64{descent};
+    const i64 extent = i64 { ascent } - i64 { descent };
     // A font without vertical extent gives each line its pixel size.
-    const f32 lineHeight =
-        extent > 0 ? size / static_cast<f32>(extent) * static_cast<f32>(i64{lineGap} + extent) : size;
+    const f32 lineHeight
+        = extent > 0 ? size / static_cast<f32>(extent) * static_cast<f32>(i64 { lineGap } + extent) : size;
     return lineHeight * lineCount + (lineCount - 1.0f) * spacing;
 }
 

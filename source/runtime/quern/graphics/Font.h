@@ -71,7 +71,7 @@ public:
     i32 ascent = 0;
     i32 descent = 0; // 0 or negative
     i32 lineGap = 0;
-    containers::Array glyphs;     // Glyph
+    containers::Array glyphs; // Glyph
     containers::Array glyphIndex; // GlyphIndex
     strings::String name;
     containers::Array extra; // bytes carried by the font file

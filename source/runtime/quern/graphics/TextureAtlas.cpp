@@ -15,12 +15,15 @@ using ull = unsigned long long;
 
 u32 readU32(const u8* bytes)
 {
-    return u32{bytes[0]} | u32{bytes[1]} << 8 | u32{bytes[2]} << 16 | u32{bytes[3]} << 24;
+    return u32 { bytes[0] } | u32 { bytes[1] } << 8 | u32 { bytes[2] } << 16 | u32 { bytes[3] } << 24;
 }
 
-u64 readU64(const u8* bytes) { return u64{readU32(bytes)} | u64{readU32(bytes + 4)} << 32; }
+u64 readU64(const u8* bytes) { return u64 { readU32(bytes) } | u64 { readU32(bytes + 4) } << 32; }
 
-[[noreturn]] void rejectAtlas(const char* reason) { QUERN_FATAL(strings::format<256>("Invalid texture atlas: %s", reason)); }
+[[noreturn]] void rejectAtlas(const char* reason)
+{
+    QUERN_FATAL(strings::format<256>("Invalid texture atlas: %s", reason));
+}
 
 } // namespace
 
@@ -47,18 +50,18 @@ void TextureAtlas::setData(void* block, u64 size, memory::Allocator* allocator)
     if (size == 0)
         return;
     if (!block || size < kAtlasRegionsOffset)
-        rejectAtlas(strings::format<128>("a region block of %llu bytes has no room for its count", ull{size}));
+        rejectAtlas(strings::format<128>("a region block of %llu bytes has no room for its count", ull { size }));
 
     const u64 count = readU32(m_block);
     if (count == 0)
         return;
     // Every region takes 44 bytes and a hash; check before multiplying far.
     const u64 regionsEnd = kAtlasRegionsOffset + count * sizeof(TextureRegion);
-    const u64 hashesOffset = (regionsEnd + 7) & ~u64{7};
+    const u64 hashesOffset = (regionsEnd + 7) & ~u64 { 7 };
     const u64 hashesEnd = hashesOffset + count * sizeof(u64);
     if (hashesEnd > size)
-        rejectAtlas(strings::format<128>("%llu regions do not fit a region block of %llu bytes", ull{count},
-                                         ull{size}));
+        rejectAtlas(
+            strings::format<128>("%llu regions do not fit a region block of %llu bytes", ull { count }, ull { size }));
 
     TextureRegion* regions = static_cast<TextureRegion*>(m_regions.expand(count));
     for (u64 i = 0; i < count; ++i) {
@@ -69,14 +72,14 @@ void TextureAtlas::setData(void* block, u64 size, memory::Allocator* allocator)
         std::memcpy(&regions[i], fields, sizeof fields);
     }
     const TextureRegion& last = regions[count - 1];
-    const u64 poolLength = u64{last.nameOffset} + last.nameLength;
+    const u64 poolLength = u64 { last.nameOffset } + last.nameLength;
     if (poolLength > size - hashesEnd)
         rejectAtlas(strings::format<128>("a string pool of %llu bytes does not fit the %llu bytes after the hashes",
-                                         ull{poolLength}, ull{size - hashesEnd}));
+            ull { poolLength }, ull { size - hashesEnd }));
     for (u64 i = 0; i < count; ++i)
-        if (u64{regions[i].nameOffset} + regions[i].nameLength > poolLength)
-            rejectAtlas(strings::format<128>("the name of region %llu lies outside the %llu-byte string pool",
-                                             ull{i}, ull{poolLength}));
+        if (u64 { regions[i].nameOffset } + regions[i].nameLength > poolLength)
+            rejectAtlas(strings::format<128>(
+                "the name of region %llu lies outside the %llu-byte string pool", ull { i }, ull { poolLength }));
 
     u64* hashes = static_cast<u64*>(m_hashes.expand(count));
     for (u64 i = 0; i < count; ++i)

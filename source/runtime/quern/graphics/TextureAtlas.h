@@ -24,7 +24,7 @@ inline constexpr u64 kTextureAtlasTypeId = 0x31c29021f74b7de2ull;
 struct TextureRegion {
     u32 nameOffset; // into the string pool
     u32 nameLength; // bytes
-    u32 x, y;       // pixels, y from the top of the image
+    u32 x, y; // pixels, y from the top of the image
     u32 width, height;
     u32 reserved[5]; // kept as stored
 };
@@ -64,10 +64,10 @@ private:
     memory::Allocator* m_allocator = nullptr;
     u8* m_block = nullptr;
     u64 m_blockSize = 0;
-    containers::Array m_regions{sizeof(TextureRegion), alignof(TextureRegion)}; // read from the block
+    containers::Array m_regions { sizeof(TextureRegion), alignof(TextureRegion) }; // read from the block
     const char* m_pool = "";
     u64 m_poolLength = 0;
-    containers::Array m_hashes{sizeof(u64), alignof(u64)};
+    containers::Array m_hashes { sizeof(u64), alignof(u64) };
 };
 
 } // namespace quern::graphics

@@ -34,7 +34,7 @@ u64 readU64(const u8* bytes)
 {
     u64 value = 0;
     for (u32 i = 0; i < 8; ++i)
-        value |= u64{bytes[i]} << (8 * i);
+        value |= u64 { bytes[i] } << (8 * i);
     return value;
 }
 
@@ -54,7 +54,7 @@ void TextureAtlasHandler::load(ByteSource& source, assets::AssetLoaderContext& c
     const u64 start = source.position;
     if (start > size || size - start < kAtlasHeaderBytes)
         QUERN_FATAL(strings::format<128>("Invalid texture atlas: %llu bytes hold no %llu-byte header",
-                                         ull{start <= size ? size - start : 0}, ull{kAtlasHeaderBytes}));
+            ull { start <= size ? size - start : 0 }, ull { kAtlasHeaderBytes }));
     u8 header[kAtlasHeaderBytes];
     source.read(header, sizeof header);
 
@@ -79,7 +79,7 @@ void TextureAtlasHandler::link(assets::AssetLoaderContext& context)
         return;
     void* texture = context.findResource(scratch.textureId, assets::ResourceType::Texture, 0);
     if (!texture)
-        QUERN_FATAL(strings::format<128>("Texture atlas texture %016llx is not loaded", ull{scratch.textureId}));
+        QUERN_FATAL(strings::format<128>("Texture atlas texture %016llx is not loaded", ull { scratch.textureId }));
     scratch.atlas->texture = static_cast<Texture*>(texture);
 }
 

@@ -94,8 +94,8 @@ TEST_F(BuiltinFontTest, PageIsWhiteWithTheCoverageAsAlphaAndClearBelowTheGlyphs)
     for (u32 i = 0; i < 256 * 256; ++i) {
         const u8* pixel = pixels + i * 4;
         if (i < kDefaultFontCoverageBytes)
-            coverageMatches = coverageMatches && pixel[0] == 255 && pixel[1] == 255 && pixel[2] == 255 &&
-                              pixel[3] == kDefaultFontCoverage[i];
+            coverageMatches = coverageMatches && pixel[0] == 255 && pixel[1] == 255 && pixel[2] == 255
+                && pixel[3] == kDefaultFontCoverage[i];
         else
             restIsClear = restIsClear && pixel[0] == 0 && pixel[1] == 0 && pixel[2] == 0 && pixel[3] == 0;
     }
@@ -117,7 +117,7 @@ TEST_F(BuiltinFontTest, GlyphCellsHoldInkExceptForBlanks)
                 sum += kDefaultFontCoverage[y * 256 + x];
         return sum;
     };
-    for (i32 c : {i32{'A'}, i32{'g'}, i32{'W'}, i32{'@'}, i32{'~'}, 0xE9, 0xFF})
+    for (i32 c : { i32 { 'A' }, i32 { 'g' }, i32 { 'W' }, i32 { '@' }, i32 { '~' }, 0xE9, 0xFF })
         EXPECT_GT(ink(c), 1000u) << c;
     EXPECT_EQ(ink(' '), 0u);
     EXPECT_EQ(ink(0xA0), 0u); // no-break space

@@ -35,9 +35,9 @@ assetbuild::FontDocument tinyFont()
     font.ascent = 6;
     font.descent = -2;
     font.lineGap = 1;
-    font.glyphs = {Glyph{0, 1, 0.5f, 0, 2, 2, 0, -6, 5}, Glyph{0.5f, 1, 1, 0, 2, 2, 1, -6, 7}};
-    font.index = {GlyphIndex{'a', 8, 0}, GlyphIndex{'b', 8, 1}};
-    font.extra = {1, 2, 3};
+    font.glyphs = { Glyph { 0, 1, 0.5f, 0, 2, 2, 0, -6, 5 }, Glyph { 0.5f, 1, 1, 0, 2, 2, 1, -6, 7 } };
+    font.index = { GlyphIndex { 'a', 8, 0 }, GlyphIndex { 'b', 8, 1 } };
+    font.extra = { 1, 2, 3 };
     font.page.width = 4;
     font.page.height = 2;
     for (u8 i = 0; i < 32; ++i)
@@ -51,8 +51,8 @@ std::string fontBytes(const assetbuild::FontDocument& font, bool text)
     serialize::BinaryPODToken binary;
     serialize::TextPODToken textToken;
     std::string error;
-    EXPECT_TRUE(assetbuild::writeFontFile(out, text ? static_cast<serialize::PODToken&>(textToken) : binary, font,
-                                          error))
+    EXPECT_TRUE(
+        assetbuild::writeFontFile(out, text ? static_cast<serialize::PODToken&>(textToken) : binary, font, error))
         << error;
     return out.str();
 }
@@ -62,18 +62,19 @@ void readFontFrom(const std::string& bytes, Font& font)
     StringSource source(bytes.data(), bytes.size());
     serialize::BinaryPODToken binary;
     serialize::TextPODToken text;
-    readFont(source, serialize::isTextPODForm(static_cast<u8>(bytes[0])) ? static_cast<serialize::PODToken&>(text) : binary, font);
+    readFont(source,
+        serialize::isTextPODForm(static_cast<u8>(bytes[0])) ? static_cast<serialize::PODToken&>(text) : binary, font);
 }
 
 TEST(FontFile, ReadsEveryFieldInBothForms)
 {
     const assetbuild::FontDocument tiny = tinyFont();
-    for (bool text : {false, true}) {
+    for (bool text : { false, true }) {
         Font font;
         readFontFrom(fontBytes(tiny, text), font);
         EXPECT_STREQ(font.name.c_str(), "tiny");
-        EXPECT_EQ(font.firstChar, u32{'a'});
-        EXPECT_EQ(font.lastChar, u32{'b'});
+        EXPECT_EQ(font.firstChar, u32 { 'a' });
+        EXPECT_EQ(font.lastChar, u32 { 'b' });
         EXPECT_EQ(font.defaultSize, 8);
         EXPECT_EQ(font.ascent, 6);
         EXPECT_EQ(font.descent, -2);
@@ -96,12 +97,15 @@ TEST(FontFileDeathTest, FilesThatDoNotHoldTogetherAreFatal)
         const char* message;
     };
     const Case cases[] = {
-        {"index past the glyphs", [](auto& f) { f.index[1].glyph = 2; }, "index record 1 names glyph 2 of 2"},
-        {"negative glyph", [](auto& f) { f.index[0].glyph = -1; }, "index record 0 names glyph -1 of 2"},
+        { "index past the glyphs", [](auto& f) { f.index[1].glyph = 2; }, "index record 1 names glyph 2 of 2" },
+        { "negative glyph", [](auto& f) { f.index[0].glyph = -1; }, "index record 0 names glyph -1 of 2" },
         // Measuring reads glyphIndex[g] for glyph g: fewer records than glyphs
         // must not name the later glyphs.
-        {"index shorter than the glyphs", [](auto& f) { f.index = {GlyphIndex{'b', 8, 1}}; },
-         "index record 0 names glyph 1 of 2"},
+        { "index shorter than the glyphs",
+            [](auto& f) {
+                f.index = { GlyphIndex { 'b', 8, 1 } };
+            },
+            "index record 0 names glyph 1 of 2" },
     };
     for (const Case& c : cases) {
         assetbuild::FontDocument font = tinyFont();
@@ -183,7 +187,7 @@ protected:
 
 TEST_F(FontLoading, HandMadeFontAndPageLoadIntoTheCache)
 {
-    build({{"tiny.font", fontBytes(tinyFont(), false), "", "data"}});
+    build({ { "tiny.font", fontBytes(tinyFont(), false), "", "data" } });
     Font* font = load("tiny.font");
     ASSERT_NE(font, nullptr);
     EXPECT_STREQ(font->name.c_str(), "tiny");
@@ -203,7 +207,7 @@ TEST_F(FontLoading, HandMadeFontAndPageLoadIntoTheCache)
 
 TEST_F(FontLoading, FontTheCacheHoldsIsNotReadAgain)
 {
-    build({{"tiny.font", fontBytes(tinyFont(), true), "", "data"}});
+    build({ { "tiny.font", fontBytes(tinyFont(), true), "", "data" } });
     Font* first = load("tiny.font");
     ASSERT_NE(first, nullptr);
     first->ascent = 99;
@@ -214,14 +218,14 @@ TEST_F(FontLoading, FontTheCacheHoldsIsNotReadAgain)
 TEST_F(FontLoading, ContentToolBakesTrueTypeFontsInEitherForm)
 {
     const std::string source = std::string("file ") + kSansFont + "\nsize 20\nrange 32 126\n";
-    build({{"sans.font", source, "", "font"}, {"sanstext.font", source + "form text\nname sans\n", "", "font"}});
+    build({ { "sans.font", source, "", "font" }, { "sanstext.font", source + "form text\nname sans\n", "", "font" } });
     Font* binary = load("sans.font");
     Font* text = load("sanstext.font");
     ASSERT_NE(binary, nullptr);
     ASSERT_NE(text, nullptr);
     EXPECT_STREQ(binary->name.c_str(), "sans.font");
     EXPECT_STREQ(text->name.c_str(), "sans");
-    for (const Font* font : {binary, text}) {
+    for (const Font* font : { binary, text }) {
         EXPECT_EQ(font->glyphs.count(), 95u);
         EXPECT_EQ(font->defaultSize, 20);
         EXPECT_GT(font->ascent, 0);
@@ -261,7 +265,7 @@ TEST_F(FontLoadingDeathTest, FontWithoutItsPageIsFatal)
     std::string error;
     ASSERT_TRUE(assetbuild::writeFontChunk(out, token, tinyFont(), error));
     token.endWriteChunk(out, token.beginWriteChunk(out, 12345));
-    build({{"tiny.font", out.str(), "", "data"}});
+    build({ { "tiny.font", out.str(), "", "data" } });
     EXPECT_DEATH(load("tiny.font"), "Failed to load bitmap font texture");
 }
 
@@ -272,13 +276,13 @@ TEST(FontSource, ContentToolRefusesBadSources)
         const char* error;
     };
     const Case cases[] = {
-        {"size 20\n", "needs a file line"},
-        {std::string("file ") + kSansFont + "\nsize 0\n", "line 2: expected"},
-        {std::string("file ") + kSansFont + "\nrange 90 80\n", "line 2: expected"},
-        {std::string("file ") + kSansFont + "\nsize 200\npage 64 64\n", "do not fit"},
-        {std::string("file ") + kSansFont + "\nform json\n", "line 2: expected"},
-        {"file /nonexistent/font.ttf\n", "cannot read"},
-        {"file " + std::string(QUERN_TEST_SOURCE_DIR) + "/FontTest.cpp\n", "not a TrueType font file"},
+        { "size 20\n", "needs a file line" },
+        { std::string("file ") + kSansFont + "\nsize 0\n", "line 2: expected" },
+        { std::string("file ") + kSansFont + "\nrange 90 80\n", "line 2: expected" },
+        { std::string("file ") + kSansFont + "\nsize 200\npage 64 64\n", "do not fit" },
+        { std::string("file ") + kSansFont + "\nform json\n", "line 2: expected" },
+        { "file /nonexistent/font.ttf\n", "cannot read" },
+        { "file " + std::string(QUERN_TEST_SOURCE_DIR) + "/FontTest.cpp\n", "not a TrueType font file" },
     };
     for (const Case& c : cases) {
         assetbuild::ManifestAsset asset;

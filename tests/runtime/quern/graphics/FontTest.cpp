@@ -20,10 +20,10 @@ void fillFont(Font& font, std::initializer_list<GlyphSpec> specs)
 {
     for (const GlyphSpec& spec : specs) {
         const i32 number = static_cast<i32>(font.glyphs.count());
-        Glyph glyph{};
+        Glyph glyph {};
         glyph.advance = spec.advance;
         font.glyphs.push(&glyph);
-        const GlyphIndex record{spec.codePoint, spec.size, number};
+        const GlyphIndex record { spec.codePoint, spec.size, number };
         font.glyphIndex.push(&record);
     }
 }
@@ -42,19 +42,19 @@ TEST(Font, NewFontIsEmpty)
 TEST(Font, FindGlyphTakesTheExactOrNearestSize)
 {
     Font font;
-    fillFont(font, {{'A', 16, 8}, {'B', 20, 9}, {'A', 32, 16}, {'A', 12, 6}});
+    fillFont(font, { { 'A', 16, 8 }, { 'B', 20, 9 }, { 'A', 32, 16 }, { 'A', 12, 6 } });
     struct Case {
         i32 codePoint;
         f32 size;
         i32 glyph;
     };
     const Case cases[] = {
-        {'A', 16, 0}, {'A', 32, 2}, {'A', 12, 3}, // exact sizes win wherever they stand
-        {'A', 20, 0}, {'A', 28, 2},               // nearest
-        {'A', 24, 0},                             // tie between 16 and 32 keeps the earlier record
-        {'A', 14, 0},                             // tie between 12 and 16: 16 comes first
-        {'A', 1, 3},  {'B', 100, 1},              // far away still finds the nearest
-        {'C', 16, -1},                            // no record for the code point
+        { 'A', 16, 0 }, { 'A', 32, 2 }, { 'A', 12, 3 }, // exact sizes win wherever they stand
+        { 'A', 20, 0 }, { 'A', 28, 2 }, // nearest
+        { 'A', 24, 0 }, // tie between 16 and 32 keeps the earlier record
+        { 'A', 14, 0 }, // tie between 12 and 16: 16 comes first
+        { 'A', 1, 3 }, { 'B', 100, 1 }, // far away still finds the nearest
+        { 'C', 16, -1 }, // no record for the code point
     };
     for (const Case& c : cases)
         EXPECT_EQ(font.findGlyph(c.codePoint, c.size), c.glyph) << "code point " << c.codePoint << " size " << c.size;
@@ -63,7 +63,7 @@ TEST(Font, FindGlyphTakesTheExactOrNearestSize)
 TEST(Font, TextWidthScalesAdvancesAndStopsOrWrapsAtLineFeeds)
 {
     Font font;
-    fillFont(font, {{'a', 22, 10}, {'b', 22, 20}, {'c', 11, 5}});
+    fillFont(font, { { 'a', 22, 10 }, { 'b', 22, 20 }, { 'c', 11, 5 } });
     // Spacing comes between glyphs, never after the last one.
     EXPECT_FLOAT_EQ(font.getTextWidth("ab", 22, 1, false), 10 + 1 + 20);
     // Glyphs scale from their own size to the asked size.
@@ -81,7 +81,7 @@ TEST(Font, TextWidthScalesAdvancesAndStopsOrWrapsAtLineFeeds)
 TEST(Font, CodePointWithoutGlyphAdvancesByNothingButTakesTheSpacing)
 {
     Font font;
-    fillFont(font, {{'a', 22, 10}});
+    fillFont(font, { { 'a', 22, 10 } });
     EXPECT_FLOAT_EQ(font.getTextWidth("a?a", 22, 2, false), 10 + 2 + 0 + 2 + 10);
     EXPECT_FLOAT_EQ(font.getTextWidth("??", 22, 2, false), 2);
 }
@@ -89,17 +89,22 @@ TEST(Font, CodePointWithoutGlyphAdvancesByNothingButTakesTheSpacing)
 TEST(Font, MultiByteCodePointsAreLookedUpWhole)
 {
     Font font;
-    fillFont(font, {{0xE9, 22, 7}, {0x20AC, 22, 9}, {0x1F600, 22, 11}});
+    fillFont(font, { { 0xE9, 22, 7 }, { 0x20AC, 22, 9 }, { 0x1F600, 22, 11 } });
     EXPECT_FLOAT_EQ(font.getTextWidth("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", 22, 0, false), 27);
 }
 
 TEST(Font, InvalidUtf8EndsTheText)
 {
     Font font;
-    fillFont(font, {{'a', 22, 10}});
+    fillFont(font, { { 'a', 22, 10 } });
     // A stray continuation byte, an overlong form and a surrogate: nothing
     // after them counts.
-    for (const char* text : {"aa\x80" "aaaa", "aa\xC0\xAF" "aaaa", "aa\xED\xA0\x80" "aaaa"})
+    for (const char* text : { "aa\x80"
+                              "aaaa",
+             "aa\xC0\xAF"
+             "aaaa",
+             "aa\xED\xA0\x80"
+             "aaaa" })
         EXPECT_FLOAT_EQ(font.getTextWidth(text, 22, 0, false), 20) << text;
     // Line breaks after a bad byte are not counted either.
     EXPECT_FLOAT_EQ(font.getTextHeight("a\xFF\na", 10, 0), 10);
@@ -118,7 +123,14 @@ TEST(Font, TextHeightCountsEachKindOfLineBreakOnce)
         u32 lines;
     };
     const Case cases[] = {
-        {"a", 1}, {"", 1}, {"a\r\na", 2}, {"a\ra\na", 3}, {"a\n\na", 3}, {"a\r\ra", 3}, {"a\n\ra", 3}, {"a\n", 2},
+        { "a", 1 },
+        { "", 1 },
+        { "a\r\na", 2 },
+        { "a\ra\na", 3 },
+        { "a\n\na", 3 },
+        { "a\r\ra", 3 },
+        { "a\n\ra", 3 },
+        { "a\n", 2 },
     };
     for (const Case& c : cases)
         EXPECT_FLOAT_EQ(font.getTextHeight(c.text, 10, 3), line * c.lines + 3.0f * (c.lines - 1)) << c.text;
@@ -134,7 +146,7 @@ TEST(Font, DegenerateMetricsNeverDivideByZero)
     // A glyph recorded at size 0, and a default size of 0 for code points
     // without glyphs.
     font.defaultSize = 0;
-    fillFont(font, {{'z', 0, 5}});
+    fillFont(font, { { 'z', 0, 5 } });
     const f32 width = font.getTextWidth("z?z", 10, 1, false);
     EXPECT_TRUE(std::isfinite(width));
     EXPECT_FLOAT_EQ(width, 5 + 1 + 0 + 1 + 5);
@@ -153,8 +165,8 @@ TEST(Font, ExtremeMetricsMeasureWithoutOverflow)
 TEST(Font, IndexRecordsNamingMissingGlyphsMeasureAsMissing)
 {
     Font font;
-    fillFont(font, {{'a', 22, 10}});
-    const GlyphIndex pastTheEnd{'b', 22, 1};
+    fillFont(font, { { 'a', 22, 10 } });
+    const GlyphIndex pastTheEnd { 'b', 22, 1 };
     font.glyphIndex.push(&pastTheEnd);
     EXPECT_FLOAT_EQ(font.getTextWidth("ab", 22, 0, false), 10);
 }

@@ -51,9 +51,9 @@ void putU32(std::vector<u8>& file, u64 offset, u32 value)
 }
 
 const std::vector<AtlasRegionSource> kIcons = {
-    {"heart", 0, 0, 16, 16, {1, 2, 3, 4, 5}},
-    {"star", 16, 0, 16, 16, {}},
-    {"coin", 32, 8, 8, 24, {}},
+    { "heart", 0, 0, 16, 16, { 1, 2, 3, 4, 5 } },
+    { "star", 16, 0, 16, 16, {} },
+    { "coin", 32, 8, 8, 24, {} },
 };
 
 TEST(TextureAtlas, RegionsAreFoundByNameWithTheirRectangles)
@@ -78,18 +78,18 @@ TEST(TextureAtlas, NamesMustMatchWhole)
 {
     TextureAtlas atlas;
     setBlock(atlas, assetbuild::buildAtlasFile(77, kIcons));
-    for (const char* name : {"hearts", "hear", "Heart", "", "heartstar", "coin "})
+    for (const char* name : { "hearts", "hear", "Heart", "", "heartstar", "coin " })
         EXPECT_EQ(atlas.findRegion(name), nullptr) << name;
     EXPECT_EQ(atlas.findRegion(std::string_view("star\0", 5)), nullptr);
 }
 
 TEST(TextureAtlas, CollidingHashesAreToldApartByLengthAndText)
 {
-    std::vector<u8> file = assetbuild::buildAtlasFile(77, {{"ab", 1, 0, 1, 1, {}}, {"b", 2, 0, 1, 1, {}},
-                                                           {"a", 3, 0, 1, 1, {}}});
+    std::vector<u8> file = assetbuild::buildAtlasFile(
+        77, { { "ab", 1, 0, 1, 1, {} }, { "b", 2, 0, 1, 1, {} }, { "a", 3, 0, 1, 1, {} } });
     // Give every region the hash of "a".
     const u64 hash = strings::murmurHash64A("a", 1, strings::kInternerSeed);
-    const u64 hashes = 16 + ((8 + 3 * 44 + 7) & ~u64{7});
+    const u64 hashes = 16 + ((8 + 3 * 44 + 7) & ~u64 { 7 });
     for (u64 i = 0; i < 3; ++i)
         std::memcpy(file.data() + hashes + i * 8, &hash, 8);
     TextureAtlas atlas;
@@ -121,14 +121,14 @@ TEST(TextureAtlasDeathTest, BlocksThatDoNotHoldTogetherAreRefusedBeforeUse)
         const char* message;
     };
     const Case cases[] = {
-        {"count past the block", [](std::vector<u8>& f) { putU32(f, 16, 4); }, "4 regions do not fit"},
-        {"huge count", [](std::vector<u8>& f) { putU32(f, 16, 0xFFFFFFFFu); }, "4294967295 regions do not fit"},
-        {"pool cut short", [](std::vector<u8>& f) { f.pop_back(); }, "string pool of 13 bytes"},
-        {"last name past the block", [=](std::vector<u8>& f) { putU32(f, records + 2 * 44, 100); },
-         "string pool of 104 bytes"},
-        {"middle name outside the pool", [=](std::vector<u8>& f) { putU32(f, records + 44 + 4, 40); },
-         "name of region 1 lies outside"},
-        {"no room for the count", [](std::vector<u8>& f) { f.resize(16 + 4); }, "has no room for its count"},
+        { "count past the block", [](std::vector<u8>& f) { putU32(f, 16, 4); }, "4 regions do not fit" },
+        { "huge count", [](std::vector<u8>& f) { putU32(f, 16, 0xFFFFFFFFu); }, "4294967295 regions do not fit" },
+        { "pool cut short", [](std::vector<u8>& f) { f.pop_back(); }, "string pool of 13 bytes" },
+        { "last name past the block", [=](std::vector<u8>& f) { putU32(f, records + 2 * 44, 100); },
+            "string pool of 104 bytes" },
+        { "middle name outside the pool", [=](std::vector<u8>& f) { putU32(f, records + 44 + 4, 40); },
+            "name of region 1 lies outside" },
+        { "no room for the count", [](std::vector<u8>& f) { f.resize(16 + 4); }, "has no room for its count" },
     };
     for (const Case& c : cases) {
         std::vector<u8> file = good;
@@ -156,8 +156,8 @@ protected:
     void build(const std::string& atlasSource, const std::string& dependencies = "icons.dds")
     {
         const std::span<const u8> white = whiteDDSImage();
-        content.build({{"icons.dds", std::string(white.begin(), white.end()), "", "texture"},
-                       {"icons.atlas", atlasSource, dependencies, "textureatlas"}});
+        content.build({ { "icons.dds", std::string(white.begin(), white.end()), "", "texture" },
+            { "icons.atlas", atlasSource, dependencies, "textureatlas" } });
         depot.openIndex(content.out().c_str());
     }
 
@@ -217,7 +217,7 @@ TEST_F(TextureAtlasLoadingDeathTest, MissingTextureIsFatal)
 
 TEST_F(TextureAtlasLoadingDeathTest, FileShorterThanItsHeaderIsFatal)
 {
-    content.build({{"icons.atlas", "short", "", "data"}});
+    content.build({ { "icons.atlas", "short", "", "data" } });
     depot.openIndex(content.out().c_str());
     EXPECT_DEATH(load(), "Invalid texture atlas: 5 bytes hold no 16-byte header");
 }
@@ -230,11 +230,11 @@ TEST(AtlasSource, ContentToolRefusesBadSources)
         const char* error;
     };
     const Case cases[] = {
-        {"region heart 0 0 16 16\n", "icons.dds", "needs a texture line"},
-        {"texture icons.dds\n", "", "must be an asset it lists as a dependency"},
-        {"texture icons.dds\nregion heart 0 0 16\n", "icons.dds", "line 2: expected"},
-        {"texture icons.dds\nregion heart 0 -1 16 16\n", "icons.dds", "line 2: expected"},
-        {"texture icons.dds\ntexture icons.dds\n", "icons.dds", "line 2: expected"},
+        { "region heart 0 0 16 16\n", "icons.dds", "needs a texture line" },
+        { "texture icons.dds\n", "", "must be an asset it lists as a dependency" },
+        { "texture icons.dds\nregion heart 0 0 16\n", "icons.dds", "line 2: expected" },
+        { "texture icons.dds\nregion heart 0 -1 16 16\n", "icons.dds", "line 2: expected" },
+        { "texture icons.dds\ntexture icons.dds\n", "icons.dds", "line 2: expected" },
     };
     for (const Case& c : cases) {
         assetbuild::ManifestAsset asset;
@@ -244,7 +244,7 @@ TEST(AtlasSource, ContentToolRefusesBadSources)
             asset.dependencies.push_back(c.dependencies);
         std::vector<u8> bytes(c.source, c.source + std::strlen(c.source));
         std::string error;
-        EXPECT_FALSE(assetbuild::convertGraphicsContent(asset, ".", {{"icons.dds", 1}}, bytes, error)) << c.source;
+        EXPECT_FALSE(assetbuild::convertGraphicsContent(asset, ".", { { "icons.dds", 1 } }, bytes, error)) << c.source;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
 }

@@ -22,11 +22,14 @@ static_assert(kGlyphIndexDescriptor.byteSize() == sizeof(GlyphIndex));
 
 using ull = unsigned long long;
 
-[[noreturn]] void rejectFont(const char* reason) { QUERN_FATAL(strings::format<256>("Invalid bitmap font: %s", reason)); }
+[[noreturn]] void rejectFont(const char* reason)
+{
+    QUERN_FATAL(strings::format<256>("Invalid bitmap font: %s", reason));
+}
 
 // A count item and the records it counts, replacing the array's contents.
 void readCountedArray(ByteSource& source, serialize::PODToken& token, containers::Array& array,
-                      const serialize::PODTypeDescriptor& descriptor, const char* what)
+    const serialize::PODTypeDescriptor& descriptor, const char* what)
 {
     u32 count = 0;
     token.readPOD(source, &count, 1, &serialize::kU32Descriptor);
@@ -34,7 +37,7 @@ void readCountedArray(ByteSource& source, serialize::PODToken& token, containers
     // broken file, not a reason to allocate.
     const u64 left = source.size() > source.position ? source.size() - source.position : 0;
     if (count > left)
-        rejectFont(strings::format<128>("%u %s in %llu bytes", count, what, ull{left}));
+        rejectFont(strings::format<128>("%u %s in %llu bytes", count, what, ull { left }));
     array.clear();
     array.expand(count);
     if (count > 0)
@@ -50,8 +53,8 @@ void checkIndex(const Font& font)
     for (u64 i = 0; i < font.glyphIndex.count(); ++i) {
         const i32 glyph = font.glyphIndex.at<GlyphIndex>(i).glyph;
         if (glyph < 0 || static_cast<u64>(glyph) >= limit)
-            rejectFont(strings::format<128>("index record %llu names glyph %d of %llu", ull{i}, glyph,
-                                            ull{font.glyphs.count()}));
+            rejectFont(strings::format<128>(
+                "index record %llu names glyph %d of %llu", ull { i }, glyph, ull { font.glyphs.count() }));
     }
 }
 
@@ -109,8 +112,8 @@ void FontHandler::load(ByteSource& source, assets::AssetLoaderContext& context)
         return;
     assets::ResourceRecord textureRecord;
     bool textureCreated = false;
-    Texture* texture =
-        context.createResourceObject<Texture>(assets::ResourceType::Texture, 0, textureRecord, textureCreated);
+    Texture* texture
+        = context.createResourceObject<Texture>(assets::ResourceType::Texture, 0, textureRecord, textureCreated);
     if (!texture)
         QUERN_FATAL("Can't create font texture resource");
 

@@ -24,17 +24,17 @@ inline constexpr u64 kFontTypeId = 0x0fd782389c07b29full;
 inline constexpr u64 kMaxFontNameBytes = 255;
 
 inline constexpr serialize::PODComponent kGlyphComponents[] = {
-    {4, serialize::PODKind::Float, 32},
-    {2, serialize::PODKind::Unsigned, 32},
-    {3, serialize::PODKind::Float, 32},
+    { 4, serialize::PODKind::Float, 32 },
+    { 2, serialize::PODKind::Unsigned, 32 },
+    { 3, serialize::PODKind::Float, 32 },
 };
-inline constexpr serialize::PODTypeDescriptor kGlyphDescriptor{3, kGlyphComponents};
-inline constexpr serialize::PODComponent kGlyphIndexComponents[] = {{3, serialize::PODKind::Signed, 32}};
-inline constexpr serialize::PODTypeDescriptor kGlyphIndexDescriptor{1, kGlyphIndexComponents};
-inline constexpr serialize::PODComponent kI32Components[] = {{1, serialize::PODKind::Signed, 32}};
-inline constexpr serialize::PODTypeDescriptor kI32Descriptor{1, kI32Components};
-inline constexpr serialize::PODComponent kByteComponents[] = {{1, serialize::PODKind::Unsigned, 8}};
-inline constexpr serialize::PODTypeDescriptor kByteDescriptor{1, kByteComponents};
+inline constexpr serialize::PODTypeDescriptor kGlyphDescriptor { 3, kGlyphComponents };
+inline constexpr serialize::PODComponent kGlyphIndexComponents[] = { { 3, serialize::PODKind::Signed, 32 } };
+inline constexpr serialize::PODTypeDescriptor kGlyphIndexDescriptor { 1, kGlyphIndexComponents };
+inline constexpr serialize::PODComponent kI32Components[] = { { 1, serialize::PODKind::Signed, 32 } };
+inline constexpr serialize::PODTypeDescriptor kI32Descriptor { 1, kI32Components };
+inline constexpr serialize::PODComponent kByteComponents[] = { { 1, serialize::PODKind::Unsigned, 8 } };
+inline constexpr serialize::PODTypeDescriptor kByteDescriptor { 1, kByteComponents };
 
 // Reads the Font chunk into `font` (the page chunk after it is left to the
 // caller). A stream whose next chunk is not a Font chunk, counts the stream
