@@ -12,13 +12,13 @@
 #include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
 #include "quern/memory/DefaultAllocator.h"
+#include "support/RatioReporter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,23 +112,6 @@ void BM_CopyFileBytes(benchmark::State& state)
 }
 BENCHMARK(BM_CopyFileBytes)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        // With repetitions, the fastest run of each stands for it: noise only adds time.
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            auto [it, added] = seconds.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-            if (!added && run.GetAdjustedRealTime() < it->second)
-                it->second = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -136,7 +119,7 @@ int main(int argc, char** argv)
     quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig{});
     quern::graphics::Display::set(new quern::graphics::NullDisplay());
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    quern::bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     const double megabytes = static_cast<double>(content().totalBytes) / (1024.0 * 1024.0);
