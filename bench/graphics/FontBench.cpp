@@ -67,7 +67,7 @@ void setCharacterRate(benchmark::State& state)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * corpus().characters);
 }
 
-void BM_FontTextWidth(benchmark::State& state)
+void measureCorpus(benchmark::State& state, f32 size)
 {
     quern::Ref holder(quern::graphics::createBuiltinFont(nullptr));
     const auto& font = *holder.get<quern::graphics::Font>();
@@ -75,11 +75,17 @@ void BM_FontTextWidth(benchmark::State& state)
     for (auto _ : state) {
         f32 total = 0;
         for (const std::string& text : c.texts)
-            total += font.getTextWidth(text.c_str(), 16.0f, 1.0f, true);
+            total += font.getTextWidth(text.c_str(), size, 1.0f, true);
         benchmark::DoNotOptimize(total);
     }
     setCharacterRate(state);
 }
+
+// At 16 pixels no record has the asked size, so every lookup weighs every
+// record of the index for the nearest size.
+void BM_FontTextWidth(benchmark::State& state) { measureCorpus(state, 16.0f); }
+// At the font's own 22 pixels a lookup stops at the code point's record.
+void BM_FontTextWidthOwnSize(benchmark::State& state) { measureCorpus(state, 22.0f); }
 
 void BM_Utf8DecodeOnly(benchmark::State& state)
 {
@@ -128,6 +134,7 @@ void BM_FlatTableWidth(benchmark::State& state)
 }
 
 BENCHMARK(BM_FontTextWidth)->Unit(benchmark::kMillisecond)->Repetitions(3);
+BENCHMARK(BM_FontTextWidthOwnSize)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_Utf8DecodeOnly)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_FlatTableWidth)->Unit(benchmark::kMillisecond)->Repetitions(3);
 
@@ -159,7 +166,7 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.seconds;
     const double characters = corpus().characters;
-    for (const char* name : { "BM_FontTextWidth", "BM_Utf8DecodeOnly", "BM_FlatTableWidth" })
+    for (const char* name : { "BM_FontTextWidth", "BM_FontTextWidthOwnSize", "BM_Utf8DecodeOnly", "BM_FlatTableWidth" })
         if (t.count(name))
             std::printf("%s: %.2f ns per character (%u strings, %.0f characters)\n", name, t[name] * 1e6 / characters,
                 kStrings, characters);
@@ -169,6 +176,9 @@ int main(int argc, char** argv)
     if (t.count("BM_FontTextWidth") && t.count("BM_FlatTableWidth"))
         std::printf(
             "Font width time / flat advance-table width time: %.2fx\n", t["BM_FontTextWidth"] / t["BM_FlatTableWidth"]);
+    if (t.count("BM_FontTextWidthOwnSize") && t.count("BM_FlatTableWidth"))
+        std::printf("Font width time at the font's own size / flat advance-table width time: %.2fx\n",
+            t["BM_FontTextWidthOwnSize"] / t["BM_FlatTableWidth"]);
     quern::memory::shutdownDefaultAllocators();
     benchmark::Shutdown();
     return 0;
