@@ -116,7 +116,7 @@ BENCHMARK(BM_CopyFileBytes)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig{});
+    quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig {});
     quern::graphics::Display::set(new quern::graphics::NullDisplay());
     benchmark::Initialize(&argc, argv);
     quern::bench::RatioReporter reporter;
@@ -124,10 +124,10 @@ int main(int argc, char** argv)
     auto& t = reporter.seconds;
     const double megabytes = static_cast<double>(content().totalBytes) / (1024.0 * 1024.0);
     // Real times are per iteration (200 textures) in the report's unit (ms).
-    for (const char* name : {"BM_LoadThroughHandler", "BM_CopyFileBytes"})
+    for (const char* name : { "BM_LoadThroughHandler", "BM_CopyFileBytes" })
         if (t.count(name))
-            std::printf("%s: %.4f ms per texture, %.0f MB/s\n", name, t[name] / kTextureCount,
-                        megabytes / (t[name] / 1000.0));
+            std::printf(
+                "%s: %.4f ms per texture, %.0f MB/s\n", name, t[name] / kTextureCount, megabytes / (t[name] / 1000.0));
     if (t.count("BM_LoadThroughHandler") && t.count("BM_CopyFileBytes"))
         std::printf("Handler load / byte copy time: %.2fx\n", t["BM_LoadThroughHandler"] / t["BM_CopyFileBytes"]);
     benchmark::Shutdown();

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const quern::u8* data, std::size_t size)
     fuzz::initialize();
     if (size == 0)
         return 0;
-    constexpr u32 kLimits[] = {0, 1, 16, 16384};
+    constexpr u32 kLimits[] = { 0, 1, 16, 16384 };
     const u32 maxPixels = kLimits[data[0] % 4];
     const u8* file = data + 1;
     const u64 fileSize = size - 1;

@@ -50,11 +50,12 @@ TEST(TextureContent, DDSTexturesLoadFromEitherDepotKind)
 {
     const auto brick = makeDDS(rgba32Spec(4, 4), 64);
     const auto stone = makeDDS(dxt1Spec(16, 16, 5), dxt1ChainBytes(16, 16, 5));
-    for (const char* kind : {"blob", "files"}) {
+    for (const char* kind : { "blob", "files" }) {
         SCOPED_TRACE(kind);
         DepotContent content;
-        content.build({{"brick.dds", text(brick), "", "texture"}, {"stone.dds", text(stone), "blob=rock", "Texture"}},
-                      kind);
+        content.build(
+            { { "brick.dds", text(brick), "", "texture" }, { "stone.dds", text(stone), "blob=rock", "Texture" } },
+            kind);
         std::unique_ptr<assets::Depot> depot;
         if (std::string(kind) == "blob") {
             auto blob = std::make_unique<assets::BlobDepot>();
@@ -91,10 +92,10 @@ TEST(TextureContent, TexturesTheEngineWouldRefuseStopTheBuild)
         std::string bytes;
         const char* reason;
     } cases[] = {
-        {"not a DDS file", "a PNG, perhaps", "file shorter than its header"},
-        {"a bad header", std::string(200, 'x'), "not a DDS header"},
-        {"one byte short of its levels", text(shortOfLevels), "file shorter than its layout"},
-        {"an unsupported format", text(makeDDS(rgba8Dx10, 64)), "DDS format not supported!"},
+        { "not a DDS file", "a PNG, perhaps", "file shorter than its header" },
+        { "a bad header", std::string(200, 'x'), "not a DDS header" },
+        { "one byte short of its levels", text(shortOfLevels), "file shorter than its layout" },
+        { "an unsupported format", text(makeDDS(rgba8Dx10, 64)), "DDS format not supported!" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -116,7 +117,7 @@ TEST(TextureContent, TexturesTheEngineWouldRefuseStopTheBuild)
 TEST(TextureContent, OtherTypesAreNotChecked)
 {
     DepotContent content;
-    content.build({{"notes.dds", "not an image", "", "data"}});
+    content.build({ { "notes.dds", "not an image", "", "data" } });
     assets::BlobDepot depot;
     depot.openIndex(content.out().c_str());
     const u32 handle = depot.open(assetId("notes.dds"));

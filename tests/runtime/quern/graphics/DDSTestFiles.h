@@ -106,7 +106,7 @@ inline u64 dxt1ChainBytes(u32 width, u32 height, u32 levels)
 {
     u64 total = 0;
     for (u32 i = 0; i < levels; ++i) {
-        total += u64{(width + 3) / 4} * ((height + 3) / 4) * 8;
+        total += u64 { (width + 3) / 4 } * ((height + 3) / 4) * 8;
         width = width > 1 ? width / 2 : 1;
         height = height > 1 ? height / 2 : 1;
     }

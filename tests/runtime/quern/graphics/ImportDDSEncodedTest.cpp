@@ -70,8 +70,7 @@ u16 word(const Bytes& bytes, u64 offset) { return static_cast<u16>(bytes[offset]
 
 TEST(ImportDDSEncoded, SolidRedDXT1WithEveryLevel)
 {
-    const auto file =
-        encode("-size 256x256 xc:red -define dds:compression=dxt1 -define dds:mipmaps=8", "red-dxt1.dds");
+    const auto file = encode("-size 256x256 xc:red -define dds:compression=dxt1 -define dds:mipmaps=8", "red-dxt1.dds");
     ASSERT_GT(file.size(), 128u);
     const Read whole = readFile(file);
     ASSERT_TRUE(whole.ok);
@@ -100,7 +99,7 @@ TEST(ImportDDSEncoded, HalfTransparentDXT5)
 {
     const auto file = encode("-size 64x32 xc:blue -alpha set -channel A -evaluate set 50% +channel "
                              "-define dds:compression=dxt5 -define dds:mipmaps=3",
-                             "blue-dxt5.dds");
+        "blue-dxt5.dds");
     const Read result = readFile(file);
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.format().pixelFormat, PixelFormat::DXT5);
@@ -118,8 +117,8 @@ TEST(ImportDDSEncoded, HalfTransparentDXT5)
 TEST(ImportDDSEncoded, UncompressedPixelsMatchTheSource)
 {
     // A 3 x 2 picture of six known colours.
-    const u8 colours[6][3] = {{0x10, 0x20, 0x30}, {0x40, 0x50, 0x60}, {0x70, 0x80, 0x90},
-                              {0xa0, 0xb0, 0xc0}, {0xd0, 0xe0, 0xf0}, {0xff, 0x00, 0x7f}};
+    const u8 colours[6][3] = { { 0x10, 0x20, 0x30 }, { 0x40, 0x50, 0x60 }, { 0x70, 0x80, 0x90 }, { 0xa0, 0xb0, 0xc0 },
+        { 0xd0, 0xe0, 0xf0 }, { 0xff, 0x00, 0x7f } };
     const fs::path picture = fixtureDirectory() / "six.ppm";
     {
         std::ofstream out(picture, std::ios::binary);
@@ -132,14 +131,13 @@ TEST(ImportDDSEncoded, UncompressedPixelsMatchTheSource)
         u8 alpha;
     };
     const Case cases[] = {
-        {"six-rgb.dds", "", 0xff},
-        {"six-rgba.dds", "-alpha set", 0xff},
+        { "six-rgb.dds", "", 0xff },
+        { "six-rgba.dds", "-alpha set", 0xff },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto file = encode("'" + picture.string() + "' " + c.options +
-                                     " -define dds:compression=none -define dds:mipmaps=0",
-                                 c.name);
+        const auto file = encode(
+            "'" + picture.string() + "' " + c.options + " -define dds:compression=none -define dds:mipmaps=0", c.name);
         const Read result = readFile(file);
         ASSERT_TRUE(result.ok);
         ASSERT_EQ(result.format().width, 3u);
@@ -150,7 +148,7 @@ TEST(ImportDDSEncoded, UncompressedPixelsMatchTheSource)
         ASSERT_EQ(pixels.size(), 6 * bytesPerPixel);
         for (u64 i = 0; i < 6; ++i) {
             const Pixel pixel = format.convertToPixel(pixels.data() + i * bytesPerPixel);
-            EXPECT_EQ(pixel, (Pixel{colours[i][0], colours[i][1], colours[i][2], c.alpha})) << i;
+            EXPECT_EQ(pixel, (Pixel { colours[i][0], colours[i][1], colours[i][2], c.alpha })) << i;
         }
     }
 }

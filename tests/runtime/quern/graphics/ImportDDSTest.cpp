@@ -46,13 +46,13 @@ ReadResult readFile(const std::vector<u8>& file, u32 maxPixels = 0)
 
 Bytes fileBytes(const std::vector<u8>& file, u64 offset, u64 count)
 {
-    return Bytes(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                 file.begin() + static_cast<std::ptrdiff_t>(offset + count));
+    return Bytes(
+        file.begin() + static_cast<std::ptrdiff_t>(offset), file.begin() + static_cast<std::ptrdiff_t>(offset + count));
 }
 
 PixelFormat alphaOnly8()
 {
-    return PixelFormat::fromOneChannel(Channel{ChannelContent::A, ChannelType::Unsigned, 8, 0, 0}, 0);
+    return PixelFormat::fromOneChannel(Channel { ChannelContent::A, ChannelType::Unsigned, 8, 0, 0 }, 0);
 }
 
 TEST(ImportDDS, BuiltInWhiteImageIsOneOpaqueWhitePixel)
@@ -65,9 +65,9 @@ TEST(ImportDDS, BuiltInWhiteImageIsOneOpaqueWhitePixel)
     EXPECT_EQ(result.format().height, 1u);
     EXPECT_EQ(result.format().mipCount, 0u);
     EXPECT_EQ(result.format().dataSize, 4u);
-    EXPECT_EQ(result.format().pixelFormat,
-              PixelFormat::fromBitMasks(0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000, 32));
-    EXPECT_EQ(pixelsOf(result.buffer()), (Bytes{0xff, 0xff, 0xff, 0xff}));
+    EXPECT_EQ(
+        result.format().pixelFormat, PixelFormat::fromBitMasks(0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000, 32));
+    EXPECT_EQ(pixelsOf(result.buffer()), (Bytes { 0xff, 0xff, 0xff, 0xff }));
     EXPECT_EQ(result.extension.valid, 0);
 }
 
@@ -113,30 +113,30 @@ DDSFileSpec maskSpec(u32 flags, u32 bits, u32 red, u32 green, u32 blue, u32 alph
 TEST(ImportDDS, PixelFormatsOfEveryAcceptedDescription)
 {
     const FormatCase cases[] = {
-        {"rgba32", maskSpec(0x41, 32, 0xff, 0xff00, 0xff0000, 0xff000000),
-         PixelFormat::fromBitMasks(0xff, 0xff00, 0xff0000, 0xff000000, 32), 128},
-        {"bgrx32", maskSpec(0x40, 32, 0xff0000, 0xff00, 0xff, 0), PixelFormat::fromBitMasks(0xff0000, 0xff00, 0xff, 0, 32),
-         128},
-        {"bgr24", maskSpec(0x40, 24, 0xff0000, 0xff00, 0xff, 0), PixelFormat::fromBitMasks(0xff0000, 0xff00, 0xff, 0, 24),
-         96},
-        {"rgb565", maskSpec(0x40, 16, 0xf800, 0x07e0, 0x001f, 0), PixelFormat::fromBitMasks(0xf800, 0x07e0, 0x001f, 0, 16),
-         64},
-        {"dxt1", fourCCSpec("DXT1"), PixelFormat::DXT1, 16},
-        {"dxt1 with alpha pixels", fourCCSpec("DXT1", 0x1), PixelFormat::DXT1A, 16},
-        {"dxt2", fourCCSpec("DXT2"), PixelFormat::DXT2, 32},
-        {"dxt3", fourCCSpec("DXT3"), PixelFormat::DXT3, 32},
-        {"dxt4", fourCCSpec("DXT4"), PixelFormat::DXT4, 32},
-        {"dxt5", fourCCSpec("DXT5"), PixelFormat::DXT5, 32},
-        {"rxgb", fourCCSpec("RXGB"), PixelFormat::DXT5, 32},
-        {"luminance", maskSpec(0x20000, 8, 0xff, 0, 0, 0), PixelFormat::L8, 32},
-        {"alpha only", maskSpec(0x2, 8, 0, 0, 0, 0xff), alphaOnly8(), 32},
-        {"bc1 typeless", dx10Spec(70), PixelFormat::DXT1, 16},
-        {"bc1 unorm", dx10Spec(71), PixelFormat::DXT1, 16},
-        {"bc1 srgb with alpha pixels", dx10Spec(72, 0x1), PixelFormat::DXT1A, 16},
-        {"bc2", dx10Spec(73), PixelFormat::DXT3, 32},
-        {"bc2 srgb", dx10Spec(75), PixelFormat::DXT3, 32},
-        {"bc3", dx10Spec(76), PixelFormat::DXT5, 32},
-        {"bc3 srgb", dx10Spec(78), PixelFormat::DXT5, 32},
+        { "rgba32", maskSpec(0x41, 32, 0xff, 0xff00, 0xff0000, 0xff000000),
+            PixelFormat::fromBitMasks(0xff, 0xff00, 0xff0000, 0xff000000, 32), 128 },
+        { "bgrx32", maskSpec(0x40, 32, 0xff0000, 0xff00, 0xff, 0),
+            PixelFormat::fromBitMasks(0xff0000, 0xff00, 0xff, 0, 32), 128 },
+        { "bgr24", maskSpec(0x40, 24, 0xff0000, 0xff00, 0xff, 0),
+            PixelFormat::fromBitMasks(0xff0000, 0xff00, 0xff, 0, 24), 96 },
+        { "rgb565", maskSpec(0x40, 16, 0xf800, 0x07e0, 0x001f, 0),
+            PixelFormat::fromBitMasks(0xf800, 0x07e0, 0x001f, 0, 16), 64 },
+        { "dxt1", fourCCSpec("DXT1"), PixelFormat::DXT1, 16 },
+        { "dxt1 with alpha pixels", fourCCSpec("DXT1", 0x1), PixelFormat::DXT1A, 16 },
+        { "dxt2", fourCCSpec("DXT2"), PixelFormat::DXT2, 32 },
+        { "dxt3", fourCCSpec("DXT3"), PixelFormat::DXT3, 32 },
+        { "dxt4", fourCCSpec("DXT4"), PixelFormat::DXT4, 32 },
+        { "dxt5", fourCCSpec("DXT5"), PixelFormat::DXT5, 32 },
+        { "rxgb", fourCCSpec("RXGB"), PixelFormat::DXT5, 32 },
+        { "luminance", maskSpec(0x20000, 8, 0xff, 0, 0, 0), PixelFormat::L8, 32 },
+        { "alpha only", maskSpec(0x2, 8, 0, 0, 0, 0xff), alphaOnly8(), 32 },
+        { "bc1 typeless", dx10Spec(70), PixelFormat::DXT1, 16 },
+        { "bc1 unorm", dx10Spec(71), PixelFormat::DXT1, 16 },
+        { "bc1 srgb with alpha pixels", dx10Spec(72, 0x1), PixelFormat::DXT1A, 16 },
+        { "bc2", dx10Spec(73), PixelFormat::DXT3, 32 },
+        { "bc2 srgb", dx10Spec(75), PixelFormat::DXT3, 32 },
+        { "bc3", dx10Spec(76), PixelFormat::DXT5, 32 },
+        { "bc3 srgb", dx10Spec(78), PixelFormat::DXT5, 32 },
     };
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -161,15 +161,15 @@ struct UnsupportedCase {
 TEST(ImportDDSDeathTest, UnsupportedFormatsAreFatal)
 {
     const UnsupportedCase cases[] = {
-        {"dxgi 28 (rgba8)", dx10Spec(28)},
-        {"dxgi 98 (bc7)", dx10Spec(98)},
-        {"unknown fourCC", fourCCSpec("ATI2")},
-        {"no format flags", maskSpec(0, 32, 0, 0, 0, 0)},
-        {"16-bit luminance", maskSpec(0x20000, 16, 0xffff, 0, 0, 0)},
-        {"overlapping masks", maskSpec(0x40, 32, 0xffff, 0xff00, 0xff0000, 0)},
-        {"mask beyond the pixel", maskSpec(0x40, 16, 0xf800, 0x07e0, 0x1f0000, 0)},
-        {"broken mask", maskSpec(0x40, 32, 0xf00f, 0xff0000, 0xff000000, 0)},
-        {"rgb without masks", maskSpec(0x40, 32, 0, 0, 0, 0)},
+        { "dxgi 28 (rgba8)", dx10Spec(28) },
+        { "dxgi 98 (bc7)", dx10Spec(98) },
+        { "unknown fourCC", fourCCSpec("ATI2") },
+        { "no format flags", maskSpec(0, 32, 0, 0, 0, 0) },
+        { "16-bit luminance", maskSpec(0x20000, 16, 0xffff, 0, 0, 0) },
+        { "overlapping masks", maskSpec(0x40, 32, 0xffff, 0xff00, 0xff0000, 0) },
+        { "mask beyond the pixel", maskSpec(0x40, 16, 0xf800, 0x07e0, 0x1f0000, 0) },
+        { "broken mask", maskSpec(0x40, 32, 0xf00f, 0xff0000, 0xff000000, 0) },
+        { "rgb without masks", maskSpec(0x40, 32, 0, 0, 0, 0) },
     };
     for (const UnsupportedCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,7 +224,7 @@ TEST(ImportDDS, CubeMapKeepsEveryLevelWhateverTheLimit)
     spec.caps2 = 0xfe00;
     const u64 faceBytes = dxt1ChainBytes(16, 16, 5);
     const auto file = makeDDS(spec, 6 * faceBytes);
-    for (u32 limit : {0u, 1u, 64u}) {
+    for (u32 limit : { 0u, 1u, 64u }) {
         SCOPED_TRACE(limit);
         const ReadResult result = readFile(file, limit);
         ASSERT_TRUE(result.ok);
@@ -256,7 +256,7 @@ TEST(ImportDDS, VolumeLevelsHalveInDepthAsTheFileStoresThem)
 TEST(ImportDDS, DepthZeroIsOneSlice)
 {
     // Plain 2D files carry depth 0; their compressed levels still hold blocks.
-    for (u32 depth : {0u, 1u}) {
+    for (u32 depth : { 0u, 1u }) {
         DDSFileSpec spec = dxt1Spec(8, 8, 2);
         spec.depth = depth;
         const auto file = makeDDS(spec, 32 + 8);
@@ -275,10 +275,10 @@ TEST(ImportDDS, ExtensionWord)
         TextureExtension expected;
     };
     const Case cases[] = {
-        {(100u << 18) | (50u << 4) | 0x5, {100, 50, 1, 0, 1, 1}},
-        {(100u << 18) | 0x7, {100, 0, 1, 1, 1, 0}},
-        {(0x3fffu << 18) | (0x3fffu << 4) | 0x2, {0x3fff, 0x3fff, 0, 1, 0, 1}},
-        {0, {0, 0, 0, 0, 0, 0}},
+        { (100u << 18) | (50u << 4) | 0x5, { 100, 50, 1, 0, 1, 1 } },
+        { (100u << 18) | 0x7, { 100, 0, 1, 1, 1, 0 } },
+        { (0x3fffu << 18) | (0x3fffu << 4) | 0x2, { 0x3fff, 0x3fff, 0, 1, 0, 1 } },
+        { 0, { 0, 0, 0, 0, 0, 0 } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.word);
@@ -326,23 +326,23 @@ TEST(ImportDDS, FilesThatAreNoReadableImageAreRefused)
     DDSFileSpec masksWithFourCC = rgba32Spec(4, 4);
     masksWithFourCC.fourCC = "DXT1";
     const RefusedCase cases[] = {
-        {"empty", {}, "shorter than its header"},
-        {"half a header", truncated(makeDDS(dxt1, 0), 64), "shorter than its header"},
-        {"no pixels", makeDDS(dxt1, 0), "shorter than its layout"},
-        {"one byte short", truncated(makeDDS(dxt1, dxt1Bytes), 1), "shorter than its layout"},
-        {"missing the dx10 header", truncated(makeDDS(dx10Spec(71), 0), 20), "shorter than its DX10 header"},
-        {"bad magic", makeDDS(withField(dxt1, &DDSFileSpec::magic, 0x20534443), dxt1Bytes), "not a DDS header"},
-        {"bad header size", makeDDS(withField(dxt1, &DDSFileSpec::headerSize, 128), dxt1Bytes), "not a DDS header"},
-        {"bad pixel format size", makeDDS(withField(dxt1, &DDSFileSpec::pixelFormatSize, 0), dxt1Bytes),
-         "not a DDS header"},
-        {"zero width", makeDDS(withField(dxt1, &DDSFileSpec::width, 0), dxt1Bytes), "not a DDS header"},
-        {"zero height", makeDDS(withField(dxt1, &DDSFileSpec::height, 0), dxt1Bytes), "not a DDS header"},
-        {"pixel count beyond 32 bits", makeDDS(huge, 64), "dimensions too large"},
-        {"blocks beyond the file", makeDDS(wide, 64), "shorter than its layout"},
-        {"volume beyond 32 bits", makeDDS(hugeVolume, 64), "dimensions too large"},
-        {"more levels than the chain", makeDDS(tooManyLevels, dxt1Bytes + 8), "more mip levels"},
-        {"billions of levels", makeDDS(hugeLevels, 64), "more mip levels"},
-        {"mask format with the FourCC flag", makeDDS(masksWithFourCC, 64), "flags contradict"},
+        { "empty", {}, "shorter than its header" },
+        { "half a header", truncated(makeDDS(dxt1, 0), 64), "shorter than its header" },
+        { "no pixels", makeDDS(dxt1, 0), "shorter than its layout" },
+        { "one byte short", truncated(makeDDS(dxt1, dxt1Bytes), 1), "shorter than its layout" },
+        { "missing the dx10 header", truncated(makeDDS(dx10Spec(71), 0), 20), "shorter than its DX10 header" },
+        { "bad magic", makeDDS(withField(dxt1, &DDSFileSpec::magic, 0x20534443), dxt1Bytes), "not a DDS header" },
+        { "bad header size", makeDDS(withField(dxt1, &DDSFileSpec::headerSize, 128), dxt1Bytes), "not a DDS header" },
+        { "bad pixel format size", makeDDS(withField(dxt1, &DDSFileSpec::pixelFormatSize, 0), dxt1Bytes),
+            "not a DDS header" },
+        { "zero width", makeDDS(withField(dxt1, &DDSFileSpec::width, 0), dxt1Bytes), "not a DDS header" },
+        { "zero height", makeDDS(withField(dxt1, &DDSFileSpec::height, 0), dxt1Bytes), "not a DDS header" },
+        { "pixel count beyond 32 bits", makeDDS(huge, 64), "dimensions too large" },
+        { "blocks beyond the file", makeDDS(wide, 64), "shorter than its layout" },
+        { "volume beyond 32 bits", makeDDS(hugeVolume, 64), "dimensions too large" },
+        { "more levels than the chain", makeDDS(tooManyLevels, dxt1Bytes + 8), "more mip levels" },
+        { "billions of levels", makeDDS(hugeLevels, 64), "more mip levels" },
+        { "mask format with the FourCC flag", makeDDS(masksWithFourCC, 64), "flags contradict" },
     };
     for (const RefusedCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -35,7 +35,7 @@ public:
         if (!m_assets.count(id))
             QUERN_FATAL("MemoryDepot: unknown asset");
         const u32 handle = ++m_lastHandle;
-        m_open[handle] = Entry{&m_assets[id], 0};
+        m_open[handle] = Entry { &m_assets[id], 0 };
         return handle;
     }
     void close(u32 handle) override

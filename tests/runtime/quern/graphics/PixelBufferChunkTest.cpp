@@ -19,8 +19,8 @@ namespace {
 using testing::Bytes;
 using testing::pixelsOf;
 
-constexpr serialize::PODComponent kByte[] = {{1, serialize::PODKind::Unsigned, 8}};
-constexpr serialize::PODTypeDescriptor kByteDescriptor{1, kByte};
+constexpr serialize::PODComponent kByte[] = { { 1, serialize::PODKind::Unsigned, 8 } };
+constexpr serialize::PODTypeDescriptor kByteDescriptor { 1, kByte };
 
 struct ChunkHeader {
     u8 type = 2;
@@ -39,8 +39,8 @@ void put(u8* out, u64 value, u32 bytes)
 }
 
 // A pixel-buffer chunk of `id` holding the header and `pixels`.
-std::string writeChunk(serialize::PODToken& token, const ChunkHeader& header, const Bytes& pixels,
-                       u64 id = assets::ResourceType::Texture)
+std::string writeChunk(
+    serialize::PODToken& token, const ChunkHeader& header, const Bytes& pixels, u64 id = assets::ResourceType::Texture)
 {
     u8 record[kPixelBufferHeaderBytes];
     put(record, header.type, 1);
@@ -72,8 +72,8 @@ struct TokenForm {
 };
 
 TokenForm tokenForms[] = {
-    {"binary", std::make_unique<serialize::BinaryPODToken>()},
-    {"text", std::make_unique<serialize::TextPODToken>()},
+    { "binary", std::make_unique<serialize::BinaryPODToken>() },
+    { "text", std::make_unique<serialize::TextPODToken>() },
 };
 
 struct ImageCase {
@@ -85,13 +85,13 @@ struct ImageCase {
 
 TEST(PixelBufferChunk, ReadsTheImageInBothTokenForms)
 {
-    // Data sizes: 8x4 L8 with the levels 8x4, 4x2 and 2x1: 32 + 8 + 2; 4x4 A8B8G8R8: 64; 8x8 DXT1 with one level below: 32 + 8;
-    // a 2x2 cube map of B5G6R5: 6 x 8.
+    // Data sizes: 8x4 L8 with the levels 8x4, 4x2 and 2x1: 32 + 8 + 2; 4x4 A8B8G8R8: 64; 8x8 DXT1 with one level below:
+    // 32 + 8; a 2x2 cube map of B5G6R5: 6 x 8.
     const ImageCase cases[] = {
-        {"luminance with levels", {2, 8, 4, 1, 0, 2, 42}, PixelBufferFormat::Type::Image2D, PixelFormat::L8},
-        {"rgba", {2, 4, 4, 1, 4, 0, 64}, PixelBufferFormat::Type::Image2D, PixelFormat::A8B8G8R8},
-        {"dxt1", {2, 8, 8, 1, 9, 1, 40}, PixelBufferFormat::Type::Image2D, PixelFormat::DXT1},
-        {"cube map", {4, 2, 2, 1, 2, 0, 48}, PixelBufferFormat::Type::CubeMap, PixelFormat::B5G6R5},
+        { "luminance with levels", { 2, 8, 4, 1, 0, 2, 42 }, PixelBufferFormat::Type::Image2D, PixelFormat::L8 },
+        { "rgba", { 2, 4, 4, 1, 4, 0, 64 }, PixelBufferFormat::Type::Image2D, PixelFormat::A8B8G8R8 },
+        { "dxt1", { 2, 8, 8, 1, 9, 1, 40 }, PixelBufferFormat::Type::Image2D, PixelFormat::DXT1 },
+        { "cube map", { 4, 2, 2, 1, 2, 0, 48 }, PixelBufferFormat::Type::CubeMap, PixelFormat::B5G6R5 },
     };
     for (const TokenForm& form : tokenForms) {
         for (const ImageCase& c : cases) {
@@ -122,7 +122,7 @@ TEST(PixelBufferChunk, DeviceThatStoresRowsBottomUpGetsTheChunkWhole)
     // 2 x 3 pixels of A8B8G8R8, rows 0, 1, 2 top down.
     const Bytes pixels = pattern(24);
     serialize::BinaryPODToken token;
-    const std::string text = writeChunk(token, {2, 2, 3, 1, 4, 0, 24}, pixels) + "tail";
+    const std::string text = writeChunk(token, { 2, 2, 3, 1, 4, 0, 24 }, pixels) + "tail";
     StringSource source(text.data(), text.size());
     testing::DeviceRules rules;
     rules.origin = 1;
@@ -139,7 +139,7 @@ TEST(PixelBufferChunk, DeviceThatStoresRowsBottomUpGetsTheChunkWhole)
 TEST(PixelBufferChunk, ChunkOfAnotherIdReadsNothingMore)
 {
     serialize::BinaryPODToken token;
-    const std::string text = writeChunk(token, {2, 2, 2, 1, 4, 0, 16}, pattern(16), 0x1234);
+    const std::string text = writeChunk(token, { 2, 2, 2, 1, 4, 0, 16 }, pattern(16), 0x1234);
     StringSource source(text.data(), text.size());
     Ref image(new NullPixelBuffer);
     EXPECT_FALSE(readPixelBuffer(source, token, *image.get<PixelBuffer>()));
@@ -156,15 +156,15 @@ TEST(PixelBufferChunkDeathTest, HeadersThatDescribeNoImageAreFatal)
         const char* message;
     };
     const Case cases[] = {
-        {"type 0", {0, 2, 2, 1, 4, 0, 16}, 16, "invalid image header"},
-        {"type 5", {5, 2, 2, 1, 4, 0, 16}, 16, "invalid image header"},
-        {"format code 13", {2, 2, 2, 1, 13, 0, 16}, 16, "invalid image header"},
-        {"width 0", {2, 0, 2, 1, 4, 0, 16}, 16, "invalid image header"},
-        {"data size below the layout", {2, 4, 4, 1, 4, 0, 32}, 32, "data size does not match"},
-        {"data size above the layout", {2, 2, 2, 1, 4, 0, 32}, 32, "data size does not match"},
-        {"more levels than the chain", {2, 2, 2, 1, 4, 3, 20}, 20, "more mip levels"},
-        {"dimensions beyond 32 bits", {2, 0x10000, 0x10000, 1, 0, 0, 16}, 16, "image dimensions too large"},
-        {"pixels beyond the end", {2, 64, 64, 1, 4, 0, 16384}, 16, "data size beyond the end of the file"},
+        { "type 0", { 0, 2, 2, 1, 4, 0, 16 }, 16, "invalid image header" },
+        { "type 5", { 5, 2, 2, 1, 4, 0, 16 }, 16, "invalid image header" },
+        { "format code 13", { 2, 2, 2, 1, 13, 0, 16 }, 16, "invalid image header" },
+        { "width 0", { 2, 0, 2, 1, 4, 0, 16 }, 16, "invalid image header" },
+        { "data size below the layout", { 2, 4, 4, 1, 4, 0, 32 }, 32, "data size does not match" },
+        { "data size above the layout", { 2, 2, 2, 1, 4, 0, 32 }, 32, "data size does not match" },
+        { "more levels than the chain", { 2, 2, 2, 1, 4, 3, 20 }, 20, "more mip levels" },
+        { "dimensions beyond 32 bits", { 2, 0x10000, 0x10000, 1, 0, 0, 16 }, 16, "image dimensions too large" },
+        { "pixels beyond the end", { 2, 64, 64, 1, 4, 0, 16384 }, 16, "data size beyond the end of the file" },
     };
     serialize::BinaryPODToken token;
     for (const Case& c : cases) {

@@ -81,7 +81,7 @@ protected:
 TEST_F(PixelBufferHandlerTest, IsTheTextureHandlerWithMainThreadStages)
 {
     EXPECT_EQ(&registry.findHandler(kTexture), handler);
-    assets::AssetHandlerInfo info{};
+    assets::AssetHandlerInfo info {};
     handler->describe(info);
     EXPECT_STREQ(info.format, "native");
     EXPECT_EQ(info.scratchBytes, 32u);
@@ -150,7 +150,7 @@ TEST_F(PixelBufferHandlerTest, DefaultWhiteTextureLoadsThroughTheHandler)
     Texture* white = textureOf(key);
     ASSERT_NE(white, nullptr);
     EXPECT_EQ(white->pixelBuffer()->format().width, 1u);
-    EXPECT_EQ(pixelsOf(*white->pixelBuffer()), (Bytes{0xff, 0xff, 0xff, 0xff}));
+    EXPECT_EQ(pixelsOf(*white->pixelBuffer()), (Bytes { 0xff, 0xff, 0xff, 0xff }));
 }
 
 TEST(TextureMaxPixels, FromQualityAndMaximumMipmapSize)
@@ -162,9 +162,14 @@ TEST(TextureMaxPixels, FromQualityAndMaximumMipmapSize)
         u32 expected;
     };
     const Case cases[] = {
-        {-2, 0, 7, 262144},   {-1, 0, 7, 1048576},         {0, 0, 7, 0},
-        {1, 0, 7, 7},         {-3, 0, 7, 7},               {-2, 300, 7, 90000},
-        {5, 128, 0, 16384},   {0, 70000, 0, 0xffffffffu},
+        { -2, 0, 7, 262144 },
+        { -1, 0, 7, 1048576 },
+        { 0, 0, 7, 0 },
+        { 1, 0, 7, 7 },
+        { -3, 0, 7, 7 },
+        { -2, 300, 7, 90000 },
+        { 5, 128, 0, 16384 },
+        { 0, 70000, 0, 0xffffffffu },
     };
     for (const Case& c : cases)
         EXPECT_EQ(textureMaxPixels(c.quality, c.maxMipmapSize, c.current), c.expected)
@@ -176,7 +181,9 @@ TEST(TextureMaxPixels, FromQualityAndMaximumMipmapSize)
 class StagedLoad {
 public:
     StagedLoad(u64 assetId, MemoryDepot& depot, assets::ResourceCache& cache, assets::AssetHandler& handler)
-        : m_context(assetId, depot, cache), m_depot(depot), m_handler(handler)
+        : m_context(assetId, depot, cache)
+        , m_depot(depot)
+        , m_handler(handler)
     {
         m_context.allocateScratch(handler);
         m_entry = depot.open(assetId);
@@ -253,10 +260,10 @@ using PixelBufferHandlerDeathTest = PixelBufferHandlerTest;
 TEST_F(PixelBufferHandlerDeathTest, AssetsThatAreNoReadableDDSAreFatal)
 {
     const std::pair<const char*, std::vector<u8>> cases[] = {
-        {"text", std::vector<u8>(200, 'x')},
-        {"three bytes", std::vector<u8>{'D', 'D', 'S'}},
-        {"empty", std::vector<u8>{}},
-        {"short of its levels", makeDDS(dxt1Spec(16, 16, 5), 100)},
+        { "text", std::vector<u8>(200, 'x') },
+        { "three bytes", std::vector<u8> { 'D', 'D', 'S' } },
+        { "empty", std::vector<u8> {} },
+        { "short of its levels", makeDDS(dxt1Spec(16, 16, 5), 100) },
     };
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);

@@ -26,8 +26,8 @@ constexpr u32 kDXGIBC3First = 76, kDXGIBC3Last = 78;
 
 u32 readU32(const u8* bytes)
 {
-    return static_cast<u32>(bytes[0]) | (static_cast<u32>(bytes[1]) << 8) | (static_cast<u32>(bytes[2]) << 16) |
-           (static_cast<u32>(bytes[3]) << 24);
+    return static_cast<u32>(bytes[0]) | (static_cast<u32>(bytes[1]) << 8) | (static_cast<u32>(bytes[2]) << 16)
+        | (static_cast<u32>(bytes[3]) << 24);
 }
 
 u32 halve(u32 value) { return value > 1 ? value / 2 : 1; }
@@ -46,7 +46,7 @@ bool masksDescribePixel(const DDSPixelFormat& format)
     const u32 bits = format.rgbBitCount;
     if (bits == 0 || bits > 32 || bits % 8 != 0)
         return false;
-    const u32 masks[] = {format.redMask, format.greenMask, format.blueMask, format.alphaMask};
+    const u32 masks[] = { format.redMask, format.greenMask, format.blueMask, format.alphaMask };
     u32 used = 0;
     for (u32 mask : masks) {
         if (mask == 0)
@@ -62,7 +62,7 @@ PixelFormat unsupportedFormat() { QUERN_RAISE(Exception, kUnsupportedFormat); }
 
 PixelFormat alphaOnly8()
 {
-    return PixelFormat::fromOneChannel(Channel{ChannelContent::A, ChannelType::Unsigned, 8, 0, 0}, 0);
+    return PixelFormat::fromOneChannel(Channel { ChannelContent::A, ChannelType::Unsigned, 8, 0, 0 }, 0);
 }
 
 bool lookupDXGIFormat(u32 dxgiFormat, u32 pixelFormatFlags, PixelFormat& out)
@@ -84,12 +84,21 @@ bool lookupFourCCFormat(const DDSPixelFormat& format, PixelFormat& out)
     case ddsFourCC('D', 'X', 'T', '1'):
         out = (format.flags & DDSPixelFlags::AlphaPixels) ? PixelFormat::DXT1A : PixelFormat::DXT1;
         return true;
-    case ddsFourCC('D', 'X', 'T', '2'): out = PixelFormat::DXT2; return true;
-    case ddsFourCC('D', 'X', 'T', '3'): out = PixelFormat::DXT3; return true;
-    case ddsFourCC('D', 'X', 'T', '4'): out = PixelFormat::DXT4; return true;
+    case ddsFourCC('D', 'X', 'T', '2'):
+        out = PixelFormat::DXT2;
+        return true;
+    case ddsFourCC('D', 'X', 'T', '3'):
+        out = PixelFormat::DXT3;
+        return true;
+    case ddsFourCC('D', 'X', 'T', '4'):
+        out = PixelFormat::DXT4;
+        return true;
     case ddsFourCC('D', 'X', 'T', '5'):
-    case ddsFourCC('R', 'X', 'G', 'B'): out = PixelFormat::DXT5; return true;
-    default: return false;
+    case ddsFourCC('R', 'X', 'G', 'B'):
+        out = PixelFormat::DXT5;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -102,8 +111,8 @@ bool lookupLegacyFormat(const DDSHeader& header, PixelFormat& out)
         // bits beyond the pixel) would give a layout unlike the file's.
         if (!masksDescribePixel(format))
             return false;
-        out = PixelFormat::fromBitMasks(format.redMask, format.greenMask, format.blueMask, format.alphaMask,
-                                        format.rgbBitCount);
+        out = PixelFormat::fromBitMasks(
+            format.redMask, format.greenMask, format.blueMask, format.alphaMask, format.rgbBitCount);
         return out.isValid() && static_cast<u32>(out.totalBits) == format.rgbBitCount;
     }
     if (format.flags & DDSPixelFlags::FourCC)
@@ -135,14 +144,14 @@ bool isVolume(const DDSHeader& header) { return header.depth > 1; }
 bool pixelCountFits(const DDSHeader& header)
 {
     u64 pixels = 0;
-    if (!multiplyAdd(header.width, header.height, 0, pixels) ||
-        !multiplyAdd(pixels, std::max<u32>(header.depth, 1), 0, pixels) ||
-        !multiplyAdd(pixels, header.isCubeMap() ? 6 : 1, 0, pixels))
+    if (!multiplyAdd(header.width, header.height, 0, pixels)
+        || !multiplyAdd(pixels, std::max<u32>(header.depth, 1), 0, pixels)
+        || !multiplyAdd(pixels, header.isCubeMap() ? 6 : 1, 0, pixels))
         return false;
     return pixels <= std::numeric_limits<u32>::max();
 }
 
-u64 topLevelPixels(u32 width, u32 height, u32 depth) { return u64{width} * height * depth; }
+u64 topLevelPixels(u32 width, u32 height, u32 depth) { return u64 { width } * height * depth; }
 
 // Drops top levels until the top level has at most maxPixels pixels; at least
 // one level stays.
@@ -169,8 +178,8 @@ PixelBufferFormat imageLayout(const DDSHeader& header, const PixelFormat& pixelF
         return PixelBufferFormat::create3D(header.width, header.height, header.depth, pixelFormat, size, 0);
     const i32 mipCount = header.mipMapCount > 0 ? static_cast<i32>(header.mipMapCount - 1) : 0;
     if (header.isCubeMap())
-        return PixelBufferFormat::create(PixelBufferFormat::Type::CubeMap, header.width, header.height, 0,
-                                         pixelFormat, 0, size, mipCount, 0, 1);
+        return PixelBufferFormat::create(
+            PixelBufferFormat::Type::CubeMap, header.width, header.height, 0, pixelFormat, 0, size, mipCount, 0, 1);
     return PixelBufferFormat::create2D(header.width, header.height, pixelFormat, size, mipCount, 0);
 }
 
@@ -183,8 +192,8 @@ bool refuse(const char* reason)
 // Why the header describes no DDS image; null when it does.
 const char* headerFault(const DDSHeader& header)
 {
-    if (header.magic != kDDSMagic || header.headerSize != kDDSHeaderSize ||
-        header.pixelFormat.size != kDDSPixelFormatSize || header.width == 0 || header.height == 0)
+    if (header.magic != kDDSMagic || header.headerSize != kDDSHeaderSize
+        || header.pixelFormat.size != kDDSPixelFormatSize || header.width == 0 || header.height == 0)
         return "not a DDS header";
     return nullptr;
 }
@@ -199,8 +208,8 @@ const char* layoutFault(const DDSHeader& header, const PixelFormat& pixelFormat,
         return "pixel format flags contradict the format";
     if (!pixelCountFits(header))
         return "image dimensions too large";
-    const u32 chainLevels =
-        PixelBufferFormat::computeFullMipCount(header.width, header.height, isVolume(header) ? header.depth : 1) + 1;
+    const u32 chainLevels
+        = PixelBufferFormat::computeFullMipCount(header.width, header.height, isVolume(header) ? header.depth : 1) + 1;
     if (header.mipMapCount > chainLevels)
         return "more mip levels than the image has";
     fullSize = ddsDataSize(header, pixelFormat.elementSize);
@@ -257,12 +266,12 @@ u64 ddsDataSize(const DDSHeader& header, u32 elementSize)
     for (u32 level = 0; level < levels; ++level) {
         u64 bytes = 0;
         if (compressed) {
-            if (!multiplyAdd((width + 3) / 4, (height + 3) / 4, 0, bytes) ||
-                !multiplyAdd(bytes, (depth + 3) / 4, 0, bytes) || !multiplyAdd(bytes, elementSize, 0, bytes))
+            if (!multiplyAdd((width + 3) / 4, (height + 3) / 4, 0, bytes)
+                || !multiplyAdd(bytes, (depth + 3) / 4, 0, bytes) || !multiplyAdd(bytes, elementSize, 0, bytes))
                 return 0;
         } else {
-            if (!multiplyAdd(width, height, 0, bytes) || !multiplyAdd(bytes, depth, 0, bytes) ||
-                !multiplyAdd(bytes, header.pixelFormat.rgbBitCount, 0, bytes))
+            if (!multiplyAdd(width, height, 0, bytes) || !multiplyAdd(bytes, depth, 0, bytes)
+                || !multiplyAdd(bytes, header.pixelFormat.rgbBitCount, 0, bytes))
                 return 0;
             bytes /= 8;
         }

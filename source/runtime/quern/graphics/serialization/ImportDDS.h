@@ -39,8 +39,8 @@ inline constexpr u32 kDDSCaps2CubeMap = 0x200;
 
 constexpr u32 ddsFourCC(char a, char b, char c, char d)
 {
-    return static_cast<u32>(static_cast<u8>(a)) | (static_cast<u32>(static_cast<u8>(b)) << 8) |
-           (static_cast<u32>(static_cast<u8>(c)) << 16) | (static_cast<u32>(static_cast<u8>(d)) << 24);
+    return static_cast<u32>(static_cast<u8>(a)) | (static_cast<u32>(static_cast<u8>(b)) << 8)
+        | (static_cast<u32>(static_cast<u8>(c)) << 16) | (static_cast<u32>(static_cast<u8>(d)) << 24);
 }
 
 struct DDSPixelFormat {

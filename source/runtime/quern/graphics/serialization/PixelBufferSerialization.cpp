@@ -18,8 +18,8 @@
 namespace quern::graphics {
 namespace {
 
-constexpr serialize::PODComponent kByteComponent[] = {{1, serialize::PODKind::Unsigned, 8}};
-constexpr serialize::PODTypeDescriptor kByteDescriptor{1, kByteComponent};
+constexpr serialize::PODComponent kByteComponent[] = { { 1, serialize::PODKind::Unsigned, 8 } };
+constexpr serialize::PODTypeDescriptor kByteDescriptor { 1, kByteComponent };
 
 // The scratch record of one load, in the context's scratch memory (which is
 // only 4-byte aligned, so fields are copied in and out).
@@ -29,7 +29,8 @@ public:
     static constexpr u64 kExtensionOffset = 16;
     static_assert(kExtensionOffset + sizeof(TextureExtension) <= PixelBufferHandler::kScratchBytes);
 
-    explicit LoadScratch(assets::AssetLoaderContext& context) : m_bytes(static_cast<u8*>(context.scratch()))
+    explicit LoadScratch(assets::AssetLoaderContext& context)
+        : m_bytes(static_cast<u8*>(context.scratch()))
     {
         if (!m_bytes)
             QUERN_FATAL("Texture loading needs the loader's scratch memory");
@@ -70,8 +71,8 @@ struct PixelBufferHeader {
 
 u32 readU32(const u8* bytes)
 {
-    return static_cast<u32>(bytes[0]) | (static_cast<u32>(bytes[1]) << 8) | (static_cast<u32>(bytes[2]) << 16) |
-           (static_cast<u32>(bytes[3]) << 24);
+    return static_cast<u32>(bytes[0]) | (static_cast<u32>(bytes[1]) << 8) | (static_cast<u32>(bytes[2]) << 16)
+        | (static_cast<u32>(bytes[3]) << 24);
 }
 
 PixelBufferHeader parseHeader(const u8 (&bytes)[kPixelBufferHeaderBytes])
@@ -94,24 +95,22 @@ PixelBufferFormat checkedLayout(const PixelBufferHeader& header, u64 bytesLeft)
     using Type = PixelBufferFormat::Type;
     const PixelFormat& pixelFormat = PixelFormat::fromFormatCode(header.formatCode);
     const Type type = static_cast<Type>(header.type);
-    const bool knownType = type == Type::Image1D || type == Type::Image2D || type == Type::Volume ||
-                           type == Type::CubeMap;
+    const bool knownType
+        = type == Type::Image1D || type == Type::Image2D || type == Type::Volume || type == Type::CubeMap;
     if (!knownType || !pixelFormat.isValid() || header.width == 0)
         QUERN_FATAL("Pixel buffer chunk: invalid image header");
     const u64 height = header.height ? header.height : 1;
     const u64 depth = header.depth ? header.depth : 1;
-    const u64 pixels = u64{header.width} * height; // both below 2^32
+    const u64 pixels = u64 { header.width } * height; // both below 2^32
     if (pixels > std::numeric_limits<u32>::max() / depth / (type == Type::CubeMap ? 6 : 1))
         QUERN_FATAL("Pixel buffer chunk: image dimensions too large");
-    if (header.mipCount > PixelBufferFormat::computeFullMipCount(header.width, static_cast<u32>(height),
-                                                                 static_cast<u32>(depth)))
+    if (header.mipCount
+        > PixelBufferFormat::computeFullMipCount(header.width, static_cast<u32>(height), static_cast<u32>(depth)))
         QUERN_FATAL("Pixel buffer chunk: more mip levels than the image has");
-    const PixelBufferFormat layout =
-        PixelBufferFormat::create(type, header.width, header.height, header.depth, pixelFormat,
-                                  pixelFormat.computeRowPitch(header.width), header.dataSize, header.mipCount, 0, 1);
-    const u64 expected =
-        PixelBufferFormat::computeDataSize(type, layout.width, layout.height, layout.depth, layout.mipCount,
-                                           pixelFormat.elementSize, pixelFormat.isDXTCompressed());
+    const PixelBufferFormat layout = PixelBufferFormat::create(type, header.width, header.height, header.depth,
+        pixelFormat, pixelFormat.computeRowPitch(header.width), header.dataSize, header.mipCount, 0, 1);
+    const u64 expected = PixelBufferFormat::computeDataSize(type, layout.width, layout.height, layout.depth,
+        layout.mipCount, pixelFormat.elementSize, pixelFormat.isDXTCompressed());
     if (header.dataSize != expected)
         QUERN_FATAL("Pixel buffer chunk: data size does not match the image");
     if (header.dataSize > bytesLeft)
@@ -130,8 +129,8 @@ bool readPixelBuffer(ByteSource& source, serialize::PODToken& token, PixelBuffer
     u8 bytes[kPixelBufferHeaderBytes];
     token.readPOD(source, bytes, 1, &kPixelBufferHeaderDescriptor);
     const u64 size = source.size();
-    const PixelBufferFormat layout =
-        checkedLayout(parseHeader(bytes), source.position < size ? size - source.position : 0);
+    const PixelBufferFormat layout
+        = checkedLayout(parseHeader(bytes), source.position < size ? size - source.position : 0);
 
     image.create(layout, 0);
     if (image.format() == layout && image.format().mipCount == layout.mipCount) {
@@ -164,7 +163,8 @@ u32 textureMaxPixels(i32 quality, u32 maxMipmapSize, u32 current)
     else if (quality == 0)
         pixels = 0;
     if (maxMipmapSize != 0)
-        pixels = static_cast<u32>(std::min<u64>(u64{maxMipmapSize} * maxMipmapSize, std::numeric_limits<u32>::max()));
+        pixels
+            = static_cast<u32>(std::min<u64>(u64 { maxMipmapSize } * maxMipmapSize, std::numeric_limits<u32>::max()));
     return pixels;
 }
 

@@ -23,12 +23,12 @@ class PixelBuffer;
 // The header record of the pixel-buffer chunk: type, width, height, depth,
 // format code, mip levels below the base level, bytes of pixel data.
 inline constexpr serialize::PODComponent kPixelBufferHeaderComponents[] = {
-    {1, serialize::PODKind::Unsigned, 8},
-    {3, serialize::PODKind::Unsigned, 32},
-    {2, serialize::PODKind::Unsigned, 8},
-    {1, serialize::PODKind::Unsigned, 64},
+    { 1, serialize::PODKind::Unsigned, 8 },
+    { 3, serialize::PODKind::Unsigned, 32 },
+    { 2, serialize::PODKind::Unsigned, 8 },
+    { 1, serialize::PODKind::Unsigned, 64 },
 };
-inline constexpr serialize::PODTypeDescriptor kPixelBufferHeaderDescriptor{4, kPixelBufferHeaderComponents};
+inline constexpr serialize::PODTypeDescriptor kPixelBufferHeaderDescriptor { 4, kPixelBufferHeaderComponents };
 inline constexpr u64 kPixelBufferHeaderBytes = 23;
 static_assert(kPixelBufferHeaderDescriptor.byteSize() == kPixelBufferHeaderBytes);
 
@@ -63,7 +63,7 @@ public:
 
 private:
     // Set from the main thread while loaders may read it.
-    std::atomic<u32> m_maxPixels{0};
+    std::atomic<u32> m_maxPixels { 0 };
 };
 
 } // namespace quern::graphics
