@@ -68,12 +68,12 @@ TEST(ContentBuilder, IdsAreNameHashesAndTypesArePackedWords)
     directory.writeFile("b", "BB");
     Manifest manifest;
     std::string error;
-    ASSERT_TRUE(parseManifest("a texture b\nb mesh blob=Meshes\n", manifest, error));
+    ASSERT_TRUE(parseManifest("a image b\nb mesh blob=Meshes\n", manifest, error));
     std::vector<BuiltAsset> assets;
     ASSERT_TRUE(loadAssets(manifest, directory.path().string(), assets, error)) << error;
     ASSERT_EQ(assets.size(), 2u);
     EXPECT_EQ(assets[0].assetId, assetId("a"));
-    EXPECT_EQ(assets[0].typeId, quern::packName("texture"));
+    EXPECT_EQ(assets[0].typeId, quern::packName("image"));
     EXPECT_EQ(assets[0].dependencies, std::vector<u64>{assetId("b")});
     EXPECT_EQ(assets[0].blobId, 0u);
     EXPECT_EQ(assets[1].blobId, quern::packName("meshes"));
