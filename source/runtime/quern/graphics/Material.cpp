@@ -189,20 +189,25 @@ void Material::rebuildShared(Shader& old)
     releaseShader(rebuilt);
 }
 
-ShaderProgram* Material::fetchProgram(u64 key) const
+RefCounted* Material::fetchCachedObject(u64 key, u64 typeId) const
 {
     assets::ResourceCache* cache = m_resourceCache ? m_resourceCache : assets::ResourceCache::current();
-    if (!cache)
+    if (!cache || key == 0)
         return nullptr;
     const u32 handle = cache->acquire(key);
     if (!handle)
         return nullptr;
-    u64 typeId = 0;
-    void* object = cache->entry(handle, typeId);
+    u64 foundType = 0;
+    void* object = cache->entry(handle, foundType);
     cache->release(handle);
-    if (!object || typeId != assets::ResourceType::ShaderProgram)
+    if (!object || foundType != typeId)
         return nullptr;
-    return static_cast<ShaderProgram*>(static_cast<RefCounted*>(object));
+    return static_cast<RefCounted*>(object);
+}
+
+ShaderProgram* Material::fetchProgram(u64 key) const
+{
+    return static_cast<ShaderProgram*>(fetchCachedObject(key, assets::ResourceType::ShaderProgram));
 }
 
 MaterialChangeCollector::MaterialChangeCollector() : m_states(sizeof(RenderState*), alignof(RenderState*)) {}

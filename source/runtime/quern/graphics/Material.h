@@ -66,6 +66,8 @@ public:
     // (the current cache when it has none), or null when the cache holds no
     // program there. The cache keeps the program alive.
     ShaderProgram* fetchProgram(u64 key) const;
+    // The object cached under `key` when it is of `typeId`, from this material's cache or the current one.
+    RefCounted* fetchCachedObject(u64 key, u64 typeId) const;
 
     Shader* shader() const { return m_shader; }
     bool isDirty() const { return m_dirty != 0; }

@@ -78,19 +78,7 @@ bool hasAlpha(const Texture& texture)
 
 Texture* fetchWhiteTexture(const Material& material)
 {
-    assets::ResourceCache* cache = material.resourceCache() ? material.resourceCache() : assets::ResourceCache::current();
-    const u64 key = defaultWhiteTextureKey();
-    if (!cache || key == 0)
-        return nullptr;
-    const u32 handle = cache->acquire(key);
-    if (!handle)
-        return nullptr;
-    u64 typeId = 0;
-    void* object = cache->entry(handle, typeId);
-    cache->release(handle);
-    if (!object || typeId != assets::ResourceType::Texture)
-        return nullptr;
-    return static_cast<Texture*>(static_cast<RefCounted*>(object));
+    return static_cast<Texture*>(material.fetchCachedObject(defaultWhiteTextureKey(), assets::ResourceType::Texture));
 }
 
 } // namespace quern::graphics::materials
