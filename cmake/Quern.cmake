@@ -16,9 +16,15 @@ add_library(quern_build_options INTERFACE)
 target_compile_options(quern_build_options INTERFACE
   -Wall -Wextra -Werror
   -ffp-contract=off
-  -fno-strict-aliasing
-  "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/="
-  "-fmacro-prefix-map=${QUERN_SOURCE_FROM_BUILD}/=")
+  -fno-strict-aliasing)
+# A build folder inside the tree sees relative source paths; keeping the absolute
+# checkout path off the command line lets the compiler cache hit in any clone.
+string(FIND "${CMAKE_BINARY_DIR}/" "${PROJECT_SOURCE_DIR}/" quern_build_in_tree)
+if(quern_build_in_tree EQUAL 0)
+  target_compile_options(quern_build_options INTERFACE "-fmacro-prefix-map=${QUERN_SOURCE_FROM_BUILD}/=")
+else()
+  target_compile_options(quern_build_options INTERFACE "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
+endif()
 target_link_options(quern_build_options INTERFACE -rdynamic)
 if(QUERN_SANITIZE)
   set(QUERN_SYSTEM_ALLOCATOR ON CACHE BOOL "" FORCE)
