@@ -6,8 +6,7 @@ set(QUERN_INCLUDE_ROOTS
   ${PROJECT_SOURCE_DIR}/source/app
   ${PROJECT_SOURCE_DIR}/source/generated)
 
-# Source paths in messages and log prefixes are project-relative whatever the
-# build folder: Ninja passes paths relative to it when it lies inside the tree.
+# Source paths in messages and log prefixes are project-relative whatever the build folder.
 file(RELATIVE_PATH QUERN_SOURCE_FROM_BUILD ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
 string(REGEX REPLACE "/+$" "" QUERN_SOURCE_FROM_BUILD "${QUERN_SOURCE_FROM_BUILD}")
 
@@ -17,14 +16,11 @@ target_compile_options(quern_build_options INTERFACE
   -Wall -Wextra -Werror
   -ffp-contract=off
   -fno-strict-aliasing)
-# A build folder inside the tree sees relative source paths; keeping the absolute
-# checkout path off the command line lets the compiler cache hit in any clone.
-string(FIND "${CMAKE_BINARY_DIR}/" "${PROJECT_SOURCE_DIR}/" quern_build_in_tree)
-if(quern_build_in_tree EQUAL 0)
-  target_compile_options(quern_build_options INTERFACE "-fmacro-prefix-map=${QUERN_SOURCE_FROM_BUILD}/=")
-else()
-  target_compile_options(quern_build_options INTERFACE "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
-endif()
+# Sources reach the compiler by absolute path, or relative to the build folder
+# when the compiler cache rewrites them: map both to project-relative paths.
+target_compile_options(quern_build_options INTERFACE
+  "-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/="
+  "-fmacro-prefix-map=${QUERN_SOURCE_FROM_BUILD}/=")
 target_link_options(quern_build_options INTERFACE -rdynamic)
 if(QUERN_SANITIZE)
   set(QUERN_SYSTEM_ALLOCATOR ON CACHE BOOL "" FORCE)
