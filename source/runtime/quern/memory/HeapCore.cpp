@@ -373,16 +373,24 @@ void insertChunk(Heap& m, Chunk* p, u64 size)
     insertAny(m, p, size);
 }
 
-// Frees a chunk that was never handed out whole (a split remainder), merging
-// with its free neighbours. Returns without trimming.
-void disposeChunk(Heap& m, Chunk* p, u64 size)
+// Where a chunk being freed ended up after merging with its free neighbours.
+enum class Merged {
+    Placed,  // unmapped, or absorbed by the designated victim: nothing more to do
+    IntoTop, // became part of the top chunk
+    ToBin,   // a free chunk (p, size) that still has to be put into a bin
+};
+
+// Merges the chunk p of `size` bytes with the free chunks before and after it.
+// `checkNext` validates the following chunk once the backward merge is done.
+template <typename CheckNext>
+Merged mergeWithNeighbours(Heap& m, Chunk*& p, u64& size, CheckNext checkNext)
 {
     Chunk* next = chunkPlus(p, size);
     if (!prevInUse(p)) {
         const u64 prevSize = p->prevFoot;
         if (isMapped(p)) {
             unmapChunk(m, p);
-            return;
+            return Merged::Placed;
         }
         Chunk* prev = chunkMinus(p, prevSize);
         size += prevSize;
@@ -394,40 +402,49 @@ void disposeChunk(Heap& m, Chunk* p, u64 size)
         } else if ((next->head & kInUseBits) == kInUseBits) {
             m.dvSize = size;
             setFreeWithPrevInUse(p, size, next);
-            return;
+            return Merged::Placed;
         }
     }
-    if (!okAddress(m, next))
+    if (!checkNext(p, next))
         heapAbort();
-    if (!chunkInUse(next)) {
-        if (next == m.top) {
-            const u64 topSize = m.topSize += size;
-            m.top = p;
-            p->head = topSize | kPrevInUse;
-            if (p == m.dv) {
-                m.dv = nullptr;
-                m.dvSize = 0;
-            }
-            return;
-        }
-        if (next == m.dv) {
-            const u64 dvSize = m.dvSize += size;
-            m.dv = p;
-            setSizeAndPrevInUseOfFreeChunk(p, dvSize);
-            return;
-        }
-        const u64 nextSize = chunkSize(next);
-        size += nextSize;
-        unlinkChunk(m, next, nextSize);
-        setSizeAndPrevInUseOfFreeChunk(p, size);
-        if (p == m.dv) {
-            m.dvSize = size;
-            return;
-        }
-    } else {
+    if (chunkInUse(next)) {
         setFreeWithPrevInUse(p, size, next);
+        return Merged::ToBin;
     }
-    insertAny(m, p, size);
+    if (next == m.top) {
+        const u64 topSize = m.topSize += size;
+        m.top = p;
+        p->head = topSize | kPrevInUse;
+        if (p == m.dv) {
+            m.dv = nullptr;
+            m.dvSize = 0;
+        }
+        return Merged::IntoTop;
+    }
+    if (next == m.dv) {
+        const u64 dvSize = m.dvSize += size;
+        m.dv = p;
+        setSizeAndPrevInUseOfFreeChunk(p, dvSize);
+        return Merged::Placed;
+    }
+    const u64 nextSize = chunkSize(next);
+    size += nextSize;
+    unlinkChunk(m, next, nextSize);
+    setSizeAndPrevInUseOfFreeChunk(p, size);
+    if (p == m.dv) {
+        m.dvSize = size;
+        return Merged::Placed;
+    }
+    return Merged::ToBin;
+}
+
+// Frees a chunk that was never handed out whole (a split remainder), merging
+// with its free neighbours. Returns without trimming.
+void disposeChunk(Heap& m, Chunk* p, u64 size)
+{
+    const auto checkNext = [&m](Chunk*, Chunk* next) { return okAddress(m, next); };
+    if (mergeWithNeighbours(m, p, size, checkNext) == Merged::ToBin)
+        insertAny(m, p, size);
 }
 
 void* heapMalloc(Heap& m, u64 request)
@@ -461,57 +478,16 @@ void heapFreeChunk(Heap& m, void* mem)
     if (!okAddress(m, p) || !isInUse(p))
         heapAbort();
     u64 size = chunkSize(p);
-    Chunk* next = chunkPlus(p, size);
-    if (!prevInUse(p)) {
-        const u64 prevSize = p->prevFoot;
-        if (isMapped(p)) {
-            unmapChunk(m, p);
-            return;
-        }
-        Chunk* prev = chunkMinus(p, prevSize);
-        size += prevSize;
-        p = prev;
-        if (!okAddress(m, prev))
-            heapAbort();
-        if (p != m.dv) {
-            unlinkChunk(m, p, prevSize);
-        } else if ((next->head & kInUseBits) == kInUseBits) {
-            m.dvSize = size;
-            setFreeWithPrevInUse(p, size, next);
-            return;
-        }
-    }
-    if (!okNext(p, next) || !prevInUse(next))
-        heapAbort();
-    if (!chunkInUse(next)) {
-        if (next == m.top) {
-            const u64 topSize = m.topSize += size;
-            m.top = p;
-            p->head = topSize | kPrevInUse;
-            if (p == m.dv) {
-                m.dv = nullptr;
-                m.dvSize = 0;
-            }
-            if (topSize > m.trimCheck)
-                sysTrim(m, 0);
-            return;
-        }
-        if (next == m.dv) {
-            const u64 dvSize = m.dvSize += size;
-            m.dv = p;
-            setSizeAndPrevInUseOfFreeChunk(p, dvSize);
-            return;
-        }
-        const u64 nextSize = chunkSize(next);
-        size += nextSize;
-        unlinkChunk(m, next, nextSize);
-        setSizeAndPrevInUseOfFreeChunk(p, size);
-        if (p == m.dv) {
-            m.dvSize = size;
-            return;
-        }
-    } else {
-        setFreeWithPrevInUse(p, size, next);
+    const auto checkNext = [](Chunk* chunk, Chunk* next) { return okNext(chunk, next) && prevInUse(next); };
+    switch (mergeWithNeighbours(m, p, size, checkNext)) {
+    case Merged::Placed:
+        return;
+    case Merged::IntoTop:
+        if (m.topSize > m.trimCheck)
+            sysTrim(m, 0);
+        return;
+    case Merged::ToBin:
+        break;
     }
     if (isSmall(size)) {
         insertSmallChunk(m, p, size);
