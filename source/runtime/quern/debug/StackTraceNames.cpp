@@ -44,6 +44,17 @@ private:
         return true;
     }
     void fail() { m_ok = false; }
+    // Skips up to and including the next `end`; running out of text fails.
+    void skipPast(char end)
+    {
+        while (m_ok && peek() != end)
+            if (peek() == '\0')
+                fail();
+            else
+                ++m_in;
+        if (m_ok)
+            ++m_in; // never past the terminator
+    }
     bool isDigit(char c) const { return c >= '0' && c <= '9'; }
 
     // Text beyond the field is cut, as frame names are.
@@ -207,12 +218,7 @@ private:
             return;
         case 'T':
             ++m_in;
-            while (m_ok && peek() != '_')
-                if (peek() == '\0')
-                    fail();
-                else
-                    ++m_in;
-            ++m_in;
+            skipPast('_');
             return;
         case 'F':
             ++m_in;
@@ -255,12 +261,7 @@ private:
                 readSourceName(false);
             return;
         }
-        while (m_ok && peek() != '_')
-            if (peek() == '\0')
-                fail();
-            else
-                ++m_in;
-        ++m_in;
+        skipPast('_');
     }
 
     void skipNested(int depth)
@@ -343,12 +344,7 @@ private:
             while (m_ok && peek() != 'E')
                 skipType();
             ++m_in;
-            while (m_ok && peek() != '_')
-                if (peek() == '\0')
-                    fail();
-                else
-                    ++m_in;
-            ++m_in;
+            skipPast('_');
             emit("{lambda}");
         } else if (c >= 'a' && c <= 'z' && readOperator()) {
         } else {
