@@ -6,23 +6,13 @@
 #include "quern/platform/FileSystem.h"
 #include "quern/strings/Format.h"
 #include "quern/strings/PackedName.h"
+#include "quern/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace quern::assets {
 namespace {
-
-u32 readU32(const u8* p)
-{
-    return static_cast<u32>(p[0]) | static_cast<u32>(p[1]) << 8 | static_cast<u32>(p[2]) << 16 |
-           static_cast<u32>(p[3]) << 24;
-}
-
-u64 readU64(const u8* p)
-{
-    return static_cast<u64>(readU32(p)) | static_cast<u64>(readU32(p + 4)) << 32;
-}
 
 [[noreturn]] void failIndex()
 {
@@ -32,14 +22,14 @@ u64 readU64(const u8* p)
 BlobIndexEntry parseEntry(const u8* p)
 {
     BlobIndexEntry e;
-    e.assetId = readU64(p);
-    e.offset = readU64(p + 8);
-    e.storedSize = readU64(p + 16);
-    e.assetSize = readU64(p + 24);
-    e.blobId = readU64(p + 32);
-    e.reserved = readU64(p + 40);
-    e.compressionTag = readU32(p + 48);
-    e.reserved2 = readU32(p + 52);
+    e.assetId = readLittleEndian64(p);
+    e.offset = readLittleEndian64(p + 8);
+    e.storedSize = readLittleEndian64(p + 16);
+    e.assetSize = readLittleEndian64(p + 24);
+    e.blobId = readLittleEndian64(p + 32);
+    e.reserved = readLittleEndian64(p + 40);
+    e.compressionTag = readLittleEndian32(p + 48);
+    e.reserved2 = readLittleEndian32(p + 52);
     return e;
 }
 
@@ -75,8 +65,8 @@ void BlobFileDepot::openIndex(const char* directory)
         failIndex();
     u8 header[kIndexHeaderSize];
     bool valid = std::fread(header, 1, sizeof header, file) == sizeof header;
-    const u32 count = valid ? readU32(header + 8) : 0;
-    valid = valid && readU32(header) == kIndexMagic && readU32(header + 4) == kIndexVersion && count != 0 &&
+    const u32 count = valid ? readLittleEndian32(header + 8) : 0;
+    valid = valid && readLittleEndian32(header) == kIndexMagic && readLittleEndian32(header + 4) == kIndexVersion && count != 0 &&
             fileSize - kIndexHeaderSize >= u64{count} * kIndexEntrySize;
     containers::Array bytes(1, 8);
     if (valid) {

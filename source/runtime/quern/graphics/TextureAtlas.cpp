@@ -4,6 +4,7 @@
 #include "quern/platform/ErrorReporting.h"
 #include "quern/strings/Format.h"
 #include "quern/strings/Hashes.h"
+#include "quern/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,13 +13,6 @@ namespace quern::graphics {
 namespace {
 
 using ull = unsigned long long;
-
-u32 readU32(const u8* bytes)
-{
-    return u32 { bytes[0] } | u32 { bytes[1] } << 8 | u32 { bytes[2] } << 16 | u32 { bytes[3] } << 24;
-}
-
-u64 readU64(const u8* bytes) { return u64 { readU32(bytes) } | u64 { readU32(bytes + 4) } << 32; }
 
 [[noreturn]] void rejectAtlas(const char* reason)
 {
@@ -52,7 +46,7 @@ void TextureAtlas::setData(void* block, u64 size, memory::Allocator* allocator)
     if (!block || size < kAtlasRegionsOffset)
         rejectAtlas(strings::format<128>("a region block of %llu bytes has no room for its count", ull { size }));
 
-    const u64 count = readU32(m_block);
+    const u64 count = readLittleEndian32(m_block);
     if (count == 0)
         return;
     // Every region takes 44 bytes and a hash; check before multiplying far.
@@ -68,7 +62,7 @@ void TextureAtlas::setData(void* block, u64 size, memory::Allocator* allocator)
         const u8* record = m_block + kAtlasRegionsOffset + i * sizeof(TextureRegion);
         u32 fields[11];
         for (u32 f = 0; f < 11; ++f)
-            fields[f] = readU32(record + f * 4);
+            fields[f] = readLittleEndian32(record + f * 4);
         std::memcpy(&regions[i], fields, sizeof fields);
     }
     const TextureRegion& last = regions[count - 1];
@@ -83,7 +77,7 @@ void TextureAtlas::setData(void* block, u64 size, memory::Allocator* allocator)
 
     u64* hashes = static_cast<u64*>(m_hashes.expand(count));
     for (u64 i = 0; i < count; ++i)
-        hashes[i] = readU64(m_block + hashesOffset + i * sizeof(u64));
+        hashes[i] = readLittleEndian64(m_block + hashesOffset + i * sizeof(u64));
     m_pool = reinterpret_cast<const char*>(m_block + hashesEnd);
     m_poolLength = poolLength;
 }

@@ -8,6 +8,7 @@
 #include "quern/memory/Allocator.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/strings/Format.h"
+#include "quern/LittleEndian.h"
 
 namespace quern::graphics {
 namespace {
@@ -28,14 +29,6 @@ AtlasLoadScratch& scratchOf(assets::AssetLoaderContext& context)
     if (!scratch)
         QUERN_FATAL("Texture atlas loading needs its scratch memory");
     return *static_cast<AtlasLoadScratch*>(scratch);
-}
-
-u64 readU64(const u8* bytes)
-{
-    u64 value = 0;
-    for (u32 i = 0; i < 8; ++i)
-        value |= u64 { bytes[i] } << (8 * i);
-    return value;
 }
 
 } // namespace
@@ -69,7 +62,7 @@ void TextureAtlasHandler::load(ByteSource& source, assets::AssetLoaderContext& c
     }
     atlas->setData(block, rest, &allocator);
     scratch.atlas = atlas;
-    scratch.textureId = readU64(header + 8);
+    scratch.textureId = readLittleEndian64(header + 8);
 }
 
 void TextureAtlasHandler::link(assets::AssetLoaderContext& context)

@@ -7,6 +7,7 @@
 #include "quern/serialize/PODToken.h"
 #include "quern/serialize/PODUtility.h"
 #include "quern/strings/StringInterner.h"
+#include "quern/LittleEndian.h"
 
 #include <cstring>
 #include <ostream>
@@ -56,13 +57,6 @@ memory::Allocator& defaultAllocator()
         QUERN_FATAL("String tables used before the default allocator exists");
     return *allocator;
 }
-
-u32 readU32(const u8* bytes)
-{
-    return u32{bytes[0]} | u32{bytes[1]} << 8 | u32{bytes[2]} << 16 | u32{bytes[3]} << 24;
-}
-
-u64 readU64(const u8* bytes) { return u64{readU32(bytes)} | u64{readU32(bytes + 4)} << 32; }
 
 void storeU32(u8* bytes, u32 value)
 {
@@ -158,15 +152,15 @@ void writeStringInterner(std::ostream& stream, PODToken& token, const strings::S
     writeInterner(stream, token, interner);
 }
 
-u32 StringTable::count() const { return block ? readU32(static_cast<const u8*>(block) + 8) : 0; }
+u32 StringTable::count() const { return block ? readLittleEndian32(static_cast<const u8*>(block) + 8) : 0; }
 
 const char* StringTable::find(u64 key) const
 {
     const auto* bytes = static_cast<const u8*>(block);
     for (u32 i = 0, n = count(); i < n; ++i) {
         const u8* entry = bytes + kStringTableHeaderSize + u64{i} * kStringTableEntrySize;
-        if (readU64(entry) == key)
-            return reinterpret_cast<const char*>(bytes + readU32(entry + 8));
+        if (readLittleEndian64(entry) == key)
+            return reinterpret_cast<const char*>(bytes + readLittleEndian32(entry + 8));
     }
     return nullptr;
 }
@@ -185,9 +179,9 @@ void readStringTable(ByteSource& source, StringTable& table, memory::Allocator* 
         allocator = &defaultAllocator();
     u8 header[kStringTableHeaderSize];
     source.read(header, sizeof header);
-    const u32 count = readU32(header + 8);
-    const u32 totalSize = readU32(header + 12);
-    if (readU32(header) != kStringTableMagic || readU32(header + 4) != kStringTableVersion ||
+    const u32 count = readLittleEndian32(header + 8);
+    const u32 totalSize = readLittleEndian32(header + 12);
+    if (readLittleEndian32(header) != kStringTableMagic || readLittleEndian32(header + 4) != kStringTableVersion ||
         totalSize < kStringTableHeaderSize)
         QUERN_FATAL(kInvalidFile);
     // The checks come before the allocation: a hostile size must not reserve memory.
@@ -203,7 +197,7 @@ void readStringTable(ByteSource& source, StringTable& table, memory::Allocator* 
     // Every text must start inside the file and end at a zero byte inside it:
     // a final zero byte ends every text that starts in the file.
     for (u32 i = 0; i < count; ++i) {
-        const u32 offset = readU32(bytes + kStringTableHeaderSize + u64{i} * kStringTableEntrySize + 8);
+        const u32 offset = readLittleEndian32(bytes + kStringTableHeaderSize + u64{i} * kStringTableEntrySize + 8);
         if (offset >= totalSize)
             QUERN_FATAL(kInvalidFile);
     }

@@ -2,6 +2,7 @@
 
 #include "quern/platform/ErrorReporting.h"
 #include "quern/strings/Hashes.h"
+#include "quern/LittleEndian.h"
 
 #include <algorithm>
 #include <istream>
@@ -24,11 +25,6 @@ constexpr u64 kEntryBytes = 8;
 // Table entries read per step, so a corrupt count meets the end of the stream
 // before it can ask for a huge block.
 constexpr u64 kEntriesPerRead = 1024;
-
-u32 readLittleEndian32(const u8* bytes)
-{
-    return u32{bytes[0]} | u32{bytes[1]} << 8 | u32{bytes[2]} << 16 | u32{bytes[3]} << 24;
-}
 
 void readExactly(std::istream& input, void* destination, u64 count)
 {

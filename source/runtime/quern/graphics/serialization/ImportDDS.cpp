@@ -8,6 +8,7 @@
 #include "quern/language/Exception.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/ErrorReporting.h"
+#include "quern/LittleEndian.h"
 
 #include <algorithm>
 #include <bit>
@@ -23,12 +24,6 @@ constexpr const char* kUnsupportedFormat = "DDS format not supported!";
 constexpr u32 kDXGIBC1First = 70, kDXGIBC1Last = 72;
 constexpr u32 kDXGIBC2First = 73, kDXGIBC2Last = 75;
 constexpr u32 kDXGIBC3First = 76, kDXGIBC3Last = 78;
-
-u32 readU32(const u8* bytes)
-{
-    return static_cast<u32>(bytes[0]) | (static_cast<u32>(bytes[1]) << 8) | (static_cast<u32>(bytes[2]) << 16)
-        | (static_cast<u32>(bytes[3]) << 24);
-}
 
 u32 halve(u32 value) { return value > 1 ? value / 2 : 1; }
 
@@ -225,22 +220,22 @@ const char* layoutFault(const DDSHeader& header, const PixelFormat& pixelFormat,
 DDSHeader parseDDSHeader(const u8 (&bytes)[kDDSFileHeaderBytes])
 {
     DDSHeader header;
-    header.magic = readU32(bytes + 0);
-    header.headerSize = readU32(bytes + 4);
-    header.height = readU32(bytes + 12);
-    header.width = readU32(bytes + 16);
-    header.depth = readU32(bytes + 24);
-    header.mipMapCount = readU32(bytes + 28);
-    header.extensionWord = readU32(bytes + 36);
-    header.pixelFormat.size = readU32(bytes + 76);
-    header.pixelFormat.flags = readU32(bytes + 80);
-    header.pixelFormat.fourCC = readU32(bytes + 84);
-    header.pixelFormat.rgbBitCount = readU32(bytes + 88);
-    header.pixelFormat.redMask = readU32(bytes + 92);
-    header.pixelFormat.greenMask = readU32(bytes + 96);
-    header.pixelFormat.blueMask = readU32(bytes + 100);
-    header.pixelFormat.alphaMask = readU32(bytes + 104);
-    header.caps2 = readU32(bytes + 112);
+    header.magic = readLittleEndian32(bytes + 0);
+    header.headerSize = readLittleEndian32(bytes + 4);
+    header.height = readLittleEndian32(bytes + 12);
+    header.width = readLittleEndian32(bytes + 16);
+    header.depth = readLittleEndian32(bytes + 24);
+    header.mipMapCount = readLittleEndian32(bytes + 28);
+    header.extensionWord = readLittleEndian32(bytes + 36);
+    header.pixelFormat.size = readLittleEndian32(bytes + 76);
+    header.pixelFormat.flags = readLittleEndian32(bytes + 80);
+    header.pixelFormat.fourCC = readLittleEndian32(bytes + 84);
+    header.pixelFormat.rgbBitCount = readLittleEndian32(bytes + 88);
+    header.pixelFormat.redMask = readLittleEndian32(bytes + 92);
+    header.pixelFormat.greenMask = readLittleEndian32(bytes + 96);
+    header.pixelFormat.blueMask = readLittleEndian32(bytes + 100);
+    header.pixelFormat.alphaMask = readLittleEndian32(bytes + 104);
+    header.caps2 = readLittleEndian32(bytes + 112);
     return header;
 }
 
@@ -323,7 +318,7 @@ bool checkDDSFile(const u8* bytes, u64 size, std::string& reason)
             reason = "file shorter than its DX10 header";
             return false;
         }
-        known = lookupDXGIFormat(readU32(bytes + offset), header.pixelFormat.flags, pixelFormat);
+        known = lookupDXGIFormat(readLittleEndian32(bytes + offset), header.pixelFormat.flags, pixelFormat);
         offset += kDDSDX10HeaderBytes;
     } else {
         known = lookupLegacyFormat(header, pixelFormat);
@@ -359,7 +354,7 @@ bool readDDS(ByteSource& source, PixelBuffer& image, TextureExtension& out, u32 
             return refuse("file shorter than its DX10 header");
         u8 dx10[kDDSDX10HeaderBytes];
         source.read(dx10, sizeof dx10);
-        pixelFormat = convertDXGIToPixelFormat(readU32(dx10), header.pixelFormat.flags);
+        pixelFormat = convertDXGIToPixelFormat(readLittleEndian32(dx10), header.pixelFormat.flags);
     } else {
         pixelFormat = convertPixelFormat(header);
     }

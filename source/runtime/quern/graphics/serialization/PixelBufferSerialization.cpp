@@ -10,6 +10,7 @@
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/serialize/PODToken.h"
+#include "quern/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -69,22 +70,16 @@ struct PixelBufferHeader {
     u64 dataSize = 0;
 };
 
-u32 readU32(const u8* bytes)
-{
-    return static_cast<u32>(bytes[0]) | (static_cast<u32>(bytes[1]) << 8) | (static_cast<u32>(bytes[2]) << 16)
-        | (static_cast<u32>(bytes[3]) << 24);
-}
-
 PixelBufferHeader parseHeader(const u8 (&bytes)[kPixelBufferHeaderBytes])
 {
     PixelBufferHeader header;
     header.type = bytes[0];
-    header.width = readU32(bytes + 1);
-    header.height = readU32(bytes + 5);
-    header.depth = readU32(bytes + 9);
+    header.width = readLittleEndian32(bytes + 1);
+    header.height = readLittleEndian32(bytes + 5);
+    header.depth = readLittleEndian32(bytes + 9);
     header.formatCode = bytes[13];
     header.mipCount = bytes[14];
-    header.dataSize = static_cast<u64>(readU32(bytes + 15)) | (static_cast<u64>(readU32(bytes + 19)) << 32);
+    header.dataSize = static_cast<u64>(readLittleEndian32(bytes + 15)) | (static_cast<u64>(readLittleEndian32(bytes + 19)) << 32);
     return header;
 }
 
