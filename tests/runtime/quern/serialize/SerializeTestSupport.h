@@ -4,6 +4,7 @@
 #include "quern/Types.h"
 #include "quern/io/StringSource.h"
 #include "quern/memory/Allocator.h"
+#include "support/CountingAllocator.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -36,29 +37,6 @@ public:
 private:
     explicit OwnedSource(std::string* text) : StringSource(text->data(), text->size()), m_text(text) {}
     std::string* m_text;
-};
-
-// Counts live blocks so tests see which allocator a block goes back to.
-class CountingAllocator final : public memory::Allocator {
-public:
-    void* allocate(u64 size, u64 alignment) override
-    {
-        ++allocations;
-        ++live;
-        if (alignment < 16)
-            alignment = 16;
-        return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-    }
-    void free(void* pointer) override
-    {
-        if (pointer)
-            --live;
-        std::free(pointer);
-    }
-    void* tryResize(void*, u64) override { return nullptr; }
-
-    int allocations = 0;
-    int live = 0;
 };
 
 } // namespace quern::testing

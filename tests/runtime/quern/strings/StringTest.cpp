@@ -1,6 +1,6 @@
 #include "quern/strings/String.h"
 
-#include "CountingAllocator.h"
+#include "support/CountingAllocator.h"
 
 #include <gtest/gtest.h>
 
