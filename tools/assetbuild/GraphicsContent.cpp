@@ -242,7 +242,7 @@ bool writeFontChunk(std::ostream& out, serialize::PODToken& token, const FontDoc
     token.writePOD(out, font.index.data(), indexCount, &graphics::kGlyphIndexDescriptor, "index");
     const u32 extraCount = static_cast<u32>(font.extra.size());
     token.writePOD(out, &extraCount, 1, &serialize::kU32Descriptor, "extraCount");
-    token.writePOD(out, font.extra.data(), extraCount, &graphics::kByteDescriptor, "extra");
+    token.writePOD(out, font.extra.data(), extraCount, &serialize::kU8Descriptor, "extra");
     token.endWriteChunk(out, start);
     return true;
 }
@@ -259,7 +259,7 @@ void writeFontPageChunk(std::ostream& out, serialize::PODToken& token, const Fon
     header[14] = page.mipCount;
     putLittleEndian(header + 15, page.pixels.size(), 8);
     token.writePOD(out, header, 1, &graphics::kPixelBufferHeaderDescriptor, "format");
-    token.writePOD(out, page.pixels.data(), page.pixels.size(), &graphics::kByteDescriptor, "pixels");
+    token.writePOD(out, page.pixels.data(), page.pixels.size(), &serialize::kU8Descriptor, "pixels");
     token.endWriteChunk(out, pageStart);
 }
 

@@ -19,12 +19,9 @@ using serialize::PODComponent;
 using serialize::PODKind;
 using serialize::PODTypeDescriptor;
 
-constexpr PODComponent kU8Component[] = {{1, PODKind::Unsigned, 8}};
-constexpr PODTypeDescriptor kU8Descriptor{1, kU8Component};
-constexpr PODComponent kF32x2Component[] = {{2, PODKind::Float, 32}};
-constexpr PODTypeDescriptor kF32x2Descriptor{1, kF32x2Component};
-constexpr PODComponent kF32x4Component[] = {{4, PODKind::Float, 32}};
-constexpr PODTypeDescriptor kF32x4Descriptor{1, kF32x4Component};
+using serialize::kF32x2Descriptor;
+using serialize::kF32x4Descriptor;
+using serialize::kU8Descriptor;
 
 u64 nameId(const std::string& name) { return strings::murmurHash64A(name.data(), name.size(), 0); }
 

@@ -21,8 +21,7 @@ using entity::ComponentTypeDescription;
 using serialize::PODComponent;
 using serialize::PODKind;
 
-constexpr PODComponent kU8Component[] = { { 1, PODKind::Unsigned, 8 } };
-constexpr serialize::PODTypeDescriptor kU8Descriptor { 1, kU8Component };
+using serialize::kU8Descriptor;
 constexpr u32 kLanguageCount = entity::World::kLanguageCount;
 
 u8 readByte(ByteSource& source, serialize::PODToken& token)

@@ -21,25 +21,6 @@ constexpr u64 kNameCapacity = 512;
     QUERN_FATAL(strings::format<256>("Invalid keyframe animation: %s", reason));
 }
 
-// A count item and the records it counts, replacing the array's contents.
-void readCountedArray(ByteSource& source, serialize::PODToken& token, containers::Array& array,
-                      const serialize::PODTypeDescriptor& descriptor, const char* what)
-{
-    u32 count = 0;
-    token.readPOD(source, &count, 1, &serialize::kU32Descriptor);
-    // Every record takes at least a byte in either form: a larger count is a
-    // broken file, not a reason to allocate.
-    const u64 left = source.size() > source.position ? source.size() - source.position : 0;
-    if (count > left)
-        rejectClip(strings::format<128>("%u %s in %llu bytes", count, what, static_cast<unsigned long long>(left)));
-    array.clear();
-    array.expand(count);
-    // Skipped bytes are not read in the text form; they must not be garbage.
-    if (count > 0)
-        std::memset(array.data(), 0, array.usedBytes());
-    token.readPOD(source, array.data(), count, &descriptor);
-}
-
 // Indices the clip's users follow must stay inside the clip.
 void checkIndices(const KeyframeAnimation& clip)
 {
@@ -67,10 +48,11 @@ void readKeyframeAnimation(ByteSource& source, serialize::PODToken& token, Keyfr
     const u32 nameLength = token.readString(source, name, kNameCapacity);
     token.readPOD(source, &clip.duration, 1, &serialize::kF32Descriptor);
     token.readPOD(source, &clip.wrapMode, 1, &serialize::kU32Descriptor);
-    readCountedArray(source, token, clip.keys, kKeyframeKeyDescriptor, "keys");
-    readCountedArray(source, token, clip.tracks, kKeyframeTrackDescriptor, "tracks");
-    readCountedArray(source, token, clip.trackInfo, kKeyframeTrackInfoDescriptor, "track records");
-    readCountedArray(source, token, clip.events, kKeyframeEventDescriptor, "events");
+    serialize::readCountedArray(source, token, clip.keys, kKeyframeKeyDescriptor, "keys", "keyframe animation");
+    serialize::readCountedArray(source, token, clip.tracks, kKeyframeTrackDescriptor, "tracks", "keyframe animation");
+    serialize::readCountedArray(
+        source, token, clip.trackInfo, kKeyframeTrackInfoDescriptor, "track records", "keyframe animation");
+    serialize::readCountedArray(source, token, clip.events, kKeyframeEventDescriptor, "events", "keyframe animation");
     clip.name = "";
     serialize::readStringInterner(source, token, clip.strings);
     clip.name = clip.strings.intern(name, nameLength, strings::murmurHash64A(name, nameLength, clip.strings.seed()));

@@ -21,8 +21,7 @@ namespace {
 using serialize::PODComponent;
 using serialize::PODKind;
 
-constexpr PODComponent kU8Component[] = { { 1, PODKind::Unsigned, 8 } };
-constexpr serialize::PODTypeDescriptor kU8Descriptor { 1, kU8Component };
+using serialize::kU8Descriptor;
 
 // Slot index 0xffff means "no entity", so a world addresses one fewer.
 constexpr u64 kMaxFileEntities = 0xffff;

@@ -19,8 +19,7 @@ namespace {
 using serialize::PODComponent;
 using serialize::PODKind;
 
-constexpr PODComponent kU8Component[] = { { 1, PODKind::Unsigned, 8 } };
-constexpr serialize::PODTypeDescriptor kU8Descriptor { 1, kU8Component };
+using serialize::kU8Descriptor;
 
 const char* shownName(const char* fileName) { return fileName && fileName[0] ? fileName : "<unnamed>"; }
 

@@ -40,8 +40,14 @@ struct PODTypeDescriptor {
 inline constexpr PODComponent kU64Component[] = {{1, PODKind::Unsigned, 64}};
 inline constexpr PODComponent kU32Component[] = {{1, PODKind::Unsigned, 32}};
 inline constexpr PODComponent kF32Component[] = {{1, PODKind::Float, 32}};
+inline constexpr PODComponent kU8Component[] = {{1, PODKind::Unsigned, 8}};
+inline constexpr PODComponent kF32x2Component[] = {{2, PODKind::Float, 32}};
+inline constexpr PODComponent kF32x4Component[] = {{4, PODKind::Float, 32}};
 inline constexpr PODTypeDescriptor kU64Descriptor{1, kU64Component};
 inline constexpr PODTypeDescriptor kU32Descriptor{1, kU32Component};
 inline constexpr PODTypeDescriptor kF32Descriptor{1, kF32Component};
+inline constexpr PODTypeDescriptor kU8Descriptor{1, kU8Component};
+inline constexpr PODTypeDescriptor kF32x2Descriptor{1, kF32x2Component};
+inline constexpr PODTypeDescriptor kF32x4Descriptor{1, kF32x4Component};
 
 } // namespace quern::serialize

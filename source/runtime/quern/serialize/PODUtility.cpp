@@ -1,9 +1,14 @@
 #include "quern/serialize/PODUtility.h"
 
+#include "quern/containers/Array.h"
 #include "quern/io/ByteSource.h"
 #include "quern/language/Exception.h"
+#include "quern/platform/ErrorReporting.h"
+#include "quern/serialize/PODToken.h"
+#include "quern/serialize/PODTypeDescriptor.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/TextPODToken.h"
+#include "quern/strings/Format.h"
 #include "quern/strings/PackedName.h"
 
 #include <cstring>
@@ -65,6 +70,25 @@ PODToken& selectPODToken(ByteSource& source)
     source.read(&first, 1);
     source.position = position;
     return isTextPODForm(first) ? static_cast<PODToken&>(text) : binary;
+}
+
+void readCountedArray(ByteSource& source, PODToken& token, containers::Array& array,
+                      const PODTypeDescriptor& descriptor, const char* what, const char* fileKind)
+{
+    u32 count = 0;
+    token.readPOD(source, &count, 1, &kU32Descriptor);
+    // Every record takes at least a byte in either form: a larger count is a
+    // broken file, not a reason to allocate.
+    const u64 left = source.size() > source.position ? source.size() - source.position : 0;
+    if (count > left)
+        QUERN_FATAL(strings::format<256>("Invalid %s: %u %s in %llu bytes", fileKind, count, what,
+                                         static_cast<unsigned long long>(left)));
+    array.clear();
+    array.expand(count);
+    // Skipped bytes are not read in the text form; they must not be garbage.
+    if (count > 0)
+        std::memset(array.data(), 0, array.usedBytes());
+    token.readPOD(source, array.data(), count, &descriptor);
 }
 
 } // namespace quern::serialize

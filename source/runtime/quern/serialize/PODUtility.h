@@ -8,10 +8,14 @@
 namespace quern {
 class ByteSource;
 }
+namespace quern::containers {
+class Array;
+}
 
 namespace quern::serialize {
 
 class PODToken;
+struct PODTypeDescriptor;
 
 // Begins the next chunk and checks its id; a different id is fatal with
 // "Unexpected chunk type, expected=<name>, actual=<name>". Returns the start
@@ -28,5 +32,11 @@ bool isTextPODForm(u8 firstByte);
 // The token for the bytes at the source's position (which it does not move):
 // process-wide instances, shared safely because tokens hold no state.
 PODToken& selectPODToken(ByteSource& source);
+
+// A u32 count item and the records it counts, replacing the array's contents
+// (skipped bytes of the records read as zero). A count the rest of the source
+// cannot hold is fatal: "Invalid <fileKind>: <count> <what> in <left> bytes".
+void readCountedArray(ByteSource& source, PODToken& token, containers::Array& array,
+                      const PODTypeDescriptor& descriptor, const char* what, const char* fileKind);
 
 } // namespace quern::serialize

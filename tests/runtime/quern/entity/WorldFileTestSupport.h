@@ -86,9 +86,7 @@ public:
     void u32Value(u32 value) { m_token.writePOD(m_sink, &value, 1, &serialize::kU32Descriptor, nullptr); }
     void byteValue(u8 value)
     {
-        static constexpr serialize::PODComponent kByte[] = { { 1, serialize::PODKind::Unsigned, 8 } };
-        static constexpr serialize::PODTypeDescriptor kByteDescriptor { 1, kByte };
-        m_token.writePOD(m_sink, &value, 1, &kByteDescriptor, nullptr);
+        m_token.writePOD(m_sink, &value, 1, &serialize::kU8Descriptor, nullptr);
     }
     void bytes(const std::vector<u8>& data) { m_sink.write(data.data(), data.size()); }
     // An entity chunk whose components are (type, raw value bytes).

@@ -19,8 +19,6 @@ namespace {
 using testing::Bytes;
 using testing::pixelsOf;
 
-constexpr serialize::PODComponent kByte[] = { { 1, serialize::PODKind::Unsigned, 8 } };
-constexpr serialize::PODTypeDescriptor kByteDescriptor { 1, kByte };
 
 struct ChunkHeader {
     u8 type = 2;
@@ -53,7 +51,7 @@ std::string writeChunk(
     StringSink sink;
     const u32 start = token.beginWriteChunk(sink, id);
     token.writePOD(sink, record, 1, &kPixelBufferHeaderDescriptor, "header");
-    token.writePOD(sink, pixels.data(), pixels.size(), &kByteDescriptor, "pixels");
+    token.writePOD(sink, pixels.data(), pixels.size(), &serialize::kU8Descriptor, "pixels");
     token.endWriteChunk(sink, start);
     return sink.text;
 }

@@ -27,24 +27,6 @@ using ull = unsigned long long;
     QUERN_FATAL(strings::format<256>("Invalid bitmap font: %s", reason));
 }
 
-// A count item and the records it counts, replacing the array's contents.
-void readCountedArray(ByteSource& source, serialize::PODToken& token, containers::Array& array,
-    const serialize::PODTypeDescriptor& descriptor, const char* what)
-{
-    u32 count = 0;
-    token.readPOD(source, &count, 1, &serialize::kU32Descriptor);
-    // Every record takes at least a byte in either form: a larger count is a
-    // broken file, not a reason to allocate.
-    const u64 left = source.size() > source.position ? source.size() - source.position : 0;
-    if (count > left)
-        rejectFont(strings::format<128>("%u %s in %llu bytes", count, what, ull { left }));
-    array.clear();
-    array.expand(count);
-    if (count > 0)
-        std::memset(array.data(), 0, array.usedBytes());
-    token.readPOD(source, array.data(), count, &descriptor);
-}
-
 // Measuring reads glyphs[g] and glyphIndex[g] for every glyph g an index
 // record names.
 void checkIndex(const Font& font)
@@ -72,9 +54,9 @@ void readFont(ByteSource& source, serialize::PODToken& token, Font& font)
     token.readPOD(source, &font.ascent, 1, &kI32Descriptor);
     token.readPOD(source, &font.descent, 1, &kI32Descriptor);
     token.readPOD(source, &font.lineGap, 1, &kI32Descriptor);
-    readCountedArray(source, token, font.glyphs, kGlyphDescriptor, "glyphs");
-    readCountedArray(source, token, font.glyphIndex, kGlyphIndexDescriptor, "index records");
-    readCountedArray(source, token, font.extra, kByteDescriptor, "extra bytes");
+    serialize::readCountedArray(source, token, font.glyphs, kGlyphDescriptor, "glyphs", "bitmap font");
+    serialize::readCountedArray(source, token, font.glyphIndex, kGlyphIndexDescriptor, "index records", "bitmap font");
+    serialize::readCountedArray(source, token, font.extra, serialize::kU8Descriptor, "extra bytes", "bitmap font");
     token.endReadChunk(source, start);
     checkIndex(font);
 }

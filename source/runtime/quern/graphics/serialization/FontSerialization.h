@@ -33,8 +33,6 @@ inline constexpr serialize::PODComponent kGlyphIndexComponents[] = { { 3, serial
 inline constexpr serialize::PODTypeDescriptor kGlyphIndexDescriptor { 1, kGlyphIndexComponents };
 inline constexpr serialize::PODComponent kI32Components[] = { { 1, serialize::PODKind::Signed, 32 } };
 inline constexpr serialize::PODTypeDescriptor kI32Descriptor { 1, kI32Components };
-inline constexpr serialize::PODComponent kByteComponents[] = { { 1, serialize::PODKind::Unsigned, 8 } };
-inline constexpr serialize::PODTypeDescriptor kByteDescriptor { 1, kByteComponents };
 
 // Reads the Font chunk into `font` (the page chunk after it is left to the
 // caller). A stream whose next chunk is not a Font chunk, counts the stream

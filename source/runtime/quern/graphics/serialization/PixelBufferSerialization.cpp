@@ -19,8 +19,6 @@
 namespace quern::graphics {
 namespace {
 
-constexpr serialize::PODComponent kByteComponent[] = { { 1, serialize::PODKind::Unsigned, 8 } };
-constexpr serialize::PODTypeDescriptor kByteDescriptor { 1, kByteComponent };
 
 // The scratch record of one load, in the context's scratch memory (which is
 // only 4-byte aligned, so fields are copied in and out).
@@ -130,7 +128,7 @@ bool readPixelBuffer(ByteSource& source, serialize::PODToken& token, PixelBuffer
     image.create(layout, 0);
     if (image.format() == layout && image.format().mipCount == layout.mipCount) {
         u8* pixels = image.lockPixelsForWrite();
-        token.readPOD(source, pixels, layout.dataSize, &kByteDescriptor);
+        token.readPOD(source, pixels, layout.dataSize, &serialize::kU8Descriptor);
         token.endReadChunk(source, start);
         image.unlockPixels();
         return true;
@@ -141,7 +139,7 @@ bool readPixelBuffer(ByteSource& source, serialize::PODToken& token, PixelBuffer
     void* pixels = allocator->allocate(layout.dataSize, 4);
     if (!pixels)
         QUERN_OUT_OF_MEMORY();
-    token.readPOD(source, pixels, layout.dataSize, &kByteDescriptor);
+    token.readPOD(source, pixels, layout.dataSize, &serialize::kU8Descriptor);
     token.endReadChunk(source, start);
     image.setData(pixels, layout, nullptr, 0);
     allocator->free(pixels);
