@@ -11,7 +11,8 @@ seconds="${1:-5}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(BinaryPODTokenFuzz TextPODTokenFuzz StringTableFuzz DDSFuzz FontFuzz)
+  # Every target the fuzz folder declares, in the order it declares them.
+  mapfile -t targets < <(sed -n 's/^quern_add_fuzzer(\([A-Za-z0-9_]*\))$/\1/p' tests/fuzz/CMakeLists.txt)
 fi
 
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
