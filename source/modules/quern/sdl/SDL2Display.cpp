@@ -4,6 +4,7 @@
 #include "quern/graphics/PixelBuffer.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/platform/SystemInfo.h"
+#include "quern/sdl/SDL2InputBackEnd.h"
 #include "quern/sdl/SDL2Library.h"
 #include "quern/sdl/SDL2PixelSurface.h"
 
@@ -368,6 +369,6 @@ void SDL2Display::setSwapInterval(i32 interval)
         QUERN_LOG(2) << "SDL_GL_SetSwapInterval not supported!" << std::endl;
 }
 
-input::InputBackEnd* SDL2Display::createInputBackEnd() { return nullptr; }
+input::InputBackEnd* SDL2Display::createInputBackEnd() { return new SDL2InputBackEnd(this); }
 
 } // namespace quern::sdl

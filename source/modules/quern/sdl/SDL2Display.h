@@ -26,6 +26,8 @@ public:
     void close() override;
     bool getDesktopMode(graphics::DisplayMode& out) override;
     void setSwapInterval(i32 interval) override;
+    // An SDL2InputBackEnd that passes quit, resize and focus to this display;
+    // the caller owns it.
     input::InputBackEnd* createInputBackEnd() override;
     bool applyVideoMode(const graphics::DisplayMode& mode) override;
     void implOpen(graphics::DisplayMode& mode, const graphics::DisplayConfiguration& configuration) override;
