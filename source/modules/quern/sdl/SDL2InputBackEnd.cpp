@@ -349,7 +349,8 @@ void SDL2InputBackEnd::passWindowEvent(const SDL_Event& event)
 
 void SDL2InputBackEnd::pollEvents(containers::EventQueue& ring)
 {
-    sdl2.SDL_PumpEvents();
+    // SDL_PollEvent pumps SDL's sources itself: a separate pump first would
+    // only run the joystick and window updates twice.
     SDL_Event event;
     while (sdl2.SDL_PollEvent(&event)) {
         input::InputEvent translated;

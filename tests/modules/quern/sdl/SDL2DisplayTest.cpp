@@ -413,3 +413,35 @@ TEST(SDL2PixelFormats, EngineFormatsCrossToSDLAndBack)
 
 } // namespace
 } // namespace quern::test
+
+namespace quern::test {
+namespace {
+
+// Without an X server: SDL's offscreen driver makes the context over EGL.
+TEST(SDL2DisplayOffscreen, CompatibilityContextOverEGL)
+{
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    RecordingBackEnd device;
+    {
+        sdl::SDL2Display display(&device, graphics::GraphicsBackEndVersion::OpenGL);
+        display.openWithVideoMode(makeMode(128, 128), glConfiguration("offscreen", 1, 3, 2));
+        ASSERT_NE(display.glContext(), nullptr);
+        int major = 0;
+        int minor = 0;
+        int mask = 0;
+        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
+        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &minor);
+        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, &mask);
+        EXPECT_GE(100 * major + minor, 302);
+        EXPECT_EQ(mask, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+        sdl::SDL2ProcAddressLoader loader;
+        auto getString = reinterpret_cast<const GLubyte* (*)(GLenum)>(loader.getProcAddress("glGetString"));
+        const char* version = reinterpret_cast<const char*>(getString(GL_VERSION));
+        ASSERT_NE(version, nullptr);
+        EXPECT_NE(std::strstr(version, "Compatibility"), nullptr) << version;
+    }
+    unsetenv("SDL_VIDEODRIVER");
+}
+
+} // namespace
+} // namespace quern::test
