@@ -59,19 +59,11 @@ constexpr i32 kGameControllerAxes = 6;
 constexpr i32 kHatButtons = 4;
 constexpr f32 kGameControllerAxisThreshold = 0.5f;
 
-void push(containers::EventQueue& ring, const input::InputEvent& event)
+// Input events and device changes alike: a full ring drops the record.
+template <typename Record> void push(containers::EventQueue& ring, u16 type, const Record& record)
 {
-    if (void* place = ring.push(event.type, sizeof event))
-        std::memcpy(place, &event, sizeof event);
-    else
-        QUERN_LOG(1) << "Input queue exhausted" << std::endl;
-}
-
-void pushDeviceChange(containers::EventQueue& ring, u16 type, u8 device)
-{
-    const input::InputDeviceEvent change { type, device };
-    if (void* place = ring.push(type, sizeof change))
-        std::memcpy(place, &change, sizeof change);
+    if (void* place = ring.push(type, sizeof record))
+        std::memcpy(place, &record, sizeof record);
     else
         QUERN_LOG(1) << "Input queue exhausted" << std::endl;
 }
@@ -306,7 +298,7 @@ void SDL2InputBackEnd::handleDeviceChange(const SDL_Event& event, containers::Ev
     case SDL_CONTROLLERDEVICEADDED: {
         const u8 device = openJoystick(event.jdevice.which);
         if (device != kNoDevice)
-            pushDeviceChange(ring, input::DeviceAdded, device);
+            push(ring, input::DeviceAdded, input::InputDeviceEvent { input::DeviceAdded, device });
         break;
     }
     case SDL_JOYDEVICEREMOVED:
@@ -314,7 +306,7 @@ void SDL2InputBackEnd::handleDeviceChange(const SDL_Event& event, containers::Ev
         if (JoystickSlot* slot = findSlot(event.jdevice.which)) {
             const u8 device = slot->device;
             closeSlot(*slot);
-            pushDeviceChange(ring, input::DeviceRemoved, device);
+            push(ring, input::DeviceRemoved, input::InputDeviceEvent { input::DeviceRemoved, device });
         }
         break;
     default:
@@ -355,7 +347,7 @@ void SDL2InputBackEnd::pollEvents(containers::EventQueue& ring)
     while (sdl2.SDL_PollEvent(&event)) {
         input::InputEvent translated;
         if (translate(event, translated))
-            push(ring, translated);
+            push(ring, translated.type, translated);
         handleDeviceChange(event, ring);
         passWindowEvent(event);
     }

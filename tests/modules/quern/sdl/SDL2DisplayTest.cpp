@@ -40,6 +40,22 @@ DisplayConfiguration glConfiguration(const char* caption, i32 profile, u32 major
     return configuration;
 }
 
+struct ContextVersion {
+    int major = 0;
+    int minor = 0;
+    int profileMask = 0;
+};
+
+// What the current context really is.
+ContextVersion currentContextVersion()
+{
+    ContextVersion context;
+    sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &context.major);
+    sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &context.minor);
+    sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, &context.profileMask);
+    return context;
+}
+
 class SDL2DisplayTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -80,14 +96,9 @@ TEST_F(SDL2DisplayTest, OpensTitledWindowWithTheRequestedContextThatClearsAndSwa
         EXPECT_EQ(display.currentMode().drawableHeight, 200);
         EXPECT_GE(display.currentMode().depthBits, 24);
 
-        int major = 0;
-        int minor = 0;
-        int mask = 0;
-        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
-        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &minor);
-        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, &mask);
-        EXPECT_GE(100 * major + minor, 100 * static_cast<int>(c.major) + static_cast<int>(c.minor));
-        EXPECT_EQ(mask, c.profileMask);
+        const ContextVersion context = currentContextVersion();
+        EXPECT_GE(100 * context.major + context.minor, 100 * static_cast<int>(c.major) + static_cast<int>(c.minor));
+        EXPECT_EQ(context.profileMask, c.profileMask);
 
         sdl::SDL2ProcAddressLoader loader;
         auto getString = reinterpret_cast<const GLubyte* (*)(GLenum)>(loader.getProcAddress("glGetString"));
@@ -426,14 +437,9 @@ TEST(SDL2DisplayOffscreen, CompatibilityContextOverEGL)
         sdl::SDL2Display display(&device, graphics::GraphicsBackEndVersion::OpenGL);
         display.openWithVideoMode(makeMode(128, 128), glConfiguration("offscreen", 1, 3, 2));
         ASSERT_NE(display.glContext(), nullptr);
-        int major = 0;
-        int minor = 0;
-        int mask = 0;
-        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
-        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &minor);
-        sdl::sdl2.SDL_GL_GetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, &mask);
-        EXPECT_GE(100 * major + minor, 302);
-        EXPECT_EQ(mask, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+        const ContextVersion context = currentContextVersion();
+        EXPECT_GE(100 * context.major + context.minor, 302);
+        EXPECT_EQ(context.profileMask, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
         sdl::SDL2ProcAddressLoader loader;
         auto getString = reinterpret_cast<const GLubyte* (*)(GLenum)>(loader.getProcAddress("glGetString"));
         const char* version = reinterpret_cast<const char*>(getString(GL_VERSION));
