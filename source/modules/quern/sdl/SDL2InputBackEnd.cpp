@@ -91,7 +91,12 @@ SDL2InputBackEnd::SDL2InputBackEnd(graphics::Display* windowEvents)
 {
 }
 
-SDL2InputBackEnd::~SDL2InputBackEnd() { close(); }
+SDL2InputBackEnd::~SDL2InputBackEnd()
+{
+    // After the display unloaded the library its joysticks went with it.
+    if (isSDLLoaded())
+        close();
+}
 
 void SDL2InputBackEnd::open(input::InputBackEndStatus& status)
 {

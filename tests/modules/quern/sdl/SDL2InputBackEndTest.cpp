@@ -422,6 +422,18 @@ TEST_F(SDL2Input, FullRingDropsEventsWithAnError)
     EXPECT_EQ(kept.front().event.code, 0);
 }
 
+// The display unloads the library when it goes; a back end deleted after it
+// must not call into the unloaded library for its joysticks.
+TEST_F(SDL2Input, BackEndDeletedAfterTheLibraryWasUnloadedCallsNothing)
+{
+    openBackEnd();
+    pads.attachJoystick();
+    poll();
+    ASSERT_NE(backEnd->slot(0).joystick, nullptr);
+    sdl::shutdownSDL();
+    backEnd.reset();
+}
+
 TEST(SDL2Scancodes, TableGivesEngineKeyCodes)
 {
     const i32 cases[][2] = {
