@@ -115,6 +115,9 @@ constexpr u16 kMouseButtonFlags[][2] = {
     { kMouseButton5Down, kMouseButton5Up },
 };
 
+// The back end whose pollEvents runs on this thread.
+thread_local Win32RawInputBackEnd* t_polling = nullptr;
+
 std::string systemError(RawInputPlatform& platform) { return platform::getSystemErrorText(platform.lastError()); }
 
 } // namespace
@@ -217,11 +220,14 @@ bool Win32RawInputBackEnd::setRelativeMouseMode(bool relative)
 void Win32RawInputBackEnd::pollEvents(containers::EventQueue& ring)
 {
     m_ring = &ring;
+    Win32RawInputBackEnd* const outer = t_polling;
+    t_polling = this;
     PlatformMessage message;
     while (m_platform.peekMessage(m_window, message)) {
         m_platform.translateAndDispatch(message);
-        handleMessage(message);
+        win32RawInputBackEndWndProc(message);
     }
+    t_polling = outer;
     m_ring = nullptr;
 }
 
@@ -266,6 +272,12 @@ void Win32RawInputBackEnd::unregister()
     m_platform.registerRawInputDevices(usages, m_registeredUsages);
     m_registeredUsages = 0;
     m_window = 0;
+}
+
+void win32RawInputBackEndWndProc(const PlatformMessage& message)
+{
+    if (t_polling)
+        t_polling->handleMessage(message);
 }
 
 void Win32RawInputBackEnd::handleMessage(const PlatformMessage& message)

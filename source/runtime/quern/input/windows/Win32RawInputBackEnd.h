@@ -80,6 +80,10 @@ private:
     bool m_hidFailed = false;
 };
 
+// The hook pollEvents runs for every message it takes: hands the message to
+// the back end whose poll is in progress on this thread (none: nothing happens).
+void win32RawInputBackEndWndProc(const PlatformMessage& message);
+
 // The engine key code of a raw keyboard record's key; 0 when the key has none,
 // -1 for the fake key that carries no key at all.
 i32 rawKeyToKeyCode(u16 virtualKey, u16 scanCode, u16 flags);
