@@ -5,6 +5,7 @@
 #include "quern/input/InputManager.h"
 #include "quern/input/KeyCodes.h"
 #include "quern/platform/ErrorReporting.h"
+#include "support/CountingAllocator.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +176,16 @@ TEST(Win32RawInputBackEnd, ManagerWithoutBackEndOwnsOneWithoutDevices)
     EXPECT_EQ(manager.deviceRecordCount(), 0u);
     manager.getBackEnd()->pollEvents(manager.getEventQueue());
     manager.update();
+}
+
+TEST(Win32RawInputBackEnd, OwnedBackEndGoesBackToTheManagersAllocator)
+{
+    quern::testing::CountingAllocator allocator;
+    {
+        InputManager manager(nullptr, &allocator);
+        EXPECT_GT(allocator.live, 0);
+    }
+    EXPECT_EQ(allocator.live, 0);
 }
 
 TEST_F(RawInputTest, EnumerationKeepsRealKeyboardsMiceAndGameControllers)
