@@ -126,13 +126,19 @@ bool GameControllerMapping::translate(InputEvent& event) const
 
 i32 GameControllerMapping::applyDeadZone(i32 axis, i32 value) const
 {
-    const i32 deadZone = static_cast<i32>(deadZones[kDeadZoneGroups[axis]] * 32767.0f);
-    if (deadZone <= 0)
+    const f32 scaled = deadZones[kDeadZoneGroups[axis]] * 32767.0f;
+    if (!(scaled >= 1.0f)) // also a dead zone that is not a number
         return value;
-    if (value > deadZone)
-        return ((value - deadZone) * 32768) / (32768 - deadZone);
-    if (value < -deadZone)
-        return ((value + deadZone) * 32768) / (32768 - deadZone);
+    if (scaled >= 32768.0f) // wider than the axis: nothing gets through
+        return 0;
+    const i32 deadZone = static_cast<i32>(scaled);
+    // Products of values within -32768..32767 fit 32 bits; the wider type only
+    // keeps a stray out-of-range value from overflowing.
+    const i64 v = value;
+    if (v > deadZone)
+        return static_cast<i32>(((v - deadZone) * 32768) / (32768 - deadZone));
+    if (v < -deadZone)
+        return static_cast<i32>(((v + deadZone) * 32768) / (32768 - deadZone));
     return 0;
 }
 

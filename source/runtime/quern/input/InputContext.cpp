@@ -126,44 +126,35 @@ InputContext& InputContext::bindState(i32 state, u16 eventType, i32 code)
     return *this;
 }
 
-void InputContext::addAxisBinding(const AxisBinding& binding)
+void InputContext::addAxisBinding(i32 axis, i32 source, i8 eventClass, bool resetEachFrame, bool wheel)
 {
-    if (binding.axis < 0)
+    if (axis < 0)
         return;
+    AxisBinding binding {};
+    binding.axis = axis;
+    binding.source = static_cast<i16>(source);
+    binding.eventClass = eventClass;
+    binding.resetEachFrame = resetEachFrame;
+    binding.wheel = wheel;
     appendUnique(m_axisBindings, binding);
-    growToHold(m_axisValues, binding.axis);
+    growToHold(m_axisValues, axis);
 }
 
 InputContext& InputContext::bindMouseAxis(i32 axis, i32 source, bool resetEachFrame)
 {
-    AxisBinding binding {};
-    binding.axis = axis;
-    binding.source = static_cast<i16>(source);
-    binding.eventClass = 4;
-    binding.resetEachFrame = resetEachFrame;
-    addAxisBinding(binding);
+    addAxisBinding(axis, source, 4, resetEachFrame, false);
     return *this;
 }
 
 InputContext& InputContext::bindMouseWheel(i32 axis, i32 source)
 {
-    AxisBinding binding {};
-    binding.axis = axis;
-    binding.source = static_cast<i16>(source);
-    binding.eventClass = 4;
-    binding.resetEachFrame = true;
-    binding.wheel = true;
-    addAxisBinding(binding);
+    addAxisBinding(axis, source, 4, true, true);
     return *this;
 }
 
 InputContext& InputContext::bindControllerAxis(i32 axis, i32 controllerAxis)
 {
-    AxisBinding binding {};
-    binding.axis = axis;
-    binding.source = static_cast<i16>(controllerAxis);
-    binding.eventClass = 8;
-    addAxisBinding(binding);
+    addAxisBinding(axis, controllerAxis, 8, false, false);
     return *this;
 }
 

@@ -111,7 +111,7 @@ private:
     void applyActions(const InputEvent& event);
     void applyStates(const InputEvent& event);
     void applyAxes(const InputEvent& event);
-    void addAxisBinding(const AxisBinding& binding);
+    void addAxisBinding(i32 axis, i32 source, i8 eventClass, bool resetEachFrame, bool wheel);
 
     alignas(16) u8 m_arena[kArenaSize];
     memory::FallbackAllocator m_allocator;

@@ -4,6 +4,8 @@
 
 #include "quern/Types.h"
 
+#include <cstddef>
+
 namespace quern::input {
 
 struct GameControllerMapping;
@@ -37,6 +39,8 @@ struct InputEvent {
 };
 static_assert(sizeof(InputEvent) == 16);
 static_assert(alignof(InputEvent) == 4);
+static_assert(offsetof(InputEvent, code) == 0 && offsetof(InputEvent, value) == 4 && offsetof(InputEvent, button) == 8);
+static_assert(offsetof(InputEvent, type) == 12 && offsetof(InputEvent, device) == 14);
 
 // A device was added or removed; 4 bytes of ring payload.
 struct InputDeviceEvent {
@@ -44,6 +48,7 @@ struct InputDeviceEvent {
     u8 device = 0;
 };
 static_assert(sizeof(InputDeviceEvent) == 4);
+static_assert(offsetof(InputDeviceEvent, type) == 0 && offsetof(InputDeviceEvent, device) == 2);
 
 enum InputDeviceKind : i32 {
     kInputDeviceNone = 0,

@@ -3,6 +3,7 @@
 #include "quern/input/InputBackEnd.h"
 #include "quern/input/InputContext.h"
 #include "quern/input/InputListener.h"
+#include "quern/input/windows/Win32RawInputBackEnd.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/ErrorReporting.h"
 
@@ -79,8 +80,14 @@ InputManager::InputManager(InputBackEnd* backEnd, memory::Allocator* allocator)
     m_ring.reserve(kRingSize);
     m_backEnd = backEnd;
     if (!m_backEnd) {
-        // The platform's own back end arrives with the raw-input layer.
-        QUERN_FATAL("InputManager needs an input back end");
+        void* place = m_allocator->allocate(sizeof(Win32RawInputBackEnd), alignof(Win32RawInputBackEnd));
+        if (!place)
+            QUERN_OUT_OF_MEMORY();
+        m_backEnd = new (place) Win32RawInputBackEnd();
+        // A back end that finds no devices still opens; its status says nothing more.
+        InputBackEndStatus status;
+        m_backEnd->open(status);
+        m_ownsBackEnd = true;
     }
     refreshDeviceRecords();
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 namespace {
@@ -97,6 +98,25 @@ TEST(GameControllerMapping, EachAxisUsesItsGroupsDeadZone)
         InputEvent event = controllerEvent(ControllerAxis, c.axis, c.in);
         mapping.translate(event);
         EXPECT_EQ(event.value, c.out) << "axis " << c.axis << " value " << c.in;
+    }
+}
+
+TEST(GameControllerMapping, UnvalidatedDeadZonesNeverBreakTheArithmetic)
+{
+    M mapping;
+    mapping.deadZones[0] = 2.0f;
+    mapping.deadZones[1] = std::numeric_limits<f32>::quiet_NaN();
+    mapping.deadZones[2] = -1.0f;
+    const struct {
+        i32 axis;
+        i32 in;
+        i32 out;
+    } cases[] = { { 0, 32767, 0 }, { 0, -32768, 0 }, { 0, 100000, 0 }, { 2, 77, 77 }, { 2, -32768, -32768 },
+        { 4, 40000, 40000 }, { 5, 70000, static_cast<i32>((70000ll - 8191) * 32768 / 24577) } };
+    for (const auto& c : cases) {
+        InputEvent event = controllerEvent(ControllerAxis, c.axis, c.in);
+        mapping.translate(event);
+        EXPECT_EQ(event.value, c.out) << c.axis << " " << c.in;
     }
 }
 

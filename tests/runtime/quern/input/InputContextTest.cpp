@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -305,6 +306,25 @@ TEST(InputContext, InputArraysAreTheContextsOwnArrays)
     EXPECT_EQ(context.getActionCount(Jump), 3);
     EXPECT_TRUE(context.isStateHeld(Right));
     EXPECT_EQ(context.getAxisValue(0), -7);
+}
+
+TEST(InputContext, RecorderReadsTheContextsArraysInPlace)
+{
+    InputContext context;
+    context.bindAction(Jump, KeyDown, 'j').bindState(Right, KeyDown, 'd').bindControllerAxis(0, 0);
+    InputReplay replay;
+    InputReplayRecorder recorder;
+    context.applyEvent(key(KeyDown, 'j'));
+    context.applyEvent(key(KeyDown, 'd'));
+    context.applyEvent(event(ControllerAxis, 0, -500));
+    ASSERT_TRUE(recorder.recordFrame(replay, context.inputArrays()));
+    ASSERT_EQ(replay.frameCount(), 1u);
+    EXPECT_EQ(replay.frameAt(0).actionPairs, 1);
+    EXPECT_EQ(replay.frameAt(0).statePairs, 1);
+    EXPECT_EQ(replay.frameAt(0).axisPairs, 1);
+    const std::vector<i32> values(replay.values.dataAs<i32>(), replay.values.dataAs<i32>() + replay.values.count());
+    EXPECT_EQ(values, (std::vector<i32> { Jump, 1, Right, 1, 0, -500 }));
+    replay.release();
 }
 
 TEST(InputContext, EventClasses)

@@ -3,6 +3,7 @@
 #include "ScriptedInputBackEnd.h"
 #include "quern/input/InputContext.h"
 #include "quern/input/InputListener.h"
+#include "quern/input/InputOrigin.h"
 #include "quern/input/KeyCodes.h"
 #include "quern/memory/DefaultAllocator.h"
 
@@ -113,6 +114,35 @@ TEST_F(ManagerTest, EventsReachListenersAndContexts)
     EXPECT_EQ(context.getActionCount(0), 0);
     EXPECT_TRUE(context.isStateHeld(0));
     EXPECT_EQ(context.getAxisValue(1), 32766);
+}
+
+TEST_F(ManagerTest, OriginListsFromBindingTextBindKeysAndPadButtons)
+{
+    // Binding text names keys and buttons; each origin becomes a key or a
+    // mapped controller button binding, as the game's settings bind them.
+    InputContext context;
+    InputOrigin origins[6];
+    const i32 count = parseInputOrigins("KeyboardSpace keyboardw Xbox360ButtonA PS4DPadUp SteamGyroMove", origins, 6);
+    ASSERT_EQ(count, 5);
+    for (i32 i = 0; i < count; ++i) {
+        if (const i32 key = inputOriginToKeyCode(origins[i]))
+            context.bindAction(0, KeyDown, key);
+        else if (const i32 button = inputOriginToControllerButton(origins[i]); button >= 0)
+            context.bindAction(0, ControllerButtonDown, button);
+    }
+    EXPECT_EQ(context.actionBindings().count(), 4u); // the gyro binds nothing
+    backEnd.devices[2].hasMapping = true;
+    backEnd.devices[2].mapping.applyKnownControllerLayout("XInput Controller");
+    manager().addContext(&context);
+
+    backEnd.queue(KeyDown, kKeySpace);
+    backEnd.queue(KeyDown, 'w');
+    backEnd.queue(KeyDown, 's');
+    backEnd.queue(ControllerButtonDown, 0, 0, 0, 2); // a
+    backEnd.queue(ControllerButtonDown, 10, 0, 0, 2); // raw 10 is d-pad up on this layout
+    backEnd.queue(ControllerButtonDown, 12, 0, 0, 2); // raw 12 is d-pad down
+    pump();
+    EXPECT_EQ(context.getActionCount(0), 4);
 }
 
 TEST_F(ManagerTest, EmptyUpdateStillClearsFrameState)
