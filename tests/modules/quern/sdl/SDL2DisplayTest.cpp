@@ -224,6 +224,9 @@ TEST_F(SDL2DisplayTest, WindowStatesZeroToThreeReadBack)
         window->setWindowState(state);
         EXPECT_EQ(window->getWindowState(), state) << "state " << state;
     }
+    // Leaving full screen is all that state 0 does: a maximized window stays so.
+    window->setWindowState(DisplayWindow::Windowed);
+    EXPECT_EQ(window->getWindowState(), DisplayWindow::Maximized);
 }
 
 TEST(SDL2WindowState, FlagsMapToStates)
@@ -445,6 +448,89 @@ TEST(SDL2DisplayOffscreen, CompatibilityContextOverEGL)
         const char* version = reinterpret_cast<const char*>(getString(GL_VERSION));
         ASSERT_NE(version, nullptr);
         EXPECT_NE(std::strstr(version, "Compatibility"), nullptr) << version;
+    }
+    unsetenv("SDL_VIDEODRIVER");
+}
+
+} // namespace
+} // namespace quern::test
+
+namespace quern::test {
+namespace {
+
+struct AttributeCall {
+    SDL_GLattr attribute;
+    int value;
+    bool operator==(const AttributeCall&) const = default;
+};
+
+std::vector<AttributeCall> g_attributeCalls;
+SDL_GLattr g_refusedAttribute = SDL_GL_ACCELERATED_VISUAL;
+
+// Records the request, refuses one attribute, hands the rest to SDL.
+int recordAttribute(SDL_GLattr attribute, int value)
+{
+    g_attributeCalls.push_back({ attribute, value });
+    if (attribute == g_refusedAttribute)
+        return -1;
+    return sdlSymbol<int (*)(SDL_GLattr, int)>("SDL_GL_SetAttribute")(attribute, value);
+}
+
+struct AttributeCase {
+    const char* name;
+    DisplayConfiguration configuration;
+    std::vector<AttributeCall> expected;
+};
+
+TEST(SDL2ContextAttributes, AreSetInOrderAndOnlyWhenConfigured)
+{
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    DisplayConfiguration plain = glConfiguration("attributes", 1, 0, 0);
+    plain.depthBits = 0;
+    plain.doubleBuffer = 0;
+    DisplayConfiguration full = glConfiguration("attributes", DisplayConfiguration::Core, 3, 1);
+    full.stencilBits = 8;
+    full.multisampleBuffers = 1;
+    full.multisampleSamples = 4;
+    full.debugContext = 1;
+    full.forwardCompatible = 1;
+    DisplayConfiguration embedded = glConfiguration("attributes", DisplayConfiguration::Embedded, 3, 0);
+    embedded.depthBits = -1;
+    embedded.debugContext = 1;
+    const AttributeCase cases[] = {
+        { "nothing optional", plain,
+            { { SDL_GL_RED_SIZE, 8 }, { SDL_GL_GREEN_SIZE, 8 }, { SDL_GL_BLUE_SIZE, 8 }, { SDL_GL_ALPHA_SIZE, 8 },
+                { SDL_GL_DOUBLEBUFFER, 0 }, { SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY },
+                { SDL_GL_CONTEXT_FLAGS, 0 } } },
+        { "everything", full,
+            { { SDL_GL_RED_SIZE, 8 }, { SDL_GL_GREEN_SIZE, 8 }, { SDL_GL_BLUE_SIZE, 8 }, { SDL_GL_ALPHA_SIZE, 8 },
+                { SDL_GL_DEPTH_SIZE, 24 }, { SDL_GL_STENCIL_SIZE, 8 }, { SDL_GL_DOUBLEBUFFER, 1 },
+                { SDL_GL_MULTISAMPLEBUFFERS, 1 }, { SDL_GL_MULTISAMPLESAMPLES, 4 },
+                { SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE }, { SDL_GL_CONTEXT_MAJOR_VERSION, 3 },
+                { SDL_GL_CONTEXT_MINOR_VERSION, 1 },
+                { SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_DEBUG_FLAG | SDL_GL_CONTEXT_FORWARD_COMPATIBLE_FLAG } } },
+        { "embedded takes no debug flag", embedded,
+            { { SDL_GL_RED_SIZE, 8 }, { SDL_GL_GREEN_SIZE, 8 }, { SDL_GL_BLUE_SIZE, 8 }, { SDL_GL_ALPHA_SIZE, 8 },
+                { SDL_GL_DOUBLEBUFFER, 1 }, { SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES },
+                { SDL_GL_CONTEXT_MAJOR_VERSION, 3 }, { SDL_GL_CONTEXT_MINOR_VERSION, 0 },
+                { SDL_GL_CONTEXT_FLAGS, 0 } } },
+    };
+    for (const AttributeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSDL2Access access;
+        access.answers["libSDL2-2.0.so.0"] = FakeSDL2Access::Answer::Real;
+        access.replaced["SDL_GL_SetAttribute"] = reinterpret_cast<void*>(&recordAttribute);
+        g_attributeCalls.clear();
+        g_refusedAttribute = SDL_GL_DOUBLEBUFFER;
+        LogCatcher warnings(2);
+        RecordingBackEnd device;
+        sdl::SDL2Display display(&device, graphics::GraphicsBackEndVersion::OpenGL);
+        display.openWithVideoMode(makeMode(64, 64, -1, PixelFormat::A8B8G8R8), c.configuration);
+        EXPECT_EQ(g_attributeCalls, c.expected);
+        // A refused attribute is a warning; the window and context still open.
+        EXPECT_EQ(warnings.count("Error setting SDL OpenGL attribute 'SDL_GL_DOUBLEBUFFER'!"), 1u);
+        EXPECT_NE(display.glContext(), nullptr);
+        display.close();
     }
     unsetenv("SDL_VIDEODRIVER");
 }
