@@ -11,7 +11,7 @@ packages=(
   libegl-mesa0 libgl1-mesa-dri libglx-mesa0
   xvfb xauth vorbis-tools vpx-tools sox gettext fonts-dejavu-core
   clang libclang-rt-14-dev rapidjson-dev
-  imagemagick
+  imagemagick khronos-api
 )
 
 missing=()
