@@ -87,7 +87,8 @@ u32 genericCompressed(u32 internal)
     }
 }
 
-// Every channel needs a content, a type (but filler bits) and a size (but depth and stencil).
+// Every channel needs a content, a type (but filler bits) and a size (but depth,
+// stencil and block channels).
 bool isComplete(const PixelFormat& format)
 {
     if (format.channelCount == 0)
@@ -98,7 +99,9 @@ bool isComplete(const PixelFormat& format)
             return false;
         if (channel.type == graphics::ChannelType::None && channel.content != ChannelContent::X)
             return false;
-        if (channel.bits == 0 && channel.content != ChannelContent::D && channel.content != ChannelContent::S)
+        // The alpha marker of DXT1 with alpha is a block channel without bits of its own.
+        if (channel.bits == 0 && channel.content != ChannelContent::D && channel.content != ChannelContent::S
+            && channel.type != graphics::ChannelType::Compressed)
             return false;
     }
     return true;
@@ -524,10 +527,18 @@ void OpenGLPixelBuffer::setPalette(const containers::ElementBuffer& entries)
         return;
     // The table holds every entry: a palette above 256 entries gets 512.
     const u32 size = paletteTableSize(count);
+    // Bytes red, green, blue in memory, as GL_RGB reads them.
     containers::ElementBuffer table;
     table.setSize(static_cast<u64>(size) * 3);
     std::memset(table.data(), 0, table.byteSize());
-    convertPaletteToRGB8(table.data());
+    for (u32 i = 0; i < count; ++i) {
+        graphics::Pixel entry;
+        std::memcpy(&entry, palette().data() + static_cast<u64>(i) * 4, sizeof entry);
+        u8* rgb = table.data() + static_cast<u64>(i) * 3;
+        rgb[0] = entry.r;
+        rgb[1] = entry.g;
+        rgb[2] = entry.b;
+    }
     glBindTexture(m_target, m_name);
     glColorTableEXT(m_target, GL_RGB, static_cast<GLsizei>(size), GL_RGB, GL_UNSIGNED_BYTE, table.data());
     glBindTexture(m_target, 0);
