@@ -26,17 +26,17 @@ u64 elementSizeOf(const PixelFormat& format)
 // Single depth channels of one width match whatever their channel type.
 bool samePixelFormat(const PixelFormat& a, const PixelFormat& b)
 {
-    if (a.channelCount == 1 && b.channelCount == 1 && a.channels[0].content == ChannelContent::D
-        && b.channels[0].content == ChannelContent::D)
+    if (a.channelCount == 1 && b.channelCount == 1 && a.channels[0].content == ChannelContent::D &&
+        b.channels[0].content == ChannelContent::D)
         return a.channels[0].bits == b.channels[0].bits;
     return a == b;
 }
 
 bool isAdapted(const PixelBufferFormat& created, const PixelBufferFormat& requested)
 {
-    return created.type != requested.type || created.width != requested.width || created.height != requested.height
-        || created.depth != requested.depth || created.rowPitch != requested.rowPitch
-        || !samePixelFormat(created.pixelFormat, requested.pixelFormat);
+    return created.type != requested.type || created.width != requested.width ||
+           created.height != requested.height || created.depth != requested.depth ||
+           created.rowPitch != requested.rowPitch || !samePixelFormat(created.pixelFormat, requested.pixelFormat);
 }
 
 bool needsWork(const PixelBufferFormat& given, const PixelBufferFormat& created, u32 flags)
@@ -44,11 +44,11 @@ bool needsWork(const PixelBufferFormat& given, const PixelBufferFormat& created,
     if (flags & PixelBuffer::PremultiplyAlpha)
         return true;
     // One face given for a cube map: the device takes it as it is.
-    if (created.type == PixelBufferFormat::Type::CubeMap
-        && given == PixelBufferFormat::create2D(created.width, created.height, created.pixelFormat, 0, 0, 0))
+    if (created.type == PixelBufferFormat::Type::CubeMap &&
+        given == PixelBufferFormat::create2D(created.width, created.height, created.pixelFormat, 0, 0, 0))
         return false;
-    return given.origin != created.origin || given.type != created.type || !given.sameLayout(created)
-        || given.mipCount != created.mipCount;
+    return given.origin != created.origin || given.type != created.type || !given.sameLayout(created) ||
+           given.mipCount != created.mipCount;
 }
 
 u8 colourByte(f32 value)
@@ -63,9 +63,9 @@ u8 colourByte(f32 value)
 // converted straight into the device's layout, without a scratch image.
 bool onlyPixelFormatDiffers(const PixelBufferFormat& given, const PixelBufferFormat& created, u32 flags)
 {
-    return !(flags & PixelBuffer::PremultiplyAlpha) && !(given.pixelFormat == created.pixelFormat)
-        && given.pixelFormat.bytesPerPixel > 0 && given.mipCount == created.mipCount
-        && PixelBufferFormat::copyWithPixelFormat(given, created.pixelFormat) == created;
+    return !(flags & PixelBuffer::PremultiplyAlpha) && !(given.pixelFormat == created.pixelFormat) &&
+           given.pixelFormat.bytesPerPixel > 0 && given.mipCount == created.mipCount &&
+           PixelBufferFormat::copyWithPixelFormat(given, created.pixelFormat) == created;
 }
 
 // The run converter between the formats; palette targets and pairs without a
@@ -82,17 +82,18 @@ PixelFormatConverter& converterBetween(const PixelFormat& source, const PixelFor
 
 void logConversion(const PixelFormat& from, const PixelFormat& to)
 {
-    QUERN_LOG(2) << "Automatic conversion of pixel format " << from.toString() << " to " << to.toString() << std::endl;
+    QUERN_LOG(2) << "Automatic conversion of pixel format " << from.toString() << " to " << to.toString()
+                 << std::endl;
 }
 
 bool hasAlphaContent(const PixelFormat& format)
 {
-    return format.hasChannel(ChannelContent::A) || format.hasChannel(ChannelContent::DXT3)
-        || format.hasChannel(ChannelContent::DXT5) || format.hasChannel(ChannelContent::BC7);
+    return format.hasChannel(ChannelContent::A) || format.hasChannel(ChannelContent::DXT3) ||
+           format.hasChannel(ChannelContent::DXT5) || format.hasChannel(ChannelContent::BC7);
 }
 
 void convertInto(containers::ElementBuffer& converted, const u8* pixels, const PixelBufferFormat& given,
-    const PixelBufferFormat& created, const containers::ElementBuffer* palette)
+                 const PixelBufferFormat& created, const containers::ElementBuffer* palette)
 {
     logConversion(given.pixelFormat, created.pixelFormat);
     PixelFormatConverter& converter = converterBetween(given.pixelFormat, created.pixelFormat);
@@ -104,7 +105,7 @@ void convertInto(containers::ElementBuffer& converted, const u8* pixels, const P
 // The given pixels in a scratch image, converted, rescaled, flipped and
 // premultiplied as far as the device's layout and the flags ask.
 Ref adaptInScratch(const u8* pixels, const PixelBufferFormat& given, const PixelBufferFormat& created,
-    const containers::ElementBuffer* palette, u32 flags)
+                   const containers::ElementBuffer* palette, u32 flags)
 {
     NullPixelBuffer* scratch = new NullPixelBuffer;
     Ref holder(scratch);
@@ -129,8 +130,7 @@ Ref adaptInScratch(const u8* pixels, const PixelBufferFormat& given, const Pixel
 
 } // namespace
 
-PixelBuffer::PixelBuffer(u32 usage)
-    : DisplayBuffer(DisplayBufferKind::Pixel, usage, 1)
+PixelBuffer::PixelBuffer(u32 usage) : DisplayBuffer(DisplayBufferKind::Pixel, usage, 1)
 {
     m_palette.setElementSize(4);
 }
@@ -169,7 +169,7 @@ void PixelBuffer::discard()
 {
     if (hasDeviceObject())
         releaseDeviceObject();
-    setBufferFormat(PixelBufferFormat {});
+    setBufferFormat(PixelBufferFormat{});
     m_createFlags = 0;
 }
 
@@ -197,8 +197,8 @@ void PixelBuffer::setBufferFormat(const PixelBufferFormat& format)
 void PixelBuffer::create(const PixelBufferFormat& requested, u32 flags)
 {
     if (m_format.dataSize != 0) {
-        if (requested.type == m_format.type && m_format.sameLayout(requested) && flags == m_createFlags
-            && requested.mipCount == m_format.mipCount)
+        if (requested.type == m_format.type && m_format.sameLayout(requested) && flags == m_createFlags &&
+            requested.mipCount == m_format.mipCount)
             return;
         discard();
     }
@@ -215,8 +215,8 @@ void PixelBuffer::create(const PixelBufferFormat& requested, u32 flags)
     }
 }
 
-void PixelBuffer::setData(
-    const void* pixels, const PixelBufferFormat& format, const containers::ElementBuffer* palette, u32 flags)
+void PixelBuffer::setData(const void* pixels, const PixelBufferFormat& format,
+                          const containers::ElementBuffer* palette, u32 flags)
 {
     // The arguments may be this buffer's own layout, pixels or palette, which
     // the re-creation below drops: work from copies of those.
@@ -279,8 +279,8 @@ void PixelBuffer::setData(
             const u64 sourceFace = available / 6;
             const u64 targetFace = created.dataSize / 6;
             for (u64 face = 0; face < 6; ++face)
-                std::memcpy(
-                    padded.data() + face * targetFace, bytes + face * sourceFace, std::min(sourceFace, targetFace));
+                std::memcpy(padded.data() + face * targetFace, bytes + face * sourceFace,
+                            std::min(sourceFace, targetFace));
         } else if (available) {
             std::memcpy(padded.data(), bytes, available);
         }
@@ -294,7 +294,8 @@ void PixelBuffer::setData(
 
 void PixelBuffer::setImage2D(const void* pixels, u32 width, u32 height)
 {
-    setData(pixels, PixelBufferFormat::create2D(width, height, PixelFormat::R8G8B8A8, 0, 0, 0), nullptr, m_createFlags);
+    setData(pixels, PixelBufferFormat::create2D(width, height, PixelFormat::R8G8B8A8, 0, 0, 0), nullptr,
+            m_createFlags);
 }
 
 void PixelBuffer::copyFrom(const PixelBuffer& source, u32 flags)
@@ -320,8 +321,8 @@ bool PixelBuffer::setPixelFormatImpl(const PixelFormat& target, PixelFormatConve
     if (!converter.setFormats(m_format.pixelFormat, target) || m_format.pixelFormat.bytesPerPixel <= 0)
         QUERN_RAISE_UNSUPPORTED_PIXEL_FORMAT(target);
     const u64 sourceBytes = std::min(byteSize(), m_format.dataSize);
-    const u64 newSize
-        = sourceBytes / static_cast<u64>(m_format.pixelFormat.bytesPerPixel) * static_cast<u64>(target.bytesPerPixel);
+    const u64 newSize = sourceBytes / static_cast<u64>(m_format.pixelFormat.bytesPerPixel) *
+                        static_cast<u64>(target.bytesPerPixel);
     memory::Allocator* allocator = memory::getDefaultAllocator();
     void* converted = newSize ? allocator->allocate(newSize, 4) : nullptr;
     if (newSize && !converted)
@@ -367,8 +368,7 @@ void PixelBuffer::clear(const f32 colour[4])
         if (size)
             std::memset(pixels, 0, size);
     } else {
-        const Pixel packed { colourByte(colour[0]), colourByte(colour[1]), colourByte(colour[2]),
-            colourByte(colour[3]) };
+        const Pixel packed{colourByte(colour[0]), colourByte(colour[1]), colourByte(colour[2]), colourByte(colour[3])};
         u8 one[16] = {};
         pixelFormat.convertFromPixel(packed, one);
         const u64 pixelBytes = std::min<u64>(static_cast<u64>(std::max(pixelFormat.bytesPerPixel, 0)), sizeof one);
