@@ -204,8 +204,18 @@ void OpenGLPixelBuffer::createImpl(PixelBufferFormat& created, const PixelBuffer
 
     if (m_name)
         deleteTexture(m_name);
-    m_name = genTexture();
     m_target = targetFor(requested, *m_caps);
+    // A refilled image keeps its texture when the target stays: re-creating
+    // GL textures costs the driver fresh storage every time.
+    if (m_parkedName && m_parkedTarget == m_target) {
+        m_name = m_parkedName;
+        resetParameters();
+    } else {
+        if (m_parkedName)
+            deleteTexture(m_parkedName);
+        m_name = genTexture();
+    }
+    m_parkedName = 0;
     m_format = triple.format;
     m_type = triple.type;
     m_internalFormat = triple.internalFormat;
@@ -288,6 +298,21 @@ u32 OpenGLPixelBuffer::allocateStorage(u32 width, u32 height, u32 depth, u32 fla
     }
     glBindTexture(m_target, 0);
     return allocated ? static_cast<u32>(allocated) : m_internalFormat;
+}
+
+// A kept texture starts again with GL's default sampling and level range.
+void OpenGLPixelBuffer::resetParameters()
+{
+    if (m_target == GL_TEXTURE_2D_MULTISAMPLE)
+        return;
+    glBindTexture(m_target, m_name);
+    glTexParameteri(m_target, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(m_target, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(m_target, GL_TEXTURE_WRAP_R, GL_REPEAT);
+    glTexParameteri(m_target, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
+    glTexParameteri(m_target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(m_target, GL_TEXTURE_MAX_LEVEL, 1000);
+    glBindTexture(m_target, 0);
 }
 
 // Depth images and multisample textures take no pixels from memory.
@@ -489,6 +514,12 @@ void OpenGLPixelBuffer::releaseDeviceObject()
 
 void OpenGLPixelBuffer::discard()
 {
+    if (m_name && isRefilling()) {
+        m_parkedName = m_name;
+        m_parkedTarget = m_target;
+        addTextureMemory(-static_cast<f64>(format().dataSize));
+        m_name = 0;
+    }
     if (m_name) {
         if (isGLContextCurrent()) {
             glBindTexture(m_target, 0);

@@ -63,6 +63,7 @@ protected:
 
 private:
     bool transfersPixels() const;
+    void resetParameters();
     u32 allocateStorage(u32 width, u32 height, u32 depth, u32 flags);
     void uploadLevels(const u8* pixels, u32 lastLevel);
     void readBack(u8* destination);
@@ -81,6 +82,9 @@ private:
     // The last level that holds an image on the device.
     u32 m_definedLevels = 0;
     u32 m_lockDepth = 0;
+    // The texture of a refilled image, kept for its next creation.
+    u32 m_parkedName = 0;
+    u32 m_parkedTarget = 0;
 };
 
 // A new texture name, kept in the registry.

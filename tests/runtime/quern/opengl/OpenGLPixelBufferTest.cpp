@@ -398,6 +398,38 @@ TEST(OpenGLPixelBuffer, BlockFormatsRoundTripWithTheirLevels)
     }
 }
 
+TEST(OpenGLPixelBuffer, RefillKeepsTheTextureButNotItsSampling)
+{
+    QUERN_REQUIRE_GL();
+    Image image = makeImage(testing::sharedCaps());
+    const Bytes first = encode(PixelFormat::A8B8G8R8, 4, 4);
+    const PixelBufferFormat layout = PixelBufferFormat::create2D(4, 4, PixelFormat::A8B8G8R8, 0, 0, 1);
+    image.buffer->setData(
+        first.data(), layout, nullptr, OpenGLPixelBuffer::NoMipLevels | OpenGLPixelBuffer::ClampedLinear);
+    const u32 name = image.buffer->name();
+    const u64 names = textureNameCount();
+    Bytes second = first;
+    second[0] ^= 0xff;
+    image.buffer->setData(second.data(), layout, nullptr, OpenGLPixelBuffer::NoMipLevels);
+    EXPECT_EQ(image.buffer->name(), name);
+    EXPECT_EQ(textureNameCount(), names);
+    EXPECT_EQ(pixelsOf(*image.buffer), second);
+    GLint wrap = 0;
+    glBindTexture(GL_TEXTURE_2D, name);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_EQ(wrap, static_cast<GLint>(GL_REPEAT));
+    // Another target takes another texture.
+    const Bytes cube(
+        PixelBufferFormat::create(LayoutType::CubeMap, 4, 4, 1, PixelFormat::A8B8G8R8, 0, 0, 0, 1, 1).dataSize);
+    image.buffer->setData(cube.data(),
+        PixelBufferFormat::create(LayoutType::CubeMap, 4, 4, 1, PixelFormat::A8B8G8R8, 0, 0, 0, 1, 1), nullptr,
+        OpenGLPixelBuffer::NoMipLevels);
+    EXPECT_EQ(image.buffer->target(), GL_TEXTURE_CUBE_MAP);
+    EXPECT_EQ(textureNameCount(), names);
+    expectGLClean();
+}
+
 TEST(OpenGLPixelBuffer, SizesAboveTheLimitAreClamped)
 {
     QUERN_REQUIRE_GL();
