@@ -430,6 +430,48 @@ TEST(OpenGLPixelBuffer, RefillKeepsTheTextureButNotItsSampling)
     expectGLClean();
 }
 
+TEST(OpenGLPixelBuffer, SRGBFlagPicksThePartnerFormat)
+{
+    QUERN_REQUIRE_GL();
+    struct Case {
+        PixelFormat format;
+        u32 flags;
+        u32 internal;
+    };
+    const Case cases[] = {
+        { PixelFormat::A8B8G8R8, OpenGLPixelBuffer::SRGB, GL_SRGB8_ALPHA8 },
+        { PixelFormat::A8B8G8R8, 0, GL_RGBA8 },
+        { PixelFormat::B8G8R8, OpenGLPixelBuffer::SRGB, GL_SRGB8 },
+        { PixelFormat::DXT1, OpenGLPixelBuffer::SRGB, GL_COMPRESSED_SRGB_S3TC_DXT1_EXT },
+        { PixelFormat::DXT5, 0, GL_COMPRESSED_RGBA_S3TC_DXT5_EXT },
+    };
+    for (const Case& c : cases) {
+        Image image = makeImage(testing::sharedCaps());
+        const PixelBufferFormat layout = PixelBufferFormat::create2D(8, 8, c.format, 0, 0, 1);
+        const Bytes given(layout.dataSize, 0x5a);
+        image.buffer->setData(given.data(), layout, nullptr, c.flags | OpenGLPixelBuffer::NoMipLevels);
+        EXPECT_EQ(image.buffer->internalFormat(), c.internal) << c.format.toString() << " flags " << c.flags;
+        EXPECT_EQ(pixelsOf(*image.buffer), given) << c.format.toString();
+        expectGLClean();
+    }
+}
+
+TEST(OpenGLPixelBuffer, CompressedStorageOnlyForGenericFormats)
+{
+    QUERN_REQUIRE_GL();
+    LogCapture warnings(2);
+    Image luminance = makeImage(testing::sharedCaps());
+    luminance.buffer->create(PixelBufferFormat::create2D(8, 8, PixelFormat::L8, 0, 0, 1),
+        OpenGLPixelBuffer::StoreCompressed | OpenGLPixelBuffer::NoMipLevels);
+    EXPECT_TRUE(warnings.contains("Can't compress internal format 0x8229")) << warnings.text();
+    Image colour = makeImage(testing::sharedCaps());
+    colour.buffer->create(PixelBufferFormat::create2D(8, 8, PixelFormat::A8B8G8R8, 0, 0, 1),
+        OpenGLPixelBuffer::StoreCompressed | OpenGLPixelBuffer::NoMipLevels);
+    EXPECT_NE(colour.buffer->internalFormat(), GL_RGBA8);
+    EXPECT_NE(colour.buffer->internalFormat(), 0u);
+    expectGLClean();
+}
+
 TEST(OpenGLPixelBuffer, SizesAboveTheLimitAreClamped)
 {
     QUERN_REQUIRE_GL();
