@@ -63,7 +63,7 @@ u32 targetFor(const PixelBufferFormat& layout, const graphics::DisplayCaps& caps
     }
 }
 
-// GL_ALPHA and GL_RGB as generic compressed formats.
+// The generic compressed form of an uncompressed internal format; others are kept.
 u32 genericCompressed(u32 internal)
 {
     switch (internal) {
@@ -225,15 +225,16 @@ void OpenGLPixelBuffer::createImpl(PixelBufferFormat& created, const PixelBuffer
     u32 depth = requested.depth;
     const bool compressed = fromGLFormat(triple).hasCompressedChannel();
     if (compressed) {
-        // S3TC levels are allocated by their uploads.
-        glGetError();
+        // S3TC levels are allocated by their uploads; other block formats never map.
+        if (glGetError() != GL_NO_ERROR)
+            QUERN_RAISE(Exception, (std::string("Invalid OpenGL format ") + glEnumName(m_internalFormat)).c_str());
     } else {
         width = std::min(width, m_caps->maxTextureSize);
         height = std::min(height, m_caps->maxTextureSize);
         depth = std::min(depth, m_caps->max3DTextureSize);
         if (flags & StoreCompressed)
             m_internalFormat = genericCompressed(m_internalFormat);
-        triple.internalFormat = m_internalFormat = allocateStorage(width, height, depth, flags);
+        triple.internalFormat = m_internalFormat = allocateStorage(width, height, depth, requested.layerCount, flags);
     }
 
     PixelFormat pixelFormat = fromGLFormat(triple);
@@ -255,7 +256,7 @@ void OpenGLPixelBuffer::createImpl(PixelBufferFormat& created, const PixelBuffer
     addTextureMemory(static_cast<f64>(created.dataSize));
 }
 
-u32 OpenGLPixelBuffer::allocateStorage(u32 width, u32 height, u32 depth, u32 flags)
+u32 OpenGLPixelBuffer::allocateStorage(u32 width, u32 height, u32 depth, i32 samples, u32 flags)
 {
     const GLint internal = static_cast<GLint>(m_internalFormat);
     const GLsizei w = static_cast<GLsizei>(width);
@@ -277,8 +278,7 @@ u32 OpenGLPixelBuffer::allocateStorage(u32 width, u32 height, u32 depth, u32 fla
             glTexImage2D(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face, 0, internal, w, h, 0, m_format, m_type, nullptr);
         break;
     case GL_TEXTURE_2D_MULTISAMPLE:
-        glTexImage2DMultisample(m_target, static_cast<GLsizei>(format().layerCount > 1 ? format().layerCount : 1),
-            m_internalFormat, w, h, GL_FALSE);
+        glTexImage2DMultisample(m_target, static_cast<GLsizei>(std::max(samples, 1)), m_internalFormat, w, h, GL_FALSE);
         break;
     default:
         QUERN_FATAL("Unsupported pixel buffer format");
@@ -488,7 +488,7 @@ void OpenGLPixelBuffer::createDeviceObject()
     if (m_name || !isGLContextCurrent())
         return;
     m_name = genTexture();
-    allocateStorage(format().width, format().height, format().depth, createFlags());
+    allocateStorage(format().width, format().height, format().depth, format().layerCount, createFlags());
     if (transfersPixels() && data())
         setDataImpl(data(), format().mipCount);
     dropSystemCopy();

@@ -64,7 +64,8 @@ protected:
 private:
     bool transfersPixels() const;
     void resetParameters();
-    u32 allocateStorage(u32 width, u32 height, u32 depth, u32 flags);
+    // The storage of level 0 (every face); returns the internal format the driver chose.
+    u32 allocateStorage(u32 width, u32 height, u32 depth, i32 samples, u32 flags);
     void uploadLevels(const u8* pixels, u32 lastLevel);
     void readBack(u8* destination);
     void installSystemCopy();
@@ -77,7 +78,6 @@ private:
     u32 m_type;
     u32 m_target;
     bool m_dirty = false;
-    u32 m_attachment = 0;
     i32 m_mipmapMode = NoMipmaps;
     // The last level that holds an image on the device.
     u32 m_definedLevels = 0;
