@@ -12,7 +12,7 @@ packages=(
   libxtst-dev
   xvfb xauth vorbis-tools vpx-tools sox gettext fonts-dejavu-core
   clang libclang-rt-14-dev rapidjson-dev
-  imagemagick
+  imagemagick khronos-api
 )
 
 missing=()
