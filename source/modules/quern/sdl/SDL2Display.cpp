@@ -2,11 +2,13 @@
 
 #include "quern/debug/Log.h"
 #include "quern/graphics/PixelBuffer.h"
+#include "quern/opengl/GLExtensions.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/platform/SystemInfo.h"
 #include "quern/sdl/SDL2InputBackEnd.h"
 #include "quern/sdl/SDL2Library.h"
 #include "quern/sdl/SDL2PixelSurface.h"
+#include "quern/sdl/SDL2ProcAddressLoader.h"
 
 #include <cstdio>
 #include <sstream>
@@ -261,6 +263,8 @@ void SDL2Display::createContext(graphics::DisplayMode& mode, const graphics::Dis
         QUERN_RAISE(SDLException, "SDL_GL_CreateContext failed");
     checkContextVersion(configuration.contextMajorVersion, configuration.contextMinorVersion,
         readAttribute(SDL_GL_CONTEXT_MAJOR_VERSION), readAttribute(SDL_GL_CONTEXT_MINOR_VERSION));
+    SDL2ProcAddressLoader loader;
+    opengl::initExtensions(loader);
     mode.depthBits = readAttribute(SDL_GL_DEPTH_SIZE);
     mode.stencilBits = readAttribute(SDL_GL_STENCIL_SIZE);
     mode.multisampleBuffers = readAttribute(SDL_GL_MULTISAMPLEBUFFERS);
