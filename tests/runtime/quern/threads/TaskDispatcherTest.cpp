@@ -281,8 +281,10 @@ TEST(TaskDispatcher, SubmitWakesASleepingWorkerWithoutAnyWait)
     hooks.goingToSleep = [](u32) { g_asleep.fetch_add(1); };
     TaskDispatcher dispatcher;
     dispatcher.setHooks(hooks);
-    dispatcher.start(2);
+    // Reset before the worker exists: it may reach its first sleep before
+    // start returns, and a reset after that would wait for a sleep already taken.
     g_asleep = 0;
+    dispatcher.start(2);
     int seen = 0;
     for (int round = 0; round < 200; ++round) {
         // Wait for the worker to head for sleep after the last task.
