@@ -25,18 +25,24 @@ class GrowingBlock {
 public:
     ~GrowingBlock() { containers::Buffer::freeBufferMemory(m_data); }
 
+    void reserve(u64 capacity)
+    {
+        if (capacity <= m_capacity)
+            return;
+        u8* grown = static_cast<u8*>(containers::Buffer::allocateBufferMemory(capacity));
+        if (m_size)
+            std::memcpy(grown, m_data, m_size);
+        containers::Buffer::freeBufferMemory(m_data);
+        m_data = grown;
+        m_capacity = capacity;
+    }
     u8* reserveTail(u64 bytes)
     {
         if (m_size + bytes > m_capacity) {
             u64 capacity = std::max<u64>(m_capacity * 2, 64 * 1024);
             while (capacity < m_size + bytes)
                 capacity *= 2;
-            u8* grown = static_cast<u8*>(containers::Buffer::allocateBufferMemory(capacity));
-            if (m_size)
-                std::memcpy(grown, m_data, m_size);
-            containers::Buffer::freeBufferMemory(m_data);
-            m_data = grown;
-            m_capacity = capacity;
+            reserve(capacity);
         }
         return m_data + m_size;
     }
@@ -73,6 +79,13 @@ void SampleBuffer::fill(SampleStream& stream)
 
     stream.reset();
     GrowingBlock block;
+    // A stream that knows its length is read into one block of that size (and
+    // a step more, for the short read that ends it); guesses beyond 1 GB are
+    // not trusted.
+    const f64 seconds = stream.duration();
+    const f64 expectedBytes = seconds * format.sampleRate * static_cast<f64>(frameBytes);
+    if (expectedBytes > 0.0 && expectedBytes < f64(1u << 30))
+        block.reserve(static_cast<u64>(expectedBytes) + frameBytes + kFillStep);
     for (;;) {
         u64 frames = 0;
         if (stream.isOpen()) {
@@ -131,13 +144,17 @@ void SampleBuffer::convertSamePace(const SampleFormat& target)
 {
     const SampleFormat source = format();
     const u64 frames = elementCount();
-    u8* block = static_cast<u8*>(containers::Buffer::allocateBufferMemory(frames * target.bytesPerFrame));
+    // Frames that shrink are written over the ones already read; frames that
+    // grow need a block of their own.
+    const bool inPlace = target.bytesPerFrame <= source.bytesPerFrame;
+    u8* data = lock(Lock::Write, 0, frames);
+    u8* block
+        = inPlace ? data : static_cast<u8*>(containers::Buffer::allocateBufferMemory(frames * target.bytesPerFrame));
     // In pieces that stay in the cache: decode, change channels, encode.
     constexpr u64 kChunkFrames = 1024;
     const u32 wideChannels = std::max(source.channels, target.channels);
     std::vector<i32> values(kChunkFrames * wideChannels);
     std::vector<i32> mixed(kChunkFrames * wideChannels);
-    const u8* data = lock(Lock::Read, 0, frames);
     for (u64 first = 0; first < frames; first += kChunkFrames) {
         const u64 count = std::min(kChunkFrames, frames - first);
         decodeSamples(data + first * source.bytesPerFrame, count, source, values.data());
@@ -182,12 +199,11 @@ void SampleBuffer::convertResampling(const SampleFormat& target)
 
 void SampleBuffer::adoptFrames(u8* block, u64 frames, const SampleFormat& target)
 {
-    // The old block goes; the converted frames become the buffer's data.
+    // The converted frames become the buffer's data; a block other than the
+    // old one replaces it.
     lock(Lock::Write, 0, frames);
     storeElementSize(target.bytesPerFrame);
-    adopt(frames ? block : nullptr, frames * target.bytesPerFrame, frames != 0);
-    if (!frames)
-        containers::Buffer::freeBufferMemory(block);
+    adopt(block, frames * target.bytesPerFrame, block != nullptr);
     unlock();
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <sstream>
 
 namespace quern::audio {
@@ -66,6 +67,29 @@ TEST(SampleBuffer, FillKeepsWholeFramesOnly)
     std::vector<u8> expected = stream.bytes();
     expected.resize(6000);
     EXPECT_EQ(bufferBytes(buffer), expected);
+}
+
+// A decoder whose idea of its own length is wrong.
+class MisjudgedStream : public MemorySampleStream {
+public:
+    MisjudgedStream(std::vector<u8> bytes, f64 seconds)
+        : MemorySampleStream(pcmFormat(2, 8000, 16), std::move(bytes))
+        , m_seconds(seconds)
+    {
+    }
+    f64 duration() override { return m_seconds; }
+
+private:
+    f64 m_seconds;
+};
+
+TEST(SampleBuffer, FillReadsEverythingWhateverTheStreamSaysItsDurationIs)
+{
+    for (f64 seconds : { 0.0, -1.0, 0.01, 1e12, std::nan("") }) {
+        MisjudgedStream stream(byteRamp(4 * 20000), seconds);
+        SampleBuffer buffer(stream);
+        EXPECT_EQ(bufferBytes(buffer), stream.bytes()) << seconds;
+    }
 }
 
 TEST(SampleBuffer, FillStopsAtTheFirstShortStep)
