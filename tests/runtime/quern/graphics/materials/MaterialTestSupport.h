@@ -25,6 +25,7 @@
 #include "quern/graphics/materials/YuvToRgbMaterial.h"
 #include "quern/graphics/renderstate/ShaderProgramState.h"
 #include "quern/io/ByteSource.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -55,18 +56,7 @@ public:
     }
 };
 
-class LogCapture {
-public:
-    explicit LogCapture(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, m_level); }
-    ~LogCapture() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-    std::string text() const { return m_text.str(); }
-
-private:
-    i32 m_level;
-    std::stringbuf m_text;
-};
+using quern::testing::LogCapture;
 
 // Holds one reference for the scope.
 template <class T>
