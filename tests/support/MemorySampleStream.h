@@ -30,7 +30,8 @@ public:
     u64 readImpl(std::streambuf*, u64 bytes, void* destination) override
     {
         const u64 count = std::min<u64>(std::min(bytes, maxRead), m_bytes.size() - m_position);
-        std::memcpy(destination, m_bytes.data() + m_position, count);
+        if (count > 0)
+            std::memcpy(destination, m_bytes.data() + m_position, count);
         m_position += count;
         return count;
     }

@@ -4,6 +4,7 @@
 
 #include "quern/strings/Hashes.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace quern::assetbuild {
@@ -125,9 +126,19 @@ bool parseSoundLibrary(const std::vector<u8>& text, const std::map<std::string, 
         bool ok = w.size() >= 2;
         std::string detail;
         if (ok && w[0] == "sound") {
+            if (std::any_of(library.sounds.begin(), library.sounds.end(),
+                    [&](const SoundSource& sound) { return sound.name == w[1]; })) {
+                error = at + "sound " + w[1] + " is named twice";
+                return false;
+            }
             library.sounds.emplace_back();
             ok = parseSound(w, library.sounds.back());
         } else if (ok && w[0] == "group") {
+            if (std::any_of(library.groups.begin(), library.groups.end(),
+                    [&](const SoundGroupSource& group) { return group.name == w[1]; })) {
+                error = at + "group " + w[1] + " is named twice";
+                return false;
+            }
             library.groups.emplace_back();
             ok = parseGroup(w, library.groups.back(), detail);
         } else if (ok && w[0] == "component") {

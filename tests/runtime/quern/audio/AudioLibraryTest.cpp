@@ -326,6 +326,8 @@ TEST(SoundLibraryWriter, RefusesSourcesTheBlobCannotHold)
             "at most 16 points" },
         { "group g curve 0 1 0.5\n", "line 1: expected sound" },
         { "music x\n", "line 1: expected sound" },
+        { "sound a\nsound a\n", "line 2: sound a is named twice" },
+        { "group g\ngroup g gain 2\n", "line 2: group g is named twice" },
     };
     for (const Case& c : cases) {
         std::vector<u8> blob;
