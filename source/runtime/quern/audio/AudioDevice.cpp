@@ -25,10 +25,10 @@ memory::Allocator& backEndAllocator()
     return *allocator;
 }
 
-void destroyBackEnd(AudioBackEnd* backEnd)
+void destroyBackEnd(AudioBackEnd* backEnd, memory::Allocator& allocator)
 {
     backEnd->~AudioBackEnd();
-    backEndAllocator().free(backEnd);
+    allocator.free(backEnd);
 }
 
 } // namespace
@@ -62,18 +62,22 @@ AudioBackEnd* AudioDevice::tryBackEnd(const char* name, const char*& message, ch
     if (name[0] != '\0')
         QUERN_LOG(3) << "Using back end '" << name << "'" << std::endl;
     const AudioBackEndRegistry::Entry* entry = m_registry.find(name);
-    AudioBackEnd* backEnd = entry ? entry->factory(name, backEndAllocator()) : nullptr;
+    memory::Allocator& allocator = backEndAllocator();
+    AudioBackEnd* backEnd = entry ? entry->factory(name, allocator) : nullptr;
     if (!backEnd) {
         message = kUnknownName;
         return nullptr;
     }
     const BackEndResult result = backEnd->open();
-    if (result.code == 0)
+    if (result.code == 0) {
+        // The device may close at process exit: it keeps the allocator it needs then.
+        m_backEndAllocator = &allocator;
         return backEnd;
+    }
     // The text may belong to the back end: keep a copy before it goes.
     std::snprintf(text, sizeof text, "%s", result.message ? result.message : "");
     message = text;
-    destroyBackEnd(backEnd);
+    destroyBackEnd(backEnd, allocator);
     return nullptr;
 }
 
@@ -105,7 +109,7 @@ void AudioDevice::close()
         m_backEnd->releaseOutputChannel(m_channels[i]);
     m_count = 0;
     m_backEnd->close();
-    destroyBackEnd(m_backEnd);
+    destroyBackEnd(m_backEnd, *m_backEndAllocator);
     m_backEnd = nullptr;
     QUERN_LOG(4) << "AudioDevice closed" << std::endl;
 }

@@ -5,6 +5,10 @@
 #include "quern/Types.h"
 #include "quern/debug/MutexImpl.h"
 
+namespace quern::memory {
+class Allocator;
+}
+
 namespace quern::audio {
 
 class AudioBackEnd;
@@ -60,6 +64,7 @@ private:
     OutputChannel* m_channels[kMaxChannels] = {};
     u64 m_count = 0;
     AudioBackEnd* m_backEnd = nullptr;
+    memory::Allocator* m_backEndAllocator = nullptr;
     debug::MutexImpl m_lock;
 };
 

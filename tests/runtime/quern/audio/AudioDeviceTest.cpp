@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -74,7 +76,11 @@ public:
         m_message = std::string(m_name) + " is broken";
         return { 1, m_message.c_str() };
     }
-    void close() override { g_journal.push_back(std::string("close ") + m_name); }
+    void close() override
+    {
+        g_journal.push_back(std::string("close ") + m_name);
+        std::fprintf(stderr, "close %s\n", m_name);
+    }
     void setListenerPosition(const math::Vector3&) override { }
     void setListenerOrientation(const math::Vector3&) override { }
     void setListenerVelocity(const math::Vector3&) override { }
@@ -281,6 +287,17 @@ TEST_F(AudioDeviceTest, ReleasingAChannelTheDeviceDoesNotListIsFatal)
             device.releaseOutputChannel(&stray);
         },
         "does not list");
+}
+
+TEST(AudioDeviceDeathTest, TheProcessWideDeviceClosesAtExit)
+{
+    EXPECT_EXIT(
+        {
+            AudioBackEndRegistry::instance().add("process", &JournalBackEnd::create);
+            AudioDevice::instance().open();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "close process");
 }
 
 TEST(OutputChannel, AutoStreamsOnlySoundsLongerThanTenSeconds)
