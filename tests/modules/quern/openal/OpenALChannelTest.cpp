@@ -83,7 +83,7 @@ TEST(OpenALOutputChannel, AStreamShorterThanSixteenBuffersPlaysWholeAndEndsQuiet
     EXPECT_NEAR(static_cast<f64>(last) / kLoopbackRate, 0.4, 0.005);
     EXPECT_NEAR(testing::frequency(mix, first, last, kLoopbackRate), 440.0, 2.0);
     EXPECT_FALSE(channel->isPlaying());
-    EXPECT_EQ(warnings.occurrences("Buffer underrun detected!"), 0u);
+    EXPECT_EQ(warnings.count("Buffer underrun detected!"), 0u);
     // Stopping closed the streaming buffer; playing again starts from the top.
     EXPECT_FALSE(openal->buffer()->isOpen());
     channel->play();
@@ -115,7 +115,7 @@ TEST(OpenALOutputChannel, ALongStreamIsRefilledUntilItsEnd)
     for (u64 at = first; at + 441 < last; at += 441)
         ASSERT_GT(testing::peak(mix, at, at + 441), kLoud) << at;
     EXPECT_FALSE(channel->isPlaying());
-    EXPECT_EQ(warnings.occurrences("Buffer underrun detected!"), 0u);
+    EXPECT_EQ(warnings.count("Buffer underrun detected!"), 0u);
     audio.device.releaseOutputChannel(channel);
 }
 
@@ -163,7 +163,7 @@ TEST(OpenALOutputChannel, ASourceThatRanDryWithDataLeftIsAnUnderrunAndPlaysOn)
     ASSERT_EQ(state, AL_STOPPED);
     LogCapture warnings(2);
     audio.device.update();
-    EXPECT_EQ(warnings.occurrences("Buffer underrun detected!"), 1u);
+    EXPECT_EQ(warnings.count("Buffer underrun detected!"), 1u);
     alGetSourcei(openal->source(), AL_SOURCE_STATE, &state);
     EXPECT_EQ(state, AL_PLAYING);
     EXPECT_TRUE(channel->isPlaying());
@@ -289,7 +289,7 @@ TEST(OpenALOutputChannel, ReleasingChannelsReportsBufferMemoryOnlyWhenItMoreThan
     const u64 before = OpenALBackEnd::lastReportedMemory();
     audio.device.releaseOutputChannel(audio.device.createOutputChannel(huge.get()));
     const bool grew = small->bytes().size() > 2 * before;
-    EXPECT_EQ(info.occurrences("kb memory in use"), grew ? 1u : 0u);
+    EXPECT_EQ(info.count("kb memory in use"), grew ? 1u : 0u);
 
     audio::OutputChannel* keepHuge = audio.device.createOutputChannel(huge.get());
     keepHuge->open(audio::BufferMode::Static);
@@ -297,11 +297,11 @@ TEST(OpenALOutputChannel, ReleasingChannelsReportsBufferMemoryOnlyWhenItMoreThan
     ASSERT_GT(total, 2 * OpenALBackEnd::lastReportedMemory());
     audio.device.releaseOutputChannel(audio.device.createOutputChannel(small.get()));
     EXPECT_EQ(OpenALBackEnd::lastReportedMemory(), total);
-    const u64 reports = info.occurrences("kb memory in use");
-    EXPECT_EQ(info.occurrences("2 open, " + std::to_string(total / 1024) + "kb memory in use"), 1u);
+    const u64 reports = info.count("kb memory in use");
+    EXPECT_EQ(info.count("2 open, " + std::to_string(total / 1024) + "kb memory in use"), 1u);
     // The same amount again is no news.
     audio.device.releaseOutputChannel(audio.device.createOutputChannel(small.get()));
-    EXPECT_EQ(info.occurrences("kb memory in use"), reports);
+    EXPECT_EQ(info.count("kb memory in use"), reports);
     audio.device.releaseOutputChannel(keepSmall);
     audio.device.releaseOutputChannel(keepHuge);
 }

@@ -4,7 +4,6 @@
 
 #include "quern/debug/Logger.h"
 #include "quern/entity/World.h"
-#include "support/LogCapture.h"
 
 #include <functional>
 #include <sstream>
@@ -66,6 +65,24 @@ private:
     Journal& m_journal;
 };
 
-using quern::testing::LogCapture;
+// Collects what is logged at one level while it exists.
+class LogCapture {
+public:
+    explicit LogCapture(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, m_level); }
+    ~LogCapture() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
+    std::string text() const { return m_text.str(); }
+    u64 occurrences(const std::string& needle) const
+    {
+        const std::string all = text();
+        u64 count = 0;
+        for (std::size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1))
+            ++count;
+        return count;
+    }
+
+private:
+    i32 m_level;
+    std::stringbuf m_text;
+};
 
 } // namespace quern::entity::testing

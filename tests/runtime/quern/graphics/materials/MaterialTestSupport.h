@@ -3,6 +3,7 @@
 // global display, a resource cache on the cache stack, the null program
 // handler, the white texture, and every built-in program registered.
 
+#include "support/LogCapture.h"
 #include "quern/assets/AssetHandlerRegistry.h"
 #include "quern/assets/AssetLoaderContext.h"
 #include "quern/assets/DefaultResourceCache.h"
@@ -25,7 +26,6 @@
 #include "quern/graphics/materials/YuvToRgbMaterial.h"
 #include "quern/graphics/renderstate/ShaderProgramState.h"
 #include "quern/io/ByteSource.h"
-#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
