@@ -4,6 +4,7 @@
 #include "GraphicsContent.h"
 #include "MaterialWriter.h"
 #include "RunLengthCodec.h"
+#include "SoundLibraryWriter.h"
 #include "TextureContent.h"
 #include "WorldWriter.h"
 
@@ -131,6 +132,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!checkTextureContent(entry, asset.bytes, error))
             return false;
         if (!convertGraphicsContent(entry, sourceDirectory, ids, asset.bytes, error))
+            return false;
+        if (!convertSoundLibraryContent(entry, ids, asset.bytes, error))
             return false;
         assets.push_back(std::move(asset));
     }
