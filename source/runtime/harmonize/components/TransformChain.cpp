@@ -50,44 +50,22 @@ void failTransformCycle(World& world, const Transform& start)
 
 Matrix4 localMatrix(const Transform& transform, bool withScale)
 {
-    const Matrix3 r = transform.rotation.toMatrix3();
-    const Vector3 s = withScale ? transform.scale : Vector3 { 1.0f, 1.0f, 1.0f };
-    const quern::f32 scale[3] = { s.x, s.y, s.z };
     Matrix4 m;
-    for (int column = 0; column < 3; ++column)
-        for (int row = 0; row < 3; ++row)
-            m.m[column * 4 + row] = scale[row] * r.m[column * 3 + row];
-    m.m[12] = transform.position.x;
-    m.m[13] = transform.position.y;
-    m.m[14] = transform.position.z;
+    storeAffine(localAffine(transform, withScale), m);
     return m;
 }
-
-// Walks gather products child first, parent on the left: the same product the
-// root-first walk builds, without a recursion as deep as the chain.
 
 void Transform::accumulateWorldMatrix(const Transform& transform, Matrix4& m, EntityHandle ancestor, World& world)
 {
     Matrix4 chain;
-    bool first = true;
-    walkTransformChain(world, transform, ancestor, [&](const Transform& t) {
-        if (first) {
-            chain = localMatrix(t);
-            first = false;
-        } else {
-            Matrix4 parent = localMatrix(t);
-            parent.multiplyAffine(chain);
-            chain = parent;
-        }
-        return true;
-    });
+    storeAffine(chainAffine(world, transform, ancestor), chain);
     m.multiplyAffine(chain);
 }
 
 Vector3 Transform::localToWorld(const Transform& transform, const Vector3& point, World& world)
 {
     Matrix4 m;
-    accumulateWorldMatrix(transform, m, EntityHandle {}, world);
+    storeAffine(chainAffine(world, transform, EntityHandle {}), m);
     return m.transformPoint(point);
 }
 

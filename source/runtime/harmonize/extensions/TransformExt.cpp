@@ -9,6 +9,8 @@
 #include "quern/debug/Log.h"
 #include "quern/entity/World.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace harmonize {
@@ -29,17 +31,111 @@ EntityHandle handleOf(const World& world, u64 index)
     return EntityHandle::make(static_cast<u16>(index), world.getGeneration(index));
 }
 
-// The entity at `index` hangs below `root` (or is its direct child) without
-// being the root's own parent line: what subtree operations take along.
-bool isBelow(World& world, u64 index, const Transform& root)
-{
-    const Transform& t = transformAt(world, index);
-    const i64 parent = parentIndexOf(t, world);
-    if (parent < 0 || t.parent == root.parent)
-        return false;
-    const Transform& parentRecord = transformAt(world, static_cast<u64>(parent));
-    return &parentRecord == &root || Transform::isDescendantOf(parentRecord, root, world);
-}
+// Which slots hang below `root`: a slot does when its parent names an entity,
+// differs from the root's own parent handle, and is the root or hangs below it
+// itself. One pass in index order; each answer is kept, so a parent met again
+// costs one look-up.
+class SubtreeScan {
+public:
+    SubtreeScan(World& world, const Transform& root)
+        : m_world(world)
+        , m_root(root)
+        , m_rootIndex(indexOfTransform(world, root))
+        , m_slots(world.getSlotCount())
+        , m_status(m_slots + 1, 1, 1, nullptr)
+        , m_path(sizeof(u64), alignof(u64))
+    {
+        // One more entry past the slots answers for every parent that names
+        // no entity; the root answers for itself.
+        u8* status = m_status.dataAs<u8>();
+        std::memset(status, kUnknown, m_slots);
+        status[m_slots] = kOutside;
+        if (m_rootIndex < m_slots)
+            status[m_rootIndex] = kInside;
+    }
+
+    // Appends, in index order, every slot below the root whose component mask
+    // holds `required`; the root itself too when `withRoot` is set.
+    void collect(const ComponentMask& required, bool withRoot, Array& handles)
+    {
+        const u64 root = std::min(m_rootIndex, m_slots);
+        scan(0, root, required, handles);
+        if (root < m_slots && withRoot && m_world.getComponentMask(root).containsAll(required))
+            handles.append(handleOf(m_world, root));
+        scan(root + 1, m_slots, required, handles);
+    }
+
+private:
+    static constexpr u8 kUnknown = 0, kInside = 1, kOutside = 2;
+
+    // Slots [first, end), the root's own slot excluded by the caller.
+    void scan(u64 first, u64 end, const ComponentMask& required, Array& handles)
+    {
+        // Locals, not members: the byte stores below may alias anything, and
+        // this loop runs over every slot of the world. A world has fewer than
+        // 0xffff slots, so `index < slots` also refuses the index 0xffff.
+        const ComponentMask* masks = m_world.componentMasks.dataAs<ComponentMask>();
+        const u8* records = m_world.store + m_world.componentOffsets[Transform::kType] + offsetof(Transform, parent);
+        u8* status = m_status.dataAs<u8>();
+        const u64 slots = m_slots;
+        const quern::u32 rootParent = m_root.parent.value;
+        for (u64 i = first; i < end; ++i) {
+            quern::u32 parent;
+            std::memcpy(&parent, records + i * sizeof(Transform), sizeof parent);
+            const u64 index = parent & 0xffff;
+            const bool linked = (parent != rootParent) & (parent >= 0x10000) & (index < slots);
+            u8 answer = status[linked ? index : slots];
+            if (answer == kUnknown) [[unlikely]]
+                answer = isRootOrBelow(index) ? kInside : kOutside;
+            // Every slot's answer is kept, wanted or not: its children ask next.
+            status[i] = answer;
+            if (answer == kInside && masks[i].containsAll(required))
+                handles.append(handleOf(m_world, i));
+        }
+    }
+
+    const Transform* parentOf(u64 index)
+    {
+        const Transform& t = transformRecord(m_world, index);
+        if (t.parent == m_root.parent)
+            return nullptr;
+        return parentRecord(m_world, t, m_slots);
+    }
+    u64 parentIndex(u64 index) { return transformRecord(m_world, index).parent.index(); }
+
+    bool isRootOrBelow(u64 index)
+    {
+        u8* status = m_status.dataAs<u8>();
+        m_path.clear();
+        u8 answer = kOutside;
+        for (u64 current = index;;) {
+            if (current == m_rootIndex) {
+                answer = kInside;
+                break;
+            }
+            if (status[current] != kUnknown) {
+                answer = status[current];
+                break;
+            }
+            if (m_path.count() > m_slots)
+                failTransformCycle(m_world, transformRecord(m_world, index));
+            m_path.append(current);
+            if (!parentOf(current))
+                break;
+            current = parentIndex(current);
+        }
+        for (u64 p = 0; p < m_path.count(); ++p)
+            status[m_path.at<u64>(p)] = answer;
+        return answer == kInside;
+    }
+
+    World& m_world;
+    const Transform& m_root;
+    u64 m_rootIndex;
+    u64 m_slots;
+    Array m_status; // u8 per slot
+    Array m_path; // slots met on the current climb
+};
 
 void checkDepth(World& world, const Transform& transform, u64 depth)
 {
@@ -123,10 +219,7 @@ void Transform::collectDescendants(const Transform& root, Array& handles, const 
 {
     ComponentMask required = mask;
     required.set(Transform::kType);
-    const u64 slots = world.getSlotCount();
-    for (u64 i = 0; i < slots; ++i)
-        if (world.getComponentMask(i).containsAll(required) && isBelow(world, i, root))
-            handles.append(handleOf(world, i));
+    SubtreeScan(world, root).collect(required, false, handles);
 }
 
 EntityHandle Transform::cloneSubtree(const Transform& root, World& world, EntityHandle newParent)
@@ -178,11 +271,7 @@ void Transform::setComponentEnabledInSubtree(
 void Transform::destroySubtree(const Transform& transform, World& world)
 {
     Array list(sizeof(EntityHandle), alignof(EntityHandle));
-    const u64 own = indexOfTransform(world, transform);
-    const u64 slots = world.getSlotCount();
-    for (u64 i = 0; i < slots; ++i)
-        if (world.getComponentMask(i).test(Transform::kType) && (i == own || isBelow(world, i, transform)))
-            list.append(handleOf(world, i));
+    SubtreeScan(world, transform).collect(makeComponentMask({ Transform::kType }), true, list);
     world.destroyEntities(list.dataAs<EntityHandle>(), list.count());
 }
 

@@ -29,52 +29,54 @@ bool isLive(const World& world, u64 index)
 
 // The world matrix of the chain from `start`; with `noScale` the product of
 // the chain's scales is divided out of the axis columns again.
-Matrix4 chainMatrix(World& world, const Transform& start, bool noScale)
+void storeChain(World& world, const Transform& start, bool noScale, Matrix4& out)
 {
-    Matrix4 m;
-    Transform::accumulateWorldMatrix(start, m, EntityHandle {}, world);
-    if (!noScale)
-        return m;
-    f32 scale[3] = { 1.0f, 1.0f, 1.0f };
-    walkTransformChain(world, start, EntityHandle {}, [&](const Transform& t) {
-        scale[0] *= t.scale.x;
-        scale[1] *= t.scale.y;
-        scale[2] *= t.scale.z;
-        return true;
-    });
-    for (int column = 0; column < 3; ++column)
-        if (scale[column] != 0.0f)
-            for (int row = 0; row < 3; ++row)
-                m.m[column * 4 + row] *= 1.0f / scale[column];
-    return m;
+    AffineMatrix m = chainAffine(world, start, EntityHandle {});
+    if (noScale) {
+        f32 scale[3] = { 1.0f, 1.0f, 1.0f };
+        walkTransformChain(world, start, EntityHandle {}, [&](const Transform& t) {
+            scale[0] *= t.scale.x;
+            scale[1] *= t.scale.y;
+            scale[2] *= t.scale.z;
+            return true;
+        });
+        for (int column = 0; column < 3; ++column)
+            if (scale[column] != 0.0f)
+                for (int row = 0; row < 3; ++row)
+                    m.m[column * 3 + row] *= 1.0f / scale[column];
+    }
+    storeAffine(m, out);
 }
 
-Matrix4 entityMatrix(World& world, u64 index, u8 flags)
+void storeEntityMatrix(World& world, u64 index, u8 flags, Matrix4& out)
 {
-    const Transform& transform = transformAt(world, index);
+    const Transform& transform = transformRecord(world, index);
     const bool noScale = (flags & kNoScale) != 0;
-    if ((flags & (kParentOnly | kNoParent)) == (kParentOnly | kNoParent))
-        return Matrix4 {};
-    if (flags & kNoParent)
-        return localMatrix(transform, !noScale);
-    if (flags & kParentOnly) {
-        const i64 parent = parentIndexOf(transform, world);
-        return parent < 0 ? Matrix4 {} : chainMatrix(world, transformAt(world, static_cast<u64>(parent)), noScale);
+    if ((flags & (kParentOnly | kNoParent)) == (kParentOnly | kNoParent)) {
+        out = Matrix4 {};
+    } else if (flags & kNoParent) {
+        storeAffine(localAffine(transform, !noScale), out);
+    } else if (flags & kParentOnly) {
+        const Transform* parent = parentRecord(world, transform, world.getSlotCount());
+        if (parent)
+            storeChain(world, *parent, noScale, out);
+        else
+            out = Matrix4 {};
+    } else {
+        storeChain(world, transform, noScale, out);
     }
-    return chainMatrix(world, transform, noScale);
 }
 
 BoundingSphere carryBounds(const Matrix4& m, const BoundingSphere& local)
 {
+    const f32* c = local.centre;
     BoundingSphere out;
-    const quern::math::Vector3 centre = m.transformPoint({ local.centre[0], local.centre[1], local.centre[2] });
-    out.centre[0] = centre.x;
-    out.centre[1] = centre.y;
-    out.centre[2] = centre.z;
+    for (int row = 0; row < 3; ++row)
+        out.centre[row] = m.m[row] * c[0] + m.m[4 + row] * c[1] + m.m[8 + row] * c[2] + m.m[12 + row];
     f32 largest = 0.0f;
     for (int column = 0; column < 3; ++column) {
-        const f32* c = &m.m[column * 4];
-        largest = std::max(largest, c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+        const f32* axis = &m.m[column * 4];
+        largest = std::max(largest, axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
     }
     out.radius = local.radius * std::sqrt(largest);
     return out;
@@ -218,7 +220,7 @@ void TransformHierarchySystem::updateWorldMatrices(World& world)
             m_worldBounds.at<BoundingSphere>(i) = BoundingSphere {};
             continue;
         }
-        m = entityMatrix(world, i, m_flags.at<u8>(i));
+        storeEntityMatrix(world, i, m_flags.at<u8>(i), m);
         m_worldBounds.at<BoundingSphere>(i) = carryBounds(m, m_localBounds.at<BoundingSphere>(i));
     }
 }
