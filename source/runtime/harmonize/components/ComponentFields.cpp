@@ -272,7 +272,12 @@ const ComponentField kGameCameraRigFields[] = {
     HARMONIZE_FIELD(GameCameraRig, clampMaxY, Float32),
     HARMONIZE_FIELD(GameCameraRig, unused44, UInt8),
 };
-const ComponentField kComponent37Fields[] = { { "bytes", FieldKind::UInt8, 0, 16, nullptr } };
+const ComponentField kScreenFadeFields[] = {
+    HARMONIZE_FIELD(ScreenFade, unused0, UInt8),
+    HARMONIZE_FIELD(ScreenFade, fade, Float32),
+    HARMONIZE_FIELD(ScreenFade, fadeRate, Float32),
+    HARMONIZE_FIELD(ScreenFade, unused12, UInt8),
+};
 const ComponentField kComponent38Fields[] = { { "bytes", FieldKind::UInt8, 0, 28, nullptr } };
 const ComponentField kComponent39Fields[] = { { "bytes", FieldKind::UInt8, 0, 8, nullptr } };
 const ComponentField kRaceSourceFields[] = {
@@ -741,7 +746,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(CameraZone),
     HARMONIZE_LAYOUT(CameraCurve),
     HARMONIZE_LAYOUT(GameCameraRig),
-    HARMONIZE_UNNAMED_LAYOUT(37),
+    HARMONIZE_LAYOUT(ScreenFade),
     HARMONIZE_UNNAMED_LAYOUT(38),
     HARMONIZE_UNNAMED_LAYOUT(39),
     HARMONIZE_LAYOUT(RaceSource),

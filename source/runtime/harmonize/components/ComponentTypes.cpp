@@ -44,7 +44,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "CameraZone", // 34
     "CameraCurve", // 35
     "GameCameraRig", // 36
-    "Component37", // 37
+    "ScreenFade", // 37
     "Component38", // 38
     "Component39", // 39
     "RaceSource", // 40

@@ -315,6 +315,16 @@ struct GameCameraRig {
     u8 unused44[16];
 };
 
+// The fade of a death effect: the player's death sets it full and fading out
+// over the death delay.
+struct ScreenFade {
+    static constexpr u8 kType = 37;
+    u8 unused0[4];
+    f32 fade;
+    f32 fadeRate; // per second
+    u8 unused12[4];
+};
+
 struct RaceSource {
     static constexpr u8 kType = 40;
     u8 bytes[4];
@@ -400,6 +410,11 @@ struct PlayerMovement {
     u8 harmonizeEnabled;
     u8 jumpedThisTick;
     u8 unused686[2];
+};
+
+struct Collectible {
+    static constexpr u8 kType = 42;
+    u8 bytes[12];
 };
 
 struct CutsceneTrigger {
@@ -794,11 +809,6 @@ struct WaterFlow {
     f32 length; // -1: not measured yet
 };
 
-struct Collectible {
-    static constexpr u8 kType = 42;
-    u8 bytes[12];
-};
-
 #pragma pack(pop)
 
 // Each record is exactly its stored size, aligned to no more than the store.
@@ -833,6 +843,7 @@ HARMONIZE_CHECK_RECORD(SpeechBubble);
 HARMONIZE_CHECK_RECORD(CameraZone);
 HARMONIZE_CHECK_RECORD(CameraCurve);
 HARMONIZE_CHECK_RECORD(GameCameraRig);
+HARMONIZE_CHECK_RECORD(ScreenFade);
 HARMONIZE_CHECK_RECORD(RaceSource);
 HARMONIZE_CHECK_RECORD(PlayerMovement);
 HARMONIZE_CHECK_RECORD(Collectible);
@@ -883,6 +894,7 @@ HARMONIZE_CHECK_RECORD(WaterFlow);
 
 // Offsets other code reads by number.
 static_assert(offsetof(Light, intensity) == 12);
+static_assert(offsetof(ScreenFade, fade) == 4 && offsetof(ScreenFade, fadeRate) == 8);
 static_assert(offsetof(Line, start) == 8 && offsetof(Line, end) == 20);
 static_assert(offsetof(Renderer, material) == 24);
 static_assert(offsetof(Animation, clips) == 376 && offsetof(Animation, wrapMode) == 748);

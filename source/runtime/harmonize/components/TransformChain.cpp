@@ -71,6 +71,8 @@ Vector3 Transform::localToWorld(const Transform& transform, const Vector3& point
 
 void Transform::accumulateWorldRotation(const Transform& transform, Quaternion& q, EntityHandle ancestor, World& world)
 {
+    // With the engine's quaternion matrix the world rotation is the rotation
+    // of the world matrix when the parent's rotation is the left operand.
     Quaternion chain;
     walkTransformChain(world, transform, ancestor, [&](const Transform& t) {
         chain = t.rotation * chain;

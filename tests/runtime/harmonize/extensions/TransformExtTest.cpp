@@ -78,6 +78,22 @@ TEST(TransformExt, CollectDescendantsInIndexOrderWithTheMask)
     EXPECT_EQ(indices(races), (std::vector<quern::u16> { 1, 3 }));
 }
 
+// Entities whose parent names no entity of the world hang below nothing.
+TEST(TransformExt, SubtreeScansSkipParentsNamingNoEntity)
+{
+    Tree t;
+    const quern::u32 parents[] = { EntityHandle::make(0xffff, 1).value, EntityHandle::make(t.root.index(), 0).value,
+        EntityHandle::make(200, 1).value };
+    for (quern::u32 parent : parents)
+        t[t.scene.add("odd", { "Transform" })].parent.value = parent;
+    Array below(sizeof(EntityHandle), alignof(EntityHandle));
+    Transform::collectDescendants(t[t.root], below, ComponentMask {}, t.world());
+    EXPECT_EQ(indices(below), (std::vector<quern::u16> { 1, 2, 3 }));
+    t.scene.start();
+    Transform::destroySubtree(t[t.root], t.world());
+    EXPECT_EQ(t.world().liveEntityCount, 5u); // other, c and the three odd ones
+}
+
 TEST(TransformExt, CloneSubtreeRemapsParentsAndActivatesTheClones)
 {
     Tree t;
