@@ -181,11 +181,12 @@ void TransformHierarchySystem::rebuildChildLists(World& world)
     ChildRange* ranges = m_childRanges.dataAs<ChildRange>();
     if (m_childRanges.count() > 0)
         std::memset(ranges, 0, m_childRanges.count() * sizeof(ChildRange));
+    // The parent slot of a live entity, -1 for dead ones and roots.
+    auto parentSlot
+        = [&world](u64 i) -> i64 { return isLive(world, i) ? parentIndexOf(transformAt(world, i), world) : -1; };
     u64 total = 0;
     for (u64 i = 0; i < slots; ++i) {
-        if (!isLive(world, i))
-            continue;
-        const i64 parent = parentIndexOf(transformAt(world, i), world);
+        const i64 parent = parentSlot(i);
         if (parent < 0)
             continue;
         ++ranges[parent].count;
@@ -200,9 +201,7 @@ void TransformHierarchySystem::rebuildChildLists(World& world)
     }
     EntityHandle* list = m_childList.dataAs<EntityHandle>();
     for (u64 i = 0; i < slots; ++i) {
-        if (!isLive(world, i))
-            continue;
-        const i64 parent = parentIndexOf(transformAt(world, i), world);
+        const i64 parent = parentSlot(i);
         if (parent < 0)
             continue;
         list[--ranges[parent].start] = EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i));

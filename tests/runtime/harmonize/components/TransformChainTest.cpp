@@ -1,6 +1,7 @@
 #include "harmonize/components/Components.h"
 
 #include "harmonize/Scenario.h"
+#include "harmonize/TransformExpectations.h"
 
 #include "quern/entity/World.h"
 
@@ -20,24 +21,11 @@ namespace {
 
 constexpr f32 kHalfPi = 1.57079632679f;
 
-// T * S * R built from separate matrices, independently of the code under test.
-Matrix4 expectedLocal(const Transform& t)
-{
-    Matrix4 translation;
-    translation.m[12] = t.position.x;
-    translation.m[13] = t.position.y;
-    translation.m[14] = t.position.z;
-    Matrix4 scale;
-    scale.m[0] = t.scale.x;
-    scale.m[5] = t.scale.y;
-    scale.m[10] = t.scale.z;
-    return translation * scale * t.rotation.toMatrix4();
-}
+using harmonize::testing::expectedLocalMatrix;
 
 void expectNear(const Matrix4& actual, const Matrix4& expected)
 {
-    for (int i = 0; i < 16; ++i)
-        EXPECT_NEAR(actual.m[i], expected.m[i], 1e-5f) << "element " << i << "\n" << actual << "\n" << expected;
+    harmonize::testing::expectMatrixNear(actual, expected);
 }
 
 void expectNear(const Vector3& actual, const Vector3& expected)
@@ -75,9 +63,9 @@ struct Chain {
 TEST(TransformChain, WorldMatrixIsTheProductOfLocalMatricesRootFirst)
 {
     Chain chain;
-    const Matrix4 rootLocal = expectedLocal(chain[chain.root]);
-    const Matrix4 middleWorld = rootLocal * expectedLocal(chain[chain.middle]);
-    const Matrix4 leafWorld = middleWorld * expectedLocal(chain[chain.leaf]);
+    const Matrix4 rootLocal = expectedLocalMatrix(chain[chain.root]);
+    const Matrix4 middleWorld = rootLocal * expectedLocalMatrix(chain[chain.middle]);
+    const Matrix4 leafWorld = middleWorld * expectedLocalMatrix(chain[chain.leaf]);
     struct Case {
         EntityHandle entity;
         Matrix4 expected;
@@ -103,7 +91,7 @@ TEST(TransformChain, AncestorHandleStopsTheWalkAfterTheTransformStoringIt)
     // The middle stores the root as its parent: the walk takes middle and leaf.
     Matrix4 m;
     Transform::accumulateWorldMatrix(chain[chain.leaf], m, chain.root, chain.world());
-    expectNear(m, expectedLocal(chain[chain.middle]) * expectedLocal(chain[chain.leaf]));
+    expectNear(m, expectedLocalMatrix(chain[chain.middle]) * expectedLocalMatrix(chain[chain.leaf]));
     Quaternion q;
     Transform::accumulateWorldRotation(chain[chain.leaf], q, chain.middle, chain.world());
     EXPECT_EQ(q, chain[chain.leaf].rotation);
@@ -201,7 +189,7 @@ TEST(TransformChain, ParentsNamingNoEntityEndTheWalk)
         t.parent.value = parent;
         Matrix4 m;
         Transform::accumulateWorldMatrix(t, m, EntityHandle {}, scene.world());
-        expectNear(m, expectedLocal(t));
+        expectNear(m, expectedLocalMatrix(t));
         Quaternion q;
         Transform::accumulateWorldRotation(t, q, EntityHandle {}, scene.world());
         EXPECT_EQ(q, t.rotation);

@@ -3,7 +3,7 @@
 
 #include "harmonize/Scenario.h"
 
-#include "LogCapture.h"
+#include "support/LogCapture.h"
 
 #include "quern/containers/Array.h"
 

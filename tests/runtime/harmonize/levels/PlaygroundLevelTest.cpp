@@ -6,6 +6,8 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 
+#include "harmonize/TransformExpectations.h"
+
 #include "quern/assets/DepotSource.h"
 #include "quern/assets/FileSystemDepot.h"
 #include "quern/entity/World.h"
@@ -106,19 +108,6 @@ TEST_F(PlaygroundLevel, HoldsThePlayerAndBothCameras)
     EXPECT_EQ(ground->boxes[1], find("groundMiddle"));
 }
 
-Matrix4 local(const Transform& t)
-{
-    Matrix4 translation;
-    translation.m[12] = t.position.x;
-    translation.m[13] = t.position.y;
-    translation.m[14] = t.position.z;
-    Matrix4 scale;
-    scale.m[0] = t.scale.x;
-    scale.m[5] = t.scale.y;
-    scale.m[10] = t.scale.z;
-    return translation * scale * t.rotation.toMatrix4();
-}
-
 TEST_F(PlaygroundLevel, TransformsGiveTheWorldMatricesOfTheirChains)
 {
     world.start();
@@ -137,10 +126,8 @@ TEST_F(PlaygroundLevel, TransformsGiveTheWorldMatricesOfTheirChains)
         SCOPED_TRACE(c.entity);
         Matrix4 expected;
         for (const char* name : c.chain)
-            expected = expected * local(transform(find(name)));
-        const Matrix4& actual = hierarchy->worldMatrix(find(c.entity).index());
-        for (int i = 0; i < 16; ++i)
-            EXPECT_NEAR(actual.m[i], expected.m[i], 1e-5f) << i;
+            expected = expected * harmonize::testing::expectedLocalMatrix(transform(find(name)));
+        harmonize::testing::expectMatrixNear(hierarchy->worldMatrix(find(c.entity).index()), expected);
     }
     // The model faces the camera: its local +X turns to -Z, at half size.
     const Matrix4& model = hierarchy->worldMatrix(find("playerModel").index());

@@ -3,6 +3,7 @@
 #include "harmonize/components/Components.h"
 
 #include "harmonize/Scenario.h"
+#include "harmonize/TransformExpectations.h"
 
 #include <gtest/gtest.h>
 
@@ -84,18 +85,7 @@ TEST(TransformHierarchySystem, ChildListsIgnoreParentsNamingNoEntity)
         EXPECT_TRUE(h.childIndices(EntityHandle::make(i, 1)).empty()) << i;
 }
 
-Matrix4 localOf(const Transform& t)
-{
-    Matrix4 translation;
-    translation.m[12] = t.position.x;
-    translation.m[13] = t.position.y;
-    translation.m[14] = t.position.z;
-    Matrix4 scale;
-    scale.m[0] = t.scale.x;
-    scale.m[5] = t.scale.y;
-    scale.m[10] = t.scale.z;
-    return translation * scale * t.rotation.toMatrix4();
-}
+Matrix4 localOf(const Transform& t) { return harmonize::testing::expectedLocalMatrix(t); }
 
 Matrix4 withColumnsDivided(Matrix4 m, Vector3 s)
 {
@@ -109,8 +99,7 @@ Matrix4 withColumnsDivided(Matrix4 m, Vector3 s)
 
 void expectNear(const Matrix4& actual, const Matrix4& expected)
 {
-    for (int i = 0; i < 16; ++i)
-        EXPECT_NEAR(actual.m[i], expected.m[i], 1e-5f) << "element " << i << "\n" << actual << "\n" << expected;
+    harmonize::testing::expectMatrixNear(actual, expected);
 }
 
 TEST(TransformHierarchySystem, FlagsChooseWhatTheWorldMatrixTakes)

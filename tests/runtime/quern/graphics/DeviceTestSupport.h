@@ -11,6 +11,7 @@
 #include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/PixelBuffer.h"
 #include "quern/graphics/TextureRenderTarget.h"
+#include "support/LogCapture.h"
 
 #include <functional>
 #include <optional>
@@ -22,20 +23,7 @@ namespace quern::graphics::testing {
 
 using Bytes = std::vector<u8>;
 
-class LogCapture {
-public:
-    explicit LogCapture(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, m_level); }
-    ~LogCapture() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string text() const { return m_text.str(); }
-    bool contains(const std::string& needle) const { return text().find(needle) != std::string::npos; }
-
-private:
-    i32 m_level;
-    std::stringbuf m_text;
-};
+using quern::testing::LogCapture;
 
 // How the fake device adapts a requested layout.
 struct DeviceRules {
