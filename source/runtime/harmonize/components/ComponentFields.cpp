@@ -364,7 +364,9 @@ const ComponentField kPlayerMovementFields[] = {
     HARMONIZE_FIELD(PlayerMovement, unused686, UInt8),
 };
 const ComponentField kCollectibleFields[] = {
-    HARMONIZE_FIELD(Collectible, bytes, UInt8),
+    HARMONIZE_FIELD(Collectible, unused0, UInt8),
+    HARMONIZE_FIELD(Collectible, picked, UInt8),
+    HARMONIZE_FIELD(Collectible, unused9, UInt8),
 };
 const ComponentField kComponent43Fields[] = { { "bytes", FieldKind::UInt8, 0, 116, nullptr } };
 const ComponentField kComponent44Fields[] = { { "bytes", FieldKind::UInt8, 0, 4, nullptr } };
@@ -473,7 +475,19 @@ const ComponentField kLevelGoalFields[] = {
 };
 const ComponentField kComponent69Fields[] = { { "bytes", FieldKind::UInt8, 0, 16, nullptr } };
 const ComponentField kLightningFields[] = {
-    HARMONIZE_FIELD(Lightning, bytes, UInt8),
+    HARMONIZE_FIELD(Lightning, scrollInterval, Float32),
+    HARMONIZE_FIELD(Lightning, moveInterval, Float32),
+    HARMONIZE_FIELD(Lightning, flashIntensity, Float32),
+    HARMONIZE_FIELD(Lightning, offsetStep, Float32),
+    HARMONIZE_FIELD(Lightning, flashLight, Entity),
+    HARMONIZE_FIELD(Lightning, reference, Entity),
+    HARMONIZE_FIELD(Lightning, minX, Float32),
+    HARMONIZE_FIELD(Lightning, maxX, Float32),
+    HARMONIZE_FIELD(Lightning, minY, Float32),
+    HARMONIZE_FIELD(Lightning, maxY, Float32),
+    HARMONIZE_FIELD(Lightning, flashChance, Float32),
+    HARMONIZE_FIELD(Lightning, disabled, UInt8),
+    HARMONIZE_FIELD(Lightning, unused49, UInt8),
 };
 const ComponentField kComponent71Fields[] = { { "bytes", FieldKind::UInt8, 0, 8, nullptr } };
 const ComponentField kComponent72Fields[] = { { "bytes", FieldKind::UInt8, 0, 4, nullptr } };
@@ -678,7 +692,9 @@ const ComponentField kAnimationStartTimeFields[] = {
     HARMONIZE_FIELD(AnimationStartTime, unused5, UInt8),
 };
 const ComponentField kSubtitleTriggerFields[] = {
-    HARMONIZE_FIELD(SubtitleTrigger, bytes, UInt8),
+    HARMONIZE_FIELD(SubtitleTrigger, text, UInt64),
+    HARMONIZE_FIELD(SubtitleTrigger, done, UInt8),
+    HARMONIZE_FIELD(SubtitleTrigger, unused9, UInt8),
 };
 const ComponentField kRaceLookFields[] = {
     HARMONIZE_FIELD(RaceLook, frameAnimationEntity, Entity),

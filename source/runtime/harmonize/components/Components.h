@@ -414,7 +414,9 @@ struct PlayerMovement {
 
 struct Collectible {
     static constexpr u8 kType = 42;
-    u8 bytes[12];
+    u8 unused0[8];
+    u8 picked;
+    u8 unused9[3];
 };
 
 struct CutsceneTrigger {
@@ -543,7 +545,19 @@ struct LevelGoal {
 
 struct Lightning {
     static constexpr u8 kType = 70;
-    u8 bytes[52];
+    f32 scrollInterval; // seconds between texture steps
+    f32 moveInterval; // seconds between moves and flash chances
+    f32 flashIntensity;
+    Vec2f offsetStep; // texture offset step u, v
+    EntityHandle flashLight;
+    EntityHandle reference; // none: a random camera
+    f32 minX;
+    f32 maxX;
+    f32 minY;
+    f32 maxY;
+    f32 flashChance; // percent
+    u8 disabled;
+    u8 unused49[3];
 };
 
 struct LanguageFilter {
@@ -782,7 +796,9 @@ struct AnimationStartTime {
 
 struct SubtitleTrigger {
     static constexpr u8 kType = 105;
-    u8 bytes[12];
+    u64 text; // text key of the line shown
+    u8 done;
+    u8 unused9[3];
 };
 
 struct RaceLook {
@@ -971,5 +987,9 @@ static_assert(offsetof(SnapboxCluster, keepsMomentum) == 80);
 static_assert(offsetof(SoundOverride, placeAt) == 8 && offsetof(SoundOverride, positional) == 12);
 static_assert(offsetof(WaterFlow, blockingLayers) == 4 && offsetof(WaterFlow, splashPrefab) == 24);
 static_assert(offsetof(WaterFlow, length) == 36);
+static_assert(offsetof(Collectible, picked) == 8);
+static_assert(offsetof(Lightning, flashLight) == 20 && offsetof(Lightning, flashChance) == 44);
+static_assert(offsetof(Lightning, disabled) == 48);
+static_assert(offsetof(SubtitleTrigger, done) == 8);
 
 } // namespace harmonize
