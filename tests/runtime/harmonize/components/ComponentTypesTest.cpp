@@ -168,12 +168,16 @@ TEST(ComponentRecords, UnalignedWideFieldsRoundTripInTheStore)
         scene.get<Detonator>(entities[i]).clip = i << 40;
     }
     for (u64 i = 0; i < 3; ++i) {
-        EXPECT_EQ(scene.get<PlatformWarning>(entities[i]).clip, 0x0102030405060708ull + i);
+        // Copies, never references: a packed u64 may sit off its natural alignment.
+        const u64 warningClip = scene.get<PlatformWarning>(entities[i]).clip;
+        EXPECT_EQ(warningClip, 0x0102030405060708ull + i);
         u64 raw = 0;
         std::memcpy(&raw, static_cast<u8*>(scene.bytes(entities[i], AlarmMachine::kType)) + 28, 8);
         EXPECT_EQ(raw, 0xa0b0c0d0e0f00010ull + i);
-        EXPECT_EQ(scene.get<SavePointTrigger>(entities[i]).respawnSound, ~i);
-        EXPECT_EQ(scene.get<Detonator>(entities[i]).clip, i << 40);
+        const u64 respawnSound = scene.get<SavePointTrigger>(entities[i]).respawnSound;
+        EXPECT_EQ(respawnSound, ~i);
+        const u64 detonatorClip = scene.get<Detonator>(entities[i]).clip;
+        EXPECT_EQ(detonatorClip, i << 40);
     }
 }
 

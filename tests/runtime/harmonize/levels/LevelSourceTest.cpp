@@ -84,7 +84,8 @@ TEST(LevelSource, FillsRecordsFromDefaultsNamesAndNumbers)
     EXPECT_EQ(root.position.z, 0.0f);
     EXPECT_EQ(root.rotation, math::Quaternion(0, 0, 0, 1));
     EXPECT_EQ(root.scale.y, 1.0f);
-    EXPECT_EQ(read<harmonize::SoundEmitter>(document.entities[0]).sound, 0x8000000000000001ull);
+    const u64 sound = read<harmonize::SoundEmitter>(document.entities[0]).sound;
+    EXPECT_EQ(sound, 0x8000000000000001ull);
     EXPECT_EQ(read<harmonize::Race>(document.entities[0]).value, -1);
 
     // Parents and handles name slots in declaration order, first generation.
