@@ -43,6 +43,7 @@ public:
         , m_rootIndex(indexOfTransform(world, root))
         , m_slots(world.getSlotCount())
         , m_status(m_slots + 1, 1, 1, nullptr)
+        , m_parents(m_slots + 1, sizeof(u16), alignof(u16), nullptr)
         , m_path(sizeof(u64), alignof(u64))
     {
         // One more entry past the slots answers for every parent that names
@@ -71,22 +72,27 @@ private:
     // Slots [first, end), the root's own slot excluded by the caller.
     void scan(u64 first, u64 end, const ComponentMask& required, Array& handles)
     {
-        // Locals, not members: the byte stores below may alias anything, and
-        // this loop runs over every slot of the world. A world has fewer than
-        // 0xffff slots, so `index < slots` also refuses the index 0xffff.
-        const ComponentMask* masks = m_world.componentMasks.dataAs<ComponentMask>();
+        // Two passes: the first reads each parent out of the Transform records
+        // into a dense array (slots past the end for parents naming nothing),
+        // the second walks that array. A world has fewer than 0xffff slots, so
+        // `index < slots` also refuses the index 0xffff.
         const u8* records = m_world.store + m_world.componentOffsets[Transform::kType] + offsetof(Transform, parent);
-        u8* status = m_status.dataAs<u8>();
         const u64 slots = m_slots;
         const quern::u32 rootParent = m_root.parent.value;
+        u16* up = m_parents.dataAs<u16>();
         for (u64 i = first; i < end; ++i) {
             quern::u32 parent;
             std::memcpy(&parent, records + i * sizeof(Transform), sizeof parent);
             const u64 index = parent & 0xffff;
             const bool linked = (parent != rootParent) & (parent >= 0x10000) & (index < slots);
-            u8 answer = status[linked ? index : slots];
+            up[i] = static_cast<u16>(linked ? index : slots);
+        }
+        const ComponentMask* masks = m_world.componentMasks.dataAs<ComponentMask>();
+        u8* status = m_status.dataAs<u8>();
+        for (u64 i = first; i < end; ++i) {
+            u8 answer = status[up[i]];
             if (answer == kUnknown) [[unlikely]]
-                answer = isRootOrBelow(index) ? kInside : kOutside;
+                answer = isRootOrBelow(up[i]) ? kInside : kOutside;
             // Every slot's answer is kept, wanted or not: its children ask next.
             status[i] = answer;
             if (answer == kInside && masks[i].containsAll(required))
@@ -134,6 +140,7 @@ private:
     u64 m_rootIndex;
     u64 m_slots;
     Array m_status; // u8 per slot
+    Array m_parents; // u16 per slot: the parent slot, or the slot count for none
     Array m_path; // slots met on the current climb
 };
 
