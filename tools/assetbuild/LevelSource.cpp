@@ -257,6 +257,10 @@ bool readLevelSource(const std::string& text, const std::string& worldName, Worl
         const size_t comment = content.find('#');
         if (comment != std::string::npos)
             content.resize(comment);
+        // Sources saved with CR LF line ends read the same.
+        for (char& c : content)
+            if (c == '\r')
+                c = ' ';
         if (!parser.statement(content)) {
             error = parser.error;
             return false;

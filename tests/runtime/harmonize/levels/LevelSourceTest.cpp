@@ -104,4 +104,14 @@ TEST(LevelSource, FillsRecordsFromDefaultsNamesAndNumbers)
     EXPECT_TRUE(document.entities[3].components.empty());
 }
 
+TEST(LevelSource, ReadsCarriageReturnLineEnds)
+{
+    WorldDocument document;
+    std::string error;
+    ASSERT_TRUE(readLevelSource("entity a\r\nRace.value 2\r\nentity b parent a\r\n", "crlf", document, error)) << error;
+    ASSERT_EQ(document.entities.size(), 2u);
+    EXPECT_EQ(read<harmonize::Race>(document.entities[0]).value, 2);
+    EXPECT_EQ(read<harmonize::Transform>(document.entities[1]).parent, entity::EntityHandle::make(0, 1));
+}
+
 } // namespace
