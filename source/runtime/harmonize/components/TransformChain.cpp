@@ -15,10 +15,7 @@ using quern::math::Matrix4;
 using quern::math::Quaternion;
 using quern::math::Vector3;
 
-Transform& transformAt(World& world, u64 index)
-{
-    return *static_cast<Transform*>(world.getComponent(index, Transform::kType));
-}
+Transform& transformAt(World& world, u64 index) { return transformRecord(world, index); }
 
 u64 indexOfTransform(World& world, const Transform& transform)
 {
@@ -35,10 +32,7 @@ EntityHandle entityOfTransform(World& world, const Transform& transform)
 
 i64 parentIndexOf(const Transform& transform, const World& world)
 {
-    const EntityHandle parent = transform.parent;
-    if (parent.index() == EntityHandle::kNoIndex || parent.generation() == 0 || parent.index() >= world.getSlotCount())
-        return -1;
-    return parent.index();
+    return linkedSlot(transform.parent, world.getSlotCount());
 }
 
 void failTransformCycle(World& world, const Transform& start)

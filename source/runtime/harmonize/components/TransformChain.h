@@ -17,13 +17,20 @@ inline Transform& transformRecord(quern::entity::World& world, quern::u64 index)
         world.store + world.componentOffsets[Transform::kType] + index * sizeof(Transform));
 }
 
+// The slot a parent handle names, or -1 when it names no entity of a world of
+// `slots` slots: none in either half, or an index past the slots.
+inline quern::i64 linkedSlot(quern::entity::EntityHandle parent, quern::u64 slots)
+{
+    if (parent.index() == quern::entity::EntityHandle::kNoIndex || parent.generation() == 0 || parent.index() >= slots)
+        return -1;
+    return parent.index();
+}
+
 // The parent's record, or null when the parent names no entity of the world.
 inline Transform* parentRecord(quern::entity::World& world, const Transform& transform, quern::u64 slots)
 {
-    const quern::entity::EntityHandle parent = transform.parent;
-    if (parent.index() == quern::entity::EntityHandle::kNoIndex || parent.generation() == 0 || parent.index() >= slots)
-        return nullptr;
-    return &transformRecord(world, parent.index());
+    const quern::i64 slot = linkedSlot(transform.parent, slots);
+    return slot < 0 ? nullptr : &transformRecord(world, static_cast<quern::u64>(slot));
 }
 
 // Calls visit(record) for `start` and then for each ancestor, child first.
