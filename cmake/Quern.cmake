@@ -63,14 +63,24 @@ function(quern_add_library name)
   endif()
 endfunction()
 
-# quern_add_tests(<name> [DEPS target...] [ENV VAR=value...] [SOURCES extra...])
+# quern_add_tests(<name> [DEPS target...] [ENV VAR=value...] [SOURCES extra...] [LOCK resource])
 # One GoogleTest program from the *Test.cpp files of the calling folder; each
-# test case becomes its own CTest test so the suite runs in parallel.
+# test case becomes its own CTest test so the suite runs in parallel. Tests
+# sharing a LOCK resource never run at the same time.
 function(quern_add_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS;ENV;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "LOCK" "DEPS;ENV;SOURCES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
   if(NOT sources)
     return()
+  endif()
+  # Only the properties that have values: an empty ENVIRONMENT would take
+  # the next keyword as its value.
+  set(test_properties TIMEOUT 300)
+  if(ARG_ENV)
+    list(APPEND test_properties ENVIRONMENT "${ARG_ENV}")
+  endif()
+  if(ARG_LOCK)
+    list(APPEND test_properties RESOURCE_LOCK ${ARG_LOCK})
   endif()
   add_executable(${name} ${sources} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE quern_test_main ${ARG_DEPS} GTest::gtest GTest::gmock)
@@ -80,7 +90,7 @@ function(quern_add_tests name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${ARG_ENV}" TIMEOUT 300)
+    PROPERTIES ${test_properties})
 endfunction()
 
 # quern_add_benchmark(<name> SOURCES file... [DEPS target...])

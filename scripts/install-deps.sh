@@ -9,9 +9,10 @@ packages=(
   libsdl2-dev libgl-dev libegl-dev libopenal-dev libbullet-dev
   libvorbis-dev libogg-dev libvpx-dev libstb-dev libdw-dev zlib1g-dev
   libegl-mesa0 libgl1-mesa-dri libglx-mesa0
+  libxtst-dev
   xvfb xauth vorbis-tools vpx-tools sox gettext fonts-dejavu-core
   clang libclang-rt-14-dev rapidjson-dev
-  imagemagick
+  imagemagick khronos-api
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #pragma once
-// Collects what is logged at one level while it exists. The test program must
-// link the logger (quern_debug).
+// Collects what the logger writes at one level while the capture lives.
 
+#include "quern/Types.h"
 #include "quern/debug/Logger.h"
 
 #include <sstream>
@@ -11,17 +11,21 @@ namespace quern::testing {
 
 class LogCapture {
 public:
-    explicit LogCapture(i32 level)
-        : m_level(level)
-    {
-        debug::getLogger()->buffer().addSink(&m_text, m_level);
-    }
+    explicit LogCapture(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, m_level); }
     ~LogCapture() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::string text() const { return m_text.str(); }
     bool contains(const std::string& needle) const { return text().find(needle) != std::string::npos; }
+    u64 count(const std::string& needle) const
+    {
+        const std::string all = text();
+        u64 n = 0;
+        for (auto at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1))
+            ++n;
+        return n;
+    }
 
 private:
     i32 m_level;

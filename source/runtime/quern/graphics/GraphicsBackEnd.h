@@ -94,8 +94,13 @@ struct DisplayCaps {
     u8 APPLE_framebuffer_multisample = 0;
     u8 OES_texture_3D = 0;
     u8 OES_vertex_array_object = 0;
-    // Set by the game when vertex buffer objects are switched off.
+    // Set by the game when vertex buffer objects are switched off, and by a
+    // device whose driver handles them badly.
     u8 vertexBuffersDisabled = 0;
+    // The driver's own mipmap generation is unreliable; generated mipmaps
+    // follow the same switch.
+    u8 driverMipmapsDisabled = 0;
+    u8 generatedMipmapsDisabled = 0;
 };
 
 // What a display hands its device when it opens.

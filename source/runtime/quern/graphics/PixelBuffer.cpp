@@ -273,8 +273,17 @@ void PixelBuffer::setData(const void* pixels, const PixelBufferFormat& format,
     if (available < created.dataSize) {
         padded.setSize(created.dataSize);
         std::memset(padded.data(), 0, created.dataSize);
-        if (available)
+        if (given.type == PixelBufferFormat::Type::CubeMap && created.type == PixelBufferFormat::Type::CubeMap) {
+            // Six faces with fewer levels: each face starts where the device's
+            // layout puts it, its missing levels zero.
+            const u64 sourceFace = available / 6;
+            const u64 targetFace = created.dataSize / 6;
+            for (u64 face = 0; face < 6; ++face)
+                std::memcpy(padded.data() + face * targetFace, bytes + face * sourceFace,
+                            std::min(sourceFace, targetFace));
+        } else if (available) {
             std::memcpy(padded.data(), bytes, available);
+        }
         bytes = padded.data();
     }
     setDataImpl(bytes, levels);

@@ -83,6 +83,9 @@ protected:
     virtual void setDataImpl(const void* pixels, u32 mipCount) = 0;
     // Converts the pixels with `converter` and sets them again.
     virtual bool setPixelFormatImpl(const PixelFormat& target, PixelFormatConverter& converter);
+    // True during the discard with which setData refills an image: the
+    // device image is made again at once, so a device may keep its object.
+    bool isRefilling() const { return m_parking; }
 
 private:
     // Refilling an image of the same size reuses its pixel memory: the block

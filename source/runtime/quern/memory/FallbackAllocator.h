@@ -14,6 +14,10 @@ public:
     void free(void* pointer) override;
     void* tryResize(void* pointer, u64 newSize) override;
 
+    // Makes the whole buffer free again; the owner guarantees that no block
+    // inside it is still in use.
+    void rewindArena() { m_arena.rewind(); }
+
     // Null until the buffer first runs out.
     Allocator* fallback() const { return m_fallback; }
 

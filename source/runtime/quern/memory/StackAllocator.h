@@ -21,6 +21,8 @@ public:
     void* tryResize(void* pointer, u64 newSize) override;
 
     bool contains(const void* pointer) const;
+    // Releases every block at once.
+    void rewind() { m_top = 0; }
     u64 capacity() const { return m_capacity; }
     u64 top() const { return m_top; }
 

@@ -41,6 +41,10 @@ i32 getUserLanguage();
 // else XDG_DATA_HOME, else $HOME/.local/share. Empty when none of them is set.
 std::string getUserDataFolder(const char* subfolder);
 
+// The running program's file (read from /proc/self/exe), or empty when the
+// system does not say.
+std::string getExecutablePath();
+
 // Window systems here scale per window, so there is nothing to mark; kept so
 // the window layer's start-up reads the same everywhere.
 void setProcessDPIAware();

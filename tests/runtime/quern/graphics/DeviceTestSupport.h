@@ -5,13 +5,13 @@
 // every upload; render targets that accept or refuse attachments by size; a
 // display over that device; and log capture.
 
+#include "support/LogCapture.h"
 #include "quern/Types.h"
 #include "quern/debug/Logger.h"
 #include "quern/graphics/Display.h"
 #include "quern/graphics/NullDisplay.h"
 #include "quern/graphics/PixelBuffer.h"
 #include "quern/graphics/TextureRenderTarget.h"
-#include "support/LogCapture.h"
 
 #include <functional>
 #include <optional>

@@ -151,6 +151,15 @@ std::string getUserDataFolder(const char* subfolder)
     return folder;
 }
 
+std::string getExecutablePath()
+{
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return {};
+    return std::string(path, static_cast<std::size_t>(length));
+}
+
 void setProcessDPIAware() { }
 
 } // namespace quern::platform

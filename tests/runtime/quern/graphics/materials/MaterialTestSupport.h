@@ -3,6 +3,7 @@
 // global display, a resource cache on the cache stack, the null program
 // handler, the white texture, and every built-in program registered.
 
+#include "support/LogCapture.h"
 #include "quern/assets/AssetHandlerRegistry.h"
 #include "quern/assets/AssetLoaderContext.h"
 #include "quern/assets/DefaultResourceCache.h"
@@ -55,18 +56,7 @@ public:
     }
 };
 
-class LogCapture {
-public:
-    explicit LogCapture(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, m_level); }
-    ~LogCapture() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-    std::string text() const { return m_text.str(); }
-
-private:
-    i32 m_level;
-    std::stringbuf m_text;
-};
+using quern::testing::LogCapture;
 
 // Holds one reference for the scope.
 template <class T>

@@ -1,0 +1,70 @@
+#pragma once
+// The engine's key codes, carried in the code field of key events. Printable
+// keys are their ASCII character with letters in lower case; the others sit
+// above 255. Every code lies below kKeyCodeCount.
+
+#include "quern/Types.h"
+
+namespace quern::input {
+
+enum KeyCode : i32 {
+    kKeyNone = 0,
+    kKeyBackspace = 8,
+    kKeyTab = 9,
+    kKeyClear = 12,
+    kKeyReturn = 13,
+    kKeyPause = 19,
+    kKeyEscape = 27,
+    kKeySpace = 32,
+    kKey0 = 48,
+    kKey9 = 57,
+    kKeyA = 97,
+    kKeyZ = 122,
+    kKeyDelete = 127,
+    kKeyKeypad0 = 256,
+    kKeyKeypad9 = 265,
+    kKeyKeypadPeriod = 266,
+    kKeyKeypadDivide = 267,
+    kKeyKeypadMultiply = 268,
+    kKeyKeypadMinus = 269,
+    kKeyKeypadPlus = 270,
+    kKeyKeypadEnter = 271,
+    kKeyKeypadEquals = 272,
+    kKeyUp = 273,
+    kKeyDown = 274,
+    kKeyRight = 275,
+    kKeyLeft = 276,
+    kKeyInsert = 277,
+    kKeyHome = 278,
+    kKeyEnd = 279,
+    kKeyPageUp = 280,
+    kKeyPageDown = 281,
+    kKeyF1 = 282,
+    kKeyF15 = 296,
+    kKeyNumLock = 300,
+    kKeyCapsLock = 301,
+    kKeyScrollLock = 302,
+    kKeyRightShift = 303,
+    kKeyLeftShift = 304,
+    kKeyRightControl = 305,
+    kKeyLeftControl = 306,
+    kKeyRightAlt = 307,
+    kKeyLeftAlt = 308,
+    kKeyRightMeta = 309,
+    kKeyLeftMeta = 310,
+    kKeyLeftSuper = 311,
+    kKeyRightSuper = 312,
+    kKeyMode = 313,
+    kKeyCompose = 314,
+    kKeyHelp = 315,
+    kKeyPrint = 316,
+    kKeySysReq = 317,
+    kKeyBreak = 318,
+    kKeyMenu = 319,
+    kKeyPower = 320,
+    kKeyEuro = 321,
+    kKeyUndo = 322,
+    kKeyCodeCount = 323,
+};
+
+} // namespace quern::input
