@@ -2,6 +2,7 @@
 
 #include "AssetDatabaseWriter.h"
 #include "GraphicsContent.h"
+#include "LevelSource.h"
 #include "MaterialWriter.h"
 #include "RunLengthCodec.h"
 #include "SoundLibraryWriter.h"
@@ -126,6 +127,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         }
         if (!convertWorldContent(entry, ids, asset.bytes, error))
+            return false;
+        if (!convertLevelContent(entry, asset.bytes, error))
             return false;
         if (!convertMaterialContent(entry, ids, asset.bytes, error))
             return false;

@@ -136,16 +136,16 @@ const serialize::PODTypeDescriptor& WorldReader::descriptorFor(u32 type)
             m_descriptorAllocator->allocate(sizeof(ComponentDescriptor), alignof(ComponentDescriptor)));
         if (!built)
             QUERN_OUT_OF_MEMORY();
+        // Kept before it is built: the reader frees it whichever way reading ends.
+        m_descriptors[type] = built;
         buildComponentDescriptor(m_model.type(type), *built);
         const u64 size = built->descriptor.byteSize();
         if (size > m_world.componentSizes[type]) {
-            m_descriptorAllocator->free(built);
             QUERN_FATAL(
                 strings::format<1280>("World file %s: component %s needs %llu bytes but the world's type %u holds %u",
                     m_fileName, m_model.type(type).name, static_cast<unsigned long long>(size), type,
                     static_cast<u32>(m_world.componentSizes[type])));
         }
-        m_descriptors[type] = built;
     }
     return m_descriptors[type]->descriptor;
 }

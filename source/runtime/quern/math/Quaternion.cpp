@@ -80,21 +80,6 @@ f32 Quaternion::normalize()
     return len;
 }
 
-Matrix3 Quaternion::toMatrix3() const
-{
-    Matrix3 r;
-    r.m[0] = 1.0f - 2.0f * (y * y + z * z);
-    r.m[1] = 2.0f * (x * y + w * z);
-    r.m[2] = 2.0f * (x * z - w * y);
-    r.m[3] = 2.0f * (x * y - w * z);
-    r.m[4] = 1.0f - 2.0f * (x * x + z * z);
-    r.m[5] = 2.0f * (y * z + w * x);
-    r.m[6] = 2.0f * (x * z + w * y);
-    r.m[7] = 2.0f * (y * z - w * x);
-    r.m[8] = 1.0f - 2.0f * (x * x + y * y);
-    return r;
-}
-
 Matrix4 Quaternion::toMatrix4() const
 {
     const Matrix3 r = toMatrix3();
@@ -113,7 +98,8 @@ Quaternion& Quaternion::operator*=(const Quaternion& o)
 
 f32 dot(const Quaternion& a, const Quaternion& b)
 {
-    const f32 lengths = (a.x * a.x + a.y * a.y + a.z * a.z + a.w * a.w) * (b.x * b.x + b.y * b.y + b.z * b.z + b.w * b.w);
+    const f32 lengths
+        = (a.x * a.x + a.y * a.y + a.z * a.z + a.w * a.w) * (b.x * b.x + b.y * b.y + b.z * b.z + b.w * b.w);
     if (lengths == 0.0f)
         return 0.0f;
     return (a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w) / lengths;

@@ -18,7 +18,13 @@ struct Quaternion {
     f32 w = 1.0f;
 
     constexpr Quaternion() = default;
-    constexpr Quaternion(f32 x_, f32 y_, f32 z_, f32 w_) : x(x_), y(y_), z(z_), w(w_) { }
+    constexpr Quaternion(f32 x_, f32 y_, f32 z_, f32 w_)
+        : x(x_)
+        , y(y_)
+        , z(z_)
+        , w(w_)
+    {
+    }
 
     static constexpr Quaternion identity() { return {}; }
 
@@ -38,7 +44,21 @@ struct Quaternion {
     f32 normalize();
 
     Matrix4 toMatrix4() const;
-    Matrix3 toMatrix3() const;
+    // Inline: transform chains build one per link of every chain each frame.
+    constexpr Matrix3 toMatrix3() const
+    {
+        Matrix3 r;
+        r.m[0] = 1.0f - 2.0f * (y * y + z * z);
+        r.m[1] = 2.0f * (x * y + w * z);
+        r.m[2] = 2.0f * (x * z - w * y);
+        r.m[3] = 2.0f * (x * y - w * z);
+        r.m[4] = 1.0f - 2.0f * (x * x + z * z);
+        r.m[5] = 2.0f * (y * z + w * x);
+        r.m[6] = 2.0f * (x * z + w * y);
+        r.m[7] = 2.0f * (y * z - w * x);
+        r.m[8] = 1.0f - 2.0f * (x * x + y * y);
+        return r;
+    }
 
     Quaternion& operator*=(const Quaternion& o);
 };

@@ -114,7 +114,7 @@ TEST(AssetDatabase, ReadsADatabaseMadeByTheContentTool)
     std::filesystem::create_directories(content.directory().path() / "src");
     for (const char* name : {"level1", "rock", "moss", "stone"})
         std::ofstream(content.directory().path() / "src" / name) << name;
-    content.directory().writeFile("manifest.txt", "level1 level rock moss\nrock mesh stone\nmoss image\n"
+    content.directory().writeFile("manifest.txt", "level1 map rock moss\nrock mesh stone\nmoss image\n"
                                                   "stone image\n");
     quern::assetbuild::BuildOptions options;
     options.manifestPath = content.directory().file("manifest.txt");

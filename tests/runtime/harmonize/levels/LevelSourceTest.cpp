@@ -1,0 +1,117 @@
+#include "LevelSource.h"
+
+#include "harmonize/components/Components.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace quern;
+using namespace quern::assetbuild;
+
+namespace {
+
+template <class Record> Record read(const WorldEntity& entity)
+{
+    for (const WorldComponent& component : entity.components)
+        if (component.type == Record::kType) {
+            Record record;
+            std::memcpy(static_cast<void*>(&record), component.bytes.data(), sizeof record);
+            return record;
+        }
+    ADD_FAILURE() << entity.name << " has no component " << static_cast<int>(Record::kType);
+    return Record {};
+}
+
+TEST(LevelSource, RefusesBadSourcesNamingTheLine)
+{
+    struct Case {
+        const char* source;
+        const char* message;
+    };
+    const Case cases[] = {
+        { "Transform.position 1 2 3", "level line 1: component Transform.position before any entity" },
+        { "entity a\n\nShadow", "level line 3: no component type Shadow" },
+        { "entity a\nTransform.size 1", "level line 2: Transform has no field size" },
+        { "entity a\nTransform.position 1 2 3 4", "level line 2: Transform.position takes 1 to 3 values, not 4" },
+        { "entity a\nTransform.position", "level line 2: Transform.position takes 1 to 3 values, not 0" },
+        { "entity a\nTransform 1", "level line 2: values need a field" },
+        { "entity a\nTransform.position 1 x", "level line 2: \"x\" is not a number" },
+        { "entity a\nTransform.position nan", "level line 2: \"nan\" is not a number" },
+        { "entity a\nCollisionLayer.layer -1", "level line 2: \"-1\" is negative" },
+        { "entity a\nCollider.trigger 256", "level line 2: \"256\" does not fit the field" },
+        { "entity a\nRace.value 1.5", "level line 2: \"1.5\" is not a 32-bit integer" },
+        { "entity a\nentity a", "level line 2: entity a is declared twice" },
+        { "entity", "level line 1: entity needs a name" },
+        { "entity a child b", "level line 1: expected \"parent <name>\"" },
+        { "entity a parent", "level line 1: expected \"parent <name>\"" },
+        { "entity a\nentity b parent ghost", "level line 2: parent ghost of b is no entity of the level" },
+        { "entity a\nCameraFollow.target ghost", "level line 2: target names ghost, which is no entity of the level" },
+        { "entity a parent b\nentity b parent a", "level line 1: the parents of a form a cycle" },
+        { "entity a\nentity b parent b", "level line 2: the parents of b form a cycle" },
+        { "world", "level line 1: world takes one name" },
+    };
+    for (const Case& c : cases) {
+        WorldDocument document;
+        std::string error;
+        EXPECT_FALSE(readLevelSource(c.source, "test", document, error)) << c.source;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.source << "\n  gave: " << error;
+    }
+}
+
+TEST(LevelSource, FillsRecordsFromDefaultsNamesAndNumbers)
+{
+    const char* source = "world sample # the name\n"
+                         "entity root\n"
+                         "Transform.position 1 2\n"
+                         "SoundEmitter.sound 0x8000000000000001\n"
+                         "Race.value -1\n"
+                         "prefab template parent root\n"
+                         "Collider\n"
+                         "entity child parent template\n"
+                         "SnapboxCluster.boxes root child\n"
+                         "entity loose\n";
+    WorldDocument document;
+    std::string error;
+    ASSERT_TRUE(readLevelSource(source, "fallback", document, error)) << error;
+    EXPECT_STREQ(document.model.name, "sample");
+    ASSERT_EQ(document.model.typeCount(), harmonize::kComponentTypeCount);
+    ASSERT_EQ(document.entities.size(), 4u);
+
+    const harmonize::Transform root = read<harmonize::Transform>(document.entities[0]);
+    EXPECT_EQ(root.position.x, 1.0f);
+    EXPECT_EQ(root.position.y, 2.0f);
+    EXPECT_EQ(root.position.z, 0.0f);
+    EXPECT_EQ(root.rotation, math::Quaternion(0, 0, 0, 1));
+    EXPECT_EQ(root.scale.y, 1.0f);
+    const u64 sound = read<harmonize::SoundEmitter>(document.entities[0]).sound;
+    EXPECT_EQ(sound, 0x8000000000000001ull);
+    EXPECT_EQ(read<harmonize::Race>(document.entities[0]).value, -1);
+
+    // Parents and handles name slots in declaration order, first generation.
+    EXPECT_EQ(read<harmonize::Transform>(document.entities[1]).parent, entity::EntityHandle::make(0, 1));
+    EXPECT_EQ(read<harmonize::Transform>(document.entities[2]).parent, entity::EntityHandle::make(1, 1));
+    const harmonize::SnapboxCluster cluster = read<harmonize::SnapboxCluster>(document.entities[2]);
+    EXPECT_EQ(cluster.boxes[0], entity::EntityHandle::make(0, 1));
+    EXPECT_EQ(cluster.boxes[1], entity::EntityHandle::make(2, 1));
+    EXPECT_EQ(cluster.boxes[2].value, 0u);
+
+    // A prefab and everything below it start with nothing enabled.
+    EXPECT_NE(document.entities[0].enabledMask[0] | document.entities[0].enabledMask[1], 0u);
+    for (int dormant : { 1, 2 })
+        EXPECT_EQ(document.entities[dormant].enabledMask[0] | document.entities[dormant].enabledMask[1], 0u);
+    // An entity with no statements has no components.
+    EXPECT_TRUE(document.entities[3].components.empty());
+}
+
+TEST(LevelSource, ReadsCarriageReturnLineEnds)
+{
+    WorldDocument document;
+    std::string error;
+    ASSERT_TRUE(readLevelSource("entity a\r\nRace.value 2\r\nentity b parent a\r\n", "crlf", document, error)) << error;
+    ASSERT_EQ(document.entities.size(), 2u);
+    EXPECT_EQ(read<harmonize::Race>(document.entities[0]).value, 2);
+    EXPECT_EQ(read<harmonize::Transform>(document.entities[1]).parent, entity::EntityHandle::make(0, 1));
+}
+
+} // namespace

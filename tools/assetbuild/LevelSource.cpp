@@ -1,0 +1,305 @@
+#include "LevelSource.h"
+
+#include "harmonize/components/ComponentFields.h"
+#include "harmonize/components/Transform.h"
+
+#include "quern/serialize/BinaryPODToken.h"
+#include "quern/serialize/TextPODToken.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+namespace quern::assetbuild {
+namespace {
+
+using harmonize::ComponentField;
+using harmonize::ComponentLayout;
+using harmonize::FieldKind;
+
+struct LevelEntity {
+    std::string name;
+    u32 line = 0;
+    bool prefab = false;
+    std::string parent; // "" for a root
+    u32 parentLine = 0;
+    std::map<u32, std::vector<u8>> components; // by type
+};
+
+// An entity name inside a component, resolved once every entity is known.
+struct HandleReference {
+    u64 entity;
+    u32 type;
+    const ComponentField* field;
+    u32 element;
+    std::string name;
+    u32 line;
+};
+
+struct LevelParser {
+    std::vector<LevelEntity> entities;
+    std::map<std::string, u64> byName;
+    std::vector<HandleReference> references;
+    std::string worldName;
+    std::string error;
+    u32 line = 0;
+
+    bool fail(const std::string& message)
+    {
+        error = "level line " + std::to_string(line) + ": " + message;
+        return false;
+    }
+
+    std::vector<u8>& component(LevelEntity& entity, u32 type)
+    {
+        auto found = entity.components.find(type);
+        if (found != entity.components.end())
+            return found->second;
+        std::vector<u8>& bytes = entity.components[type];
+        const ComponentLayout& layout = harmonize::componentLayout(type);
+        bytes.assign(layout.size, 0);
+        harmonize::fillComponentDefaults(layout, bytes.data());
+        return bytes;
+    }
+
+    bool declare(const std::string& keyword, std::istringstream& words)
+    {
+        LevelEntity entity;
+        entity.line = line;
+        entity.prefab = keyword == "prefab";
+        std::string extra;
+        if (!(words >> entity.name))
+            return fail(keyword + " needs a name");
+        if (words >> extra) {
+            if (extra != "parent" || !(words >> entity.parent))
+                return fail("expected \"parent <name>\" after the " + keyword + "'s name");
+            entity.parentLine = line;
+            if (words >> extra)
+                return fail("unexpected \"" + extra + "\"");
+        }
+        if (byName.count(entity.name))
+            return fail("entity " + entity.name + " is declared twice");
+        if (entities.size() >= 0xfffe)
+            return fail("a level holds at most 65534 entities");
+        byName[entity.name] = entities.size();
+        entities.push_back(std::move(entity));
+        return true;
+    }
+
+    bool parseNumber(const std::string& word, const ComponentField& field, void* record, u32 element)
+    {
+        const char* text = word.c_str();
+        char* end = nullptr;
+        errno = 0;
+        if (field.kind == FieldKind::Float32) {
+            const double value = std::strtod(text, &end);
+            if (*end != '\0' || end == text || !std::isfinite(value))
+                return fail("\"" + word + "\" is not a number");
+            harmonize::writeFieldFloat(field, record, element, value);
+            return true;
+        }
+        if (field.kind == FieldKind::Int32) {
+            const long long value = std::strtoll(text, &end, 0);
+            if (*end != '\0' || end == text || errno == ERANGE || value < INT32_MIN || value > UINT32_MAX)
+                return fail("\"" + word + "\" is not a 32-bit integer");
+            harmonize::writeFieldInteger(field, record, element, static_cast<u64>(value));
+            return true;
+        }
+        if (text[0] == '-')
+            return fail("\"" + word + "\" is negative; the field is unsigned");
+        const unsigned long long value = std::strtoull(text, &end, 0);
+        const unsigned long long limit = field.kind == FieldKind::UInt8 ? 0xffull
+            : field.kind == FieldKind::UInt32                           ? 0xffffffffull
+                                                                        : ~0ull;
+        if (*end != '\0' || end == text || errno == ERANGE || value > limit)
+            return fail("\"" + word + "\" does not fit the field");
+        harmonize::writeFieldInteger(field, record, element, value);
+        return true;
+    }
+
+    bool setField(const std::string& statement, std::istringstream& words)
+    {
+        if (entities.empty())
+            return fail("component " + statement + " before any entity");
+        const size_t dot = statement.find('.');
+        const std::string componentName = statement.substr(0, dot);
+        const i32 type = harmonize::findComponentType(componentName.c_str());
+        if (type < 0)
+            return fail("no component type " + componentName);
+        LevelEntity& entity = entities.back();
+        std::vector<u8>& record = component(entity, static_cast<u32>(type));
+        if (dot == std::string::npos) {
+            std::string extra;
+            return words >> extra ? fail("values need a field: " + componentName + ".<field>") : true;
+        }
+        const std::string fieldName = statement.substr(dot + 1);
+        const ComponentField* field
+            = harmonize::findComponentField(harmonize::componentLayout(static_cast<u32>(type)), fieldName.c_str());
+        if (!field)
+            return fail(componentName + " has no field " + fieldName);
+        std::vector<std::string> values;
+        for (std::string word; words >> word;)
+            values.push_back(word);
+        if (values.empty() || values.size() > field->count)
+            return fail(statement + " takes 1 to " + std::to_string(field->count) + " values, not "
+                + std::to_string(values.size()));
+        for (u32 e = 0; e < values.size(); ++e) {
+            if (field->kind == FieldKind::Entity)
+                references.push_back({ entities.size() - 1, static_cast<u32>(type), field, e, values[e], line });
+            else if (!parseNumber(values[e], *field, record.data(), e))
+                return false;
+        }
+        return true;
+    }
+
+    bool statement(const std::string& text)
+    {
+        std::istringstream words(text);
+        std::string first;
+        if (!(words >> first))
+            return true;
+        if (first == "entity" || first == "prefab")
+            return declare(first, words);
+        if (first == "world") {
+            std::string extra;
+            if (!(words >> worldName) || words >> extra)
+                return fail("world takes one name");
+            return true;
+        }
+        return setField(first, words);
+    }
+
+    // Entity i of the level is slot i of the world it is loaded into.
+    static entity::EntityHandle handleOf(u64 index) { return entity::EntityHandle::make(static_cast<u16>(index), 1); }
+
+    bool resolve()
+    {
+        for (const HandleReference& reference : references) {
+            line = reference.line;
+            auto found = byName.find(reference.name);
+            if (found == byName.end())
+                return fail(std::string(reference.field->name) + " names " + reference.name
+                    + ", which is no entity of the level");
+            std::vector<u8>& record = entities[reference.entity].components[reference.type];
+            harmonize::writeFieldInteger(
+                *reference.field, record.data(), reference.element, handleOf(found->second).value);
+        }
+        for (u64 i = 0; i < entities.size(); ++i) {
+            LevelEntity& entity = entities[i];
+            if (entity.parent.empty())
+                continue;
+            line = entity.parentLine;
+            auto found = byName.find(entity.parent);
+            if (found == byName.end())
+                return fail("parent " + entity.parent + " of " + entity.name + " is no entity of the level");
+            std::vector<u8>& transform = component(entity, harmonize::Transform::kType);
+            const ComponentField* parent
+                = harmonize::findComponentField(harmonize::componentLayout(harmonize::Transform::kType), "parent");
+            harmonize::writeFieldInteger(*parent, transform.data(), 0, handleOf(found->second).value);
+        }
+        return checkCycles();
+    }
+
+    // A parent chain longer than the level can only come back on itself.
+    bool checkCycles()
+    {
+        for (const LevelEntity& start : entities) {
+            const LevelEntity* current = &start;
+            for (u64 steps = 0; !current->parent.empty(); ++steps) {
+                if (steps > entities.size()) {
+                    line = start.parentLine;
+                    return fail("the parents of " + start.name + " form a cycle");
+                }
+                current = &entities[byName[current->parent]];
+            }
+        }
+        return true;
+    }
+
+    bool isDormant(const LevelEntity& entity)
+    {
+        for (const LevelEntity* current = &entity;; current = &entities[byName[current->parent]]) {
+            if (current->prefab)
+                return true;
+            if (current->parent.empty())
+                return false;
+        }
+    }
+
+    void write(WorldDocument& document)
+    {
+        harmonize::describeComponentModel(document.model, worldName.c_str());
+        for (const LevelEntity& entity : entities) {
+            WorldEntity out;
+            out.name = entity.name;
+            const bool dormant = isDormant(entity);
+            for (const auto& [type, bytes] : entity.components) {
+                if (!dormant)
+                    out.enabledMask[type / 64] |= u64 { 1 } << (type % 64);
+                out.components.push_back({ static_cast<u8>(type), bytes });
+            }
+            document.entities.push_back(std::move(out));
+        }
+    }
+};
+
+} // namespace
+
+bool readLevelSource(const std::string& text, const std::string& worldName, WorldDocument& document, std::string& error)
+{
+    LevelParser parser;
+    parser.worldName = worldName;
+    std::istringstream lines(text);
+    std::string content;
+    while (std::getline(lines, content)) {
+        ++parser.line;
+        const size_t comment = content.find('#');
+        if (comment != std::string::npos)
+            content.resize(comment);
+        // Sources saved with CR LF line ends read the same.
+        for (char& c : content)
+            if (c == '\r')
+                c = ' ';
+        if (!parser.statement(content)) {
+            error = parser.error;
+            return false;
+        }
+    }
+    if (!parser.resolve()) {
+        error = parser.error;
+        return false;
+    }
+    parser.write(document);
+    return true;
+}
+
+bool convertLevelContent(const ManifestAsset& asset, std::vector<u8>& bytes, std::string& error)
+{
+    if (asset.type != "level" && asset.type != "leveltext")
+        return true;
+    const std::string where = "line " + std::to_string(asset.line) + ": " + asset.name + ": ";
+    WorldDocument document;
+    std::string name = asset.name;
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    name = name.substr(0, name.find('.'));
+    if (!readLevelSource(std::string(bytes.begin(), bytes.end()), name, document, error)) {
+        error = where + error;
+        return false;
+    }
+    serialize::BinaryPODToken binary;
+    serialize::TextPODToken text;
+    std::ostringstream out;
+    if (!writeWorldFile(
+            out, asset.type == "level" ? static_cast<serialize::PODToken&>(binary) : text, document, error)) {
+        error = where + error;
+        return false;
+    }
+    const std::string written = out.str();
+    bytes.assign(written.begin(), written.end());
+    return true;
+}
+
+} // namespace quern::assetbuild
