@@ -149,8 +149,6 @@ const Vector4* RenderQueueState::pooledVector(const Vector4& vector)
     return record;
 }
 
-RenderJob* RenderQueueState::takeJob() { return new (jobPool.take()) RenderJob(); }
-
 void RenderQueueState::reset()
 {
     world = worldView = worldViewProjection = view = projection = &math::kIdentityMatrix;

@@ -16,6 +16,8 @@
 #include "quern/render/RenderContext.h"
 #include "quern/render/RenderJob.h"
 
+#include <new>
+
 namespace quern {
 class Parameter;
 }
@@ -49,7 +51,7 @@ struct RenderQueueState {
     const math::Matrix4* pooledMatrix(const math::Matrix4& matrix);
     const Vector4* pooledVector(const Vector4& vector);
     // A cleared job from the pool (not yet in the job list).
-    RenderJob* takeJob();
+    RenderJob* takeJob() { return new (jobPool.take()) RenderJob(); }
     // Identity matrices, the origin as camera position, every pool block
     // freed, no jobs.
     void reset();
