@@ -35,6 +35,8 @@ SubMesh::~SubMesh()
         ib->removeListener(this);
 }
 
+graphics::IndexBuffer* SubMesh::indexBuffer() const { return m_indexBuffer.getCounted<graphics::IndexBuffer>(); }
+
 graphics::IndexBuffer* SubMesh::getIndexBuffer()
 {
     if (!indexBuffer())

@@ -30,7 +30,7 @@ public:
 
     // The index buffer, a new static one made (and listened to) when missing.
     graphics::IndexBuffer* getIndexBuffer();
-    graphics::IndexBuffer* indexBuffer() const { return m_indexBuffer.get<graphics::IndexBuffer>(); }
+    graphics::IndexBuffer* indexBuffer() const;
     // Moves the listener registration to the new buffer and holds it.
     void setIndexBuffer(graphics::IndexBuffer* buffer);
     void setMaterial(graphics::Material* material);

@@ -69,6 +69,8 @@ Visual::~Visual()
     m_vertexBuffer.reset();
 }
 
+graphics::VertexBuffer* Visual::vertexBuffer() const { return m_vertexBuffer.getCounted<graphics::VertexBuffer>(); }
+
 void Visual::update()
 {
     if (m_flags & GeometryDirty) {

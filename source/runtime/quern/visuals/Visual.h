@@ -84,7 +84,7 @@ public:
     void update();
     // The vertex buffer, made by the display's device with `usage` when there is none.
     graphics::VertexBuffer* getVertexBuffer(u32 usage);
-    graphics::VertexBuffer* vertexBuffer() const { return m_vertexBuffer.get<graphics::VertexBuffer>(); }
+    graphics::VertexBuffer* vertexBuffer() const;
     // A new sub-mesh with a new static index buffer and the material, appended.
     SubMesh* addSubMesh(graphics::Material* material);
     void appendSubMesh(SubMesh* subMesh);
