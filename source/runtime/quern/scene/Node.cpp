@@ -87,18 +87,18 @@ Node::Node()
 Node::Node(const Node& other)
     : LinkTarget()
     , NodeListenerList()
+    , m_flags(other.m_flags)
+    , m_cullStrategy(other.m_cullStrategy)
+    , m_sphereCentre(other.m_sphereCentre)
+    , m_sphereRadius(other.m_sphereRadius)
     , m_world(other.m_world)
     , m_local(other.m_local)
-    , m_flags(other.m_flags)
     , m_rotation(other.m_rotation)
     , m_translation(other.m_translation)
     , m_scale(other.m_scale)
     , m_worldScale(other.m_worldScale)
     , m_boxMin(other.m_boxMin)
     , m_boxMax(other.m_boxMax)
-    , m_sphereCentre(other.m_sphereCentre)
-    , m_sphereRadius(other.m_sphereRadius)
-    , m_cullStrategy(other.m_cullStrategy)
     , m_nonUnitScale(other.m_nonUnitScale)
     , m_id(g_nextNodeId.fetch_add(1))
     , m_name(other.m_name)
@@ -446,15 +446,9 @@ u32 Node::classify(const math::Frustum& frustum)
     case CullStrategy::BoundingSphere: {
         math::Vector3 centre;
         const f32 radius = getBoundingSphere(centre);
-        u32 inside = 0;
-        for (i32 side = 0; side < 6; ++side) {
-            const f32 s = frustum.getPlane(static_cast<math::Frustum::Side>(side)).distance(centre);
-            if (s <= -radius)
-                return NodeVisitor::Outside;
-            inside += s > radius;
-        }
-        if (inside == 6)
-            return NodeVisitor::Inside;
+        const math::Frustum::TestResult sphere = frustum.testSphere(centre, radius);
+        if (sphere != math::Frustum::TestResult::Intersecting)
+            return static_cast<u32>(sphere);
         [[fallthrough]];
     }
     case CullStrategy::BoundingBox: {

@@ -137,9 +137,19 @@ protected:
     void markSelfAndAncestors(u32 bits);
     void markAncestors(u32 bits);
 
+    // What culling reads of every node comes first, in few cache lines.
+    u32 m_flags = 0;
+
+private:
+    CullStrategy m_cullStrategy = CullStrategy::BoundingSphere;
+    math::Vector3 m_sphereCentre;
+    f32 m_sphereRadius = 0.0f;
+    std::vector<Ref> m_children;
+    Ref m_visual;
+
+protected:
     math::Matrix4 m_world;
     math::Matrix4 m_local;
-    u32 m_flags = 0;
 
 private:
     void markChildren(u32 bits);
@@ -149,19 +159,14 @@ private:
     void mergeChildBoxes();
     u64 positionOf(const Node* child) const;
 
-    std::vector<Ref> m_children;
     math::Quaternion m_rotation;
     math::Vector3 m_translation;
     math::Vector3 m_scale = math::kUnitScale;
     math::Vector3 m_worldScale = math::kUnitScale;
     math::Vector3 m_boxMin;
     math::Vector3 m_boxMax;
-    math::Vector3 m_sphereCentre;
-    f32 m_sphereRadius = 0.0f;
     NodeLink m_parent;
-    Ref m_visual;
     visuals::VisualChangeListener* m_visualListener = nullptr;
-    CullStrategy m_cullStrategy = CullStrategy::BoundingSphere;
     u8 m_nonUnitScale = 0;
     u32 m_id;
     std::string m_name;

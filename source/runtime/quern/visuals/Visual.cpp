@@ -237,10 +237,7 @@ void Visual::submit(render::RenderContext& context)
                 part->updateBounds(vb);
             const math::Vector3 centre = context.worldMatrix->transformPoint(part->centre());
             const f32 radius = part->radius() * radiusScale;
-            bool outside = false;
-            for (i32 side = 0; side < 6 && !outside; ++side)
-                outside = frustum.getPlane(static_cast<math::Frustum::Side>(side)).distance(centre) <= -radius;
-            if (outside)
+            if (frustum.testSphere(centre, radius) == math::Frustum::TestResult::Outside)
                 continue;
         }
         render::RenderJob* job = context.state->takeJob();
