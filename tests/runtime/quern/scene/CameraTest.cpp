@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace quern::test {
 namespace {
 
@@ -60,6 +62,9 @@ TEST(Camera, ViewIsTheInverseOfTheWorldTransform)
     camera.setRotation(q.x, q.y, q.z, q.w);
     const math::Matrix4& view = camera.getViewMatrix();
     EXPECT_TRUE(near(view * camera.getWorldTransform(), math::Matrix4()));
+    std::ostringstream text;
+    camera.describe(text);
+    EXPECT_NE(text.str().find("\nView matrix: [ "), std::string::npos);
     // Forward is the negated third axis.
     EXPECT_TRUE(near(camera.viewDirection(), -camera.getWorldTransform().transformVector(math::kUnitZ)));
 }

@@ -408,3 +408,62 @@ TEST(Node, DescribeListsOneItemPerLine)
 
 } // namespace
 } // namespace quern::test
+
+namespace quern::test {
+namespace {
+
+class OrderListener final : public scene::NodeListener {
+public:
+    OrderListener(std::vector<std::string>& log, std::string name)
+        : m_log(log)
+        , m_name(std::move(name))
+    {
+    }
+    void onNotify(f32 a, f32 b) override { m_log.push_back(m_name + " " + std::to_string(int(a + b))); }
+    void onOwnNotify(f32, f32) override { m_log.push_back(m_name + " own"); }
+    void detach() override { m_log.push_back(m_name + " detached"); }
+
+private:
+    std::vector<std::string>& m_log;
+    std::string m_name;
+};
+
+TEST(Node, NotifyReachesTheNodeThenItsVisualThenItsChildrenFromTheLast)
+{
+    std::vector<std::string> log;
+    Ref hold;
+    Node* root = namedNode("root", hold);
+    root->setVisual(sphereVisual(math::kZeroVector, 1));
+    for (int i = 0; i < 2; ++i)
+        root->addChild(new Node());
+    auto* own = new OrderListener(log, "root");
+    own->wantsOwnNotification = 1;
+    root->addListener(own);
+    root->visual()->addListener(new OrderListener(log, "visual"));
+    root->child(0)->addListener(new OrderListener(log, "first"));
+    root->child(1)->addListener(new OrderListener(log, "second"));
+    root->notify(1, 2);
+    EXPECT_EQ(log, (std::vector<std::string> { "root 3", "root own", "visual 3", "second 3", "first 3" }));
+    log.clear();
+    root->removeListener(own);
+    EXPECT_EQ(log, (std::vector<std::string> { "root detached" }));
+    EXPECT_EQ(root->listenerCount(), 0u);
+}
+
+TEST(Visual, IntersectsBoundsTestsTheNodesWorldSphere)
+{
+    Ref hold;
+    Node* node = namedNode("node", hold);
+    node->setVisual(sphereVisual(math::kZeroVector, 1));
+    node->setTranslation(0, 10, 0);
+    node->setScale(2, 2, 2);
+    math::Ray ray;
+    ray.origin = { -5, 11.9f, 0 };
+    ray.direction = { 3, 0, 0 };
+    EXPECT_TRUE(node->visual()->intersectsBounds(ray, *node));
+    ray.origin.y = 12.1f;
+    EXPECT_FALSE(node->visual()->intersectsBounds(ray, *node));
+}
+
+} // namespace
+} // namespace quern::test
