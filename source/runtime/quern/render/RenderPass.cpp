@@ -36,13 +36,15 @@ void RenderPass::invalidate()
         m_owner->compiled = 0;
 }
 
-void RenderPass::setOutput(graphics::TextureRenderTarget* target)
+void RenderPass::replaceRecorded(Ref& slot, RefCounted* object)
 {
-    if (target == output())
+    if (slot.object() == object)
         return;
-    m_output = target ? Ref(target) : Ref();
+    slot = object ? Ref(object) : Ref();
     invalidate();
 }
+
+void RenderPass::setOutput(graphics::TextureRenderTarget* target) { replaceRecorded(m_output, target); }
 
 void RenderPass::recordCommands(RenderCommandList& list)
 {

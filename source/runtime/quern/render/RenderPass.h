@@ -64,6 +64,8 @@ public:
     f32 clearColour[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
 
 protected:
+    // Holds `object` in `slot`; a change makes the owner record again.
+    void replaceRecorded(Ref& slot, RefCounted* object);
     // Destroys the current queue and uses `queue` (owned) instead.
     void replaceQueue(RenderQueue* queue);
 

@@ -15,21 +15,9 @@ ScenePass::~ScenePass()
     m_camera.reset();
 }
 
-void ScenePass::setCamera(scene::Camera* camera)
-{
-    if (camera == this->camera())
-        return;
-    m_camera = camera ? Ref(camera) : Ref();
-    invalidate();
-}
+void ScenePass::setCamera(scene::Camera* camera) { replaceRecorded(m_camera, camera); }
 
-void ScenePass::setSceneRoot(scene::Node* root)
-{
-    if (root == sceneRoot())
-        return;
-    m_root = root ? Ref(root) : Ref();
-    invalidate();
-}
+void ScenePass::setSceneRoot(scene::Node* root) { replaceRecorded(m_root, root); }
 
 void ScenePass::recordCommands(RenderCommandList& list)
 {

@@ -2,9 +2,9 @@
 // A graphics device that records what the state-object cache asks of it,
 // and a listener that records render-state changes.
 
-#include "quern/debug/Logger.h"
 #include "quern/graphics/GraphicsBackEnd.h"
 #include "quern/graphics/renderstate/RenderState.h"
+#include "support/LogCapture.h"
 
 #include <sstream>
 #include <string>
@@ -20,26 +20,26 @@ public:
         const graphics::VertexFormat* format;
     };
 
-    void init(const graphics::BackEndInitParams&) override {}
-    void shutdown() override {}
+    void init(const graphics::BackEndInitParams&) override { }
+    void shutdown() override { }
     graphics::VertexBuffer* createVertexBuffer(u32) override { return nullptr; }
     graphics::IndexBuffer* createIndexBuffer(u32) override { return nullptr; }
     graphics::PixelBuffer* createPixelBuffer(u32) override { return nullptr; }
     graphics::TextureRenderTarget* createRenderTarget() override { return nullptr; }
     graphics::OcclusionQuery* createQuery() override { return nullptr; }
-    void setViewport(const i32[4]) override {}
-    void clear(u32, const f32[4]) override {}
-    void present() override {}
+    void setViewport(const i32[4]) override { }
+    void clear(u32, const f32[4]) override { }
+    void present() override { }
     graphics::DisplayCaps* getCapabilities() override { return &caps; }
     graphics::TextureRenderTarget* createWindowRenderTarget() override { return nullptr; }
     u32 allocateStateObject() override { return nextHandle++; }
     void destroyStateObject(u32 handle) override { destroyed.push_back(handle); }
     void createStateObject(u32 handle, graphics::Shader* shader, const graphics::VertexFormat* format) override
     {
-        created.push_back({handle, shader, format});
+        created.push_back({ handle, shader, format });
     }
-    void bindStateObject(u32) override {}
-    void unbindStateObject() override {}
+    void bindStateObject(u32) override { }
+    void unbindStateObject() override { }
     void bindTextures(u32 stage, graphics::PixelBuffer* const images[kMaxTextureBindings], u32 count) override
     {
         boundStage = stage;
@@ -47,7 +47,7 @@ public:
         for (u32 i = 0; i < kMaxTextureBindings; ++i)
             bound[i] = images[i];
     }
-    void setUniforms(const graphics::ShaderProgramState*, const void*) override {}
+    void setUniforms(const graphics::ShaderProgramState*, const void*) override { }
 
     u64 creationsOf(u32 handle) const
     {
@@ -73,10 +73,13 @@ public:
 };
 
 // Holds one reference on a counted object for a test's scope.
-template <class T>
-class Held {
+template <class T> class Held {
 public:
-    explicit Held(T* object) : m_object(object) { RefCounted::retain(static_cast<RefCounted*>(m_object)); }
+    explicit Held(T* object)
+        : m_object(object)
+    {
+        RefCounted::retain(static_cast<RefCounted*>(m_object));
+    }
     ~Held() { RefCounted::release(static_cast<RefCounted*>(m_object)); }
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
@@ -87,29 +90,6 @@ public:
 
 private:
     T* m_object;
-};
-
-// The log lines of one level written while it lives.
-class LogCapture {
-public:
-    explicit LogCapture(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, level); }
-    ~LogCapture() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string text() const { return m_text.str(); }
-    u64 count(const std::string& needle) const
-    {
-        const std::string all = m_text.str();
-        u64 n = 0;
-        for (auto at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1))
-            ++n;
-        return n;
-    }
-
-private:
-    i32 m_level;
-    std::stringbuf m_text;
 };
 
 } // namespace quern::test

@@ -1,6 +1,5 @@
 #include "RenderTestSupport.h"
 
-#include "quern/debug/Logger.h"
 #include "quern/parameter/Parameter.h"
 #include "quern/parameter/ParameterRegistry.h"
 #include "quern/render/PassList.h"
@@ -10,6 +9,7 @@
 #include "quern/render/ScenePass.h"
 #include "quern/scene/Light.h"
 #include "quern/strings/PackedName.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -33,21 +33,6 @@ public:
     }
     int setUps = 0;
     int recordings = 0;
-};
-
-class LogLines {
-public:
-    explicit LogLines(i32 level)
-        : m_level(level)
-    {
-        debug::getLogger()->buffer().addSink(&m_text, level);
-    }
-    ~LogLines() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
-    std::string text() const { return m_text.str(); }
-
-private:
-    i32 m_level;
-    std::stringbuf m_text;
 };
 
 class Watcher final : public ParameterListener { };
@@ -264,7 +249,7 @@ TEST_F(ImmediateSceneTest, ACollectingScenePassCountsWithoutDrawing)
 
 TEST_F(ImmediateSceneTest, ARendererWithoutPassesAddsOneAndSaysSoOnce)
 {
-    LogLines warnings(2);
+    LogCapture warnings(2);
     renderer->renderFromCamera(root, *camera);
     renderer->renderFromCamera(root, *camera);
     EXPECT_EQ(renderer->passCount(), 1u);

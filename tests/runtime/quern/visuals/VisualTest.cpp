@@ -1,12 +1,12 @@
 #include "support/RecordingGraphicsBackEnd.h"
 
-#include "quern/debug/Logger.h"
 #include "quern/graphics/Shader.h"
 #include "quern/graphics/VertexFormat.h"
 #include "quern/render/RenderQueue.h"
 #include "quern/scene/Node.h"
 #include "quern/visuals/MeshVisual.h"
 #include "quern/visuals/SubMesh.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -217,14 +217,11 @@ TEST_F(VisualTest, MergingJoinsSubMeshesThatShareAMaterial)
     for (u32 i = 0; i < 5; ++i)
         fillIndices(*mesh.addSubMesh(materials[i])->getIndexBuffer(), { 3 * i, 3 * i + 1, 3 * i + 2 });
 
-    debug::getLogger();
-    std::stringbuf lines;
-    debug::getLogger()->buffer().addSink(&lines, 3);
+    LogCapture lines(3);
     mesh.mergeSubMeshes();
-    debug::getLogger()->buffer().removeSink(&lines, 3);
 
     ASSERT_EQ(mesh.subMeshCount(), 2u);
-    EXPECT_NE(lines.str().find("Merged 5 sub-meshes to 2"), std::string::npos);
+    EXPECT_NE(lines.text().find("Merged 5 sub-meshes to 2"), std::string::npos);
     for (u64 i = 0; i < 2; ++i) {
         SubMesh* merged = mesh.subMesh(i);
         std::vector<u32> got = indicesOf(*merged->getIndexBuffer());
