@@ -8,6 +8,8 @@ namespace quern::render {
 
 PassList::~PassList()
 {
+    if (m_display)
+        m_display->removeListener(this);
     clearPasses();
     m_commandList.reset();
 }
@@ -41,8 +43,21 @@ void PassList::enableStatistics()
     statistics = 1;
 }
 
+void PassList::onDisplayEvent(const graphics::DisplayEvent& event)
+{
+    if (event.type == graphics::DisplayEvent::Closing)
+        compiled = 0;
+}
+
 void PassList::renderFrame(graphics::Display& display)
 {
+    if (m_display != &display) {
+        if (m_display)
+            m_display->removeListener(this);
+        display.addListener(this);
+        m_display = &display;
+        compiled = 0;
+    }
     if (!compiled) {
         m_commandList.recordPasses(*this);
         m_commandList.compile(display);

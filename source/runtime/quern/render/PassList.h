@@ -2,9 +2,12 @@
 // The retained, ordered list of render passes that draws a frame. The passes
 // record into one command list, which is compiled only when something that
 // affects recording changed (a pass added, an output or enabled flag changed)
-// and executed every frame.
+// and executed every frame. The compiled list points at the display's window
+// target, which goes when the display closes: a closing display makes the
+// next frame record again.
 
 #include "quern/Types.h"
+#include "quern/graphics/Display.h"
 #include "quern/language/RefCounted.h"
 #include "quern/render/RenderCommand.h"
 
@@ -14,11 +17,11 @@ namespace quern::render {
 
 class RenderPass;
 
-class PassList {
+class PassList final : public graphics::DisplayListener {
 public:
     PassList() = default;
     // Lets the passes go, then the command list and what it owns.
-    ~PassList();
+    ~PassList() override;
     PassList(const PassList&) = delete;
     PassList& operator=(const PassList&) = delete;
 
@@ -31,6 +34,9 @@ public:
     // one frame.
     void renderFrame(graphics::Display& display);
 
+    void onDisplayEvent(const graphics::DisplayEvent& event) override;
+    void detach() override { m_display = nullptr; }
+
     u64 passCount() const { return m_passes.size(); }
     RenderPass* pass(u64 index) const { return m_passes[index].get<RenderPass>(); }
     RenderCommandList& commandList() { return m_commandList; }
@@ -41,6 +47,8 @@ public:
 
 private:
     std::vector<Ref> m_passes;
+    // The display the list was compiled for, listened to.
+    graphics::Display* m_display = nullptr;
     RenderCommandList m_commandList;
 };
 

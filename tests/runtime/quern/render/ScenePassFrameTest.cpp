@@ -149,5 +149,35 @@ TEST_F(ScenePassFrameTest, ChangesMakeTheNextFrameRecordAgain)
     EXPECT_EQ(device.draws.size(), 2u);
 }
 
+TEST_F(ScenePassFrameTest, AReopenedDisplayMakesTheNextFrameRecordAgain)
+{
+    passes.renderFrame(*display);
+    // Closing drops the window target the compiled commands point at.
+    display->close();
+    graphics::DisplayMode mode;
+    mode.width = mode.drawableWidth = 320;
+    mode.height = mode.drawableHeight = 200;
+    display->openWithVideoMode(mode, display->defaultConfiguration());
+    device.forget();
+    passes.renderFrame(*display);
+    EXPECT_EQ(scenePass->recordings, 2);
+    EXPECT_EQ(device.windowTargetsMade, 2u);
+    EXPECT_EQ(device.count("viewport 0 0 320 200"), 2u);
+    EXPECT_EQ(device.draws.size(), 3u);
+}
+
+TEST(PassList, OutlivesItsDisplay)
+{
+    RecordingGraphicsBackEnd device;
+    render::PassList passes;
+    {
+        RecordingDisplay display(device);
+        passes.addPass(new render::RenderPass());
+        passes.renderFrame(display);
+        EXPECT_TRUE(display.hasListener(&passes));
+    }
+    passes.clearPasses();
+}
+
 } // namespace
 } // namespace quern::test
