@@ -33,3 +33,7 @@ private:
 };
 
 } // namespace quern::testing
+
+namespace quern::test {
+using quern::testing::LogCapture;
+} // namespace quern::test

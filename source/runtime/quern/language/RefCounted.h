@@ -12,7 +12,10 @@ namespace quern {
 class RefCounted {
 public:
     // Graphics resources start at 0: their first holder takes the first reference.
-    explicit RefCounted(i32 initialCount = 0) : m_refCount(initialCount) {}
+    explicit RefCounted(i32 initialCount = 0)
+        : m_refCount(initialCount)
+    {
+    }
     virtual ~RefCounted() = default;
     RefCounted(const RefCounted&) = delete;
     RefCounted& operator=(const RefCounted&) = delete;
@@ -30,7 +33,7 @@ public:
 protected:
     // Called when the count drops to 0, before any destruction. Raising the count
     // again here (taking the object back into a cache) cancels the destruction.
-    virtual void onLastReference() {}
+    virtual void onLastReference() { }
 
 private:
     // Holders on several threads (loaders, the main thread) change it.
@@ -61,11 +64,10 @@ public:
     void drop();
 
     void* object() const { return m_object; }
-    template <typename T>
-    T* get() const
-    {
-        return static_cast<T*>(m_object);
-    }
+    template <typename T> T* get() const { return static_cast<T*>(m_object); }
+    // For handles made from a RefCounted pointer: the object as T, wherever
+    // RefCounted sits among T's bases (get<T> assumes it comes first).
+    template <typename T> T* getCounted() const { return static_cast<T*>(static_cast<RefCounted*>(m_object)); }
     explicit operator bool() const { return m_object != nullptr; }
 
     Function retainFunction() const { return m_retain; }

@@ -33,13 +33,13 @@ TEST(Uniform, DefaultIsAnIdentityMatrixNotYetLookedUp)
     EXPECT_FALSE(uniform->isPerDraw());
     EXPECT_TRUE(uniform->name().empty());
     const math::Matrix4 identity;
-    EXPECT_EQ(std::memcmp(uniform->getValue(render::RenderJob{}), identity.m, sizeof(identity.m)), 0);
+    EXPECT_EQ(std::memcmp(uniform->getValue(render::RenderJob {}), identity.m, sizeof(identity.m)), 0);
 }
 
 TEST(Uniform, StoredValuesIgnoreTheDraw)
 {
     Held<Uniform> uniform(new Uniform("tint", UniformType::Vector, 4));
-    const f32 tint[4] = {0.25f, 0.5f, 0.75f, 1.0f};
+    const f32 tint[4] = { 0.25f, 0.5f, 0.75f, 1.0f };
     uniform->setValue(tint, 4);
     const math::Matrix4 model = numbered(1);
     render::RenderJob job;
@@ -61,7 +61,12 @@ TEST(Uniform, AutomaticUniformsReadTheirMatrixFromTheDraw)
                         projection = numbered(400);
     render::RenderContext context;
     context.projectionMatrix = &projection;
-    render::RenderJob job{&model, &modelView, &mvp, &view, &context};
+    render::RenderJob job;
+    job.modelMatrix = &model;
+    job.modelViewMatrix = &modelView;
+    job.modelViewProjectionMatrix = &mvp;
+    job.viewMatrix = &view;
+    job.context = &context;
 
     struct Case {
         Uniform* uniform;
@@ -74,11 +79,11 @@ TEST(Uniform, AutomaticUniformsReadTheirMatrixFromTheDraw)
     Held<ViewMatrixUniform> viewUniform(new ViewMatrixUniform());
     Held<ProjectionMatrixUniform> projectionUniform(new ProjectionMatrixUniform());
     const Case cases[] = {
-        {modelUniform.get(), "modelMatrix", &model},
-        {modelViewUniform.get(), "modelViewMatrix", &modelView},
-        {mvpUniform.get(), "modelViewProjectionMatrix", &mvp},
-        {viewUniform.get(), "viewMatrix", &view},
-        {projectionUniform.get(), "projectionMatrix", &projection},
+        { modelUniform.get(), "modelMatrix", &model },
+        { modelViewUniform.get(), "modelViewMatrix", &modelView },
+        { mvpUniform.get(), "modelViewProjectionMatrix", &mvp },
+        { viewUniform.get(), "viewMatrix", &view },
+        { projectionUniform.get(), "projectionMatrix", &projection },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -86,7 +91,7 @@ TEST(Uniform, AutomaticUniformsReadTheirMatrixFromTheDraw)
         EXPECT_TRUE(c.uniform->isPerDraw());
         EXPECT_EQ(c.uniform->type(), UniformType::Matrix4);
         EXPECT_EQ(c.uniform->getValue(job), c.expected->m);
-        EXPECT_EQ(c.uniform->getValue(render::RenderJob{}), nullptr);
+        EXPECT_EQ(c.uniform->getValue(render::RenderJob {}), nullptr);
     }
 }
 
@@ -181,10 +186,10 @@ TEST_F(ShaderProgramStateTest, RemoveTakesEveryHandleAndKeepsTheOrder)
     Uniform* a = make("a", 1);
     Uniform* b = make("b", 2);
     Uniform* c = make("c", 3);
-    for (Uniform* u : {a, b, c, b})
+    for (Uniform* u : { a, b, c, b })
         state->addUniform(u, ShaderProgramState::VertexStage);
     state->removeUniform(b, ShaderProgramState::VertexStage);
-    EXPECT_EQ(names(state->uniforms(ShaderProgramState::VertexStage)), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(names(state->uniforms(ShaderProgramState::VertexStage)), (std::vector<std::string> { "a", "c" }));
     EXPECT_EQ(b->refCount(), 1);
 }
 
@@ -193,7 +198,7 @@ TEST_F(ShaderProgramStateTest, MergeReplacesTheFirstOfTheSameNameAndAppends)
     Held<ShaderProgramState> target(new ShaderProgramState(nullptr));
     Held<ShaderProgramState> source(new ShaderProgramState(nullptr));
     Uniform* oldColour = make("colour", 1);
-    for (Uniform* u : {make("a", 1), oldColour, make("b", 2)})
+    for (Uniform* u : { make("a", 1), oldColour, make("b", 2) })
         target->addUniform(u, ShaderProgramState::FragmentStage);
     Uniform* newColour = make("colour", 9);
     source->addUniform(newColour, ShaderProgramState::FragmentStage);
@@ -201,14 +206,14 @@ TEST_F(ShaderProgramStateTest, MergeReplacesTheFirstOfTheSameNameAndAppends)
 
     target->mergeUniforms(ShaderProgramState::FragmentStage, source->uniforms(ShaderProgramState::FragmentStage));
     EXPECT_EQ(names(target->uniforms(ShaderProgramState::FragmentStage)),
-              (std::vector<std::string>{"a", "b", "colour", "extra"}));
+        (std::vector<std::string> { "a", "b", "colour", "extra" }));
     EXPECT_EQ(target->uniforms(ShaderProgramState::FragmentStage).at(2), newColour);
     EXPECT_EQ(oldColour->refCount(), 1);
 
     // Merging a list into itself keeps each uniform once.
     target->mergeUniforms(ShaderProgramState::FragmentStage, target->uniforms(ShaderProgramState::FragmentStage));
     EXPECT_EQ(names(target->uniforms(ShaderProgramState::FragmentStage)),
-              (std::vector<std::string>{"a", "b", "colour", "extra"}));
+        (std::vector<std::string> { "a", "b", "colour", "extra" }));
 }
 
 TEST_F(ShaderProgramStateTest, EqualsComparesProgramsByIdentityAndUniformsByValue)
@@ -267,8 +272,8 @@ TEST_F(ShaderProgramStateTest, AssignTakesANewProgramWithOnlyTheOtherUniforms)
     EXPECT_EQ(target->fragmentProgram(), second.get());
     EXPECT_EQ(second->refCount(), 3);
     EXPECT_EQ(first->refCount(), 1);
-    EXPECT_EQ(names(target->uniforms(ShaderProgramState::FragmentStage)), (std::vector<std::string>{"new"}));
-    EXPECT_EQ(names(target->uniforms(ShaderProgramState::VertexStage)), (std::vector<std::string>{"kept"}));
+    EXPECT_EQ(names(target->uniforms(ShaderProgramState::FragmentStage)), (std::vector<std::string> { "new" }));
+    EXPECT_EQ(names(target->uniforms(ShaderProgramState::VertexStage)), (std::vector<std::string> { "kept" }));
 }
 
 TEST_F(ShaderProgramStateTest, CloneHoldsTheSameProgramsAndUniforms)
