@@ -3,6 +3,7 @@
 #include "AssetDatabaseWriter.h"
 #include "GraphicsContent.h"
 #include "MaterialWriter.h"
+#include "MediaContent.h"
 #include "RunLengthCodec.h"
 #include "TextureContent.h"
 #include "WorldWriter.h"
@@ -129,6 +130,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!convertMaterialContent(entry, ids, asset.bytes, error))
             return false;
         if (!checkTextureContent(entry, asset.bytes, error))
+            return false;
+        if (!checkMediaContent(entry, asset.bytes, error))
             return false;
         if (!convertGraphicsContent(entry, sourceDirectory, ids, asset.bytes, error))
             return false;
