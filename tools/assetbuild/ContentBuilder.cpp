@@ -5,6 +5,7 @@
 #include "MaterialWriter.h"
 #include "MediaContent.h"
 #include "RunLengthCodec.h"
+#include "SoundLibraryWriter.h"
 #include "TextureContent.h"
 #include "WorldWriter.h"
 
@@ -134,6 +135,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!checkMediaContent(entry, asset.bytes, error))
             return false;
         if (!convertGraphicsContent(entry, sourceDirectory, ids, asset.bytes, error))
+            return false;
+        if (!convertSoundLibraryContent(entry, ids, asset.bytes, error))
             return false;
         assets.push_back(std::move(asset));
     }

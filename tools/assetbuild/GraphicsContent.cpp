@@ -1,6 +1,7 @@
 #include "GraphicsContent.h"
 
 #include "FontBaker.h"
+#include "SourceText.h"
 
 #include "quern/assets/ResourceCache.h"
 #include "quern/graphics/serialization/FontSerialization.h"
@@ -34,40 +35,6 @@ void putU64(std::vector<u8>& out, u64 value)
 {
     putU32(out, static_cast<u32>(value));
     putU32(out, static_cast<u32>(value >> 32));
-}
-
-// The source's lines without comments, split into words, with their numbers.
-struct SourceLine {
-    u32 number;
-    std::vector<std::string> words;
-};
-
-std::vector<SourceLine> splitLines(const std::vector<u8>& bytes)
-{
-    std::vector<SourceLine> lines;
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
-    std::string text;
-    for (u32 number = 1; std::getline(in, text); ++number) {
-        text = text.substr(0, text.find('#'));
-        std::istringstream words(text);
-        SourceLine line { number, {} };
-        for (std::string word; words >> word;)
-            line.words.push_back(word);
-        if (!line.words.empty())
-            lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
-bool parseNumber(const std::string& word, u64 limit, u32& value)
-{
-    if (word.empty() || word.size() > 10 || !std::all_of(word.begin(), word.end(), ::isdigit))
-        return false;
-    const u64 parsed = std::stoull(word);
-    if (parsed > limit)
-        return false;
-    value = static_cast<u32>(parsed);
-    return true;
 }
 
 std::string where(const ManifestAsset& asset, u32 line) { return asset.name + " line " + std::to_string(line) + ": "; }

@@ -1,0 +1,25 @@
+#pragma once
+// The keyword-line text sources of the content tool: lines without comments,
+// split into words, and the numbers in them.
+
+#include "quern/Types.h"
+
+#include <string>
+#include <vector>
+
+namespace quern::assetbuild {
+
+struct SourceLine {
+    u32 number;
+    std::vector<std::string> words;
+};
+
+// The non-empty lines with '#' comments removed, split at blanks.
+std::vector<SourceLine> splitLines(const std::vector<u8>& bytes);
+
+// A decimal number of at most 10 digits no greater than the limit.
+bool parseNumber(const std::string& word, u64 limit, u32& value);
+// A finite decimal float, the whole word.
+bool parseFloat(const std::string& word, f32& value);
+
+} // namespace quern::assetbuild
