@@ -42,6 +42,14 @@ inline bool run(const std::string& command)
     return std::system(silenced.c_str()) == 0;
 }
 
+// `name` with the words that make it, so a file made another way is made anew.
+inline std::string recipeName(const std::string& name, const std::string& recipe)
+{
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(std::hash<std::string> {}(recipe)));
+    return std::string(hash) + "-" + name;
+}
+
 // `path`, made by `make` (which writes the path it is given) unless it exists.
 // Empty when making it failed.
 inline fs::path makeOnce(const fs::path& path, const std::function<bool(const fs::path&)>& make)
@@ -97,7 +105,9 @@ inline Bytes i420Frames(u32 width, u32 height, u32 frames, u32 pan = 0)
 inline fs::path vp8Video(const fs::path& directory, const std::string& name, u32 width, u32 height, u32 frames,
     const std::string& extra = "", u32 pan = 0)
 {
-    return makeOnce(directory / name, [&](const fs::path& out) {
+    const std::string recipe = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(frames) + "/"
+        + std::to_string(pan) + "/" + extra;
+    return makeOnce(directory / recipeName(name, recipe), [&](const fs::path& out) {
         const fs::path raw = out.string() + ".yuv";
         writeFile(raw, i420Frames(width, height, frames, pan));
         const bool made = run("vpxenc --codec=vp8 --ivf --i420 -q --threads=1 --fps=30/1 -w " + std::to_string(width)
@@ -126,7 +136,9 @@ inline Bytes vpxdecFrames(const fs::path& ivf)
 inline fs::path oggVorbis(const fs::path& directory, const std::string& name, u32 rate, u32 channels,
     const std::string& effects, const std::string& oggencOptions = "")
 {
-    return makeOnce(directory / name, [&](const fs::path& out) {
+    const std::string recipe
+        = std::to_string(rate) + "/" + std::to_string(channels) + "/" + effects + "/" + oggencOptions;
+    return makeOnce(directory / recipeName(name, recipe), [&](const fs::path& out) {
         const fs::path wave = out.string() + ".wav";
         bool made = run("sox -q -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b 16 "
             + quoted(wave) + " " + effects + " 2>/dev/null");
@@ -135,6 +147,19 @@ inline fs::path oggVorbis(const fs::path& directory, const std::string& name, u3
         fs::remove(wave, ignored);
         return made;
     });
+}
+
+// oggdec's raw PCM of an Ogg Vorbis file: 16-bit signed little-endian
+// samples of every link, one after another.
+inline Bytes oggdecSamples(const fs::path& ogg)
+{
+    const fs::path out = ogg.string() + ".oggdec" + std::to_string(::getpid()) + ".raw";
+    if (!run("oggdec -Q -R -o " + quoted(out) + " " + quoted(ogg) + " 2>/dev/null"))
+        return {};
+    Bytes samples = readFile(out);
+    std::error_code ignored;
+    fs::remove(out, ignored);
+    return samples;
 }
 
 } // namespace quern::testing::media
