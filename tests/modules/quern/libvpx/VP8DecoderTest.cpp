@@ -1,5 +1,5 @@
 #include "VideoTestSupport.h"
-#include "runtime/quern/graphics/DeviceTestSupport.h"
+#include "support/LogCapture.h"
 
 #include "quern/graphics/Display.h"
 
@@ -124,12 +124,12 @@ TEST_F(VP8DecoderTest, ASourceThatCannotSeekStillPlaysOnce)
 
 TEST_F(VP8DecoderTest, OpenLogsTheDecoderInterfaceByItsOwnName)
 {
-    graphics::testing::LogCapture log(3);
+    quern::testing::LogCapture log(3);
     VP8Decoder decoder;
     decoder.open(streamOf(video("even.ivf", 64, 48, 12)));
     const std::string name = VP8Decoder::interfaceName();
     EXPECT_EQ(name.rfind("WebM Project VP8 Decoder v", 0), 0u) << name;
-    EXPECT_TRUE(log.contains("Using " + name)) << log.text();
+    EXPECT_EQ(log.occurrences("Using " + name), 1u) << log.text();
 }
 
 TEST_F(VP8DecoderTest, HeaderOnlyFilesHaveNoFrames)

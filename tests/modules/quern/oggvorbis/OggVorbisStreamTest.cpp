@@ -1,5 +1,5 @@
 #include "SoundTestSupport.h"
-#include "runtime/quern/graphics/DeviceTestSupport.h"
+#include "support/LogCapture.h"
 
 #include "quern/audio/SampleBuffer.h"
 #include "quern/oggvorbis/OggVorbisStream.h"
@@ -13,7 +13,7 @@ namespace quern::oggvorbis {
 namespace {
 
 using namespace testing;
-using graphics::testing::LogCapture;
+using quern::testing::LogCapture;
 
 struct SoundCase {
     const char* name;
@@ -102,10 +102,7 @@ TEST(OggVorbisStream, AHoleIsLoggedOnceAndReadingGoesOnAfterIt)
     Ref held = openedStream(holed);
     auto& stream = *held.get<OggVorbisStream>();
     EXPECT_EQ(readAll(stream, 65536), expected);
-    const std::string text = log.text();
-    const std::string hole = vorbisErrorText(-3);
-    ASSERT_NE(text.find(hole), std::string::npos) << text;
-    EXPECT_EQ(text.find(hole, text.find(hole) + 1), std::string::npos) << text;
+    EXPECT_EQ(log.occurrences(vorbisErrorText(-3)), 1u) << log.text();
 
     // A buffer filled from it keeps what follows the hole.
     stream.reset();
