@@ -119,17 +119,21 @@ inline fs::path vp8Video(const fs::path& directory, const std::string& name, u32
     });
 }
 
-// vpxdec's I420 output of an IVF (every shown frame, one after another).
-inline Bytes vpxdecFrames(const fs::path& ivf)
+// What a decoder command (`command`, ending where the output file goes)
+// writes when it reads `input`.
+inline Bytes decodedBy(const std::string& command, const fs::path& input)
 {
-    const fs::path out = ivf.string() + ".vpxdec" + std::to_string(::getpid()) + ".yuv";
-    if (!run("vpxdec --i420 -o " + quoted(out) + " " + quoted(ivf) + " 2>/dev/null"))
+    const fs::path out = input.string() + ".decoded" + std::to_string(::getpid());
+    if (!run(command + " " + quoted(out) + " " + quoted(input) + " 2>/dev/null"))
         return {};
-    Bytes frames = readFile(out);
+    Bytes bytes = readFile(out);
     std::error_code ignored;
     fs::remove(out, ignored);
-    return frames;
+    return bytes;
 }
+
+// vpxdec's I420 output of an IVF (every shown frame, one after another).
+inline Bytes vpxdecFrames(const fs::path& ivf) { return decodedBy("vpxdec --i420 -o", ivf); }
 
 // An Ogg Vorbis file of `channels` at `rate` Hz: sox makes the sound with
 // `effects` (e.g. "synth 3 sine 440"), oggenc encodes it with `oggencOptions`.
@@ -151,15 +155,6 @@ inline fs::path oggVorbis(const fs::path& directory, const std::string& name, u3
 
 // oggdec's raw PCM of an Ogg Vorbis file: 16-bit signed little-endian
 // samples of every link, one after another.
-inline Bytes oggdecSamples(const fs::path& ogg)
-{
-    const fs::path out = ogg.string() + ".oggdec" + std::to_string(::getpid()) + ".raw";
-    if (!run("oggdec -Q -R -o " + quoted(out) + " " + quoted(ogg) + " 2>/dev/null"))
-        return {};
-    Bytes samples = readFile(out);
-    std::error_code ignored;
-    fs::remove(out, ignored);
-    return samples;
-}
+inline Bytes oggdecSamples(const fs::path& ogg) { return decodedBy("oggdec -Q -R -o", ogg); }
 
 } // namespace quern::testing::media

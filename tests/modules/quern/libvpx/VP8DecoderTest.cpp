@@ -1,4 +1,5 @@
 #include "VideoTestSupport.h"
+#include "support/ForwardOnlyBuffer.h"
 #include "support/LogCapture.h"
 
 #include "quern/graphics/Display.h"
@@ -15,19 +16,7 @@ namespace {
 
 using namespace testing;
 
-// A source that reads forward only and cannot tell its size, as a stream
-// over a pipe would.
-class ForwardOnlyBuffer : public std::streambuf {
-public:
-    explicit ForwardOnlyBuffer(const Bytes& bytes)
-        : m_bytes(bytes.begin(), bytes.end())
-    {
-        setg(m_bytes.data(), m_bytes.data(), m_bytes.data() + m_bytes.size());
-    }
-
-private:
-    std::vector<char> m_bytes;
-};
+using quern::testing::ForwardOnlyBuffer;
 
 class VP8DecoderTest : public ::testing::Test {
 protected:

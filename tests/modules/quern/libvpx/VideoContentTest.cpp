@@ -5,15 +5,12 @@
 #include "runtime/quern/assets/DepotTestContent.h"
 
 #include "quern/assets/AssetHandlerRegistry.h"
-#include "quern/assets/BlobDepot.h"
 #include "quern/assets/DefaultResourceCache.h"
-#include "quern/assets/FileSystemDepot.h"
 #include "quern/graphics/Display.h"
 #include "quern/libvpx/VideoHandler.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -32,14 +29,7 @@ TEST(VideoContent, VideosLoadThroughTheHandlerAndPlayLikeVpxdec)
         SCOPED_TRACE(kind);
         quern::test::DepotContent content;
         content.build({ { "intro.ivf", text(file), "", "video" } }, kind);
-        std::unique_ptr<assets::Depot> depot;
-        if (std::string(kind) == "blob") {
-            auto blob = std::make_unique<assets::BlobDepot>();
-            blob->openIndex(content.out().c_str());
-            depot = std::move(blob);
-        } else {
-            depot = std::make_unique<assets::FileSystemDepot>(content.out().c_str());
-        }
+        const std::unique_ptr<assets::Depot> depot = content.openDepot(kind);
         graphics::Display::set(nullptr);
         assets::AssetHandlerRegistry registry;
         VideoHandler* handler = registry.create<VideoHandler>();
@@ -115,17 +105,9 @@ TEST(VideoContent, VideosTheEngineWouldRefuseStopTheBuild)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        quern::test::TempDirectory directory;
-        std::filesystem::create_directories(directory.path() / "src");
-        directory.writeFile("src/ok.ivf", text(file));
-        directory.writeFile("src/bad.ivf", text(c.bytes));
-        directory.writeFile("manifest.txt", "ok.ivf video\nbad.ivf Video\n");
-        assetbuild::BuildOptions options;
-        options.manifestPath = directory.file("manifest.txt");
-        options.sourceDirectory = directory.file("src");
-        options.outDirectory = directory.file("out");
-        std::string error;
-        EXPECT_FALSE(assetbuild::buildContent(options, error));
+        quern::test::DepotContent content;
+        const std::string error
+            = content.tryBuild({ { "ok.ivf", text(file), "", "video" }, { "bad.ivf", text(c.bytes), "", "Video" } });
         const std::string expected = "line 2: video bad.ivf is not a VP8 IVF file the engine plays: " + c.reason;
         EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
     }

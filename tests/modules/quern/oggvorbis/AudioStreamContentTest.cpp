@@ -8,9 +8,7 @@
 #include "support/LogCapture.h"
 
 #include "quern/assets/AssetHandlerRegistry.h"
-#include "quern/assets/BlobDepot.h"
 #include "quern/assets/DefaultResourceCache.h"
-#include "quern/assets/FileSystemDepot.h"
 #include "quern/audio/SampleBuffer.h"
 #include "quern/oggvorbis/AudioStreamHandler.h"
 #include "quern/oggvorbis/OggVorbisStream.h"
@@ -18,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -42,20 +39,7 @@ protected:
         assets::AssetHandlerRegistry::setInstance(nullptr);
     }
 
-    // Loads the asset and returns its cached stream (the cache keeps it).
-    audio::SampleStream* load(u64 id, assets::Depot& depot)
-    {
-        const u64 key = assets::loadAsset(id, assets::ResourceType::AudioStream, depot, cache);
-        EXPECT_EQ(key, assets::resourceKey(id, assets::ResourceType::AudioStream));
-        const u32 handle = cache.acquire(key);
-        if (handle == 0)
-            return nullptr;
-        u64 typeId = 0;
-        auto* stream = static_cast<audio::SampleStream*>(cache.entry(handle, typeId));
-        cache.release(handle);
-        EXPECT_EQ(typeId, assets::ResourceType::AudioStream);
-        return stream;
-    }
+    audio::SampleStream* load(u64 id, assets::Depot& depot) { return loadSound(id, depot, cache); }
 
     assets::AssetHandlerRegistry registry;
     AudioStreamHandler* handler = nullptr;
@@ -87,14 +71,7 @@ TEST_F(AudioStreamContentTest, SoundsUpToTheThresholdBecomeBuffersLargerOnesStre
             assets.push_back({ c.name, text(c.bytes), "", "audiostream" });
         assets.push_back({ "noise.ogg", text(noise), "", "AudioStream" });
         content.build(assets, kind);
-        std::unique_ptr<assets::Depot> depot;
-        if (std::string(kind) == "blob") {
-            auto blob = std::make_unique<assets::BlobDepot>();
-            blob->openIndex(content.out().c_str());
-            depot = std::move(blob);
-        } else {
-            depot = std::make_unique<assets::FileSystemDepot>(content.out().c_str());
-        }
+        const std::unique_ptr<assets::Depot> depot = content.openDepot(kind);
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
             audio::SampleStream* stream = load(quern::test::assetId(c.name), *depot);
@@ -185,17 +162,9 @@ TEST(AudioStreamContent, SoundsTheEngineWouldRefuseStopTheBuild)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        quern::test::TempDirectory directory;
-        std::filesystem::create_directories(directory.path() / "src");
-        directory.writeFile("src/ok.ogg", text(tone));
-        directory.writeFile("src/bad.ogg", text(c.bytes));
-        directory.writeFile("manifest.txt", "ok.ogg audiostream\nbad.ogg audiostream\n");
-        assetbuild::BuildOptions options;
-        options.manifestPath = directory.file("manifest.txt");
-        options.sourceDirectory = directory.file("src");
-        options.outDirectory = directory.file("out");
-        std::string error;
-        EXPECT_FALSE(assetbuild::buildContent(options, error));
+        quern::test::DepotContent content;
+        const std::string error = content.tryBuild(
+            { { "ok.ogg", text(tone), "", "audiostream" }, { "bad.ogg", text(c.bytes), "", "audiostream" } });
         const std::string expected = "line 2: sound bad.ogg is not an Ogg Vorbis file the engine plays: " + c.reason;
         EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
     }

@@ -37,14 +37,7 @@ protected:
 
     audio::SampleStream* load(const std::string& name, const Bytes& file)
     {
-        const u64 key = assets::loadAsset(depot.add(name, file), assets::ResourceType::AudioStream, depot, cache);
-        const u32 handle = cache.acquire(key);
-        if (handle == 0)
-            return nullptr;
-        u64 typeId = 0;
-        auto* stream = static_cast<audio::SampleStream*>(cache.entry(handle, typeId));
-        cache.release(handle);
-        return stream;
+        return loadSound(depot.add(name, file), depot, cache);
     }
 
     assets::AssetHandlerRegistry registry;

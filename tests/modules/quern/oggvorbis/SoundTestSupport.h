@@ -2,9 +2,12 @@
 // Sounds made by sox and oggenc for the Ogg Vorbis tests, oggdec's samples to
 // compare with, and edits of an Ogg file page by page (the faults the tests need).
 
+#include "support/ForwardOnlyBuffer.h"
 #include "support/MediaFiles.h"
 
 #include "quern/LittleEndian.h"
+#include "quern/assets/AssetHandlerRegistry.h"
+#include "quern/assets/ResourceCache.h"
 #include "quern/audio/SampleStream.h"
 
 #include <gtest/gtest.h>
@@ -45,18 +48,7 @@ inline std::streambuf* streamOf(const Bytes& file)
     return new std::stringbuf(std::string(file.begin(), file.end()), std::ios::in);
 }
 
-// A source that reads forward only and cannot seek, as a pipe would.
-class ForwardOnlyBuffer : public std::streambuf {
-public:
-    explicit ForwardOnlyBuffer(const Bytes& bytes)
-        : m_bytes(bytes.begin(), bytes.end())
-    {
-        setg(m_bytes.data(), m_bytes.data(), m_bytes.data() + m_bytes.size());
-    }
-
-private:
-    std::vector<char> m_bytes;
-};
+using quern::testing::ForwardOnlyBuffer;
 
 // Everything the stream gives from where it stands, read `chunk` bytes at a
 // time until a read comes back short.
@@ -71,6 +63,22 @@ inline Bytes readAll(audio::SampleStream& stream, u64 chunk = 4096)
         if (got < chunk)
             return all;
     }
+}
+
+// Loads the sound as an AudioStream through the registered handler and
+// returns the cached stream (the cache keeps it); null when nothing was cached.
+inline audio::SampleStream* loadSound(u64 id, assets::Depot& depot, assets::ResourceCache& cache)
+{
+    const u64 key = assets::loadAsset(id, assets::ResourceType::AudioStream, depot, cache);
+    EXPECT_EQ(key, assets::resourceKey(id, assets::ResourceType::AudioStream));
+    const u32 handle = cache.acquire(key);
+    if (handle == 0)
+        return nullptr;
+    u64 typeId = 0;
+    auto* stream = static_cast<audio::SampleStream*>(cache.entry(handle, typeId));
+    cache.release(handle);
+    EXPECT_EQ(typeId, assets::ResourceType::AudioStream);
+    return stream;
 }
 
 struct Page {
