@@ -134,7 +134,8 @@ const u8* VP8Decoder::readFrame(u32 size)
         }
         got += want;
     }
-    // libvpx refuses a zero-length frame only when it points at memory.
+    // Even an empty frame gets a real pointer: libvpx takes a null one as a
+    // request to flush, where an empty frame is a broken one it refuses.
     reserveFrameMemory(1);
     return m_frameMemory;
 }
