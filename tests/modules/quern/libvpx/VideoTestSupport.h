@@ -36,6 +36,7 @@ inline Bytes video(const std::string& name, u32 width, u32 height, u32 frames, c
 inline Bytes vpxdecOf(const Bytes& file, const std::string& name)
 {
     const media::fs::path path = videoDirectory() / (name + ".ivf");
+    media::fs::create_directories(path.parent_path());
     media::writeFile(path, file);
     return media::vpxdecFrames(path);
 }

@@ -132,11 +132,11 @@ TEST(OggVorbisStream, ChainedFilesPlayEveryLinkFromTheFirst)
 
 TEST(OggVorbisStream, DataThatIsNoOggVorbisIsNotRecognised)
 {
-    const Bytes wave = [] {
-        const media::fs::path path = soundDirectory() / "plain.wav";
-        EXPECT_TRUE(media::run("sox -q -n -r 8000 -c 1 -b 16 " + media::quoted(path) + " synth 0.1 sine 200"));
-        return media::readFile(path);
-    }();
+    const media::fs::path wavePath = media::makeOnce(soundDirectory() / "plain.wav", [](const media::fs::path& out) {
+        return media::run("sox -q -n -r 8000 -c 1 -b 16 -t wav " + media::quoted(out) + " synth 0.1 sine 200");
+    });
+    ASSERT_FALSE(wavePath.empty());
+    const Bytes wave = media::readFile(wavePath);
     const Bytes tone = sound("tone-mono-8000.ogg", 8000, 1, "synth 1.5 sine 300");
     Bytes noVorbis = tone;
     noVorbis[28 + 1] = 'x'; // the "vorbis" mark of the first packet
