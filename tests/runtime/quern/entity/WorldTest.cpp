@@ -204,7 +204,7 @@ TEST(World, StaleHandlesReachNoNewerEntity)
     EXPECT_EQ(f.world.liveEntityCount, 1u);
     // The activation still runs its (empty) notifications; nothing else reached the systems.
     EXPECT_EQ(f.journal, (Journal { "A:created[]", "A:activated[]", "B:created[]", "B:activated[]" }));
-    EXPECT_EQ(warnings.occurrences("invalid entity handle"), 3u);
+    EXPECT_EQ(warnings.count("invalid entity handle"), 3u);
 
     // The same handle twice outside a tick is destroyed once.
     const EntityHandle twice[] = { current, current };
