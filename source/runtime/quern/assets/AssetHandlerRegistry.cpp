@@ -80,14 +80,18 @@ u64 loadAsset(u64 assetId, u64 typeId, Depot& depot, ResourceCache& cache)
             = strings::format<128>("No asset handler for type %s (0x%016" PRIx64 ")", resourceTypeName(typeId), typeId);
         QUERN_FATAL(message.c_str());
     }
-    AssetHandler& handler = *found;
     DefaultAssetLoaderContext context(assetId, depot, cache);
+    return loadAssetWith(*found, context);
+}
 
+u64 loadAssetWith(AssetHandler& handler, DefaultAssetLoaderContext& context)
+{
     AssetHandlerInfo info {};
     handler.describe(info);
     const bool keepOpen = info.keepOpen;
 
-    const u32 entry = depot.open(assetId);
+    Depot& depot = context.depot();
+    const u32 entry = depot.open(context.assetId());
     depot.seek(entry, 0);
     {
         DepotSource source(depot, entry, false);

@@ -13,6 +13,7 @@
 
 namespace quern::assets {
 
+class DefaultAssetLoaderContext;
 class Depot;
 class ResourceCache;
 
@@ -60,5 +61,11 @@ private:
 // resource the handler created or found, 0 when it made none. A type that no
 // handler loads is fatal, naming the type.
 u64 loadAsset(u64 assetId, u64 typeId, Depot& depot, ResourceCache& cache);
+
+// What loadAsset does once it has the handler and a context for the asset:
+// opens the asset in the context's depot, runs every stage with the handler's
+// scratch memory, closes the entry unless the handler keeps it open, and
+// returns the first resource's key (its handle released).
+u64 loadAssetWith(AssetHandler& handler, DefaultAssetLoaderContext& context);
 
 } // namespace quern::assets

@@ -1,9 +1,12 @@
 #include "quern/assets/AssetHandlerRegistry.h"
 
 #include "AssetLoadingTestSupport.h"
+#include "support/ExactAlignmentAllocator.h"
+#include "support/ExactAlignmentLoading.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 
 namespace {
@@ -62,6 +65,24 @@ TEST_F(AssetLoading, ScratchIsZeroedForEveryLoad)
     loadAsset(assetId("b"), kTestType, *depot, cache);
     EXPECT_EQ(log.loads, 2);
     EXPECT_TRUE(log.scratchWasZero);
+}
+
+// Handlers keep pointers and 64-bit fields in their scratch memory; an
+// allocator that gives no more alignment than it is asked for shows whether
+// the loader asks for enough.
+TEST_F(AssetLoading, ScratchIsAlignedForPointersAndSixtyFourBitFields)
+{
+    buildDepot({ { "a", "1" } });
+    addHandler({ .scratchBytes = 24 });
+    quern::testing::ExactAlignmentAllocator exact;
+    EXPECT_EQ(quern::testing::loadAssetFrom(exact, assetId("a"), kTestType, *depot, cache),
+        resourceKey(assetId("a"), kTestType));
+    ASSERT_EQ(log.scratchBlocks.size(), 1u);
+    const auto address = reinterpret_cast<std::uintptr_t>(log.scratchBlocks[0]);
+    EXPECT_EQ(address % alignof(quern::u64), 0u);
+    EXPECT_EQ(address % quern::assets::DefaultAssetLoaderContext::kScratchAlignment, 0u);
+    EXPECT_TRUE(log.scratchWasZero);
+    EXPECT_EQ(exact.live, 0); // the scratch went back to where it came from
 }
 
 TEST_F(AssetLoading, LoadReturnsTheKeyOfTheFirstResourceCreated)
