@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -19,7 +19,11 @@ namespace {
 // Counts how often each item ran and remembers every range it was given.
 class CountingTask final : public Task {
 public:
-    explicit CountingTask(u32 items) : Task(items), counts(items) {}
+    explicit CountingTask(u32 items)
+        : Task(items)
+        , counts(items)
+    {
+    }
     void run(TaskRange range) override
     {
         for (u32 i = range.firstItem; i < range.firstItem + range.itemCount; ++i)
@@ -50,7 +54,13 @@ public:
 // Appends its id to a shared log when run.
 class OrderTask final : public Task {
 public:
-    OrderTask(int id, std::vector<int>& log, std::mutex& mutex) : Task(1), m_id(id), m_log(log), m_mutex(mutex) {}
+    OrderTask(int id, std::vector<int>& log, std::mutex& mutex)
+        : Task(1)
+        , m_id(id)
+        , m_log(log)
+        , m_mutex(mutex)
+    {
+    }
     void run(TaskRange range) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -72,13 +82,13 @@ TEST(TaskDispatcher, ChunkSizeTargetsWorkersTimesWorkersLessOneChunks)
         std::vector<u32> chunks; // sorted sizes
     };
     const Case cases[] = {
-        {4, 1200, std::vector<u32>(12, 100)},
-        {4, 3, {1, 1, 1}},
-        {4, 13, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
-        {4, 25, {1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2}},
-        {1, 70000, {4465, 65535}},
-        {2, 10, {5, 5}},
-        {3, 20, {2, 3, 3, 3, 3, 3, 3}},
+        { 4, 1200, std::vector<u32>(12, 100) },
+        { 4, 3, { 1, 1, 1 } },
+        { 4, 13, { 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1 } },
+        { 4, 25, { 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2 } },
+        { 1, 70000, { 4465, 65535 } },
+        { 2, 10, { 5, 5 } },
+        { 3, 20, { 2, 3, 3, 3, 3, 3, 3 } },
     };
     for (const Case& c : cases) {
         TaskDispatcher dispatcher;
@@ -94,8 +104,8 @@ TEST(TaskDispatcher, ChunkSizeTargetsWorkersTimesWorkersLessOneChunks)
 
 TEST(TaskDispatcher, EveryItemRunsExactlyOnceForAnyWorkerCount)
 {
-    const u32 itemCounts[] = {1, 7, 255, 256, 257, 1000, 65535, 65536, 200000};
-    for (u32 workers : {1u, 2u, 3u, 8u}) {
+    const u32 itemCounts[] = { 1, 7, 255, 256, 257, 1000, 65535, 65536, 200000 };
+    for (u32 workers : { 1u, 2u, 3u, 8u }) {
         TaskDispatcher dispatcher;
         dispatcher.start(workers);
         EXPECT_EQ(dispatcher.workerCount(), workers);
@@ -146,7 +156,7 @@ TEST(TaskDispatcher, OwnQueueRunsNewestFirst)
     dispatcher.submit(b);
     dispatcher.submit(c);
     dispatcher.runUntilIdle();
-    EXPECT_EQ(log, (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(log, (std::vector<int> { 3, 2, 1 }));
     EXPECT_TRUE(a.isComplete() && b.isComplete() && c.isComplete());
 }
 
@@ -165,7 +175,7 @@ TEST(TaskDispatcher, ThievesTakeTheOldestChunkFirst)
     for (auto& task : tasks)
         while (!task->isComplete())
             platform::yieldThread();
-    EXPECT_EQ(log, (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(log, (std::vector<int> { 1, 2, 3, 4, 5 }));
     for (auto& task : tasks)
         EXPECT_EQ(task->worker, 1u);
 }
@@ -214,7 +224,10 @@ TEST(TaskDispatcher, WorkerThreadsAreNamedTaskDispatcher)
 {
     class NamingTask final : public Task {
     public:
-        NamingTask() : Task(4000) {}
+        NamingTask()
+            : Task(4000)
+        {
+        }
         void run(TaskRange range) override
         {
             if (range.workerIndex == 0)
@@ -240,8 +253,8 @@ TEST(TaskDispatcher, WorkerThreadsAreNamedTaskDispatcher)
         EXPECT_EQ(name, "TaskDispatcher");
 }
 
-std::atomic<int> g_started{0}, g_exiting{0}, g_sleeping{0}, g_woken{0};
-std::atomic<u32> g_startedMask{0};
+std::atomic<int> g_started { 0 }, g_exiting { 0 }, g_sleeping { 0 }, g_woken { 0 };
+std::atomic<u32> g_startedMask { 0 };
 
 TEST(TaskDispatcher, HooksRunOnTheWorkerThreads)
 {
@@ -273,7 +286,7 @@ TEST(TaskDispatcher, HooksRunOnTheWorkerThreads)
     EXPECT_TRUE(task.eachItemRanOnce());
 }
 
-std::atomic<int> g_asleep{0};
+std::atomic<int> g_asleep { 0 };
 
 TEST(TaskDispatcher, SubmitWakesASleepingWorkerWithoutAnyWait)
 {
@@ -281,8 +294,9 @@ TEST(TaskDispatcher, SubmitWakesASleepingWorkerWithoutAnyWait)
     hooks.goingToSleep = [](u32) { g_asleep.fetch_add(1); };
     TaskDispatcher dispatcher;
     dispatcher.setHooks(hooks);
-    dispatcher.start(2);
+    // Cleared before the worker exists: it may head for sleep before start returns.
     g_asleep = 0;
+    dispatcher.start(2);
     int seen = 0;
     for (int round = 0; round < 200; ++round) {
         // Wait for the worker to head for sleep after the last task.
