@@ -77,10 +77,22 @@ function(quern_add_tests name)
   target_compile_definitions(${name} PRIVATE
     QUERN_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     QUERN_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  # The properties travel as one flat list: an empty value would shift every
+  # pair after it, so ENVIRONMENT is named only when there is one.
+  set(properties TIMEOUT 300)
+  if(ARG_ENV)
+    list(APPEND properties ENVIRONMENT "${ARG_ENV}")
+  endif()
+  # Under ThreadSanitizer every test reads the project's suppressions; options
+  # the caller set in TSAN_OPTIONS come after them and win.
+  if(QUERN_TSAN)
+    list(APPEND properties ENVIRONMENT_MODIFICATION
+      "TSAN_OPTIONS=string_prepend:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${ARG_ENV}" TIMEOUT 300)
+    PROPERTIES ${properties})
 endfunction()
 
 # quern_add_benchmark(<name> SOURCES file... [DEPS target...])
