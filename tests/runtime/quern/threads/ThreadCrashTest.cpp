@@ -6,6 +6,7 @@
 #include "quern/platform/Thread.h"
 #include "quern/threads/TaskDispatcher.h"
 #include "quern/threads/Thread.h"
+#include "support/StackOverflow.h"
 
 #include <gtest/gtest.h>
 
@@ -18,25 +19,12 @@
 #include <sstream>
 #include <string>
 
-namespace overflow_fixture {
-
-__attribute__((noinline)) int overflowStack(int depth)
-{
-    volatile char block[1024];
-    block[0] = static_cast<char>(depth);
-    if (block[0] == 127 && depth < 0) // never true; keeps the recursion unbounded
-        return 0;
-    return overflowStack(depth + 1) + block[0];
-}
-
-} // namespace overflow_fixture
-
 namespace quern::threads {
 namespace {
 
 constexpr const char* kOverflowReport = "Process crashed, writing mini-dump!\n"
                                         "EXCEPTION_STACK_OVERFLOW - Stack trace:\n"
-                                        "0x[0-9a-f]+: overflow_fixture::overflowStack";
+                                        "0x[0-9a-f]+: crash_fixture::recurse";
 
 void installCrashHandlerForTest()
 {
@@ -50,7 +38,7 @@ void installCrashHandlerForTest()
 
 class OverflowingRunnable final : public Runnable {
 public:
-    u32 run() override { return static_cast<u32>(overflow_fixture::overflowStack(0)); }
+    u32 run() override { return static_cast<u32>(crash_fixture::recurse(0)); }
 };
 
 TEST(ThreadCrashDeathTest, StackOverflowOnAThreadIsReported)
@@ -79,7 +67,7 @@ public:
     void run(TaskRange range) override
     {
         if (range.workerIndex != 0)
-            overflow_fixture::overflowStack(0);
+            crash_fixture::recurse(0);
     }
 };
 
