@@ -102,3 +102,16 @@ function(quern_add_benchmark name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark quern_build_options)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
 endfunction()
+
+# quern_gcc_optimiser_false_positives(file...)
+# At -O3 GCC 12 inlines std::string and std::vector code into these files and
+# then raises array-bounds, stringop-overflow and restrict warnings about it,
+# false positives it is known for, which -Werror would turn into errors. Only
+# those three are turned off, only for GCC, only in the Release build type
+# (the one optimisation level that produces them: -O2 and -Os do not); the
+# sanitizer build still checks these places.
+function(quern_gcc_optimiser_false_positives)
+  set(optimised "$<AND:$<CXX_COMPILER_ID:GNU>,$<CONFIG:Release>>")
+  set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS
+    "$<${optimised}:-Wno-array-bounds>;$<${optimised}:-Wno-stringop-overflow>;$<${optimised}:-Wno-restrict>")
+endfunction()
