@@ -34,7 +34,7 @@ TEST(VideoContent, VideosLoadThroughTheHandlerAndPlayLikeVpxdec)
         assets::AssetHandlerRegistry registry;
         VideoHandler* handler = registry.create<VideoHandler>();
         assets::AssetHandlerRegistry::setInstance(&registry);
-        EXPECT_EQ(&registry.findHandler(assets::ResourceType::Video), handler);
+        EXPECT_EQ(registry.findHandler(assets::ResourceType::Video), handler);
         assets::DefaultResourceCache cache;
         const u64 id = quern::test::assetId("intro.ivf");
         const u64 key = assets::loadAsset(id, assets::ResourceType::Video, *depot, cache);

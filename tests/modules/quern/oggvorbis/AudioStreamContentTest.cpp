@@ -100,7 +100,7 @@ TEST_F(AudioStreamContentTest, TheHandlerDescribesTheAudioStreamType)
     EXPECT_EQ(info.typeId, 0x03e0cf0becdae3b6ull);
     EXPECT_FALSE(info.mainThreadStages);
     EXPECT_EQ(handler->streamingThreshold(), 102400u);
-    EXPECT_EQ(&registry.findHandler(assets::ResourceType::AudioStream), handler);
+    EXPECT_EQ(registry.findHandler(assets::ResourceType::AudioStream), handler);
 }
 
 // Loads two sounds in a fresh process and exits with the number of times the

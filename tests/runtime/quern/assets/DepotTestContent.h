@@ -31,10 +31,7 @@ struct ContentAsset {
     std::string type = "data"; // the type word
 };
 
-inline u64 assetId(const std::string& name)
-{
-    return strings::murmurHash64A(name.data(), name.size(), 0);
-}
+inline u64 assetId(const std::string& name) { return strings::murmurHash64A(name.data(), name.size(), 0); }
 
 // Bytes with long runs and varied values, so run-length entries differ in size.
 inline std::string patternBytes(size_t size, unsigned seed = 1)
@@ -49,8 +46,8 @@ class DepotContent {
 public:
     // Writes the sources and the manifest, then builds the depot of `kind`
     // ("blob" or "files") into out().
-    void build(const std::vector<ContentAsset>& assets, const std::string& kind = "blob",
-               const std::string& databaseName = "")
+    void build(
+        const std::vector<ContentAsset>& assets, const std::string& kind = "blob", const std::string& databaseName = "")
     {
         const std::string error = tryBuild(assets, kind, databaseName);
         ASSERT_TRUE(error.empty()) << error;
@@ -114,24 +111,28 @@ private:
 // a hook in the middle of one (where another thread could act).
 class RunLengthDecompressor : public io::Decompressor {
 public:
-    void init() override {}
+    void init() override { }
     u32 formatTag() const override { return assetbuild::kRunLengthTag; }
-    using io::Decompressor::decompress;
-    u32 decompress(containers::Array& output, const void* input, u64 inputLength,
-                   io::DecompressReport& report) override
+    u32 decompress(containers::Array& output, const void* input, u64 inputLength) override
+    {
+        io::DecompressReport ignored;
+        return decompressWithReport(output, input, inputLength, ignored);
+    }
+    u32 decompressWithReport(
+        containers::Array& output, const void* input, u64 inputLength, io::DecompressReport& report) override
     {
         ++calls;
         if (duringDecompress)
             duringDecompress();
         u64 written = 0;
-        report.succeeded = assetbuild::runLengthDecode(static_cast<const u8*>(input), inputLength,
-                                                       static_cast<u8*>(output.data()), output.count(), written);
+        report.succeeded = assetbuild::runLengthDecode(
+            static_cast<const u8*>(input), inputLength, static_cast<u8*>(output.data()), output.count(), written);
         report.codecStatus = report.succeeded ? 0 : -1;
         report.outputSize = written;
         return checksum(output.data(), output.count());
     }
 
-    std::atomic<int> calls{0};
+    std::atomic<int> calls { 0 };
     std::function<void()> duringDecompress;
 };
 
