@@ -7,6 +7,8 @@
 #include "ContentBuilder.h"
 #include "RunLengthCodec.h"
 
+#include "quern/assets/BlobDepot.h"
+#include "quern/assets/FileSystemDepot.h"
 #include "quern/io/Decompressor.h"
 #include "quern/strings/Hashes.h"
 
@@ -16,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,6 +52,14 @@ public:
     void build(const std::vector<ContentAsset>& assets, const std::string& kind = "blob",
                const std::string& databaseName = "")
     {
+        const std::string error = tryBuild(assets, kind, databaseName);
+        ASSERT_TRUE(error.empty()) << error;
+    }
+
+    // The same, for sources the tool may refuse: its message, "" when it built them.
+    std::string tryBuild(const std::vector<ContentAsset>& assets, const std::string& kind = "blob",
+                         const std::string& databaseName = "")
+    {
         std::filesystem::create_directories(m_directory.path() / "src");
         std::string manifest;
         for (const ContentAsset& asset : assets) {
@@ -63,7 +74,19 @@ public:
         options.depotKind = kind;
         options.databaseName = databaseName;
         std::string error;
-        ASSERT_TRUE(assetbuild::buildContent(options, error)) << error;
+        if (!assetbuild::buildContent(options, error) && error.empty())
+            error = "the content tool failed without a message";
+        return error;
+    }
+
+    // The built depot: the blob index for "blob", the folder tree for "files".
+    std::unique_ptr<assets::Depot> openDepot(const std::string& kind) const
+    {
+        if (kind == "files")
+            return std::make_unique<assets::FileSystemDepot>(out().c_str());
+        auto blob = std::make_unique<assets::BlobDepot>();
+        blob->openIndex(out().c_str());
+        return blob;
     }
 
     std::string out() const { return m_directory.file("out"); }
