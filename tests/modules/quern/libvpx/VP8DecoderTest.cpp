@@ -118,7 +118,7 @@ TEST_F(VP8DecoderTest, OpenLogsTheDecoderInterfaceByItsOwnName)
     decoder.open(streamOf(video("even.ivf", 64, 48, 12)));
     const std::string name = VP8Decoder::interfaceName();
     EXPECT_EQ(name.rfind("WebM Project VP8 Decoder v", 0), 0u) << name;
-    EXPECT_EQ(log.occurrences("Using " + name), 1u) << log.text();
+    EXPECT_EQ(log.count("Using " + name), 1u) << log.text();
 }
 
 TEST_F(VP8DecoderTest, HeaderOnlyFilesHaveNoFrames)

@@ -116,7 +116,7 @@ TEST_F(AudioStreamContentTest, TheHandlerDescribesTheAudioStreamType)
     const Bytes tone = sound("tone-stereo-44100.ogg", 44100, 2, kToneEffects);
     assets::loadAsset(depot.add("a", tone), assets::ResourceType::AudioStream, depot, cache);
     assets::loadAsset(depot.add("b", paddedTo(tone, 200000)), assets::ResourceType::AudioStream, depot, cache);
-    std::_Exit(static_cast<int>(log.occurrences("Xiph.Org libVorbis 1.3.7")));
+    std::_Exit(static_cast<int>(log.count("Xiph.Org libVorbis 1.3.7")));
 }
 
 TEST_F(AudioStreamContentTest, TheLibrarysOwnVersionIsLoggedOncePerProcess)

@@ -102,7 +102,7 @@ TEST(OggVorbisStream, AHoleIsLoggedOnceAndReadingGoesOnAfterIt)
     Ref held = openedStream(holed);
     auto& stream = *held.get<OggVorbisStream>();
     EXPECT_EQ(readAll(stream, 65536), expected);
-    EXPECT_EQ(log.occurrences(vorbisErrorText(-3)), 1u) << log.text();
+    EXPECT_EQ(log.count(vorbisErrorText(-3)), 1u) << log.text();
 
     // A buffer filled from it keeps what follows the hole.
     stream.reset();
