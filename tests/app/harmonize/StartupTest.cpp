@@ -55,11 +55,20 @@ TEST(StartupDeathTest, FloatExceptionsOrTestModeTurnTheTrapsOn)
 // it was shown.
 quern::platform::MessageBoxButton exitFromMessageBox(const char*, const char*, quern::u32) { std::_Exit(7); }
 
+// The fatal path writes a crash report into the user folder.
+void keepDumpsInTheBuildFolder()
+{
+    const std::string folder = QUERN_TEST_BINARY_DIR "/dumps";
+    fs::create_directories(folder);
+    Settings::setFromCommandLine("userFilePath", folder.c_str());
+}
+
 TEST(StartupDeathTest, AFatalErrorOnAWorkerThreadShowsNoDialogButLogsAndAborts)
 {
     EXPECT_EXIT(
         {
             installErrorHandlers();
+            keepDumpsInTheBuildFolder();
             quern::platform::setMessageBoxPresenter(exitFromMessageBox);
             std::thread([] { QUERN_FATAL("worker failed"); }).join();
         },
@@ -67,6 +76,7 @@ TEST(StartupDeathTest, AFatalErrorOnAWorkerThreadShowsNoDialogButLogsAndAborts)
     EXPECT_EXIT(
         {
             installErrorHandlers();
+            keepDumpsInTheBuildFolder();
             quern::platform::setMessageBoxPresenter(exitFromMessageBox);
             QUERN_FATAL("main failed");
         },
