@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -244,6 +248,40 @@ TEST_F(SettingsTest, CommandLineOnlyValuesAreNeverSaved)
     ASSERT_TRUE(save(m_files));
     EXPECT_NE(readIni().find("LevelHeapSize = 100\n"), std::string::npos);
     EXPECT_NE(readIni().find("Vsync = 0\n"), std::string::npos);
+}
+
+// A locale whose decimal mark is a comma, made for the test; empty when the
+// system cannot make one.
+std::string commaDecimalLocale()
+{
+    const std::string folder = QUERN_TEST_BINARY_DIR "/locales";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    const std::string command = "localedef -i de_DE -f UTF-8 '" + folder + "/de_DE.UTF-8' >/dev/null 2>&1";
+    if (std::system(command.c_str()) > 1) // 1: made, with warnings
+        return {};
+    ::setenv("LOCPATH", folder.c_str(), 1);
+    return "de_DE.UTF-8";
+}
+
+TEST_F(SettingsTest, NumbersReadAndWriteTheSameWhateverTheLocale)
+{
+    const std::string locale = commaDecimalLocale();
+    if (locale.empty() || !std::setlocale(LC_ALL, locale.c_str()))
+        GTEST_SKIP() << "no locale with a decimal comma";
+    char formatted[16];
+    std::snprintf(formatted, sizeof formatted, "%g", 1.5);
+    EXPECT_STREQ(formatted, "1,5"); // the locale is in force
+
+    writeIni("[Audio]\nvolumePower = 2.75\n[Renderer]\nmaxParticleSize = 1e3\n");
+    EXPECT_TRUE(load(m_files));
+    EXPECT_EQ(Audio.volumePower, 2.75f);
+    EXPECT_EQ(Renderer.maxParticleSize, 1000.0f);
+    Audio.globalVolume = 12.5f;
+    ASSERT_TRUE(save(m_files));
+    std::setlocale(LC_ALL, "C");
+    EXPECT_NE(readIni().find("VolumePower = 2.75\n"), std::string::npos) << readIni();
+    EXPECT_NE(readIni().find("GlobalVolume = 12.5\n"), std::string::npos) << readIni();
 }
 
 class RecordingVisitor : public SettingsVisitor {
