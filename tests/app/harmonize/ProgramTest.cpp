@@ -129,6 +129,18 @@ TEST_F(ProgramTest, SettingsFileAndCommandLineBothReachTheRun)
     EXPECT_FALSE(fs::exists(root() / "elsewhere"));
 }
 
+TEST_F(ProgramTest, TheProfilerReportIsWrittenWhenTheProfilerIsOn)
+{
+    buildContent("bin");
+    const fs::path report = root() / "report.txt";
+    ProcessRun result = run(".", userFolderOption() + " --outputFile='" + report.string() + "'");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_FALSE(fs::exists(report));
+    result = run(".", userFolderOption() + " --profiler-enabled --outputFile='" + report.string() + "'");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_TRUE(fs::exists(report));
+}
+
 TEST_F(ProgramTest, FindsTheDatabaseInTheParentsBinFolder)
 {
     buildContent("bin");

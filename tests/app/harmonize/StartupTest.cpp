@@ -2,7 +2,9 @@
 #include "harmonize/RunGame.h"
 #include "harmonize/Settings.h"
 
+#include "quern/debug/Logger.h"
 #include "quern/memory/Allocator.h"
+#include "quern/platform/CrashHandler.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/platform/MessageBox.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
@@ -15,6 +17,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace harmonize {
@@ -55,24 +58,32 @@ TEST(StartupDeathTest, FloatExceptionsOrTestModeTurnTheTrapsOn)
 // it was shown.
 quern::platform::MessageBoxButton exitFromMessageBox(const char*, const char*, quern::u32) { std::_Exit(7); }
 
-// The fatal path writes a crash report into the user folder.
+// The fatal path writes the log and a crash report into the user folder.
 void keepDumpsInTheBuildFolder()
 {
     const std::string folder = QUERN_TEST_BINARY_DIR "/dumps";
     fs::create_directories(folder);
     Settings::setFromCommandLine("userFilePath", folder.c_str());
+    initUserStorage();
 }
 
 TEST(StartupDeathTest, AFatalErrorOnAWorkerThreadShowsNoDialogButLogsAndAborts)
 {
+    const fs::path log = QUERN_TEST_BINARY_DIR "/dumps/harmonizelog.txt";
+    fs::remove(log);
     EXPECT_EXIT(
         {
             installErrorHandlers();
             keepDumpsInTheBuildFolder();
+            quern::debug::Logger::attachStream(*new std::ostringstream());
             quern::platform::setMessageBoxPresenter(exitFromMessageBox);
             std::thread([] { QUERN_FATAL("worker failed"); }).join();
         },
         ::testing::KilledBySignal(SIGABRT), "worker failed");
+    std::ifstream saved(log);
+    std::stringstream text;
+    text << saved.rdbuf();
+    EXPECT_NE(text.str().find("worker failed"), std::string::npos) << text.str();
     EXPECT_EXIT(
         {
             installErrorHandlers();
@@ -81,6 +92,22 @@ TEST(StartupDeathTest, AFatalErrorOnAWorkerThreadShowsNoDialogButLogsAndAborts)
             QUERN_FATAL("main failed");
         },
         ::testing::ExitedWithCode(7), "main failed");
+}
+
+TEST(Startup, CrashReportsFollowTheRetailAndUserFolderSettings)
+{
+    SettingsScope settings;
+    quern::testing::TemporaryDirectory folder;
+    quern::platform::setCrashHandlingEnabled(false); // settings only, no report
+    testing::internal::CaptureStderr();
+    onCrash(0, nullptr, false);
+    EXPECT_EQ(quern::platform::getCrashDumpState().dumpType, 0u);
+    Settings::setFromCommandLine("retail", "0");
+    Settings::setFromCommandLine("userFilePath", folder.path().c_str());
+    onCrash(0, nullptr, false);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(quern::platform::getCrashDumpState().dumpType, kFullDumpType);
+    EXPECT_EQ(std::string(quern::platform::getCrashDumpState().dumpDirectory), folder.path().string() + "/");
 }
 
 TEST(StartupDeathTest, LevelHeapsAreSizedIn64BitsAndSkippedForDebugAllocators)
@@ -192,7 +219,7 @@ TEST(Startup, CommandLineLogLine)
 {
     char program[] = "harmonize";
     char option[] = "--log";
-    char* arguments[] = {program, option};
+    char* arguments[] = { program, option };
     quern::testing::LogCapture log(3);
     logCommandLine(2, arguments);
     logCommandLine(0, arguments);
