@@ -94,6 +94,9 @@ TEST_F(ProgramTest, RunsOverTheBuiltContentAndWritesTheLogOnlyWhenAsked)
         { "--retail=0", true },
         { "--development-enabled", true },
         { "--log=0 --retail=yes", false },
+        { "--test=1 --floatExceptions", false }, // traps on: the audio library runs untrapped
+        { "--debugHeap --debugHeapSize=256", false },
+        { "--valgrind", false },
     };
     for (const Case& c : cases) {
         fs::remove(logFile());
