@@ -132,6 +132,18 @@ TEST_F(ProgramTest, SettingsFileAndCommandLineBothReachTheRun)
     EXPECT_FALSE(fs::exists(root() / "elsewhere"));
 }
 
+TEST_F(ProgramTest, AUserFolderNamedInTheSettingsFileTakesOverAfterItIsRead)
+{
+    // "settings.ini" is first read from the default user folder, the current one.
+    buildContent("game/bin");
+    std::ofstream(root() / "game" / "settings.ini")
+        << "[Development]\nuserFilePath = " << (root() / "user").string() << "\nlog = yes\n";
+    const ProcessRun result = run("game", "");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_TRUE(fs::exists(logFile()));
+    EXPECT_FALSE(fs::exists(root() / "game" / "harmonizelog.txt"));
+}
+
 TEST_F(ProgramTest, TheProfilerReportIsWrittenWhenTheProfilerIsOn)
 {
     buildContent("bin");
