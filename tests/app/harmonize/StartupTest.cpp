@@ -8,6 +8,7 @@
 #include "quern/platform/ErrorReporting.h"
 #include "quern/platform/MessageBox.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/FloatingPointTrap.h"
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ TEST(StartupDeathTest, FloatExceptionsOrTestModeTurnTheTrapsOn)
             std::_Exit(0);
         };
         if (c.traps)
-            EXPECT_EXIT(body(), ::testing::KilledBySignal(SIGFPE), "") << c.option;
+            EXPECT_FLOATING_POINT_TRAP(body()) << c.option;
         else
             EXPECT_EXIT(body(), ::testing::ExitedWithCode(0), "") << c.option;
     }

@@ -1,5 +1,7 @@
 #include "quern/platform/FloatingPointTraps.h"
 
+#include "support/FloatingPointTrap.h"
+
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -27,25 +29,21 @@ void denormalOperand() { g_result = g_denormal * 2.0f; }
 TEST(FloatingPointTrapsDeathTest, EachTrappedExceptionStopsTheProgram)
 {
     for (void (*fault)() : { divideByZero, invalid, overflow, denormalOperand }) {
-        EXPECT_EXIT(
-            {
-                enableFloatingPointTraps();
-                fault();
-                std::exit(0);
-            },
-            ::testing::KilledBySignal(SIGFPE), "");
+        EXPECT_FLOATING_POINT_TRAP({
+            enableFloatingPointTraps();
+            fault();
+            std::exit(0);
+        });
     }
 }
 
 TEST(FloatingPointTrapsDeathTest, ThreadsStartedLaterInheritTheTraps)
 {
-    EXPECT_EXIT(
-        {
-            enableFloatingPointTraps();
-            std::thread(divideByZero).join();
-            std::exit(0);
-        },
-        ::testing::KilledBySignal(SIGFPE), "");
+    EXPECT_FLOATING_POINT_TRAP({
+        enableFloatingPointTraps();
+        std::thread(divideByZero).join();
+        std::exit(0);
+    });
 }
 
 TEST(FloatingPointTraps, InexactAndUnderflowStayQuiet)
