@@ -8,7 +8,11 @@
 
 namespace quern::strings {
 
-StringInterner::StringInterner() : m_strings(8, 8), m_keys(8, 8) {}
+StringInterner::StringInterner()
+    : m_strings(8, 8)
+    , m_keys(8, 8)
+{
+}
 
 StringInterner::~StringInterner() { clear(); }
 
@@ -72,6 +76,15 @@ i64 StringInterner::internIndex(const char* text, u64 length)
     const u64 key = murmurHash64A(text, length, m_seed);
     intern(text, length, key);
     return find(key);
+}
+
+void StringInterner::setAllocator(memory::Allocator* allocator)
+{
+    if (m_strings.count() != 0)
+        QUERN_FATAL("StringInterner: allocator changed while it holds texts");
+    m_strings = containers::Array(8, 8, allocator);
+    m_keys = containers::Array(8, 8, allocator);
+    m_stringAllocator = allocator;
 }
 
 void StringInterner::clear()

@@ -33,6 +33,9 @@ public:
     i64 find(u64 key) const;
     // Frees every stored text and both tables.
     void clear();
+    // Where the texts and both tables come from (null: the default allocator);
+    // only while the interner is empty.
+    void setAllocator(memory::Allocator* allocator);
 
     // For loaders of stored tables, whose keys come with the texts: the seed the
     // keys were made with (nothing is rehashed), an entry appended without
