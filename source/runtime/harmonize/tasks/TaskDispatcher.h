@@ -5,6 +5,7 @@
 // Threading with a single worker runs the same way: no worker thread would
 // exist, and a level load waiting on the main thread's pump could never finish.
 
+#include "harmonize/SettingsTable.h"
 #include "quern/Types.h"
 #include "quern/threads/TaskDispatcher.h"
 
@@ -17,12 +18,6 @@ using quern::i64;
 using quern::u32;
 using quern::u64;
 
-struct ThreadingSettings {
-    bool enabled = true;
-    i32 workers = 0; // 0 (or less): one per logical processor, less the reserved ones
-    i32 reservedCores = 1;
-};
-
 class TaskDispatcher {
 public:
     TaskDispatcher() = default;
@@ -34,7 +29,7 @@ public:
     // for on a machine with this many logical processors.
     static u32 workerCountFor(const ThreadingSettings& settings, u32 processorCount);
 
-    // Starts the workers the settings ask for, logging what it does. The
+    // Starts the workers the settings (Settings::Threading in the game) ask for, logging what it does. The
     // processor count is the machine's unless one is given.
     void start(const ThreadingSettings& settings);
     void start(const ThreadingSettings& settings, u32 processorCount);

@@ -14,6 +14,15 @@
 namespace harmonize {
 namespace {
 
+ThreadingSettings threading(bool enabled, i32 workers, i32 reservedCores)
+{
+    ThreadingSettings settings;
+    settings.enabled = enabled;
+    settings.workers = workers;
+    settings.reservedCores = reservedCores;
+    return settings;
+}
+
 // Notes the current world its update sees, and lets time pass while it runs.
 class WorldProbe final : public quern::entity::System {
 public:
@@ -64,7 +73,7 @@ TEST(WorldUpdateTaskTest, SetsTheCurrentWorldAndTimesTheUpdate)
 TEST(WorldUpdateTaskTest, ParallelUpdatesEachSeeTheirOwnWorld)
 {
     TaskDispatcher dispatcher;
-    dispatcher.start({ true, 3, 0 }, 3);
+    dispatcher.start(threading(true, 3, 0), 3);
     ASSERT_TRUE(dispatcher.threaded());
     testing::Scenario first;
     testing::Scenario second;

@@ -10,6 +10,15 @@
 namespace harmonize {
 namespace {
 
+ThreadingSettings threading(bool enabled, i32 workers, i32 reservedCores)
+{
+    ThreadingSettings settings;
+    settings.enabled = enabled;
+    settings.workers = workers;
+    settings.reservedCores = reservedCores;
+    return settings;
+}
+
 class CountingTask final : public quern::threads::Task {
 public:
     explicit CountingTask(u32 items)
@@ -43,7 +52,7 @@ TEST(GameTaskDispatcherTest, WorkerCountFollowsTheSettings)
         { 0, -2, 4, 6 },
     };
     for (const Case& c : cases) {
-        const ThreadingSettings settings { true, c.workers, c.reserved };
+        const ThreadingSettings settings = threading(true, c.workers, c.reserved);
         EXPECT_EQ(TaskDispatcher::workerCountFor(settings, c.processors), c.expected)
             << c.workers << " workers, " << c.reserved << " reserved, " << c.processors << " processors";
     }
@@ -53,7 +62,7 @@ TEST(GameTaskDispatcherTest, WithoutThreadingTasksRunBeforeRunReturns)
 {
     quern::testing::LogCapture log(3);
     TaskDispatcher dispatcher;
-    dispatcher.start({ false, 4, 1 });
+    dispatcher.start(threading(false, 4, 1));
     EXPECT_TRUE(log.contains("Threading disabled"));
     EXPECT_FALSE(log.contains("Starting task dispatcher"));
     EXPECT_FALSE(dispatcher.threaded());
@@ -71,7 +80,7 @@ TEST(GameTaskDispatcherTest, OneWorkerRunsAsWithoutThreading)
 {
     quern::testing::LogCapture log(3);
     TaskDispatcher dispatcher;
-    dispatcher.start({ true, 1, 0 });
+    dispatcher.start(threading(true, 1, 0));
     EXPECT_TRUE(log.contains("Starting task dispatcher"));
     EXPECT_TRUE(log.contains("Starting task scheduler with 1 threads"));
     EXPECT_FALSE(dispatcher.threaded());
@@ -86,7 +95,7 @@ TEST(GameTaskDispatcherTest, ThreadedTasksAreCountedPerFrame)
 {
     quern::testing::LogCapture log(3);
     TaskDispatcher dispatcher;
-    dispatcher.start({ true, 3, 1 }, 64);
+    dispatcher.start(threading(true, 3, 1), 64);
     EXPECT_TRUE(log.contains("Starting task scheduler with 3 threads"));
     ASSERT_TRUE(dispatcher.threaded());
     EXPECT_EQ(dispatcher.workerCount(), 3u);
