@@ -3,6 +3,7 @@
 #include "quern/platform/ErrorReporting.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace harmonize {
 
@@ -57,30 +58,40 @@ void AppEventQueue::pushGrowing(AppEventType type, const void* payload, u32 payl
     growAndPushLocked(storedTypeOf(type), payload, payloadSize);
 }
 
-i32 AppEventQueue::frontStoredType() const
+u64 AppEventQueue::postingCapacity() const
 {
     MutexLock lock(*m_mutex);
-    const EventHeader* head = m_ring->front();
+    return m_ring->capacity();
+}
+
+i32 AppEventQueue::frontStoredType()
+{
+    if (m_taken->isEmpty()) {
+        // Everything read so far is handled: take what was posted since.
+        MutexLock lock(*m_mutex);
+        std::swap(m_ring, m_taken);
+    }
+    const EventHeader* head = m_taken->front();
     return head ? i32 { head->type } : -1;
 }
 
 void AppEventQueue::drop()
 {
-    MutexLock lock(*m_mutex);
-    if (!m_ring->isEmpty())
-        m_ring->pop();
+    if (frontStoredType() >= 0)
+        m_taken->pop();
 }
 
 bool AppEventQueue::popByType(void* out, u32 outSize, u16 storedType)
 {
-    MutexLock lock(*m_mutex);
-    EventHeader* head = m_ring->front();
+    if (frontStoredType() < 0)
+        return false;
+    EventHeader* head = m_taken->front();
     if (!head || head->type != storedType)
         return false;
     const u32 carried = std::min<u32>(outSize, head->payloadSize);
     std::memcpy(out, EventQueue::payload(head), carried);
     std::memset(static_cast<u8*>(out) + carried, 0, outSize - carried);
-    m_ring->pop();
+    m_taken->pop();
     return true;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The locked queue of app events. Any thread posts; only the main loop takes
-// events out, oldest first. Every push, pop and drop, and every look at the
-// oldest record, happens under the queue's mutex: a post from another thread
-// may grow the ring and move every record.
+// events out, oldest first. Posts go into the posting ring under the queue's
+// mutex. The main thread takes the whole posting ring at once, by exchanging
+// it under the mutex for its own empty one, and reads its events from there
+// without the lock: no post can grow or move the ring being read, and
+// posters wait on the main thread once per batch instead of once per event.
 
 #include "harmonize/utils/AppEventType.h"
 #include "quern/containers/EventQueue.h"
@@ -14,9 +16,12 @@ namespace harmonize {
 
 class AppEventQueue {
 public:
-    AppEventQueue(quern::debug::MutexImpl& mutex, quern::containers::EventQueue& ring)
+    // Two rings of the same capacity: one takes posts while the main thread reads the other.
+    AppEventQueue(
+        quern::debug::MutexImpl& mutex, quern::containers::EventQueue& posting, quern::containers::EventQueue& taken)
         : m_mutex(&mutex)
-        , m_ring(&ring)
+        , m_ring(&posting)
+        , m_taken(&taken)
     {
     }
 
@@ -58,8 +63,8 @@ public:
 
     // Main thread only.
     // The stored type of the oldest event, or -1 when the queue is empty.
-    i32 frontStoredType() const;
-    bool isEmpty() const { return frontStoredType() < 0; }
+    i32 frontStoredType();
+    bool isEmpty() { return frontStoredType() < 0; }
     // Removes the oldest event; nothing when the queue is empty.
     void drop();
     // When the oldest event has this stored type: copies its payload into out
@@ -72,29 +77,32 @@ public:
     bool popByType(void* out, u32 outSize, u16 storedType);
 
     quern::debug::MutexImpl& mutex() const { return *m_mutex; }
-    quern::containers::EventQueue& ring() const { return *m_ring; }
+    // The capacity of the ring that takes posts now.
+    u64 postingCapacity() const;
 
 private:
     void* pushLocked(u16 storedType, const void* payload, u32 payloadSize);
     void growAndPushLocked(u16 storedType, const void* payload, u32 payloadSize);
 
     quern::debug::MutexImpl* m_mutex;
-    quern::containers::EventQueue* m_ring;
+    quern::containers::EventQueue* m_ring; // posts go here, under the mutex
+    quern::containers::EventQueue* m_taken; // the main thread reads from here
 };
 
-// The ring, its mutex and the queue over them, as the App keeps them.
+// The two rings, their mutex and the queue over them, as the App keeps them.
 struct AppEventQueueStorage {
     static constexpr u64 kInitialCapacity = 4096;
 
     explicit AppEventQueueStorage(quern::memory::Allocator* allocator = nullptr, u64 capacity = kInitialCapacity)
-        : ring(allocator)
-        , queue(mutex, ring)
+        : rings { quern::containers::EventQueue(allocator), quern::containers::EventQueue(allocator) }
+        , queue(mutex, rings[0], rings[1])
     {
-        ring.reserve(capacity);
+        rings[0].reserve(capacity);
+        rings[1].reserve(capacity);
     }
 
     quern::debug::MutexImpl mutex;
-    quern::containers::EventQueue ring;
+    quern::containers::EventQueue rings[2];
     AppEventQueue queue;
 };
 

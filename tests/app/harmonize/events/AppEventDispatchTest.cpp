@@ -138,7 +138,7 @@ TEST_F(AppEventDispatchTest, LoadDuringALoadWaitsBehindTheEventsQueuedAfterIt)
     drain();
     EXPECT_EQ(app.calls.back(), "load 5 -1 1");
     EXPECT_TRUE(queue().isEmpty());
-    EXPECT_EQ(storage.ring.capacity(), 4096u);
+    EXPECT_EQ(storage.queue.postingCapacity(), 4096u);
 }
 
 TEST_F(AppEventDispatchTest, TestModeIgnoresLoadLevelButLoadsTestLevel)

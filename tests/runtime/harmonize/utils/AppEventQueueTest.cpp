@@ -73,7 +73,7 @@ TEST(AppEventQueueTest, PlainPostOnAFullRingLosesTheEventAndDoesNotGrow)
     const u32 fitted = fillWithQuits(storage.queue);
     EXPECT_GT(fitted, 400u);
     EXPECT_EQ(storage.queue.post(AppEventType::SwitchWorld), nullptr);
-    EXPECT_EQ(storage.ring.capacity(), 4096u);
+    EXPECT_EQ(storage.queue.postingCapacity(), 4096u);
     EXPECT_TRUE(asserts.messages.empty());
 }
 
@@ -98,7 +98,7 @@ TEST(AppEventQueueTest, TypedPostOnAFullRingReportsOnceAndGrows)
         fillWithQuits(storage.queue);
         const u8 payload[16] = { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 };
         storage.queue.postEvent(c.type, payload, c.payloadSize);
-        EXPECT_EQ(storage.ring.capacity(), c.grownCapacity);
+        EXPECT_EQ(storage.queue.postingCapacity(), c.grownCapacity);
         ASSERT_EQ(asserts.messages.size(), 1u);
         EXPECT_EQ(asserts.messages[0], toString(c.type));
 
@@ -119,7 +119,7 @@ TEST(AppEventQueueTest, PushGrowingNeverReports)
     fillWithQuits(storage.queue);
     const LoadLevelEvent load { -2, -1, 1, {} };
     storage.queue.pushGrowing(AppEventType::LoadLevel, &load, sizeof load);
-    EXPECT_EQ(storage.ring.capacity(), 8192u);
+    EXPECT_EQ(storage.queue.postingCapacity(), 8192u);
     EXPECT_TRUE(asserts.messages.empty());
 }
 
@@ -133,7 +133,7 @@ TEST(AppEventQueueTest, PushGrowingOnARingWithRoomKeepsItsSize)
         LoadLevelEvent out {};
         ASSERT_TRUE(storage.queue.popByType(out, storedTypeOf(AppEventType::LoadLevel)));
     }
-    EXPECT_EQ(storage.ring.capacity(), 4096u);
+    EXPECT_EQ(storage.queue.postingCapacity(), 4096u);
 }
 
 TEST(AppEventQueueTest, PopByTypeTakesOnlyTheMatchingHead)
