@@ -1,7 +1,5 @@
 #include "harmonize/events/AppEventDispatch.h"
 
-#include "quern/containers/Array.h"
-#include "quern/graphics/Display.h"
 #include "quern/platform/ErrorReporting.h"
 
 namespace harmonize {
@@ -130,43 +128,6 @@ void drainAppEvents(AppEventQueue& queue, AppEventHost& app)
         if (!dispatchAppEvent(static_cast<u16>(storedType), queue, app))
             return;
     }
-}
-
-DisplaySize chooseDisplaySize(bool fullscreen, const DisplaySizeSettings& settings, quern::graphics::Display& display)
-{
-    DisplaySize size;
-    if (fullscreen) {
-        if (settings.fullscreenWidth != 0 && settings.fullscreenHeight != 0) {
-            const quern::containers::Array& modes = display.getDisplayModes();
-            for (u64 i = 0; i < modes.count(); ++i) {
-                const auto& mode = modes.at<quern::graphics::DisplayMode>(i);
-                if (mode.width == settings.fullscreenWidth && mode.height == settings.fullscreenHeight) {
-                    size = { mode.width, mode.height };
-                    break;
-                }
-            }
-        }
-    } else {
-        size = { settings.windowWidth, settings.windowHeight };
-    }
-    if (size.width != 0 && size.height != 0)
-        return size;
-
-    const quern::graphics::DisplayMode desktop = display.getDesktopDisplayMode();
-    if (fullscreen)
-        return { desktop.width, desktop.height };
-
-    const bool aspectValid = settings.aspectNumerator > 0 && settings.aspectDenominator > 0;
-    const i32 numerator = aspectValid ? settings.aspectNumerator : 16;
-    const i32 denominator = aspectValid ? settings.aspectDenominator : 9;
-    constexpr quern::f32 kTwoThirds = 0.6666667f;
-    size.height = static_cast<i32>(static_cast<quern::f32>(desktop.height) * kTwoThirds);
-    size.width = size.height * numerator / denominator;
-    if (size.width > desktop.width - 16) {
-        size.width = static_cast<i32>(static_cast<quern::f32>(desktop.width) * kTwoThirds);
-        size.height = size.width * denominator / numerator;
-    }
-    return size;
 }
 
 } // namespace harmonize

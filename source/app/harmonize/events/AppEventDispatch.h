@@ -7,10 +7,6 @@
 #include "harmonize/utils/AppEventQueue.h"
 #include "harmonize/utils/MusicVolume.h"
 
-namespace quern::graphics {
-class Display;
-}
-
 namespace harmonize {
 
 // App states.
@@ -68,26 +64,5 @@ bool dispatchAppEvent(u16 storedType, AppEventQueue& queue, AppEventHost& app);
 
 // Dispatches oldest first until the queue is empty or an event ends the drain.
 void drainAppEvents(AppEventQueue& queue, AppEventHost& app);
-
-// The size settings the display-size choice reads.
-struct DisplaySizeSettings {
-    i32 fullscreenWidth = 0; // a full-screen mode asked for, 0 for the desktop's
-    i32 fullscreenHeight = 0;
-    i32 windowWidth = 0; // a window size asked for, 0 for one made from the desktop
-    i32 windowHeight = 0;
-    i32 aspectNumerator = 16;
-    i32 aspectDenominator = 9;
-};
-
-struct DisplaySize {
-    i32 width = 0;
-    i32 height = 0;
-};
-
-// Full screen: the asked-for mode when the display offers exactly that size,
-// else the desktop's size. Window: the asked-for size, else two thirds of the
-// desktop's height at the aspect ratio, narrowed to two thirds of its width
-// when that would not fit. An aspect term that is not above 0 means 16:9.
-DisplaySize chooseDisplaySize(bool fullscreen, const DisplaySizeSettings& settings, quern::graphics::Display& display);
 
 } // namespace harmonize

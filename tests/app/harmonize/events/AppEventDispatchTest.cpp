@@ -1,6 +1,5 @@
 #include "harmonize/events/AppEventDispatch.h"
 
-#include "quern/graphics/NullDisplay.h"
 #include "quern/platform/ErrorReporting.h"
 
 #include <gtest/gtest.h>
@@ -289,34 +288,6 @@ TEST_F(AppEventDispatchTest, MusicPlaybackKeepsThePlayersVolumeAside)
     app.volume = 0.5f;
     drain();
     EXPECT_EQ(app.volume, 0.5f);
-}
-
-TEST(ChooseDisplaySizeTest, PicksFromTheSettingsAndTheDesktop)
-{
-    // The null display offers one mode, 1024 x 768, which is also its desktop.
-    quern::graphics::NullDisplay display;
-    struct Case {
-        const char* name;
-        bool fullscreen;
-        DisplaySizeSettings settings;
-        DisplaySize expected;
-    } cases[] = {
-        { "offered full-screen mode", true, { 1024, 768, 0, 0, 16, 9 }, { 1024, 768 } },
-        { "mode not offered: desktop", true, { 800, 600, 0, 0, 16, 9 }, { 1024, 768 } },
-        { "half a full-screen size: desktop", true, { 1024, 0, 0, 0, 16, 9 }, { 1024, 768 } },
-        { "window size given", false, { 0, 0, 640, 360, 16, 9 }, { 640, 360 } },
-        { "window from desktop height", false, { 0, 0, 0, 0, 16, 9 }, { 910, 512 } },
-        { "half a window size: from desktop", false, { 0, 0, 640, 0, 4, 3 }, { 682, 512 } },
-        { "too wide: from desktop width", false, { 0, 0, 0, 0, 4, 1 }, { 682, 170 } },
-        { "zero aspect term means 16:9", false, { 0, 0, 0, 0, 16, 0 }, { 910, 512 } },
-        { "negative aspect term means 16:9", false, { 0, 0, 0, 0, -4, 3 }, { 910, 512 } },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const DisplaySize size = chooseDisplaySize(c.fullscreen, c.settings, display);
-        EXPECT_EQ(size.width, c.expected.width);
-        EXPECT_EQ(size.height, c.expected.height);
-    }
 }
 
 } // namespace
