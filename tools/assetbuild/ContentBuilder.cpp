@@ -7,6 +7,7 @@
 #include "MediaContent.h"
 #include "RunLengthCodec.h"
 #include "SoundLibraryWriter.h"
+#include "StringTableWriter.h"
 #include "TextureContent.h"
 #include "WorldWriter.h"
 
@@ -227,7 +228,10 @@ bool buildContent(const BuildOptions& options, std::string& error)
         error = "cannot write " + (fs::path(options.outDirectory) / "assets.db").string();
         return false;
     }
-    return writeAssetDatabase(database, options.databaseName, assets, options.strings, error);
+    if (!writeAssetDatabase(database, options.databaseName, assets, options.strings, error))
+        return false;
+    const fs::path texts = fs::path(options.outDirectory) / kStringTableFileName;
+    return writeStringTableFile(options.localisedTextPath, texts.string(), error);
 }
 
 } // namespace quern::assetbuild

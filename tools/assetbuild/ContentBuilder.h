@@ -35,7 +35,7 @@ bool writeFileSystemDepot(const std::vector<BuiltAsset>& assets, const std::stri
 bool writeBlobDepot(const std::vector<BuiltAsset>& assets, const std::string& outDirectory, std::string& error);
 
 // The whole build: reads the manifest, writes the depot of the chosen kind
-// ("files" or "blob") and "assets.db" beside it.
+// ("files" or "blob"), and "assets.db" and "assets.l10n" beside it.
 struct BuildOptions {
     std::string manifestPath;
     std::string sourceDirectory;
@@ -43,6 +43,7 @@ struct BuildOptions {
     std::string depotKind = "blob";
     std::string databaseName;
     std::vector<std::string> strings; // the database's string table
+    std::string localisedTextPath; // "key = text" lines for "assets.l10n"; empty: an empty table
 };
 bool buildContent(const BuildOptions& options, std::string& error);
 

@@ -1,7 +1,7 @@
 // assetbuild: builds an asset depot (and database) from a manifest and a
 // folder of source files.
 //
-//   assetbuild --manifest FILE --source DIR --out DIR [--depot blob|files] [--name NAME]
+//   assetbuild --manifest FILE --source DIR --out DIR [--depot blob|files] [--name NAME] [--strings FILE]
 
 #include "ContentBuilder.h"
 
@@ -15,8 +15,9 @@ namespace {
 
 void printUsage()
 {
-    std::fputs("usage: assetbuild --manifest FILE --source DIR --out DIR [--depot blob|files] [--name NAME]\n",
-               stderr);
+    std::fputs("usage: assetbuild --manifest FILE --source DIR --out DIR [--depot blob|files] [--name NAME] [--strings "
+               "FILE]\n",
+        stderr);
 }
 
 } // namespace
@@ -46,6 +47,8 @@ int main(int argc, char** argv)
             options.depotKind = value;
         else if (key == "--name")
             options.databaseName = value;
+        else if (key == "--strings")
+            options.localisedTextPath = value;
         else {
             printUsage();
             return 2;

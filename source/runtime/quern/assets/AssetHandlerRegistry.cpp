@@ -26,14 +26,20 @@ AssetHandlerRegistry::AssetHandlerRegistry(memory::Allocator* allocator)
 
 AssetHandlerRegistry::~AssetHandlerRegistry()
 {
+    destroyHandlers();
+    m_handlers.release();
+    AssetHandlerRegistry* self = this;
+    g_registry.compare_exchange_strong(self, nullptr);
+}
+
+void AssetHandlerRegistry::destroyHandlers()
+{
     for (u64 i = 0; i < m_handlers.count(); ++i) {
         AssetHandler* handler = at(i);
         handler->~AssetHandler();
         m_allocator->free(handler);
     }
-    m_handlers.release();
-    AssetHandlerRegistry* self = this;
-    g_registry.compare_exchange_strong(self, nullptr);
+    m_handlers.clear();
 }
 
 void* AssetHandlerRegistry::allocateHandler(u64 size, u64 alignment)

@@ -25,6 +25,8 @@ public:
     AssetHandlerRegistry(const AssetHandlerRegistry&) = delete;
     AssetHandlerRegistry& operator=(const AssetHandlerRegistry&) = delete;
 
+    // Destroys and frees every handler; the registry stays usable.
+    void destroyHandlers();
     // Appends a handler whose memory came from allocator(); the registry owns it.
     void add(AssetHandler* handler);
     // Builds a handler in the registry's memory and appends it.

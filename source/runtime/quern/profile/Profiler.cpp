@@ -3,6 +3,7 @@
 #include "quern/platform/ErrorReporting.h"
 
 #include <cfloat>
+#include <cstdlib>
 #include <new>
 
 namespace quern::profile {
@@ -144,6 +145,31 @@ void Profiler::nextFrame()
             clearLastFrame(*m_root->children.at<ProfileNode*>(i));
     }
     beginSample(kMainLoopName);
+}
+
+namespace {
+
+Profiler* g_profiler = nullptr;
+bool g_exitHandlerRegistered = false;
+
+} // namespace
+
+Profiler& getProfiler()
+{
+    if (!g_profiler) {
+        g_profiler = new Profiler();
+        if (!g_exitHandlerRegistered) {
+            g_exitHandlerRegistered = true;
+            std::atexit(destroyProfiler);
+        }
+    }
+    return *g_profiler;
+}
+
+void destroyProfiler()
+{
+    delete g_profiler;
+    g_profiler = nullptr;
 }
 
 } // namespace quern::profile

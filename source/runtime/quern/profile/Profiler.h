@@ -106,4 +106,10 @@ private:
     bool m_enabled = true;
 };
 
+// The process's profiler, created on first use.
+Profiler& getProfiler();
+// Destroys the process's profiler; nothing when none exists. The next
+// getProfiler makes a fresh one. Also runs at exit.
+void destroyProfiler();
+
 } // namespace quern::profile

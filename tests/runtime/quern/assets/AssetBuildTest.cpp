@@ -5,6 +5,9 @@
 #include "RunLengthCodec.h"
 
 #include "quern/assets/BlobDepot.h"
+#include "quern/io/FileSource.h"
+#include "quern/serialize/StringInternerSerialization.h"
+#include "quern/strings/Hashes.h"
 #include "quern/strings/PackedName.h"
 
 #include "DepotTestContent.h"
@@ -12,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -171,6 +175,57 @@ TEST(AssetBuildProgram, FailsWithAStatusOnBadInput)
               0);
     EXPECT_NE(std::system(runTool("--manifest").c_str()), 0);
     EXPECT_NE(std::system(runTool("--depot tree --manifest m --source s --out o").c_str()), 0);
+}
+
+quern::serialize::StringTable readLocalisedTexts(const std::string& path)
+{
+    quern::FileSource source;
+    source.open(path.c_str());
+    quern::serialize::StringTable table;
+    quern::serialize::readStringTable(source, table, nullptr);
+    return table;
+}
+
+u64 textKey(const char* key)
+{
+    return quern::strings::murmurHash64A(key, std::strlen(key), quern::strings::kInternerSeed);
+}
+
+TEST(AssetBuildProgram, WritesTheLocalisedTextsKeyedAsTheEngineKeysNames)
+{
+    TempDirectory directory;
+    std::filesystem::create_directories(directory.path() / "src");
+    directory.writeFile("src/a.txt", "a");
+    directory.writeFile("manifest.txt", "a.txt text\n");
+    directory.writeFile("texts.txt", "# menu\nmenu.start = Start game\n\n  subtitle.one=  Hello, world = again \r\n");
+    const std::string common = "--manifest " + directory.file("manifest.txt") + " --source " + directory.file("src");
+    ASSERT_EQ(
+        std::system(
+            runTool(common + " --out " + directory.file("with") + " --strings " + directory.file("texts.txt")).c_str()),
+        0);
+    ASSERT_EQ(std::system(runTool(common + " --out " + directory.file("without")).c_str()), 0);
+
+    quern::serialize::StringTable texts = readLocalisedTexts(directory.file("with/assets.l10n"));
+    EXPECT_EQ(texts.count(), 2u);
+    EXPECT_STREQ(texts.find(textKey("menu.start")), "Start game");
+    EXPECT_STREQ(texts.find(textKey("subtitle.one")), "Hello, world = again");
+    texts.release();
+    quern::serialize::StringTable empty = readLocalisedTexts(directory.file("without/assets.l10n"));
+    EXPECT_EQ(empty.count(), 0u);
+    empty.release();
+
+    for (const char* bad : { "no separator here\n", " = no key\n", "a = 1\na = 2\n" }) {
+        directory.writeFile("bad.txt", bad);
+        EXPECT_NE(
+            std::system(runTool(common + " --out " + directory.file("bad") + " --strings " + directory.file("bad.txt"))
+                            .c_str()),
+            0)
+            << bad;
+    }
+    EXPECT_NE(
+        std::system(
+            runTool(common + " --out " + directory.file("bad") + " --strings " + directory.file("absent.txt")).c_str()),
+        0);
 }
 
 } // namespace
