@@ -199,7 +199,8 @@ void App::changeDisplayResolution(bool changeMode)
     processDisplaySize() = { m_display->drawableWidth(), m_display->drawableHeight() };
     if (!Settings::Graphics.fullscreen && m_userFiles) {
         quern::graphics::DisplayWindow* window = m_display->window();
-        storeWindowSettings(m_display->currentMode(), window ? window->getWindowState() : kWindowNormal, *m_userFiles);
+        storeWindowSettings(
+            m_display->currentMode(), window ? window->getWindowState() : kWindowNormal, *m_userFiles, &m_musicLatch);
     }
 }
 

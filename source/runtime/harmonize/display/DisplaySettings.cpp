@@ -152,7 +152,8 @@ void openDisplay(Display& display)
     // Windows here take their icon from the desktop entry, not from the program.
 }
 
-void storeWindowSettings(const DisplayMode& currentMode, i32 windowState, quern::io::HomeFileSystem& files)
+void storeWindowSettings(const DisplayMode& currentMode, i32 windowState, quern::io::HomeFileSystem& files,
+    const MusicVolumeLatch* musicVolume)
 {
     if (windowState != kWindowMaximized) {
         Settings::Graphics.windowWidth = currentMode.width;
@@ -160,7 +161,11 @@ void storeWindowSettings(const DisplayMode& currentMode, i32 windowState, quern:
     }
     Settings::Graphics.fullscreen = windowState == kWindowFullscreen;
     Settings::Graphics.windowMaximized = windowState == kWindowMaximized;
+    const quern::f32 playing = Settings::Audio.musicVolume;
+    if (musicVolume)
+        Settings::Audio.musicVolume = musicVolume->volumeToSave(playing);
     Settings::save(files);
+    Settings::Audio.musicVolume = playing;
 }
 
 } // namespace harmonize

@@ -3,6 +3,7 @@
 // the window's size and state, the context it asks for, and, after a change
 // of the window, the sizes written back into the settings file.
 
+#include "harmonize/utils/MusicVolume.h"
 #include "quern/Types.h"
 
 namespace quern::graphics {
@@ -73,8 +74,9 @@ enum : i32 {
 };
 
 // Keeps the window's size and state in the settings and saves "settings.ini".
-// A maximised window keeps the size it will return to.
-void storeWindowSettings(
-    const quern::graphics::DisplayMode& currentMode, i32 windowState, quern::io::HomeFileSystem& files);
+// A maximised window keeps the size it will return to. While outside music
+// has the game's music silenced, the file keeps the player's music volume.
+void storeWindowSettings(const quern::graphics::DisplayMode& currentMode, i32 windowState,
+    quern::io::HomeFileSystem& files, const MusicVolumeLatch* musicVolume = nullptr);
 
 } // namespace harmonize

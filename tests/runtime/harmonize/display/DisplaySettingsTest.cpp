@@ -201,5 +201,28 @@ TEST_F(DisplaySettingsTest, WindowSettingsAreKeptAndSaved)
     }
 }
 
+TEST_F(DisplaySettingsTest, SilencedMusicIsNeverSavedAsZero)
+{
+    quern::testing::TemporaryDirectory directory;
+    quern::io::HomeFileSystem files;
+    files.setDirectory(directory.path().c_str());
+    files.setQuiet(true);
+    quern::graphics::DisplayMode mode;
+    mode.width = 800;
+    mode.height = 450;
+
+    Settings::Audio.musicVolume = 80.0f;
+    MusicVolumeLatch latch;
+    latch.onPlaybackChanged(true, Settings::Audio.musicVolume);
+    ASSERT_EQ(Settings::Audio.musicVolume, 0.0f);
+    storeWindowSettings(mode, kWindowNormal, files, &latch);
+    EXPECT_EQ(Settings::Audio.musicVolume, 0.0f); // still silenced while the outside music plays
+
+    std::ifstream file(directory.path() / "settings.ini", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_NE(text.str().find("MusicVolume = 80"), std::string::npos) << text.str();
+}
+
 } // namespace
 } // namespace harmonize
