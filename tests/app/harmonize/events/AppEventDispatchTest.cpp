@@ -2,6 +2,8 @@
 
 #include "quern/platform/ErrorReporting.h"
 
+#include "support/SoftAssertRecorder.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -58,22 +60,7 @@ public:
     std::vector<std::string> calls;
 };
 
-struct SoftAssertRecorder {
-    static inline std::vector<std::string> messages;
-    static bool record(const char* message, const char*, const char*, u32)
-    {
-        messages.emplace_back(message);
-        return false;
-    }
-    SoftAssertRecorder()
-        : previous(quern::debug::getSoftAssertCallback())
-    {
-        messages.clear();
-        quern::debug::setSoftAssertCallback(&record);
-    }
-    ~SoftAssertRecorder() { quern::debug::setSoftAssertCallback(previous); }
-    quern::debug::SoftAssertCallback previous;
-};
+using quern::testing::SoftAssertRecorder;
 
 class AppEventDispatchTest : public ::testing::Test {
 protected:
@@ -197,7 +184,8 @@ TEST_F(AppEventDispatchTest, BadStoredTypeIsReportedAndDropped)
     queue().post(u16 { 0xfffe });
     queue().post(AppEventType::Quit);
     drain();
-    EXPECT_EQ(asserts.messages, (std::vector<std::string> { "Invalid app event type", "Invalid app event type" }));
+    EXPECT_EQ(SoftAssertRecorder::messages,
+        (std::vector<std::string> { "Invalid app event type", "Invalid app event type" }));
     EXPECT_EQ(app.state, kAppQuitting);
     EXPECT_TRUE(queue().isEmpty());
 }

@@ -7,6 +7,8 @@
 #include "quern/entity/System.h"
 #include "quern/platform/Clock.h"
 
+#include "support/harmonize/ThreadingSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,14 +16,7 @@
 namespace harmonize {
 namespace {
 
-ThreadingSettings threading(bool enabled, i32 workers, i32 reservedCores)
-{
-    ThreadingSettings settings;
-    settings.enabled = enabled;
-    settings.workers = workers;
-    settings.reservedCores = reservedCores;
-    return settings;
-}
+using testing::threading;
 
 // Notes the current world its update sees, and lets time pass while it runs.
 class WorldProbe final : public quern::entity::System {

@@ -2,6 +2,8 @@
 
 #include "support/LogCapture.h"
 
+#include "support/harmonize/ThreadingSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,14 +12,7 @@
 namespace harmonize {
 namespace {
 
-ThreadingSettings threading(bool enabled, i32 workers, i32 reservedCores)
-{
-    ThreadingSettings settings;
-    settings.enabled = enabled;
-    settings.workers = workers;
-    settings.reservedCores = reservedCores;
-    return settings;
-}
+using testing::threading;
 
 class CountingTask final : public quern::threads::Task {
 public:

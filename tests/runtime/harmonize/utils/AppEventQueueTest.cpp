@@ -2,6 +2,8 @@
 
 #include "quern/platform/ErrorReporting.h"
 
+#include "support/SoftAssertRecorder.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,22 +13,7 @@
 namespace harmonize {
 namespace {
 
-struct SoftAssertRecorder {
-    static inline std::vector<std::string> messages;
-    static bool record(const char* message, const char*, const char*, u32)
-    {
-        messages.emplace_back(message);
-        return false;
-    }
-    SoftAssertRecorder()
-        : previous(quern::debug::getSoftAssertCallback())
-    {
-        messages.clear();
-        quern::debug::setSoftAssertCallback(&record);
-    }
-    ~SoftAssertRecorder() { quern::debug::setSoftAssertCallback(previous); }
-    quern::debug::SoftAssertCallback previous;
-};
+using quern::testing::SoftAssertRecorder;
 
 // Fills the ring with payload-free events until a post fails; returns how many fitted.
 u32 fillWithQuits(AppEventQueue& queue)
@@ -74,7 +61,7 @@ TEST(AppEventQueueTest, PlainPostOnAFullRingLosesTheEventAndDoesNotGrow)
     EXPECT_GT(fitted, 400u);
     EXPECT_EQ(storage.queue.post(AppEventType::SwitchWorld), nullptr);
     EXPECT_EQ(storage.queue.postingCapacity(), 4096u);
-    EXPECT_TRUE(asserts.messages.empty());
+    EXPECT_TRUE(SoftAssertRecorder::messages.empty());
 }
 
 TEST(AppEventQueueTest, TypedPostOnAFullRingReportsOnceAndGrows)
@@ -99,8 +86,8 @@ TEST(AppEventQueueTest, TypedPostOnAFullRingReportsOnceAndGrows)
         const u8 payload[16] = { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 };
         storage.queue.postEvent(c.type, payload, c.payloadSize);
         EXPECT_EQ(storage.queue.postingCapacity(), c.grownCapacity);
-        ASSERT_EQ(asserts.messages.size(), 1u);
-        EXPECT_EQ(asserts.messages[0], toString(c.type));
+        ASSERT_EQ(SoftAssertRecorder::messages.size(), 1u);
+        EXPECT_EQ(SoftAssertRecorder::messages[0], toString(c.type));
 
         // Everything posted before the growth still comes first, then the new event intact.
         while (storage.queue.frontStoredType() == storedTypeOf(AppEventType::Quit))
@@ -120,7 +107,7 @@ TEST(AppEventQueueTest, PushGrowingNeverReports)
     const LoadLevelEvent load { -2, -1, 1, {} };
     storage.queue.pushGrowing(AppEventType::LoadLevel, &load, sizeof load);
     EXPECT_EQ(storage.queue.postingCapacity(), 8192u);
-    EXPECT_TRUE(asserts.messages.empty());
+    EXPECT_TRUE(SoftAssertRecorder::messages.empty());
 }
 
 TEST(AppEventQueueTest, PushGrowingOnARingWithRoomKeepsItsSize)
