@@ -164,16 +164,32 @@ TEST_F(DisplaySettingsTest, NullBackEndOpensARealWindowAtTheChosenSize)
     unsetenv("SDL_VIDEODRIVER");
 }
 
-TEST_F(DisplaySettingsTest, WindowSettingsAreKeptAndSaved)
-{
+// Saves into a folder of its own, from a window of 800 x 450.
+class SavedWindowSettingsTest : public DisplaySettingsTest {
+protected:
+    void SetUp() override
+    {
+        DisplaySettingsTest::SetUp();
+        files.setDirectory(directory.path().c_str());
+        files.setQuiet(true);
+        mode.width = 800;
+        mode.height = 450;
+    }
+    std::string savedText() const
+    {
+        std::ifstream file(directory.path() / "settings.ini", std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
     quern::testing::TemporaryDirectory directory;
     quern::io::HomeFileSystem files;
-    files.setDirectory(directory.path().c_str());
-    files.setQuiet(true);
     quern::graphics::DisplayMode mode;
-    mode.width = 800;
-    mode.height = 450;
+};
 
+TEST_F(SavedWindowSettingsTest, SizeAndStateAreKept)
+{
     struct Case {
         i32 state;
         i32 width;
@@ -194,23 +210,13 @@ TEST_F(DisplaySettingsTest, WindowSettingsAreKeptAndSaved)
         EXPECT_EQ(Settings::Graphics.fullscreen, c.fullscreen);
         EXPECT_EQ(Settings::Graphics.windowMaximized, c.maximized);
 
-        std::ifstream file(directory.path() / "settings.ini", std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        EXPECT_NE(text.str().find("WindowWidth = " + std::to_string(c.width)), std::string::npos) << text.str();
+        const std::string saved = savedText();
+        EXPECT_NE(saved.find("WindowWidth = " + std::to_string(c.width)), std::string::npos) << saved;
     }
 }
 
-TEST_F(DisplaySettingsTest, SilencedMusicIsNeverSavedAsZero)
+TEST_F(SavedWindowSettingsTest, SilencedMusicIsNeverSavedAsZero)
 {
-    quern::testing::TemporaryDirectory directory;
-    quern::io::HomeFileSystem files;
-    files.setDirectory(directory.path().c_str());
-    files.setQuiet(true);
-    quern::graphics::DisplayMode mode;
-    mode.width = 800;
-    mode.height = 450;
-
     Settings::Audio.musicVolume = 80.0f;
     MusicVolumeLatch latch;
     latch.onPlaybackChanged(true, Settings::Audio.musicVolume);
@@ -218,10 +224,8 @@ TEST_F(DisplaySettingsTest, SilencedMusicIsNeverSavedAsZero)
     storeWindowSettings(mode, kWindowNormal, files, &latch);
     EXPECT_EQ(Settings::Audio.musicVolume, 0.0f); // still silenced while the outside music plays
 
-    std::ifstream file(directory.path() / "settings.ini", std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    EXPECT_NE(text.str().find("MusicVolume = 80"), std::string::npos) << text.str();
+    const std::string saved = savedText();
+    EXPECT_NE(saved.find("MusicVolume = 80"), std::string::npos) << saved;
 }
 
 } // namespace
