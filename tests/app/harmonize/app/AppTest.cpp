@@ -11,9 +11,13 @@
 #include "quern/io/FilePath.h"
 #include "quern/io/HomeFileSystem.h"
 #include "quern/io/StringSource.h"
+#include "quern/sdl/SDL2Display.h"
+#include "quern/sdl/SDL2Library.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
 #include "support/LogCapture.h"
+
+#include "quern/platform/Thread.h"
 
 #include <gtest/gtest.h>
 
@@ -192,6 +196,32 @@ TEST_F(AppTest, WindowResizeChangesTheResolutionAndSavesTheWindow)
     app.onDisplayEvent({ quern::graphics::DisplayEvent::Resized, 640, 480 });
     EXPECT_FALSE(quiet.contains("Resized display"));
     EXPECT_TRUE(app.appEventQueue().frontStoredType() != storedTypeOf(AppEventType::ChangeDisplayResolution));
+    app.shutdown();
+}
+
+TEST_F(AppTest, WindowResizedThroughTheWindowingLibraryUnderX)
+{
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X server (the test command runs one)";
+    unsetenv("SDL_VIDEODRIVER");
+    Settings::Threading.enabled = false;
+    App app(&database, depot.get(), {});
+    app.setUserFiles(&files);
+    app.init();
+    quern::testing::LogCapture log(3);
+    auto* display = static_cast<quern::sdl::SDL2Display*>(app.display());
+    quern::sdl::sdl2.SDL_SetWindowSize(display->sdlWindow(), 480, 270);
+    // The X server answers in its own time: frames poll until the change arrives.
+    for (int frame = 0; frame < 200 && !log.contains("Resized display to 480x270"); ++frame) {
+        app.runFrame(frame * 16'666);
+        quern::platform::sleepMilliseconds(5);
+    }
+    ASSERT_TRUE(log.contains("Resized display to 480x270")) << log.text();
+    app.drainAppEvents();
+    EXPECT_TRUE(log.contains("Internal resolution changed: "));
+    EXPECT_EQ(Settings::Graphics.windowWidth, 480);
+    EXPECT_EQ(Settings::Graphics.windowHeight, 270);
+    EXPECT_NE(readFile(userDirectory.path() / "settings.ini").find("WindowWidth = 480"), std::string::npos);
     app.shutdown();
 }
 
