@@ -13,9 +13,12 @@
 #include "quern/input/InputManager.h"
 #include "quern/input/KeyCodes.h"
 #include "quern/memory/DefaultAllocator.h"
+#include "quern/parameter/Parameter.h"
+#include "quern/parameter/ParameterRegistry.h"
 #include "quern/platform/Clock.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/platform/SystemInfo.h"
+#include "quern/profile/Profiler.h"
 
 #include <cmath>
 #include <cstdint>
@@ -109,6 +112,12 @@ void App::init()
     quern::entity::setTimeScale(development.timeScale);
 
     startWorlds();
+
+    if (Settings::Threading.enabled) {
+        // Samples and parameter notifications are not made for several threads at once.
+        quern::profile::getProfiler().setEnabled(false);
+        quern::ParameterRegistry::instance().setDeferNotifications(true);
+    }
 
     // The first level; the soak test drives loads in test mode.
     const LoadLevelEvent first { -1, -1, 1, {} };
@@ -247,8 +256,20 @@ bool App::tickWorld(i32 worldIndex, i64 timeMicroseconds)
     return true;
 }
 
+f32 frameSecondsFor(i64 ticks)
+{
+    const f32 seconds = static_cast<f32>(ticks) / static_cast<f32>(quern::platform::getPerformanceFrequency());
+    return seconds < 0.0f ? 0.0f : seconds > 1.0f ? 1.0f : seconds;
+}
+
 void App::runFrame(i64 accumulatedTicks)
 {
+    quern::ParameterRegistry& parameters = quern::ParameterRegistry::instance();
+    quern::profile::Profiler& profiler = quern::profile::getProfiler();
+    if (profiler.isEnabled())
+        profiler.nextFrame();
+    parameters.forEach([](quern::Parameter& parameter) { parameter.beginFrame(); });
+
     const i64 frameStart = counterNow();
     const i64 time = ticksToMicroseconds(accumulatedTicks);
 
@@ -281,7 +302,9 @@ void App::runFrame(i64 accumulatedTicks)
         statistics.timings[kRenderPreparationTiming].store(
             static_cast<u64>(ticksToMicroseconds(counterNow() - renderStart)));
     }
-    (void)frameStart;
+    parameters.update(frameSecondsFor(counterNow() - frameStart));
+    if (profiler.isEnabled())
+        profiler.endSample();
     m_dispatcher.flipFrame();
     finishFrameStatistics();
 }

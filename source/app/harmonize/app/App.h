@@ -160,4 +160,8 @@ void simulateFailures(bool assert, bool crash, bool error, bool invalidParameter
 
 void logBuildInformation();
 
+// A frame's length in counter ticks as seconds for the parameters: never
+// below 0, at most 1.
+quern::f32 frameSecondsFor(i64 ticks);
+
 } // namespace harmonize

@@ -251,6 +251,16 @@ TEST_F(AppTest, F4TogglesTheOverlayThroughTheEventQueue)
     app.shutdown();
 }
 
+TEST(FrameSecondsTest, ParametersSeeAtMostOneSecond)
+{
+    struct Case {
+        i64 ticks;
+        quern::f32 seconds;
+    } cases[] = { { 0, 0.0f }, { 5'000'000, 0.5f }, { 10'000'000, 1.0f }, { 35'000'000, 1.0f }, { -20, 0.0f } };
+    for (const Case& c : cases)
+        EXPECT_EQ(frameSecondsFor(c.ticks), c.seconds) << c.ticks;
+}
+
 using AppDeathTest = AppTest;
 
 TEST_F(AppDeathTest, StepThatIsNotAboveZeroIsFatal)
