@@ -113,7 +113,7 @@ void App::init()
 
     startWorlds();
 
-    if (Settings::Threading.enabled) {
+    if (m_dispatcher.threaded()) {
         // Samples and parameter notifications are not made for several threads at once.
         quern::profile::getProfiler().setEnabled(false);
         quern::ParameterRegistry::instance().setDeferNotifications(true);

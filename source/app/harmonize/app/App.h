@@ -99,10 +99,7 @@ public:
     bool menuShown() const override { return m_menuShown; }
     void setMenuShown(bool shown) override { m_menuShown = shown; }
     void setMenuMode(i32 mode) override { m_menuMode = mode; }
-    void setLevelPaused(bool paused) override
-    {
-        m_contexts[m_swapper.currentLevel < 0 ? 0 : m_currentLevelWorld].paused = paused;
-    }
+    void setLevelPaused(bool paused) override { m_contexts[m_currentLevelWorld].paused = paused; }
     void setMouseMode(bool relative, bool cursorShown) override;
     void changeDisplayResolution(bool changeMode) override;
     quern::f32& musicVolume() override;

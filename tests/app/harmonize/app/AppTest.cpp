@@ -11,6 +11,8 @@
 #include "quern/io/FilePath.h"
 #include "quern/io/HomeFileSystem.h"
 #include "quern/io/StringSource.h"
+#include "quern/parameter/ParameterRegistry.h"
+#include "quern/profile/Profiler.h"
 #include "quern/sdl/SDL2Display.h"
 #include "quern/sdl/SDL2Library.h"
 #include "quern/serialize/BinaryPODToken.h"
@@ -142,6 +144,29 @@ TEST_F(AppTest, StartsRunsAndQuitsWithThreading)
         { "Build 4090", "Starting task dispatcher", "Starting task scheduler with 3 threads",
             "Creating display device: SDLDisplay" });
     EXPECT_FALSE(app.taskDispatcher().threaded()); // stopped at shutdown
+}
+
+TEST_F(AppTest, OneWorkerRunsAsWithoutThreading)
+{
+    struct Case {
+        i32 workers;
+        bool threaded;
+    } cases[] = { { 1, false }, { 2, true } };
+    for (const Case& c : cases) {
+        Settings::Threading.enabled = true;
+        Settings::Threading.workers = c.workers;
+        quern::profile::getProfiler().setEnabled(true);
+        quern::ParameterRegistry::instance().setDeferNotifications(false);
+        App app(&database, depot.get(), {});
+        app.init();
+        EXPECT_EQ(app.taskDispatcher().threaded(), c.threaded) << c.workers;
+        // Threaded frames keep the profiler off and the parameter notifications for the frame's end.
+        EXPECT_EQ(quern::profile::getProfiler().isEnabled(), !c.threaded) << c.workers;
+        EXPECT_EQ(quern::ParameterRegistry::instance().defersNotifications(), c.threaded) << c.workers;
+        app.shutdown();
+    }
+    quern::profile::getProfiler().setEnabled(false);
+    quern::ParameterRegistry::instance().setDeferNotifications(false);
 }
 
 TEST_F(AppTest, TestModePostsATestLevelFirstAndTurnsBindingsOff)
