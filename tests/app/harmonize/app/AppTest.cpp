@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace harmonize {
@@ -290,7 +291,8 @@ using AppDeathTest = AppTest;
 
 TEST_F(AppDeathTest, StepThatIsNotAboveZeroIsFatal)
 {
-    for (float step : { 0.0f, -0.01f }) {
+    for (float step :
+        { 0.0f, -0.01f, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN() }) {
         Settings::Development.timestep = step;
         EXPECT_DEATH(
             {
