@@ -26,10 +26,16 @@ MutexImpl::~MutexImpl() { pthread_mutex_destroy(native(m_storage)); }
 void MutexImpl::lock()
 {
     // A short wait is cheaper spun than slept; a long one blocks in the kernel.
-    for (u32 spin = 0; spin < kSpinCount; ++spin) {
+    // The pauses between tries grow, so that waiting threads do not keep
+    // taking the lock's cache line away from the thread that holds it.
+    u32 pauses = 1;
+    for (u32 spun = 0; spun < kSpinCount; spun += pauses) {
         if (pthread_mutex_trylock(native(m_storage)) == 0)
             return;
-        __builtin_ia32_pause();
+        for (u32 i = 0; i < pauses; ++i)
+            __builtin_ia32_pause();
+        if (pauses < 512)
+            pauses *= 2;
     }
     if (pthread_mutex_lock(native(m_storage)) != 0)
         QUERN_FATAL("MutexImpl lock() failed");

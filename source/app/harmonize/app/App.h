@@ -1,0 +1,164 @@
+#pragma once
+// The game application: its worlds and their contexts, the app event queue,
+// the task dispatcher, the display and input, and the frame loop that drives
+// them. The game program builds one, runs init, warmUp, runMainLoop and
+// shutdown on the main thread, then destroys it.
+
+#include "harmonize/events/AppEventDispatch.h"
+#include "harmonize/frame/MainLoop.h"
+#include "harmonize/frame/WorldUpdateTask.h"
+#include "harmonize/tasks/TaskDispatcher.h"
+#include "harmonize/utils/AppEventQueue.h"
+#include "quern/entity/WorldSwapper.h"
+#include "quern/graphics/Display.h"
+#include "quern/input/InputListener.h"
+
+namespace quern::audio {
+class AudioDevice;
+}
+namespace quern::graphics {
+class GraphicsBackEnd;
+}
+namespace quern::input {
+class InputBackEnd;
+class InputManager;
+} // namespace quern::input
+namespace quern::io {
+class HomeFileSystem;
+}
+namespace quern::serialize {
+class StringTable;
+}
+
+namespace harmonize {
+
+class App;
+
+// What every world's systems share; the program supplies the audio device and
+// the string table, init the rest.
+struct AppServices {
+    AppEventQueue* appEventQueue = nullptr;
+    quern::audio::AudioDevice* audioDevice = nullptr;
+    quern::graphics::GraphicsBackEnd* graphicsBackEnd = nullptr;
+    quern::input::InputManager* inputManager = nullptr;
+    quern::serialize::StringTable* stringTable = nullptr;
+    TaskDispatcher* taskDispatcher = nullptr;
+};
+
+// One per world: how its systems find each other and the App's services.
+struct AppContext {
+    TransformHierarchySystem* transformHierarchy = nullptr;
+    AppServices services;
+    App* app = nullptr;
+    quern::u8 paused = 0; // set by the menu
+    quern::u8 frontEnd = 0; // 1 for world 2
+    i32 levelIndex = -1; // -1 until a level is loaded into the world
+};
+
+// Development keys, heard only with Development.enabled.
+class DevelopmentKeyListener final : public quern::input::InputListener {
+public:
+    void onInputEvent(const quern::input::InputEvent& event, quern::input::InputManager& manager) override;
+
+    App* app = nullptr;
+    AppEventQueue* queue = nullptr;
+    bool leftAltHeld = false;
+    bool shiftHeld = false;
+};
+
+class App final : public AppEventHost, public MainLoopHost, public quern::graphics::DisplayListener {
+public:
+    static constexpr i32 kFrontEndWorld = 2;
+
+    App(quern::assets::AssetDatabase* database, quern::assets::Depot* depot, const AppServices& services);
+    ~App() override;
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    void init();
+    void warmUp() { m_loop.warmUp(*this); }
+    void runMainLoop() { m_loop.run(*this); }
+    void shutdown();
+
+    // Where "settings.ini" is saved after a window change; null saves nothing.
+    void setUserFiles(quern::io::HomeFileSystem* files) { m_userFiles = files; }
+
+    // One frame at the accumulated counter time.
+    void runFrame(i64 accumulatedTicks) override;
+    // False when the world holds no level; else updates it, on a worker when threaded.
+    bool tickWorld(i32 worldIndex, i64 timeMicroseconds);
+
+    // AppEventHost
+    i32 appState() const override { return m_state; }
+    void setState(i32 state) override;
+    bool testMode() const override { return m_testMode; }
+    bool loggedIn() const override { return m_loggedIn; }
+    void setLoggedIn(bool loggedIn) override { m_loggedIn = loggedIn; }
+    void loadLevel(const LoadLevelEvent& request) override;
+    bool frontEndHasLevel() const override;
+    bool menuShown() const override { return m_menuShown; }
+    void setMenuShown(bool shown) override { m_menuShown = shown; }
+    void setMenuMode(i32 mode) override { m_menuMode = mode; }
+    void setLevelPaused(bool paused) override { m_contexts[m_currentLevelWorld].paused = paused; }
+    void setMouseMode(bool relative, bool cursorShown) override;
+    void changeDisplayResolution(bool changeMode) override;
+    quern::f32& musicVolume() override;
+    MusicVolumeLatch& musicVolumeLatch() override { return m_musicLatch; }
+
+    // MainLoopHost
+    bool displayOpen() override { return m_display && m_display->isOpen(); }
+    void drainAppEvents() override { harmonize::drainAppEvents(m_events.queue, *this); }
+    i32 appState() override { return m_state; }
+
+    // DisplayListener
+    void onDisplayEvent(const quern::graphics::DisplayEvent& event) override;
+
+    AppEventQueue& appEventQueue() { return m_events.queue; }
+    quern::graphics::Display* display() const { return m_display; }
+    quern::input::InputManager* inputManager() const { return m_inputManager; }
+    TaskDispatcher& taskDispatcher() { return m_dispatcher; }
+    AppContext& context(i32 world) { return m_contexts[world]; }
+    quern::entity::WorldSwapper& worldSwapper() { return m_swapper; }
+    i32 menuMode() const { return m_menuMode; }
+    bool debugOverlayShown() const { return m_showDebugOverlay; }
+    void toggleDebugOverlay();
+
+private:
+    void startWorlds();
+
+    quern::entity::WorldSwapper m_swapper;
+    i32 m_currentLevelWorld = 0;
+    AppContext m_contexts[3];
+    WorldUpdateTask m_updateTasks[3];
+    quern::input::InputManager* m_inputManager = nullptr;
+    quern::input::InputBackEnd* m_inputBackEnd = nullptr;
+    AppEventQueueStorage m_events;
+    TaskDispatcher m_dispatcher;
+    AppServices m_services;
+    quern::graphics::Display* m_display = nullptr;
+    MainLoop m_loop;
+    DevelopmentKeyListener m_developmentKeys;
+    MusicVolumeLatch m_musicLatch;
+    quern::io::HomeFileSystem* m_userFiles = nullptr;
+    i64 m_previousRenderStart = -1;
+    i32 m_state = kAppStarting;
+    i32 m_menuMode = kMenuModePlaying;
+    bool m_testMode = false;
+    bool m_loggedIn = false;
+    bool m_menuShown = false;
+    bool m_showDebugOverlay = false;
+};
+
+// Provokes the failures the Development settings ask for, after telling the
+// user: a crash and an invalid parameter as writes to two different unmapped
+// addresses, an error through the fatal path, a write past a 15-byte block
+// for the guard-page heap to catch. The assert flag only announces.
+void simulateFailures(bool assert, bool crash, bool error, bool invalidParameter, bool bufferOverflow);
+
+void logBuildInformation();
+
+// A frame's length in counter ticks as seconds for the parameters: never
+// below 0, at most 1.
+quern::f32 frameSecondsFor(i64 ticks);
+
+} // namespace harmonize

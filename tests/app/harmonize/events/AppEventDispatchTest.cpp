@@ -1,0 +1,282 @@
+#include "harmonize/events/AppEventDispatch.h"
+
+#include "quern/platform/ErrorReporting.h"
+
+#include "support/SoftAssertRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace harmonize {
+namespace {
+
+// Stands in for the App: keeps the state the dispatcher reads and writes, and
+// writes down every request it receives.
+class FakeApp final : public AppEventHost {
+public:
+    i32 appState() const override { return state; }
+    void setState(i32 newState) override
+    {
+        if (newState == state)
+            return;
+        state = newState;
+        calls.push_back("state " + std::to_string(newState));
+    }
+    bool testMode() const override { return test; }
+    bool loggedIn() const override { return logged; }
+    void setLoggedIn(bool value) override { logged = value; }
+    void loadLevel(const LoadLevelEvent& request) override
+    {
+        calls.push_back("load " + std::to_string(request.level) + " " + std::to_string(request.world) + " "
+            + std::to_string(request.switchWhenLoaded));
+    }
+    bool frontEndHasLevel() const override { return frontEndReady; }
+    bool menuShown() const override { return shown; }
+    void setMenuShown(bool value) override { shown = value; }
+    void setMenuMode(i32 mode) override { menuMode = mode; }
+    void setLevelPaused(bool value) override { paused = value; }
+    void setMouseMode(bool relative, bool cursor) override
+    {
+        calls.push_back(std::string("mouse ") + (relative ? "1" : "0") + (cursor ? "1" : "0"));
+    }
+    void changeDisplayResolution(bool changeMode) override
+    {
+        calls.push_back(std::string("resolution ") + (changeMode ? "1" : "0"));
+    }
+    quern::f32& musicVolume() override { return volume; }
+    MusicVolumeLatch& musicVolumeLatch() override { return latch; }
+
+    i32 state = kAppRunningLoggedIn;
+    bool test = false;
+    bool logged = true;
+    bool frontEndReady = true;
+    bool shown = false;
+    bool paused = false;
+    i32 menuMode = kMenuModePlaying;
+    quern::f32 volume = 0.75f;
+    MusicVolumeLatch latch;
+    std::vector<std::string> calls;
+};
+
+using quern::testing::SoftAssertRecorder;
+
+class AppEventDispatchTest : public ::testing::Test {
+protected:
+    // The stored types left in the queue, oldest first, without taking them out for good.
+    std::vector<AppEventType> pending()
+    {
+        std::vector<AppEventType> types;
+        AppEventQueueStorage copy;
+        for (i32 t = queue().frontStoredType(); t >= 0; t = queue().frontStoredType()) {
+            u8 payload[24];
+            queue().popByType(payload, sizeof payload, static_cast<u16>(t));
+            types.push_back(appEventTypeOf(static_cast<u16>(t)));
+            copy.queue.pushGrowing(
+                appEventTypeOf(static_cast<u16>(t)), payload, appEventPayloadSize(appEventTypeOf(static_cast<u16>(t))));
+        }
+        for (i32 t = copy.queue.frontStoredType(); t >= 0; t = copy.queue.frontStoredType()) {
+            u8 payload[24];
+            copy.queue.popByType(payload, sizeof payload, static_cast<u16>(t));
+            queue().pushGrowing(
+                appEventTypeOf(static_cast<u16>(t)), payload, appEventPayloadSize(appEventTypeOf(static_cast<u16>(t))));
+        }
+        return types;
+    }
+    AppEventQueue& queue() { return storage.queue; }
+    void drain() { drainAppEvents(queue(), app); }
+
+    AppEventQueueStorage storage;
+    FakeApp app;
+};
+
+TEST_F(AppEventDispatchTest, QuitEndsTheDrainAndLeavesTheRestAlone)
+{
+    queue().post(AppEventType::Quit);
+    queue().postLoadLevel({ 1, 0, 1, {} });
+    drain();
+    EXPECT_EQ(app.state, kAppQuitting);
+    EXPECT_EQ(pending(), std::vector<AppEventType> { AppEventType::LoadLevel });
+    drain(); // quitting: the queue is not touched again
+    EXPECT_EQ(pending(), std::vector<AppEventType> { AppEventType::LoadLevel });
+    EXPECT_EQ(app.calls, std::vector<std::string> { "state 4" });
+}
+
+TEST_F(AppEventDispatchTest, LoadDuringALoadWaitsBehindTheEventsQueuedAfterIt)
+{
+    app.state = kAppLoading;
+    queue().postLoadLevel({ 5, -1, 1, {} });
+    queue().postMouseModeChange({ 1, 0 });
+    queue().postChangeDisplayResolution({ 0 });
+
+    drain(); // frame 1: the load goes to the back, nothing else runs
+    EXPECT_TRUE(app.calls.empty());
+    EXPECT_EQ(pending(),
+        (std::vector<AppEventType> {
+            AppEventType::MouseModeChange, AppEventType::ChangeDisplayResolution, AppEventType::LoadLevel }));
+
+    drain(); // frame 2: the events behind it first, then the load is tried again
+    EXPECT_EQ(app.calls, (std::vector<std::string> { "mouse 10", "resolution 0" }));
+    EXPECT_EQ(pending(), std::vector<AppEventType> { AppEventType::LoadLevel });
+
+    app.state = kAppRunningLoggedIn; // the running load finished
+    drain();
+    EXPECT_EQ(app.calls.back(), "load 5 -1 1");
+    EXPECT_TRUE(queue().isEmpty());
+    EXPECT_EQ(storage.queue.postingCapacity(), 4096u);
+}
+
+TEST_F(AppEventDispatchTest, TestModeIgnoresLoadLevelButLoadsTestLevel)
+{
+    app.test = true;
+    queue().postLoadLevel({ 1, -1, 1, {} });
+    queue().postTestLevel({ 2, -1, 1, {} });
+    drain();
+    EXPECT_EQ(app.calls, std::vector<std::string> { "load 2 -1 1" });
+    EXPECT_TRUE(queue().isEmpty());
+}
+
+TEST_F(AppEventDispatchTest, LevelReloadLoadsTheCurrentLevelIntoTheOtherWorld)
+{
+    queue().post(AppEventType::LevelReload);
+    drain();
+    EXPECT_EQ(app.calls, std::vector<std::string> { "load -2 -1 1" });
+}
+
+TEST_F(AppEventDispatchTest, ShowMenuWaitsForTheFrontEndWorld)
+{
+    app.frontEndReady = false;
+    queue().postShowMenu({ 1, 1 });
+    queue().post(AppEventType::SaveProgress);
+    drain();
+    EXPECT_FALSE(app.shown);
+    EXPECT_EQ(pending(), (std::vector<AppEventType> { AppEventType::SaveProgress, AppEventType::ShowMenu }));
+
+    app.frontEndReady = true;
+    drain();
+    EXPECT_TRUE(app.shown);
+    EXPECT_TRUE(app.paused);
+    EXPECT_EQ(app.menuMode, kMenuModeMenu);
+
+    // Showing it again changes nothing; hiding it without the pause byte keeps the pause.
+    queue().postShowMenu({ 1, 0 });
+    queue().postShowMenu({ 0, 0 });
+    drain();
+    EXPECT_FALSE(app.shown);
+    EXPECT_TRUE(app.paused);
+    EXPECT_EQ(app.menuMode, kMenuModePlaying);
+}
+
+TEST_F(AppEventDispatchTest, ShowMenuWaitsWhileALevelLoads)
+{
+    app.state = kAppLoading;
+    queue().postShowMenu({ 1, 0 });
+    drain();
+    EXPECT_FALSE(app.shown);
+    EXPECT_EQ(pending(), std::vector<AppEventType> { AppEventType::ShowMenu });
+}
+
+TEST_F(AppEventDispatchTest, BadStoredTypeIsReportedAndDropped)
+{
+    SoftAssertRecorder asserts;
+    queue().post(u16 { 31 });
+    queue().post(u16 { 0xfffe });
+    queue().post(AppEventType::Quit);
+    drain();
+    EXPECT_EQ(SoftAssertRecorder::messages,
+        (std::vector<std::string> { "Invalid app event type", "Invalid app event type" }));
+    EXPECT_EQ(app.state, kAppQuitting);
+    EXPECT_TRUE(queue().isEmpty());
+}
+
+TEST_F(AppEventDispatchTest, EventsWithoutAHandlerHereAreTakenOutWithTheirPayload)
+{
+    const u8 payload[24] = {};
+    for (AppEventType type : { AppEventType::LeaderboardScoresReceived, AppEventType::SavegameFound,
+             AppEventType::InputContextChanged, AppEventType::AchievementUnlocked, AppEventType::SwitchProfile })
+        queue().postEvent(type, payload, appEventPayloadSize(type));
+    queue().postMouseModeChange({ 0, 1 });
+    drain();
+    EXPECT_EQ(app.calls, std::vector<std::string> { "mouse 01" });
+    EXPECT_TRUE(queue().isEmpty());
+}
+
+TEST_F(AppEventDispatchTest, LoadingFinishedChoosesTheStateByLogin)
+{
+    struct Case {
+        i32 state;
+        bool loggedIn;
+        i32 expected;
+    } cases[] = {
+        { kAppLoading, true, kAppRunningLoggedIn },
+        { kAppLoading, false, kAppRunningLoggedOut },
+        { kAppStarting, false, kAppRunningLoggedOut },
+    };
+    for (const Case& c : cases) {
+        app.state = c.state;
+        app.logged = c.loggedIn;
+        queue().postLoadingFinished({ 42, 1, 0, {} });
+        drain();
+        EXPECT_EQ(app.state, c.expected);
+        EXPECT_TRUE(queue().isEmpty());
+    }
+}
+
+TEST_F(AppEventDispatchTest, PlayerAuthLogsInAndOut)
+{
+    struct Case {
+        i32 state;
+        bool loggedIn;
+        u8 result;
+        i32 expectedState;
+        bool expectedLoggedIn;
+    } cases[] = {
+        { kAppStarting, false, 0, kAppRunningLoggedIn, true },
+        { kAppRunningLoggedOut, false, 0, kAppRunningLoggedIn, true },
+        { kAppLoading, false, 0, kAppLoading, true },
+        { kAppRunningLoggedIn, true, 1, kAppRunningLoggedOut, false },
+        { kAppRunningLoggedIn, true, 3, kAppRunningLoggedOut, false },
+        { kAppStarting, true, 2, kAppStarting, false },
+        // Results outside the known ones change neither.
+        { kAppRunningLoggedIn, true, 5, kAppRunningLoggedIn, true },
+        { kAppRunningLoggedOut, false, 5, kAppRunningLoggedOut, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "state " << c.state << " result " << int { c.result });
+        app.state = c.state;
+        app.logged = c.loggedIn;
+        PlayerAuthEvent auth {};
+        auth.userId = 77;
+        auth.result = c.result;
+        queue().postEvent(AppEventType::PlayerAuth, &auth, sizeof auth);
+        drain();
+        EXPECT_EQ(app.state, c.expectedState);
+        EXPECT_EQ(app.logged, c.expectedLoggedIn);
+    }
+}
+
+TEST_F(AppEventDispatchTest, MusicPlaybackKeepsThePlayersVolumeAside)
+{
+    auto post = [this](bool playing) {
+        MusicPlaybackChangedEvent music {};
+        music.playing = playing ? 1 : 0;
+        queue().postEvent(AppEventType::MusicPlaybackChanged, &music, sizeof music);
+    };
+    post(true);
+    post(true); // a second report must not keep the silenced zero
+    drain();
+    EXPECT_EQ(app.volume, 0.0f);
+    EXPECT_EQ(app.latch.volumeToSave(app.volume), 0.75f);
+    post(false);
+    drain();
+    EXPECT_EQ(app.volume, 0.75f);
+    EXPECT_EQ(app.latch.volumeToSave(app.volume), 0.75f);
+    post(false); // stopping twice leaves a changed volume alone
+    app.volume = 0.5f;
+    drain();
+    EXPECT_EQ(app.volume, 0.5f);
+}
+
+} // namespace
+} // namespace harmonize
