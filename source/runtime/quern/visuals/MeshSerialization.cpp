@@ -67,19 +67,49 @@ void checkRoom(ByteSource& source, const MeshReadState& state, u64 count, u64 bi
                 .c_str());
 }
 
+template <class Index> u64 firstIndexAtOrAbove(const u8* data, u64 count, u64 limit)
+{
+    // One pass for the largest value keeps the common case a tight loop.
+    Index largest = 0;
+    for (u64 i = 0; i < count; ++i) {
+        Index value;
+        std::memcpy(&value, data + i * sizeof(Index), sizeof(Index));
+        largest = value > largest ? value : largest;
+    }
+    if (largest < limit)
+        return count;
+    for (u64 i = 0;; ++i) {
+        Index value;
+        std::memcpy(&value, data + i * sizeof(Index), sizeof(Index));
+        if (value >= limit)
+            return i;
+    }
+}
+
+// The buffer's indices are host-order values once the token has read them.
 void checkIndices(const graphics::IndexBuffer& buffer, const MeshReadState& state)
 {
     const u8* data = buffer.data();
-    const u64 size = buffer.indexSize();
-    for (u64 i = 0; i < buffer.indexCount(); ++i) {
-        u32 value = 0;
-        for (u64 b = 0; b < size; ++b)
-            value |= static_cast<u32>(data[i * size + b]) << (8 * b);
-        if (value >= state.vertexCount)
-            badMesh(state,
-                strings::format<160>("index %llu names vertex %u of %llu", ull { i }, value, ull { state.vertexCount })
-                    .c_str());
+    const u64 count = buffer.indexCount();
+    const u64 limit = state.vertexCount;
+    u64 bad = count;
+    switch (buffer.indexSize()) {
+    case 1:
+        bad = firstIndexAtOrAbove<u8>(data, count, limit);
+        break;
+    case 2:
+        bad = firstIndexAtOrAbove<u16>(data, count, limit);
+        break;
+    default:
+        bad = firstIndexAtOrAbove<u32>(data, count, limit);
+        break;
     }
+    if (bad == count)
+        return;
+    u32 value = 0;
+    std::memcpy(&value, data + bad * buffer.indexSize(), buffer.indexSize());
+    badMesh(
+        state, strings::format<160>("index %llu names vertex %u of %llu", ull { bad }, value, ull { limit }).c_str());
 }
 
 } // namespace
@@ -123,8 +153,6 @@ void readVertexBuffer(
     buffer.resizeElements(count);
     if (count > 0) {
         u8* data = buffer.lockVertices(containers::BufferBase::Lock::Write, 0, count);
-        // Skipped bytes are not read in the text form; they must not be garbage.
-        std::memset(data, 0, count * format.stride);
         token.readPOD(source, data, count, &vertices.descriptor);
         buffer.unlockVertices();
     }
