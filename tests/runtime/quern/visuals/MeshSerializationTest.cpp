@@ -1,5 +1,7 @@
 #include "support/RecordingGraphicsBackEnd.h"
 
+#include "VisualTestSupport.h"
+
 #include "../assets/DepotTestContent.h"
 #include "MeshContent.h"
 
@@ -117,15 +119,6 @@ Floats positionsOf(MeshVisual& mesh)
     graphics::VertexBuffer& vb = *mesh.vertexBuffer();
     const f32* data = reinterpret_cast<const f32*>(vb.data());
     return Floats(data, data + vb.vertexCount() * vb.format().stride / 4);
-}
-
-Indices indicesOf(graphics::IndexBuffer& ib)
-{
-    Indices out;
-    graphics::IndexIterator it(ib);
-    for (; !it.atEnd(); ++it)
-        out.push_back(*it);
-    return out;
 }
 
 Bytes fileBytes(const std::string& path)

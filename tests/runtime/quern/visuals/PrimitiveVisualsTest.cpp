@@ -1,5 +1,7 @@
 #include "support/RecordingGraphicsBackEnd.h"
 
+#include "VisualTestSupport.h"
+
 #include "quern/graphics/Shader.h"
 #include "quern/math/Ray.h"
 #include "quern/visuals/PrimitiveVisuals.h"
@@ -20,31 +22,12 @@ using visuals::SphereVisual;
 using Floats = std::vector<f32>;
 using Indices = std::vector<u32>;
 
-math::Ray ray(math::Vector3 origin, math::Vector3 direction)
-{
-    math::Ray r;
-    r.origin = origin;
-    r.direction = direction;
-    return r;
-}
-
-Indices indicesOf(graphics::IndexBuffer& ib)
-{
-    Indices out;
-    graphics::IndexIterator it(ib);
-    for (; !it.atEnd(); ++it)
-        out.push_back(*it);
-    return out;
-}
-
 // Vertex v as x, y, z, nx, ny, nz, u, v.
 Floats vertex(graphics::VertexBuffer& vb, u64 v)
 {
     const f32* data = reinterpret_cast<const f32*>(vb.data()) + v * 8;
     return Floats(data, data + 8);
 }
-
-const RayHit& hit(const containers::Array& hits, u64 i) { return *hits.at<RayHit*>(i); }
 
 using Primitives = RecordingDisplayTest;
 

@@ -1,6 +1,8 @@
 #include "support/LogCapture.h"
 #include "support/RecordingGraphicsBackEnd.h"
 
+#include "VisualTestSupport.h"
+
 #include "MeshContent.h"
 
 #include "quern/graphics/Shader.h"
@@ -63,16 +65,6 @@ math::Matrix4 translation(f32 x, f32 y, f32 z)
     m.m[14] = z;
     return m;
 }
-
-math::Ray ray(math::Vector3 origin, math::Vector3 direction)
-{
-    math::Ray r;
-    r.origin = origin;
-    r.direction = direction;
-    return r;
-}
-
-const RayHit& hit(const containers::Array& hits, u64 i) { return *hits.at<RayHit*>(i); }
 
 // n triangles, each the big triangle below lifted to z = z0 + i.
 std::string stackedTriangles(int n, f32 z0 = 0)
