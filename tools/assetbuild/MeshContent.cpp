@@ -33,6 +33,7 @@ struct ObjReader {
     std::vector<Corner> corners; // the mesh's vertices, in order of first use
     std::vector<MeshSubMeshDocument> subMeshes;
     std::string pendingName = "default";
+    u32 quotedNameLine = 0; // the first name holding a quote, which the text form cannot write
     bool pendingStart = true;
     std::string error;
 
@@ -127,6 +128,8 @@ struct ObjReader {
         for (u64 i = 1; i < line.words.size(); ++i)
             name += (i > 1 ? " " : "") + line.words[i];
         pendingName = name.empty() ? "default" : name;
+        if (quotedNameLine == 0 && name.find('"') != std::string::npos)
+            quotedNameLine = line.number;
         pendingStart = true;
     }
 };
@@ -218,6 +221,14 @@ bool parseObjMesh(const std::vector<u8>& bytes, const std::string& name, MeshDoc
             error = obj.error;
             return false;
         }
+    }
+    if (mesh.text && obj.quotedNameLine != 0) {
+        error = "line " + std::to_string(obj.quotedNameLine) + ": the text form cannot hold a quote in a name";
+        return false;
+    }
+    if (mesh.text && name.find('"') != std::string::npos) {
+        error = "the text form cannot hold a quote in the mesh's name";
+        return false;
     }
     if (obj.subMeshes.empty()) {
         error = "the mesh has no faces";

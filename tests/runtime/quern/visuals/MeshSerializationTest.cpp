@@ -355,6 +355,7 @@ TEST(ObjMesh, BadStatementsNameTheirLine)
         { "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/2/3/4 2 3\n", "line 4: bad face vertex 1/2/3/4" },
         { "v 0 0 0\nform fancy\n", "line 2: expected form binary or form text" },
         { "v 0 0 0\n", "the mesh has no faces" },
+        { "form text\nv 0 0 0\ng say \"hi\"\n", "line 3: the text form cannot hold a quote in a name" },
     };
     for (const auto& c : cases) {
         assetbuild::MeshDocument mesh;
