@@ -9,6 +9,7 @@
 #include "quern/io/StringSource.h"
 #include "quern/math/Ray.h"
 #include "quern/memory/DefaultAllocator.h"
+#include "quern/scene/Node.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/visuals/MeshOctree.h"
 #include "quern/visuals/MeshSerialization.h"
@@ -57,15 +58,6 @@ std::string fileText(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-math::Matrix4 translation(f32 x, f32 y, f32 z)
-{
-    math::Matrix4 m;
-    m.m[12] = x;
-    m.m[13] = y;
-    m.m[14] = z;
-    return m;
-}
-
 // n triangles, each the big triangle below lifted to z = z0 + i.
 std::string stackedTriangles(int n, f32 z0 = 0)
 {
@@ -82,12 +74,16 @@ std::string stackedTriangles(int n, f32 z0 = 0)
 
 using Picking = RecordingDisplayTest;
 
-TEST_F(Picking, ARayThroughTheMovedDemoCubePicksTheExpectedTriangle)
+TEST_F(Picking, ARayThroughANodeShowingTheDemoCubePicksTheExpectedTriangle)
 {
     Ref held = meshFromObj(fileText(std::string(QUERN_CONTENT_DIR) + "/meshes/cube.obj"));
     MeshVisual& cube = *held.get<MeshVisual>();
-    const math::Matrix4 world = translation(10, 0, 0);
-    const containers::Array& hits = cube.raycast(ray({ 10.2f, -0.3f, -5 }, { 0, 0, 1 }), world);
+    Ref nodeRef(new scene::Node);
+    scene::Node& node = *nodeRef.get<scene::Node>();
+    node.setVisual(&cube);
+    node.setTranslation(10, 0, 0);
+    ASSERT_EQ(node.visual(), &cube);
+    const containers::Array& hits = cube.raycast(ray({ 10.2f, -0.3f, -5 }, { 0, 0, 1 }), node.getWorldTransform());
     ASSERT_EQ(hits.count(), 2u);
     // The back face first: it faces the ray. The OBJ's first quad is
     // vertices 0-3, fanned into (0, 1, 2) and (0, 2, 3).
