@@ -87,6 +87,12 @@ function(quern_add_tests name)
   target_compile_definitions(${name} PRIVATE
     QUERN_TEST_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     QUERN_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  # Under ThreadSanitizer every test reads the project's suppressions; options
+  # the caller set in TSAN_OPTIONS come after them and win.
+  if(QUERN_TSAN)
+    list(APPEND test_properties ENVIRONMENT_MODIFICATION
+      "TSAN_OPTIONS=string_prepend:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
@@ -99,4 +105,17 @@ function(quern_add_benchmark name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark quern_build_options)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
+endfunction()
+
+# quern_gcc_optimiser_false_positives(file...)
+# At -O3 GCC 12 inlines std::string and std::vector code into these files and
+# then raises array-bounds, stringop-overflow and restrict warnings about it,
+# false positives it is known for, which -Werror would turn into errors. Only
+# those three are turned off, only for GCC, only in the Release build type
+# (the one optimisation level that produces them: -O2 and -Os do not); the
+# sanitizer build still checks these places.
+function(quern_gcc_optimiser_false_positives)
+  set(optimised "$<AND:$<CXX_COMPILER_ID:GNU>,$<CONFIG:Release>>")
+  set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS
+    "$<${optimised}:-Wno-array-bounds>;$<${optimised}:-Wno-stringop-overflow>;$<${optimised}:-Wno-restrict>")
 endfunction()

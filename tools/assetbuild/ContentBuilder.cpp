@@ -5,6 +5,7 @@
 #include "GraphicsContent.h"
 #include "LevelSource.h"
 #include "MaterialWriter.h"
+#include "MediaContent.h"
 #include "RunLengthCodec.h"
 #include "SoundLibraryWriter.h"
 #include "TextureContent.h"
@@ -134,6 +135,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!convertMaterialContent(entry, ids, asset.bytes, error))
             return false;
         if (!checkTextureContent(entry, asset.bytes, error))
+            return false;
+        if (!checkMediaContent(entry, asset.bytes, error))
             return false;
         if (!convertGraphicsContent(entry, sourceDirectory, ids, asset.bytes, error))
             return false;

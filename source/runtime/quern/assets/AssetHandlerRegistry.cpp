@@ -13,12 +13,12 @@
 
 namespace quern::assets {
 namespace {
-std::atomic<AssetHandlerRegistry*> g_registry{nullptr};
+std::atomic<AssetHandlerRegistry*> g_registry { nullptr };
 } // namespace
 
 AssetHandlerRegistry::AssetHandlerRegistry(memory::Allocator* allocator)
-    : m_handlers(sizeof(AssetHandler*), alignof(AssetHandler*), allocator),
-      m_allocator(allocator ? allocator : memory::getDefaultAllocator())
+    : m_handlers(sizeof(AssetHandler*), alignof(AssetHandler*), allocator)
+    , m_allocator(allocator ? allocator : memory::getDefaultAllocator())
 {
     if (!m_allocator)
         QUERN_FATAL("AssetHandlerRegistry needs an allocator");
@@ -51,26 +51,15 @@ void AssetHandlerRegistry::add(AssetHandler* handler)
     m_handlers.append(handler);
 }
 
-AssetHandler* AssetHandlerRegistry::tryFindHandler(u64 typeId) const
+AssetHandler* AssetHandlerRegistry::findHandler(u64 typeId) const
 {
     for (u64 i = 0; i < m_handlers.count(); ++i) {
-        AssetHandlerInfo info{};
+        AssetHandlerInfo info {};
         at(i)->describe(info);
         if (info.typeId == typeId && info.format && std::strcmp(info.format, kNativeAssetFormat) == 0)
             return at(i);
     }
     return nullptr;
-}
-
-AssetHandler& AssetHandlerRegistry::findHandler(u64 typeId) const
-{
-    AssetHandler* handler = tryFindHandler(typeId);
-    if (!handler) {
-        const auto message = strings::format<128>("No asset handler for type %s (0x%016" PRIx64 ")",
-                                                  resourceTypeName(typeId), typeId);
-        QUERN_FATAL(message.c_str());
-    }
-    return *handler;
 }
 
 AssetHandlerRegistry* AssetHandlerRegistry::instance() { return g_registry.load(std::memory_order_acquire); }
@@ -85,14 +74,24 @@ u64 loadAsset(u64 assetId, u64 typeId, Depot& depot, ResourceCache& cache)
     AssetHandlerRegistry* registry = AssetHandlerRegistry::instance();
     if (!registry)
         QUERN_FATAL("No asset handler registry installed");
-    AssetHandler& handler = registry->findHandler(typeId);
+    AssetHandler* found = registry->findHandler(typeId);
+    if (!found) {
+        const auto message
+            = strings::format<128>("No asset handler for type %s (0x%016" PRIx64 ")", resourceTypeName(typeId), typeId);
+        QUERN_FATAL(message.c_str());
+    }
     DefaultAssetLoaderContext context(assetId, depot, cache);
+    return loadAssetWith(*found, context);
+}
 
-    AssetHandlerInfo info{};
+u64 loadAssetWith(AssetHandler& handler, DefaultAssetLoaderContext& context)
+{
+    AssetHandlerInfo info {};
     handler.describe(info);
     const bool keepOpen = info.keepOpen;
 
-    const u32 entry = depot.open(assetId);
+    Depot& depot = context.depot();
+    const u32 entry = depot.open(context.assetId());
     depot.seek(entry, 0);
     {
         DepotSource source(depot, entry, false);

@@ -13,6 +13,7 @@
 
 namespace quern::assets {
 
+class DefaultAssetLoaderContext;
 class Depot;
 class ResourceCache;
 
@@ -28,8 +29,7 @@ public:
     // Appends a handler whose memory came from allocator(); the registry owns it.
     void add(AssetHandler* handler);
     // Builds a handler in the registry's memory and appends it.
-    template <class T, class... Arguments>
-    T* create(Arguments&&... arguments)
+    template <class T, class... Arguments> T* create(Arguments&&... arguments)
     {
         void* memory = allocateHandler(sizeof(T), alignof(T));
         T* handler = new (memory) T(std::forward<Arguments>(arguments)...);
@@ -38,10 +38,8 @@ public:
     }
 
     // The first handler, in registration order, that describes itself with
-    // `typeId` and the "native" format; fatal, naming the type, when none does.
-    AssetHandler& findHandler(u64 typeId) const;
-    // The same search, null when no handler loads the type.
-    AssetHandler* tryFindHandler(u64 typeId) const;
+    // `typeId` and the "native" format; null when none does.
+    AssetHandler* findHandler(u64 typeId) const;
 
     u64 count() const { return m_handlers.count(); }
     AssetHandler* at(u64 index) const { return m_handlers.at<AssetHandler*>(index); }
@@ -60,7 +58,14 @@ private:
 
 // Loads the asset through the process registry's handler for `typeId`: runs
 // every stage in order on this thread and returns the key of the first
-// resource the handler created or found, 0 when it made none.
+// resource the handler created or found, 0 when it made none. A type that no
+// handler loads is fatal, naming the type.
 u64 loadAsset(u64 assetId, u64 typeId, Depot& depot, ResourceCache& cache);
+
+// What loadAsset does once it has the handler and a context for the asset:
+// opens the asset in the context's depot, runs every stage with the handler's
+// scratch memory, closes the entry unless the handler keeps it open, and
+// returns the first resource's key (its handle released).
+u64 loadAssetWith(AssetHandler& handler, DefaultAssetLoaderContext& context);
 
 } // namespace quern::assets

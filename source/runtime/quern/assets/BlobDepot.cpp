@@ -10,7 +10,10 @@
 
 namespace quern::assets {
 
-BlobDepot::BlobDepot() : m_records(sizeof(Record), alignof(Record)) {}
+BlobDepot::BlobDepot()
+    : m_records(sizeof(Record), alignof(Record))
+{
+}
 
 BlobDepot::~BlobDepot()
 {
@@ -21,10 +24,7 @@ BlobDepot::~BlobDepot()
     }
 }
 
-void BlobDepot::openIndex(const char* directory)
-{
-    m_files.openIndex(directory);
-}
+void BlobDepot::openIndex(const char* directory) { m_files.openIndex(directory); }
 
 u32 BlobDepot::open(u64 assetId)
 {
@@ -41,10 +41,10 @@ u32 BlobDepot::open(u64 assetId)
     else if (entry->compressionTag == io::LzhamDecompressor::kFormatTag)
         // Served raw, compressed bytes would pass for the asset.
         QUERN_FATAL(strings::format<160>("Asset %016llx is LZHAM-compressed but the depot has no LZHAM decompressor",
-                                         static_cast<unsigned long long>(assetId)));
+            static_cast<unsigned long long>(assetId)));
 
     const u32 handle = m_files.open(assetId);
-    const Record r{nullptr, decompressor, handle, entry->storedSize, entry->assetSize, 0, assetId};
+    const Record r { nullptr, decompressor, handle, entry->storedSize, entry->assetSize, 0, assetId };
     m_records.push(&r);
     return handle;
 }
@@ -75,21 +75,19 @@ u8* BlobDepot::expand(const Record& r)
     const u64 got = m_files.read(r.handle, r.storedSize, stored.data());
     if (got != r.storedSize)
         QUERN_FATAL(strings::format<160>("Short read of compressed asset %016llx: %llu of %llu bytes",
-                                         static_cast<unsigned long long>(r.assetId),
-                                         static_cast<unsigned long long>(got),
-                                         static_cast<unsigned long long>(r.storedSize)));
+            static_cast<unsigned long long>(r.assetId), static_cast<unsigned long long>(got),
+            static_cast<unsigned long long>(r.storedSize)));
 
     containers::Array output(r.assetSize, 1, 16, m_allocator);
     io::DecompressReport report;
-    r.decompressor->decompress(output, stored.data(), r.storedSize, report);
+    r.decompressor->decompressWithReport(output, stored.data(), r.storedSize, report);
     if (!report.succeeded)
         QUERN_FATAL(strings::format<160>("Failed to decompress asset %016llx: codec status %d",
-                                         static_cast<unsigned long long>(r.assetId), report.codecStatus));
+            static_cast<unsigned long long>(r.assetId), report.codecStatus));
     if (report.outputSize != r.assetSize)
         QUERN_FATAL(strings::format<192>("Decompressed asset %016llx has %llu bytes instead of %llu",
-                                         static_cast<unsigned long long>(r.assetId),
-                                         static_cast<unsigned long long>(report.outputSize),
-                                         static_cast<unsigned long long>(r.assetSize)));
+            static_cast<unsigned long long>(r.assetId), static_cast<unsigned long long>(report.outputSize),
+            static_cast<unsigned long long>(r.assetSize)));
     if (r.assetSize != 0)
         std::memcpy(buffer, output.data(), r.assetSize);
     return buffer;
@@ -97,7 +95,7 @@ u8* BlobDepot::expand(const Record& r)
 
 u64 BlobDepot::read(u32 handle, u64 count, void* destination)
 {
-    Record copy{};
+    Record copy {};
     {
         debug::MutexLock lock(m_mutex);
         copy = record(handle);

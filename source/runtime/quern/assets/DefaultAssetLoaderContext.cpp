@@ -17,7 +17,9 @@
 namespace quern::assets {
 
 DefaultAssetLoaderContext::DefaultAssetLoaderContext(u64 assetId, Depot& depot, ResourceCache& cache)
-    : m_assetId(assetId), m_depot(depot), m_cache(cache)
+    : m_assetId(assetId)
+    , m_depot(depot)
+    , m_cache(cache)
 {
 }
 
@@ -45,9 +47,8 @@ void* DefaultAssetLoaderContext::findResource(u64 assetId, u64 typeId, u32 subIn
     return resource;
 }
 
-bool DefaultAssetLoaderContext::createResource(u64 typeId, u32 subIndex, u64 size, u64 alignment,
-                                               ResourceRecord& out, ConstructFunction construct,
-                                               void* constructContext)
+bool DefaultAssetLoaderContext::createResource(u64 typeId, u32 subIndex, u64 size, u64 alignment, ResourceRecord& out,
+    ConstructFunction construct, void* constructContext)
 {
     out.key = resourceKey(m_assetId, typeId, subIndex);
     out.reserved = 0;
@@ -71,8 +72,8 @@ serialize::PODToken& DefaultAssetLoaderContext::podToken(std::istream& stream)
     const std::istream::int_type first = stream.peek();
     if (stream.fail() || stream.bad())
         QUERN_RAISE(FileReadException);
-    if (first != std::istream::traits_type::eof() &&
-        serialize::isTextPODForm(static_cast<u8>(std::istream::traits_type::to_char_type(first))))
+    if (first != std::istream::traits_type::eof()
+        && serialize::isTextPODForm(static_cast<u8>(std::istream::traits_type::to_char_type(first))))
         return m_textToken;
     return m_binaryToken;
 }
@@ -104,17 +105,14 @@ std::unique_ptr<std::streambuf> DefaultAssetLoaderContext::openStream()
     return std::make_unique<std::stringbuf>(std::move(bytes), std::ios::in);
 }
 
-DepotSource* DefaultAssetLoaderContext::openSource()
-{
-    return createDepotSource(allocator(), m_depot, m_assetId);
-}
+DepotSource* DefaultAssetLoaderContext::openSource() { return createDepotSource(allocator(), m_depot, m_assetId); }
 
 void DefaultAssetLoaderContext::setScratch(u64 size)
 {
     freeScratch();
     if (size == 0)
         return;
-    m_scratch = allocator().allocate(size, 4);
+    m_scratch = allocator().allocate(size, kScratchAlignment);
     if (!m_scratch)
         QUERN_OUT_OF_MEMORY();
     std::memset(m_scratch, 0, size);
@@ -123,7 +121,7 @@ void DefaultAssetLoaderContext::setScratch(u64 size)
 
 void DefaultAssetLoaderContext::allocateScratch(AssetHandler& handler)
 {
-    AssetHandlerInfo info{};
+    AssetHandlerInfo info {};
     handler.describe(info);
     setScratch(info.scratchBytes);
 }

@@ -15,6 +15,9 @@ class DefaultAssetLoaderContext : public AssetLoaderContext {
 public:
     // Pieces in which openStream reads the asset.
     static constexpr u64 kStreamReadSize = 8192;
+    // Handlers keep pointers and 64-bit fields in their scratch memory and
+    // read them in place.
+    static constexpr u64 kScratchAlignment = 16;
 
     DefaultAssetLoaderContext(u64 assetId, Depot& depot, ResourceCache& cache);
     // Releases the first resource's handle when it still holds it.
@@ -24,7 +27,7 @@ public:
 
     void* findResource(u64 assetId, u64 typeId, u32 subIndex) override;
     bool createResource(u64 typeId, u32 subIndex, u64 size, u64 alignment, ResourceRecord& out,
-                        ConstructFunction construct = nullptr, void* constructContext = nullptr) override;
+        ConstructFunction construct = nullptr, void* constructContext = nullptr) override;
     memory::Allocator& allocator() override;
     // A stream that has failed already is fatal "Error reading from file".
     serialize::PODToken& podToken(std::istream& stream) override;
@@ -37,7 +40,8 @@ public:
     // Zeroed scratch memory the handler asked for (null when none).
     void* scratch() const override { return m_scratch; }
     u64 scratchSize() const { return m_scratchSize; }
-    // Zeroed memory of `size` bytes as the scratch (freeing earlier scratch).
+    // Zeroed memory of `size` bytes, aligned to kScratchAlignment, from
+    // allocator() as the scratch (freeing earlier scratch).
     void setScratch(u64 size);
 
     bool hasFirstResource() const { return m_hasFirst; }

@@ -175,8 +175,7 @@ void World::setEntityName(EntityHandle handle, const char* name)
     if (!isValid(handle) || !entityNames)
         return;
     const u64 length = std::strlen(name);
-    const char* interned
-        = entityNames->intern(name, length, strings::murmurHash64A(name, length, entityNames->seed()));
+    const char* interned = entityNames->intern(name, length, strings::murmurHash64A(name, length, entityNames->seed()));
     const u64 index = handle.index();
     if (index >= names.count()) {
         const u64 old = names.count();
@@ -392,8 +391,14 @@ void World::stop()
     }
     for (u64 s = 0; s < systems.count(); ++s)
         systems.at<System*>(s)->worldStopped(*this, allocator);
-    for (u64 i = 0; i < live.count(); ++i)
-        states.at<EntityState>(live.at<EntityHandle>(i).index()) = EntityState::Free;
+    // The entities are gone: a handle kept from before the stop must not
+    // reach whatever is made in its slot next, so each slot moves on a generation.
+    for (u64 i = 0; i < live.count(); ++i) {
+        const u16 index = live.at<EntityHandle>(i).index();
+        states.at<EntityState>(index) = EntityState::Free;
+        generations.at<u16>(index) = nextGeneration(generations.at<u16>(index));
+    }
+    liveEntityCount = 0;
     started = false;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
-// A depot over program texts compiled into the executable. The built-in
-// materials register their shader programs through it: each text is added
-// under the hash of its program name and loaded through the ordinary asset
-// path, so the programs end up as cached resources like any other asset.
-// The texts are not copied; the depot only points at them.
+// A depot over texts and images compiled into the executable. The built-in
+// materials register their shader programs through it, and the default
+// textures their images: each is added under the hash of its name and loaded
+// through the ordinary asset path, so it ends up as a cached resource like any
+// other asset. The bytes are not copied; the depot only points at them.
 
 #include "quern/Types.h"
 #include "quern/assets/Depot.h"
@@ -55,10 +55,7 @@ private:
     };
 
     OpenSource* find(u32 handle);
-    const EmbeddedSource& entryOf(const OpenSource& source) const
-    {
-        return m_entries.at<EmbeddedSource>(source.entry);
-    }
+    const EmbeddedSource& entryOf(const OpenSource& source) const { return m_entries.at<EmbeddedSource>(source.entry); }
 
     containers::Array m_entries;
     containers::HandleTable m_openSources;

@@ -60,11 +60,12 @@ void NullGraphicsBackEnd::init(const BackEndInitParams& params)
 void NullGraphicsBackEnd::present()
 {
     i64 current = now();
-    // A frame that arrives at or after its deadline gets the next one of the
-    // 60 Hz grid; the grid does not drift with late frames.
-    if (m_nextDeadline <= current) {
+    // A frame that arrives after its deadline gets the first slot of the
+    // 60 Hz grid at or after now; one that lands exactly on its deadline is
+    // on time and keeps it. The grid does not drift with late frames.
+    if (m_nextDeadline < current) {
         if (m_period > 0)
-            m_nextDeadline += ((current - m_nextDeadline) / m_period + 1) * m_period;
+            m_nextDeadline += (current - m_nextDeadline + m_period - 1) / m_period * m_period;
         else
             m_nextDeadline = current;
     }

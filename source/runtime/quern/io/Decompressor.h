@@ -12,8 +12,8 @@ namespace quern::io {
 // entry.
 struct DecompressReport {
     bool succeeded = false; // the codec reported success
-    i32 codecStatus = 0;    // the codec's own status value
-    u64 outputSize = 0;     // bytes the codec wrote
+    i32 codecStatus = 0; // the codec's own status value
+    u64 outputSize = 0; // bytes the codec wrote
 };
 
 class Decompressor {
@@ -33,21 +33,20 @@ public:
     // Expands `input` into the buffer of `output`, whose count (in bytes) must
     // already be the expected size; returns the CRC-32 of that whole buffer.
     // Safe to call from several threads at once.
-    u32 decompress(containers::Array& output, const void* input, u64 inputLength)
-    {
-        DecompressReport ignored;
-        return decompress(output, input, inputLength, ignored);
-    }
-    // The same, telling the caller how the codec fared.
-    virtual u32 decompress(containers::Array& output, const void* input, u64 inputLength,
-                           DecompressReport& report) = 0;
+    virtual u32 decompress(containers::Array& output, const void* input, u64 inputLength) = 0;
+
+    // The same, telling the caller how the codec fared, for callers that must
+    // not serve a damaged entry. A codec that cannot tell more is trusted: by
+    // default this runs decompress and reports the whole buffer written.
+    virtual u32 decompressWithReport(
+        containers::Array& output, const void* input, u64 inputLength, DecompressReport& report);
 };
 
 // Builds a format tag from its four characters in memory order.
 constexpr u32 makeFormatTag(char a, char b, char c, char d)
 {
-    return static_cast<u32>(static_cast<u8>(a)) | static_cast<u32>(static_cast<u8>(b)) << 8 |
-           static_cast<u32>(static_cast<u8>(c)) << 16 | static_cast<u32>(static_cast<u8>(d)) << 24;
+    return static_cast<u32>(static_cast<u8>(a)) | static_cast<u32>(static_cast<u8>(b)) << 8
+        | static_cast<u32>(static_cast<u8>(c)) << 16 | static_cast<u32>(static_cast<u8>(d)) << 24;
 }
 
 } // namespace quern::io

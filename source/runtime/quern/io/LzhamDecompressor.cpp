@@ -43,12 +43,12 @@ bool LzhamDecompressor::bind(const char* libraryName)
     Codec codec;
     codec.library = loaded.handle;
     codec.init = reinterpret_cast<InitFunction>(platform::getLibrarySymbol(loaded.handle, "lzham_decompress_init"));
-    codec.reinit =
-        reinterpret_cast<ReinitFunction>(platform::getLibrarySymbol(loaded.handle, "lzham_decompress_reinit"));
-    codec.deinit =
-        reinterpret_cast<DeinitFunction>(platform::getLibrarySymbol(loaded.handle, "lzham_decompress_deinit"));
-    codec.memoryDecompress =
-        reinterpret_cast<MemoryFunction>(platform::getLibrarySymbol(loaded.handle, "lzham_decompress_memory"));
+    codec.reinit
+        = reinterpret_cast<ReinitFunction>(platform::getLibrarySymbol(loaded.handle, "lzham_decompress_reinit"));
+    codec.deinit
+        = reinterpret_cast<DeinitFunction>(platform::getLibrarySymbol(loaded.handle, "lzham_decompress_deinit"));
+    codec.memoryDecompress
+        = reinterpret_cast<MemoryFunction>(platform::getLibrarySymbol(loaded.handle, "lzham_decompress_memory"));
     if (!codec.init || !codec.reinit || !codec.deinit || !codec.memoryDecompress) {
         // A library of that name without the decompression entry points is not the codec.
         platform::unloadDynamicLibrary(loaded.handle);
@@ -61,7 +61,7 @@ bool LzhamDecompressor::bind(const char* libraryName)
 
 LzhamDecompressor::Parameters LzhamDecompressor::parameters()
 {
-    Parameters p{};
+    Parameters p {};
     p.structSize = sizeof(Parameters);
     p.dictionarySizeLog2 = kDictionarySizeLog2;
     return p;
@@ -92,8 +92,14 @@ void LzhamDecompressor::failUnavailable()
     QUERN_FATAL("Cannot decompress an LZHAM-compressed asset: the LZHAM codec library is not available");
 }
 
-u32 LzhamDecompressor::decompress(containers::Array& output, const void* input, u64 inputLength,
-                                  DecompressReport& report)
+u32 LzhamDecompressor::decompress(containers::Array& output, const void* input, u64 inputLength)
+{
+    DecompressReport ignored;
+    return decompressWithReport(output, input, inputLength, ignored);
+}
+
+u32 LzhamDecompressor::decompressWithReport(
+    containers::Array& output, const void* input, u64 inputLength, DecompressReport& report)
 {
     if (!isAvailable())
         failUnavailable();
@@ -101,8 +107,8 @@ u32 LzhamDecompressor::decompress(containers::Array& output, const void* input, 
     const Parameters p = parameters();
     std::size_t written = capacity;
     u32 adler = 0;
-    const i32 status = m_codec.memoryDecompress(&p, static_cast<u8*>(output.data()), &written,
-                                                static_cast<const u8*>(input), inputLength, &adler);
+    const i32 status = m_codec.memoryDecompress(
+        &p, static_cast<u8*>(output.data()), &written, static_cast<const u8*>(input), inputLength, &adler);
     report.codecStatus = status;
     report.succeeded = status == kStatusSuccess;
     report.outputSize = written;

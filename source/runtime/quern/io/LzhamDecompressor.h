@@ -29,11 +29,11 @@ public:
     void init() override;
     u32 formatTag() const override { return m_formatTag; }
 
-    using Decompressor::decompress;
-    // Uses a codec state of its own for each call. Fatal when the codec
+    // Use a codec state of their own for each call. Fatal when the codec
     // library is not available.
-    u32 decompress(containers::Array& output, const void* input, u64 inputLength,
-                   DecompressReport& report) override;
+    u32 decompress(containers::Array& output, const void* input, u64 inputLength) override;
+    u32 decompressWithReport(
+        containers::Array& output, const void* input, u64 inputLength, DecompressReport& report) override;
 
     bool isAvailable() const { return m_codec.memoryDecompress != nullptr; }
     bool hasState() const { return m_state != nullptr; }

@@ -16,6 +16,9 @@ Quaternion Quaternion::fromEulerAngles(f32 a, f32 b, f32 c)
         cb * ca * cc - sb * sa * sc };
 }
 
+// The inverse of toMatrix3: a positive angle turns right-handed about the
+// axis, so the quarter turn about +Z is {0, 0, sqrt(1/2), sqrt(1/2)} and its
+// matrix takes +X to +Y. fromEulerAngles and fromYAxisRotation build on it.
 Quaternion Quaternion::fromAxisAngle(f32 angle, const Vector3& axis)
 {
     const f32 len = axis.length();
@@ -25,6 +28,9 @@ Quaternion Quaternion::fromAxisAngle(f32 angle, const Vector3& axis)
     return { axis.x / len * s, axis.y / len * s, axis.z / len * s, std::cos(angle * 0.5f) };
 }
 
+// The exact inverse of toMatrix4 (the standard rotation matrix, column
+// vectors): R(2,1) - R(1,2), the element pair m[6] and m[9], gives x, and so on.
+// Formulas written for the transposed matrix flip every sign here.
 Quaternion Quaternion::fromMatrix4(const Matrix4& matrix)
 {
     const f32* m = matrix.m;

@@ -44,6 +44,9 @@ struct Quaternion {
     f32 normalize();
 
     Matrix4 toMatrix4() const;
+    // The standard rotation matrix: it turns a vector exactly as q v q* does, and
+    // as the physics library's matrix of the same quaternion, so the quarter turn
+    // about +Z has column 0 = +Y. Column-major: R(1,0) = 2(xy + wz) is m[1].
     // Inline: transform chains build one per link of every chain each frame.
     constexpr Matrix3 toMatrix3() const
     {

@@ -40,12 +40,12 @@ enum ExceptionCode : u32 {
 
 // What the handler knows of the crash being handled.
 struct ExceptionPointers {
-    u32 code;               // ExceptionCode
-    i32 signal;             // the system's signal number
-    i32 signalCode;         // the system's detail code for that signal
-    u64 faultAddress;       // the address that faulted (memory faults) or the instruction
+    u32 code; // ExceptionCode
+    i32 signal; // the system's signal number
+    i32 signalCode; // the system's detail code for that signal
+    u64 faultAddress; // the address that faulted (memory faults) or the instruction
     u64 instructionAddress; // where the crashing thread stood
-    u64 threadId;           // the system's id of the crashing thread
+    u64 threadId; // the system's id of the crashing thread
 };
 
 using CrashCallback = void (*)(u32 exceptionCode, ExceptionPointers* pointers, bool interactive);
@@ -53,15 +53,15 @@ using CrashCallback = void (*)(u32 exceptionCode, ExceptionPointers* pointers, b
 constexpr u32 kCrashPathSize = 260;
 
 struct CrashDumpState {
-    char dumpPath[kCrashPathSize];      // the last dump file's path
-    char exeDirectory[kCrashPathSize];  // the executable's directory, with its final '/'
-    char exeName[kCrashPathSize];       // the executable's file name
+    char dumpPath[kCrashPathSize]; // the last dump file's path
+    char exeDirectory[kCrashPathSize]; // the executable's directory, with its final '/'
+    char exeName[kCrashPathSize]; // the executable's file name
     char dumpDirectory[kCrashPathSize]; // empty: the executable's directory; else ends with '/'
-    char question[1024];                // empty: the built-in question
-    i32 messageDescriptor;              // where crash messages go (standard error)
+    char question[1024]; // empty: the built-in question
+    i32 messageDescriptor; // where crash messages go (standard error)
     debug::MutexImpl* dumpLock;
     CrashCallback callback; // null: the dump is written directly
-    u32 dumpType;           // recorded in the report; 0 = the normal dump
+    u32 dumpType; // recorded in the report; 0 = the normal dump
 };
 
 // Clears the record, installs the handler for the fault signals with an
@@ -69,8 +69,12 @@ struct CrashDumpState {
 // early, from the main thread; then enable crash handling.
 void installCrashHandler();
 // Gives the calling thread its own alternate signal stack, so that a stack
-// overflow on it still reaches the handler. Threads the engine starts call it.
+// overflow on it still reaches the handler. Every thread the engine starts
+// (NativeThread) calls it when it starts, and the next function when it ends.
 void installCrashHandlerForThread();
+// Frees the calling thread's alternate stack and puts back the one it had
+// before (none, or one a sanitizer gave it).
+void removeCrashHandlerForThread();
 
 CrashDumpState& getCrashDumpState();
 

@@ -12,6 +12,10 @@ bool isBlank(char c) { return c == ' ' || (c >= 9 && c <= 13); }
 bool isLineBreak(char c) { return c >= 10 && c <= 13; }
 bool isCommentMark(char c) { return c == '#' || c == ';'; }
 
+// Inside a line a '#' or ';' starts a comment only after a blank, so values
+// such as "a;b" or "C#" survive being written out and read back.
+bool startsTrailingComment(const char* p) { return isCommentMark(*p) && isBlank(p[-1]); }
+
 // Steps past one line end; two line-break characters in a row are one line end (CR LF).
 char* skipLineEnd(char* p)
 {
@@ -52,17 +56,18 @@ char* trimBlanksBefore(char* begin, char* end)
 struct Entry {
     char* key;
     char* value; // null when the line has no separator
-    char* next;  // where the scan goes on
+    char* next; // where the scan goes on
 };
 
-// Reads the entry line starting at `p`, terminating key and value in place.
-// A '#' or ';' ends the line's content, so a trailing comment never reaches the
-// value (blanks before the mark are dropped) and never becomes an entry of its own.
+// Reads the entry line starting at `p` (its first non-blank character),
+// terminating key and value in place. A trailing comment never reaches the
+// value (the blanks before its mark are dropped) and never becomes an entry of
+// its own.
 Entry readEntry(char* p)
 {
-    Entry entry{p, nullptr, nullptr};
+    Entry entry { p, nullptr, nullptr };
     char* q = p;
-    while (*q != '\0' && !isLineBreak(*q) && *q != '=' && *q != ':' && !isCommentMark(*q))
+    while (*q != '\0' && !isLineBreak(*q) && *q != '=' && *q != ':' && !startsTrailingComment(q))
         ++q;
     char* keyEnd = trimBlanksBefore(p, q);
 
@@ -78,7 +83,7 @@ Entry readEntry(char* p)
     while (*value == ' ' || *value == '\t' || *value == '=' || *value == ':')
         ++value;
     char* valueEnd = value;
-    while (*valueEnd != '\0' && !isLineBreak(*valueEnd) && !isCommentMark(*valueEnd))
+    while (*valueEnd != '\0' && !isLineBreak(*valueEnd) && !startsTrailingComment(valueEnd))
         ++valueEnd;
     if (isCommentMark(*valueEnd)) {
         entry.next = skipRestOfLine(valueEnd);

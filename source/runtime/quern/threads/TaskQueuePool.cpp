@@ -11,7 +11,13 @@ namespace {
 TaskQueuePool* g_backgroundPool = nullptr;
 } // namespace
 
-TaskQueuePool::TaskQueuePool(memory::Allocator* allocator) : m_threads(sizeof(Thread*), alignof(Thread*), allocator) {}
+TaskQueuePool::TaskQueuePool(memory::Allocator* allocator)
+    : m_allocator(allocator ? allocator : memory::getDefaultAllocator())
+    , m_threads(sizeof(Thread*), alignof(Thread*), m_allocator)
+{
+    if (!m_allocator)
+        QUERN_FATAL("Task queue pool made before the default allocator exists");
+}
 
 TaskQueuePool::~TaskQueuePool()
 {
@@ -52,8 +58,7 @@ void TaskQueuePool::startThreads(Runnable* runnable)
     for (u64 i = 0; i < m_threads.count(); ++i)
         allRunning = allRunning && thread(i)->isRunning();
     if (allRunning) {
-        memory::Allocator* allocator = m_threads.allocator() ? m_threads.allocator() : memory::getDefaultAllocator();
-        void* block = allocator->allocate(sizeof(Thread), alignof(Thread));
+        void* block = m_allocator->allocate(sizeof(Thread), alignof(Thread));
         if (!block)
             QUERN_OUT_OF_MEMORY();
         m_threads.append(new (block) Thread());
@@ -98,12 +103,11 @@ void TaskQueuePool::stop()
 
 void TaskQueuePool::destroyThreads()
 {
-    memory::Allocator* allocator = m_threads.allocator();
     for (u64 i = 0; i < m_threads.count(); ++i) {
         Thread* record = thread(i);
         record->clear();
         record->~Thread();
-        allocator->free(record);
+        m_allocator->free(record);
     }
     m_threads.release();
 }
@@ -135,7 +139,8 @@ void stopBackgroundWorker()
     if (!pool)
         return;
     g_backgroundPool = nullptr;
-    memory::Allocator* allocator = memory::getDefaultAllocator();
+    // The allocator it was made from: the default one may be gone by now.
+    memory::Allocator* allocator = pool->allocator();
     pool->~TaskQueuePool();
     allocator->free(pool);
 }

@@ -13,6 +13,8 @@ namespace quern::threads {
 
 class TaskQueuePool {
 public:
+    // Thread records come from `allocator` (null: the default allocator at
+    // construction), which the pool keeps for freeing them and itself.
     explicit TaskQueuePool(memory::Allocator* allocator = nullptr);
     // Stops the workers and frees the thread records.
     ~TaskQueuePool();
@@ -37,12 +39,14 @@ public:
     // Frees the thread records.
     void destroyThreads();
 
+    memory::Allocator* allocator() const { return m_allocator; }
     u64 workerCount() const { return m_workerCount; }
     TaskQueue* worker(u64 index) { return &m_workers[index]; }
     u64 threadCount() const { return m_threads.count(); }
     Thread* thread(u64 index) const { return m_threads.at<Thread*>(index); }
 
 private:
+    memory::Allocator* m_allocator;
     containers::Array m_threads; // Thread*
     TaskQueue* m_workers = nullptr;
     u64 m_workerCount = 0;

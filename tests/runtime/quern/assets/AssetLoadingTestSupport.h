@@ -31,6 +31,7 @@ struct HandlerLog {
     int created = 0;
     int loads = 0;
     bool scratchWasZero = true;
+    std::vector<const void*> scratchBlocks; // the scratch memory each load saw
 };
 
 struct HandlerSetup {
@@ -38,12 +39,16 @@ struct HandlerSetup {
     u64 typeId = kTestType;
     const char* format = assets::kNativeAssetFormat;
     u64 scratchBytes = 0;
-    std::vector<u32> subIndices = {0}; // resources the load creates
+    std::vector<u32> subIndices = { 0 }; // resources the load creates
 };
 
 class RecordingHandler : public assets::AssetHandler {
 public:
-    RecordingHandler(HandlerLog& log, HandlerSetup setup) : m_log(log), m_setup(std::move(setup)) {}
+    RecordingHandler(HandlerLog& log, HandlerSetup setup)
+        : m_log(log)
+        , m_setup(std::move(setup))
+    {
+    }
 
     void prepare(ByteSource&, assets::AssetLoaderContext&) override { record("prepare"); }
     void preload(assets::AssetLoaderContext&) override { record("preload"); }
@@ -62,12 +67,13 @@ public:
         std::lock_guard<std::mutex> lock(m_log.mutex);
         ++m_log.loads;
         m_log.scratchWasZero = m_log.scratchWasZero && zero;
+        m_log.scratchBlocks.push_back(loader.scratch());
         m_log.loadedBytes.push_back(bytes);
         for (size_t i = 0; i < m_setup.subIndices.size(); ++i) {
             assets::ResourceRecord record;
             bool created = false;
-            context.createResourceObject<CountingResource>(m_setup.typeId, m_setup.subIndices[i], record, created,
-                                                           nullptr, m_setup.subIndices[i]);
+            context.createResourceObject<CountingResource>(
+                m_setup.typeId, m_setup.subIndices[i], record, created, nullptr, m_setup.subIndices[i]);
             m_log.created += created ? 1 : 0;
             if (i > 0)
                 m_log.extraHandles.push_back(record.handle);

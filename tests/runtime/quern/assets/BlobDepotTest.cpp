@@ -43,10 +43,10 @@ TEST(BlobDepot, ServesEveryAssetFromItsBlobFile)
 {
     DepotContent content;
     const std::vector<ContentAsset> assets = {
-        {"first", "hello"},
-        {"second", patternBytes(3000), "blob=textures"},
-        {"third", std::string(), ""},
-        {"fourth", patternBytes(100, 2), "blob=textures"},
+        { "first", "hello" },
+        { "second", patternBytes(3000), "blob=textures" },
+        { "third", std::string(), "" },
+        { "fourth", patternBytes(100, 2), "blob=textures" },
     };
     content.build(assets);
     EXPECT_TRUE(std::filesystem::exists(content.outFile("misc.blob")));
@@ -65,10 +65,10 @@ TEST(BlobDepot, BlobFileNamesComeFromPackedIds)
         u64 blobId;
         const char* fileName;
     } cases[] = {
-        {0, "misc.blob"},
-        {quern::packName("textures"), "textures.blob"},
-        {quern::packName("Level7"), "level7.blob"},
-        {quern::packName("abcdefghijkl"), "abcdefghijkl.blob"},
+        { 0, "misc.blob" },
+        { quern::packName("textures"), "textures.blob" },
+        { quern::packName("Level7"), "level7.blob" },
+        { quern::packName("abcdefghijkl"), "abcdefghijkl.blob" },
     };
     for (const auto& test : cases) {
         char name[32];
@@ -81,7 +81,7 @@ TEST(BlobDepot, PiecewiseReadsSeeksAndTheEndOfAnEntry)
 {
     DepotContent content;
     const std::string bytes = patternBytes(1000);
-    content.build({{"before", "XXXX"}, {"asset", bytes}, {"after", "YYYY"}});
+    content.build({ { "before", "XXXX" }, { "asset", bytes }, { "after", "YYYY" } });
     BlobDepot depot;
     depot.openIndex(content.out().c_str());
     const u32 handle = depot.open(assetId("asset"));
@@ -109,7 +109,7 @@ TEST(BlobDepot, PiecewiseReadsSeeksAndTheEndOfAnEntry)
 TEST(BlobDepot, EntriesOfOneBlobShareOneOpenFile)
 {
     DepotContent content;
-    content.build({{"a", "aaaa", "blob=shared"}, {"b", "bbbbbb", "blob=shared"}, {"c", "c"}});
+    content.build({ { "a", "aaaa", "blob=shared" }, { "b", "bbbbbb", "blob=shared" }, { "c", "c" } });
     BlobDepot depot;
     depot.openIndex(content.out().c_str());
     const u64 shared = quern::packName("shared");
@@ -139,7 +139,7 @@ TEST(BlobDepot, ServesMoreThanSixteenBlobFilesAtOnce)
     DepotContent content;
     std::vector<ContentAsset> assets;
     for (int i = 0; i < 20; ++i)
-        assets.push_back({"asset" + std::to_string(i), patternBytes(64, i), "blob=blob" + std::to_string(i)});
+        assets.push_back({ "asset" + std::to_string(i), patternBytes(64, i), "blob=blob" + std::to_string(i) });
     content.build(assets);
     BlobDepot depot;
     depot.openIndex(content.out().c_str());
@@ -158,7 +158,7 @@ TEST(BlobDepot, CompressedEntryIsExpandedOnceAndKeptUntilClosed)
 {
     DepotContent content;
     const std::string bytes = patternBytes(5000);
-    content.build({{"packed", bytes, "codec=rle"}});
+    content.build({ { "packed", bytes, "codec=rle" } });
     RunLengthDecompressor decompressor;
     BlobDepot depot;
     depot.setDecompressor(&decompressor);
@@ -187,10 +187,36 @@ TEST(BlobDepot, CompressedEntryIsExpandedOnceAndKeptUntilClosed)
     EXPECT_EQ(decompressor.calls.load(), 2);
 }
 
+// A codec written to the plain interface (no report) is used as it is.
+TEST(BlobDepot, ADecompressorWithoutReportsExpandsEntries)
+{
+    class PlainRunLength : public quern::io::Decompressor {
+    public:
+        void init() override { }
+        u32 formatTag() const override { return quern::assetbuild::kRunLengthTag; }
+        u32 decompress(quern::containers::Array& output, const void* input, u64 inputLength) override
+        {
+            u64 written = 0;
+            quern::assetbuild::runLengthDecode(static_cast<const quern::u8*>(input), inputLength,
+                static_cast<quern::u8*>(output.data()), output.count(), written);
+            return checksum(output.data(), output.count());
+        }
+    };
+    DepotContent content;
+    const std::string bytes = patternBytes(3000);
+    content.build({ { "packed", bytes, "codec=rle" } });
+    PlainRunLength decompressor;
+    BlobDepot depot;
+    depot.setDecompressor(&decompressor);
+    depot.openIndex(content.out().c_str());
+    ASSERT_LT(depot.files().entryAt(0).storedSize, bytes.size());
+    EXPECT_EQ(readAsset(depot, "packed"), bytes);
+}
+
 TEST(BlobDepot, EntriesWithAnotherTagAreServedAsStored)
 {
     DepotContent content;
-    content.build({{"plain", "plain bytes"}, {"packed", std::string(300, 'z'), "codec=rle"}});
+    content.build({ { "plain", "plain bytes" }, { "packed", std::string(300, 'z'), "codec=rle" } });
 
     RunLengthDecompressor decompressor;
     BlobDepot withCodec;
@@ -206,14 +232,19 @@ TEST(BlobDepot, EntriesWithAnotherTagAreServedAsStored)
     std::string stored(16, '\0');
     stored.resize(without.read(handle, stored.size(), stored.data()));
     without.close(handle);
-    EXPECT_EQ(stored, std::string("\xff" "z" "\x2d" "z", 4));
+    EXPECT_EQ(stored,
+        std::string("\xff"
+                    "z"
+                    "\x2d"
+                    "z",
+            4));
 }
 
 TEST(BlobDepot, RecordIsWrittenBackToItsOwnHandleWhenOthersCloseMeanwhile)
 {
     DepotContent content;
     const std::string bytes = patternBytes(4000);
-    content.build({{"a", "aaaa"}, {"b", "bbbbbbbb"}, {"packed", bytes, "codec=rle"}});
+    content.build({ { "a", "aaaa" }, { "b", "bbbbbbbb" }, { "packed", bytes, "codec=rle" } });
     RunLengthDecompressor decompressor;
     BlobDepot depot;
     depot.setDecompressor(&decompressor);
@@ -245,15 +276,15 @@ TEST(BlobDepot, ParallelReadersOfDifferentEntries)
     DepotContent content;
     std::vector<ContentAsset> assets;
     for (int i = 0; i < 16; ++i)
-        assets.push_back({"asset" + std::to_string(i), patternBytes(3000 + i * 17, i),
-                          std::string(i % 2 ? "codec=rle " : "") + "blob=b" + std::to_string(i % 3)});
+        assets.push_back({ "asset" + std::to_string(i), patternBytes(3000 + i * 17, i),
+            std::string(i % 2 ? "codec=rle " : "") + "blob=b" + std::to_string(i % 3) });
     content.build(assets);
     RunLengthDecompressor decompressor;
     BlobDepot depot;
     depot.setDecompressor(&decompressor);
     depot.openIndex(content.out().c_str());
 
-    std::atomic<int> mismatches{0};
+    std::atomic<int> mismatches { 0 };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
@@ -283,17 +314,20 @@ TEST(BlobDepotDeathTest, BadIndexFilesAreRejected)
         std::function<void(const DepotContent&)> damage;
     };
     const Case cases[] = {
-        {"missing index", [](const DepotContent& c) { std::filesystem::remove(c.outFile("assets.index")); }},
-        {"wrong magic", [](const DepotContent& c) { c.patch("assets.index", 0, "blob", 4); }},
-        {"wrong version", [](const DepotContent& c) { c.patch("assets.index", 4, "\x03\0\0\0", 4); }},
-        {"no entries", [](const DepotContent& c) { c.patch("assets.index", 8, "\0\0\0\0", 4); }},
-        {"more entries than the file holds", [](const DepotContent& c) { c.patch("assets.index", 8, "\x03\0\0\0", 4); }},
-        {"truncated header", [](const DepotContent& c) { std::filesystem::resize_file(c.outFile("assets.index"), 6); }},
-        {"truncated entry", [](const DepotContent& c) { std::filesystem::resize_file(c.outFile("assets.index"), 12 + 56 + 20); }},
+        { "missing index", [](const DepotContent& c) { std::filesystem::remove(c.outFile("assets.index")); } },
+        { "wrong magic", [](const DepotContent& c) { c.patch("assets.index", 0, "blob", 4); } },
+        { "wrong version", [](const DepotContent& c) { c.patch("assets.index", 4, "\x03\0\0\0", 4); } },
+        { "no entries", [](const DepotContent& c) { c.patch("assets.index", 8, "\0\0\0\0", 4); } },
+        { "more entries than the file holds",
+            [](const DepotContent& c) { c.patch("assets.index", 8, "\x03\0\0\0", 4); } },
+        { "truncated header",
+            [](const DepotContent& c) { std::filesystem::resize_file(c.outFile("assets.index"), 6); } },
+        { "truncated entry",
+            [](const DepotContent& c) { std::filesystem::resize_file(c.outFile("assets.index"), 12 + 56 + 20); } },
     };
     for (const Case& test : cases) {
         DepotContent content;
-        content.build({{"one", "1"}, {"two", "22"}});
+        content.build({ { "one", "1" }, { "two", "22" } });
         test.damage(content);
         EXPECT_DEATH(
             {
@@ -308,7 +342,7 @@ TEST(BlobDepotDeathTest, BadIndexFilesAreRejected)
 TEST(BlobDepotDeathTest, UnknownAssetIsFatal)
 {
     DepotContent content;
-    content.build({{"one", "1"}});
+    content.build({ { "one", "1" } });
     BlobDepot depot;
     depot.openIndex(content.out().c_str());
     EXPECT_DEATH(depot.open(assetId("two")), "Asset not found");
@@ -317,7 +351,7 @@ TEST(BlobDepotDeathTest, UnknownAssetIsFatal)
 TEST(BlobDepotDeathTest, MissingBlobFileIsFatal)
 {
     DepotContent content;
-    content.build({{"one", "1", "blob=gone"}});
+    content.build({ { "one", "1", "blob=gone" } });
     std::filesystem::remove(content.outFile("gone.blob"));
     BlobDepot depot;
     depot.openIndex(content.out().c_str());
@@ -327,7 +361,7 @@ TEST(BlobDepotDeathTest, MissingBlobFileIsFatal)
 TEST(BlobDepotDeathTest, LzhamEntryWithoutLzhamDecompressorIsNeverServedRaw)
 {
     DepotContent content;
-    content.build({{"packed", "not really compressed"}});
+    content.build({ { "packed", "not really compressed" } });
     content.patchIndex<u32>(0, 48, quern::io::LzhamDecompressor::kFormatTag);
 
     BlobDepot without;
@@ -344,7 +378,7 @@ TEST(BlobDepotDeathTest, LzhamEntryWithoutLzhamDecompressorIsNeverServedRaw)
 TEST(BlobDepotDeathTest, LzhamEntryWithoutTheCodecLibraryNamesTheCodec)
 {
     DepotContent content;
-    content.build({{"packed", "not really compressed"}});
+    content.build({ { "packed", "not really compressed" } });
     content.patchIndex<u32>(0, 48, quern::io::LzhamDecompressor::kFormatTag);
     quern::io::LzhamDecompressor lzham("libno-such-lzham-codec.so");
     lzham.init();
@@ -365,18 +399,18 @@ TEST(BlobDepotDeathTest, DamagedCompressedEntriesAreFatal)
         const char* message;
     };
     const Case cases[] = {
-        {"blob file cut short", [](const DepotContent& c) { std::filesystem::resize_file(c.outFile("misc.blob"), 3); },
-         "Short read of compressed asset"},
-        {"codec refuses the data", [](const DepotContent& c) { c.patch("misc.blob", 0, "\0", 1); },
-         "Failed to decompress asset"},
-        {"expands to fewer bytes than the asset size", [](const DepotContent& c) { c.patchIndex<u64>(0, 24, 900); },
-         "has 800 bytes instead of 900"},
-        {"expands to more bytes than the asset size", [](const DepotContent& c) { c.patchIndex<u64>(0, 24, 700); },
-         "Failed to decompress asset"},
+        { "blob file cut short", [](const DepotContent& c) { std::filesystem::resize_file(c.outFile("misc.blob"), 3); },
+            "Short read of compressed asset" },
+        { "codec refuses the data", [](const DepotContent& c) { c.patch("misc.blob", 0, "\0", 1); },
+            "Failed to decompress asset" },
+        { "expands to fewer bytes than the asset size", [](const DepotContent& c) { c.patchIndex<u64>(0, 24, 900); },
+            "has 800 bytes instead of 900" },
+        { "expands to more bytes than the asset size", [](const DepotContent& c) { c.patchIndex<u64>(0, 24, 700); },
+            "Failed to decompress asset" },
     };
     for (const Case& test : cases) {
         DepotContent content;
-        content.build({{"packed", std::string(400, 'p') + std::string(400, 'q'), "codec=rle"}});
+        content.build({ { "packed", std::string(400, 'p') + std::string(400, 'q'), "codec=rle" } });
         test.damage(content);
         RunLengthDecompressor decompressor;
         BlobDepot depot;
@@ -392,7 +426,7 @@ TEST(BlobDepotDeathTest, DamagedCompressedEntriesAreFatal)
 TEST(BlobDepotDeathTest, StaleHandleIsFatal)
 {
     DepotContent content;
-    content.build({{"one", "1"}});
+    content.build({ { "one", "1" } });
     BlobDepot depot;
     depot.openIndex(content.out().c_str());
     const u32 handle = depot.open(assetId("one"));

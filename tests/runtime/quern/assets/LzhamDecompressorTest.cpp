@@ -20,7 +20,8 @@ using quern::io::LzhamDecompressor;
 // The stand-in codec library counts its calls and keeps the last parameters.
 class StandInCodec {
 public:
-    StandInCodec() : m_library(quern::platform::loadLibraryQuietly(QUERN_TEST_LZHAM_CODEC))
+    StandInCodec()
+        : m_library(quern::platform::loadLibraryQuietly(QUERN_TEST_LZHAM_CODEC))
     {
         if (!m_library)
             return;
@@ -38,7 +39,7 @@ public:
     {
         int values[4];
         m_counts(values);
-        return {values[0], values[1], values[2], values[3]};
+        return { values[0], values[1], values[2], values[3] };
     }
     LzhamDecompressor::Parameters lastParameters() const
     {
@@ -76,7 +77,7 @@ TEST(LzhamDecompressorDeathTest, DecompressingWithoutTheLibraryNamesTheCodec)
     LzhamDecompressor decompressor("libno-such-lzham-codec.so");
     decompressor.init();
     Array output(16, 1, 16, nullptr);
-    const u8 input[2] = {16, 'x'};
+    const u8 input[2] = { 16, 'x' };
     EXPECT_DEATH(decompressor.decompress(output, input, sizeof input), "LZHAM codec library is not available");
 }
 
@@ -88,9 +89,9 @@ TEST(LzhamDecompressor, PassesItsParametersAndReturnsTheOutputsCrc)
     ASSERT_TRUE(decompressor.isAvailable());
 
     Array output(10, 1, 16, nullptr);
-    const u8 input[4] = {4, 'a', 6, 'b'};
+    const u8 input[4] = { 4, 'a', 6, 'b' };
     DecompressReport report;
-    const u32 crc = decompressor.decompress(output, input, sizeof input, report);
+    const u32 crc = decompressor.decompressWithReport(output, input, sizeof input, report);
     EXPECT_EQ(std::string(output.dataAs<char>(), 10), "aaaabbbbbb");
     EXPECT_EQ(crc, quern::strings::crc32("aaaabbbbbb", 10));
     EXPECT_TRUE(report.succeeded);
@@ -105,13 +106,24 @@ TEST(LzhamDecompressor, PassesItsParametersAndReturnsTheOutputsCrc)
     EXPECT_EQ(p.seedBytes, nullptr);
 }
 
+TEST(LzhamDecompressor, ThePlainInterfaceExpandsTheSameBytes)
+{
+    LzhamDecompressor decompressor(QUERN_TEST_LZHAM_CODEC);
+    ASSERT_TRUE(decompressor.isAvailable());
+    quern::io::Decompressor& plain = decompressor;
+    Array output(6, 1, 16, nullptr);
+    const u8 input[4] = { 2, 'k', 4, 'm' };
+    EXPECT_EQ(plain.decompress(output, input, sizeof input), quern::strings::crc32("kkmmmm", 6));
+    EXPECT_EQ(std::string(output.dataAs<char>(), 6), "kkmmmm");
+}
+
 TEST(LzhamDecompressor, EmptyOutputOfEmptyInputHasCrcZero)
 {
     LzhamDecompressor decompressor(QUERN_TEST_LZHAM_CODEC);
     ASSERT_TRUE(decompressor.isAvailable());
     Array output(0, 1, 16, nullptr);
     DecompressReport report;
-    EXPECT_EQ(decompressor.decompress(output, nullptr, 0, report), 0u);
+    EXPECT_EQ(decompressor.decompressWithReport(output, nullptr, 0, report), 0u);
     EXPECT_TRUE(report.succeeded);
 }
 
@@ -120,9 +132,9 @@ TEST(LzhamDecompressor, FailingCodecStatusIsReportedWithTheBuffersCrc)
     LzhamDecompressor decompressor(QUERN_TEST_LZHAM_CODEC);
     Array output(4, 1, 16, nullptr);
     std::memset(output.data(), 0, 4);
-    const u8 input[2] = {9, 'x'}; // more than the output holds
+    const u8 input[2] = { 9, 'x' }; // more than the output holds
     DecompressReport report;
-    const u32 crc = decompressor.decompress(output, input, sizeof input, report);
+    const u32 crc = decompressor.decompressWithReport(output, input, sizeof input, report);
     EXPECT_FALSE(report.succeeded);
     EXPECT_NE(report.codecStatus, LzhamDecompressor::kStatusSuccess);
     EXPECT_EQ(crc, quern::strings::crc32(output.data(), 4));

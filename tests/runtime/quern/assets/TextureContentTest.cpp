@@ -56,14 +56,7 @@ TEST(TextureContent, DDSTexturesLoadFromEitherDepotKind)
         content.build(
             { { "brick.dds", text(brick), "", "texture" }, { "stone.dds", text(stone), "blob=rock", "Texture" } },
             kind);
-        std::unique_ptr<assets::Depot> depot;
-        if (std::string(kind) == "blob") {
-            auto blob = std::make_unique<assets::BlobDepot>();
-            blob->openIndex(content.out().c_str());
-            depot = std::move(blob);
-        } else {
-            depot = std::make_unique<assets::FileSystemDepot>(content.out().c_str());
-        }
+        const std::unique_ptr<assets::Depot> depot = content.openDepot(kind);
 
         graphics::Display::set(nullptr);
         assets::AssetHandlerRegistry registry;
@@ -99,17 +92,9 @@ TEST(TextureContent, TexturesTheEngineWouldRefuseStopTheBuild)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDirectory directory;
-        std::filesystem::create_directories(directory.path() / "src");
-        directory.writeFile("src/ok.dds", text(makeDDS(rgba32Spec(1, 1), 4)));
-        directory.writeFile("src/bad.dds", c.bytes);
-        directory.writeFile("manifest.txt", "ok.dds texture\nbad.dds texture\n");
-        assetbuild::BuildOptions options;
-        options.manifestPath = directory.file("manifest.txt");
-        options.sourceDirectory = directory.file("src");
-        options.outDirectory = directory.file("out");
-        std::string error;
-        EXPECT_FALSE(assetbuild::buildContent(options, error));
+        DepotContent content;
+        const std::string error = content.tryBuild(
+            { { "ok.dds", text(makeDDS(rgba32Spec(1, 1), 4)), "", "texture" }, { "bad.dds", c.bytes, "", "texture" } });
         EXPECT_EQ(error, std::string("line 2: texture bad.dds is not a readable DDS file: ") + c.reason);
     }
 }

@@ -201,7 +201,7 @@ TEST(InputRecordingSystem, ChecksumMismatchIsLoggedEvenWithoutComponentCopies)
     quern::entity::testing::LogCapture warnings(2);
     game.position(game.player).y += 1;
     game.playFrame();
-    EXPECT_EQ(warnings.occurrences("Input replay checksum differs at frame 5"), 1u) << warnings.text();
+    EXPECT_EQ(warnings.count("Input replay checksum differs at frame 5"), 1u) << warnings.text();
 }
 
 TEST(InputRecordingSystem, FirstPlayedFrameRestoresTheWorldTellingOnlyWhatDiffers)

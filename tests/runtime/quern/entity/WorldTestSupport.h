@@ -4,6 +4,7 @@
 
 #include "quern/debug/Logger.h"
 #include "quern/entity/World.h"
+#include "support/LogCapture.h"
 
 #include <functional>
 #include <sstream>
@@ -27,13 +28,23 @@ inline std::string listHandles(const EntityHandle* handles, u64 count)
 
 class RecordingSystem : public System {
 public:
-    RecordingSystem(std::string name, Journal& journal) : m_name(std::move(name)), m_journal(journal) { }
+    RecordingSystem(std::string name, Journal& journal)
+        : m_name(std::move(name))
+        , m_journal(journal)
+    {
+    }
     ~RecordingSystem() override { note("deleted"); }
 
-    void entitiesCreated(const EntityHandle* h, u64 n, World&, memory::Allocator*) override { note("created" + listHandles(h, n)); }
+    void entitiesCreated(const EntityHandle* h, u64 n, World&, memory::Allocator*) override
+    {
+        note("created" + listHandles(h, n));
+    }
     void entitiesActivated(const EntityHandle* h, u64 n, World&) override { note("activated" + listHandles(h, n)); }
     void entitiesDeactivated(const EntityHandle* h, u64 n, World&) override { note("deactivated" + listHandles(h, n)); }
-    void entitiesDestroyed(const EntityHandle* h, u64 n, World&, memory::Allocator*) override { note("destroyed" + listHandles(h, n)); }
+    void entitiesDestroyed(const EntityHandle* h, u64 n, World&, memory::Allocator*) override
+    {
+        note("destroyed" + listHandles(h, n));
+    }
     void attach(memory::Allocator*) override { note("attach"); }
     void detach(memory::Allocator*) override { note("detach"); }
     void worldStarted(World&, memory::Allocator*) override { note("started"); }
@@ -65,24 +76,6 @@ private:
     Journal& m_journal;
 };
 
-// Collects what is logged at one level while it exists.
-class LogCapture {
-public:
-    explicit LogCapture(i32 level) : m_level(level) { debug::getLogger()->buffer().addSink(&m_text, m_level); }
-    ~LogCapture() { debug::getLogger()->buffer().removeSink(&m_text, m_level); }
-    std::string text() const { return m_text.str(); }
-    u64 occurrences(const std::string& needle) const
-    {
-        const std::string all = text();
-        u64 count = 0;
-        for (std::size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1))
-            ++count;
-        return count;
-    }
-
-private:
-    i32 m_level;
-    std::stringbuf m_text;
-};
+using quern::testing::LogCapture;
 
 } // namespace quern::entity::testing

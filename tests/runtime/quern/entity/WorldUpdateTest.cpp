@@ -149,7 +149,7 @@ TEST(WorldUpdate, TickLimitStopsTheSystemAndWarnsOncePerFrame)
     EXPECT_EQ(f.countPrefix("A:tick"), 2u);
     EXPECT_EQ(f.countPrefix("B:tick"), 5u);
     EXPECT_EQ(f.count("A:update@50000"), 1u); // updates are not limited
-    EXPECT_EQ(warnings.occurrences("A reached tick limit of 2 ticks per frame"), 1u) << warnings.text();
+    EXPECT_EQ(warnings.count("A reached tick limit of 2 ticks per frame"), 1u) << warnings.text();
     EXPECT_TRUE(f.world.getSystemInfo(0).limitReached);
     EXPECT_EQ(f.world.getSystemInfo(0).frameTicks, 2u);
 
@@ -176,7 +176,7 @@ TEST(WorldUpdate, TimeLimitIsMeasuredWithThePerformanceCounter)
     EXPECT_EQ(f.countPrefix("B:tick"), 5u);
     EXPECT_EQ(f.world.getSystemInfo(0).frameTime, 12'000u);
     EXPECT_EQ(f.world.getSystemInfo(1).frameTime, 0u);
-    EXPECT_EQ(warnings.occurrences("A reached time limit of 10ms"), 1u) << warnings.text();
+    EXPECT_EQ(warnings.count("A reached time limit of 10ms"), 1u) << warnings.text();
 }
 
 TEST(WorldUpdate, DisabledSystemOnlyGetsLateUpdates)

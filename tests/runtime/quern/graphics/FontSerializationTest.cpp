@@ -14,6 +14,9 @@
 #include "quern/serialize/PODUtility.h"
 #include "quern/serialize/TextPODToken.h"
 
+#include "support/ExactAlignmentAllocator.h"
+#include "support/ExactAlignmentLoading.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -166,9 +169,12 @@ protected:
         depot.openIndex(content.out().c_str());
     }
 
-    Font* load(const std::string& name)
+    // Through loadAsset, or with every block of the load from `allocator`.
+    Font* load(const std::string& name, memory::Allocator* allocator = nullptr)
     {
-        const u64 key = assets::loadAsset(test::assetId(name), kFontTypeId, depot, cache);
+        const u64 id = test::assetId(name);
+        const u64 key = allocator ? quern::testing::loadAssetFrom(*allocator, id, kFontTypeId, depot, cache)
+                                  : assets::loadAsset(id, kFontTypeId, depot, cache);
         assets::CacheEntry* entry = cache.find(key);
         return entry ? static_cast<Font*>(entry->resource) : nullptr;
     }
@@ -203,6 +209,22 @@ TEST_F(FontLoading, HandMadeFontAndPageLoadIntoTheCache)
     const std::vector<u8> expected = tinyFont().page.pixels;
     EXPECT_EQ(std::memcmp(pixels, expected.data(), expected.size()), 0);
     page.unlockPixels();
+}
+
+// The handler keeps the page and the texture in its scratch memory from load
+// to finalize.
+TEST_F(FontLoading, LoadsWhereTheAllocatorGivesOnlyTheAlignmentAsked)
+{
+    quern::testing::ExactAlignmentAllocator exact;
+    build({ { "tiny.font", fontBytes(tinyFont(), false), "", "data" } });
+    Font* font = load("tiny.font", &exact);
+    ASSERT_NE(font, nullptr);
+    Texture* texture = cachedTexture("tiny.font");
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(font->texture, texture);
+    EXPECT_EQ(texture->state(), assets::Resource::Loaded);
+    EXPECT_EQ(texture->pixelBuffer()->format().width, 4u);
+    EXPECT_EQ(exact.live, 0);
 }
 
 TEST_F(FontLoading, FontTheCacheHoldsIsNotReadAgain)

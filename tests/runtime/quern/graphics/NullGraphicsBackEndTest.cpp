@@ -103,6 +103,7 @@ TEST_F(NullPacing, FramesKeepASixtyHertzCadence)
 {
     initWithSwapInterval(1);
     for (i64 frame = 1; frame <= 5; ++frame) {
+        m_clock.advance(1); // the frame's own work, however short
         device.present();
         EXPECT_GE(now(), start() + frame * kPeriod) << frame;
         EXPECT_LT(now(), start() + frame * kPeriod + static_cast<i64>(kYieldStep)) << frame;
@@ -117,6 +118,25 @@ TEST_F(NullPacing, ALateFrameWaitsForTheNextSlotOfTheGrid)
     device.present();
     EXPECT_GE(now(), start() + 4 * kPeriod);
     EXPECT_LT(now(), start() + 4 * kPeriod + static_cast<i64>(kYieldStep));
+}
+
+TEST_F(NullPacing, AFrameLandingExactlyOnItsDeadlineDoesNotWait)
+{
+    initWithSwapInterval(1);
+    m_clock.advance(static_cast<u64>(kPeriod));
+    device.present();
+    EXPECT_TRUE(waits.empty());
+    EXPECT_EQ(now(), start() + kPeriod);
+    EXPECT_EQ(device.nextDeadline(), start() + kPeriod);
+}
+
+TEST_F(NullPacing, AFrameLateByWholePeriodsTakesTheSlotItLandsOn)
+{
+    initWithSwapInterval(1);
+    m_clock.advance(static_cast<u64>(3 * kPeriod)); // two slots missed, lands on the third
+    device.present();
+    EXPECT_TRUE(waits.empty());
+    EXPECT_EQ(device.nextDeadline(), start() + 3 * kPeriod);
 }
 
 TEST_F(NullPacing, NullDisplayHandsItsSwapIntervalToTheDevice)

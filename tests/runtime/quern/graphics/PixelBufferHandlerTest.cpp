@@ -80,7 +80,7 @@ protected:
 
 TEST_F(PixelBufferHandlerTest, IsTheTextureHandlerWithMainThreadStages)
 {
-    EXPECT_EQ(&registry.findHandler(kTexture), handler);
+    EXPECT_EQ(registry.findHandler(kTexture), handler);
     assets::AssetHandlerInfo info {};
     handler->describe(info);
     EXPECT_STREQ(info.format, "native");

@@ -11,6 +11,8 @@
 #include "quern/graphics/TextureAtlasHandler.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/strings/Hashes.h"
+#include "support/ExactAlignmentAllocator.h"
+#include "support/ExactAlignmentLoading.h"
 
 #include <gtest/gtest.h>
 
@@ -161,9 +163,12 @@ protected:
         depot.openIndex(content.out().c_str());
     }
 
-    TextureAtlas* load()
+    // Through loadAsset, or with every block of the load from `allocator`.
+    TextureAtlas* load(memory::Allocator* allocator = nullptr)
     {
-        const u64 key = assets::loadAsset(test::assetId("icons.atlas"), kTextureAtlasTypeId, depot, cache);
+        const u64 id = test::assetId("icons.atlas");
+        const u64 key = allocator ? quern::testing::loadAssetFrom(*allocator, id, kTextureAtlasTypeId, depot, cache)
+                                  : assets::loadAsset(id, kTextureAtlasTypeId, depot, cache);
         assets::CacheEntry* entry = cache.find(key);
         return entry ? static_cast<TextureAtlas*>(entry->resource) : nullptr;
     }
@@ -171,6 +176,7 @@ protected:
     assets::AssetHandlerRegistry registry;
     test::DepotContent content;
     assets::BlobDepot depot;
+    quern::testing::ExactAlignmentAllocator exact; // outlives the atlases made from it
     assets::DefaultResourceCache cache;
 };
 
@@ -185,6 +191,21 @@ TEST_F(TextureAtlasLoading, LinksTheCachedTextureAndFindsRegions)
     const TextureRegion* star = atlas->findRegion("star");
     ASSERT_NE(star, nullptr);
     EXPECT_EQ(star->x, 16u);
+}
+
+// The handler keeps the atlas pointer and the texture id in its scratch
+// memory from load to link; the block of regions is read in place.
+TEST_F(TextureAtlasLoading, LoadsWhereTheAllocatorGivesOnlyTheAlignmentAsked)
+{
+    build("texture icons.dds\nregion heart 0 0 16 16\nregion star 16 0 16 16\n");
+    Texture* texture = createTexture("icons.dds", cache);
+    TextureAtlas* atlas = load(&exact);
+    ASSERT_NE(atlas, nullptr);
+    EXPECT_EQ(atlas->texture, texture);
+    const TextureRegion* star = atlas->findRegion("star");
+    ASSERT_NE(star, nullptr);
+    EXPECT_EQ(star->x, 16u);
+    EXPECT_EQ(exact.live, 1); // the scratch is back; the atlas keeps its region block
 }
 
 TEST_F(TextureAtlasLoading, AtlasWithoutRegionsLoads)

@@ -1,5 +1,5 @@
-#include "quern/math/Matrix4.h"
 #include "quern/math/Quaternion.h"
+#include "quern/math/Matrix4.h"
 
 #include <gtest/gtest.h>
 
@@ -45,14 +45,44 @@ TEST(Quaternion, QuarterTurnAboutZTakesXAxisToYAxis)
     expectNear(m.transformPoint({ 2, 0, 5 }), { 0, 2, 5 });
 }
 
+// Quarter turns written out by hand, element by element, as the standard
+// column-vector matrices; the matrix builder, the matrix reader and the axis
+// constructor must all agree with them, not merely with each other.
+TEST(Quaternion, KnownQuarterTurnsMatchTheStandardMatrixBothWays)
+{
+    const f32 h = std::sqrt(0.5f);
+    struct Case {
+        Vector3 axis;
+        Quaternion q;
+        int one, plusOne, minusOne; // the only non-zero elements of the 3x3 part
+    };
+    const Case cases[] = {
+        { { 1, 0, 0 }, { h, 0, 0, h }, 0, 6, 9 }, // +Y -> +Z: column 1 row 2
+        { { 0, 1, 0 }, { 0, h, 0, h }, 5, 8, 2 }, // +Z -> +X: column 2 row 0
+        { { 0, 0, 1 }, { 0, 0, h, h }, 10, 1, 4 }, // +X -> +Y: column 0 row 1
+    };
+    for (const Case& c : cases) {
+        Matrix4 expected = Matrix4::identity();
+        expected.m[0] = expected.m[5] = expected.m[10] = 0.0f;
+        expected.m[c.one] = 1.0f;
+        expected.m[c.plusOne] = 1.0f;
+        expected.m[c.minusOne] = -1.0f;
+
+        expectNear(Quaternion::fromAxisAngle(kHalfPi, c.axis), c.q);
+        const Matrix4 built = c.q.toMatrix4();
+        for (int i = 0; i < 16; ++i)
+            EXPECT_NEAR(built.m[i], expected.m[i], 1e-6f) << "element " << i;
+        expectNear(Quaternion::fromMatrix4(expected), c.q);
+    }
+}
+
 TEST(Quaternion, RotationsAboutEachAxisFollowTheRightHandRule)
 {
     struct Case {
         Vector3 axis, point, expected;
     };
     const Case cases[] = {
-        { { 1, 0, 0 }, { 0, 1, 0 }, { 0, 0, 1 } },
-        { { 0, 1, 0 }, { 0, 0, 1 }, { 1, 0, 0 } },
+        { { 1, 0, 0 }, { 0, 1, 0 }, { 0, 0, 1 } }, { { 0, 1, 0 }, { 0, 0, 1 }, { 1, 0, 0 } },
         { { 0, 0, 1 }, { 1, 0, 0 }, { 0, 1, 0 } },
         { { 0, 0, 3 }, { 1, 0, 0 }, { 0, 1, 0 } }, // the axis need not be unit length
     };

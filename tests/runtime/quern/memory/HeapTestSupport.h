@@ -2,6 +2,7 @@
 // Shared helpers of the heap tests: a consistency check taken under the heap's
 // lock, and blocks stamped with a pattern derived from their address.
 
+#include "quern/memory/GeneralHeap.h"
 #include "quern/memory/HeapChunks.h"
 
 #include <gtest/gtest.h>
@@ -27,10 +28,7 @@ inline u8 stampByte(const void* block, u64 size, u64 salt)
     return static_cast<u8>((reinterpret_cast<std::uintptr_t>(block) >> 4) ^ size ^ salt);
 }
 
-inline void stamp(void* block, u64 size, u64 salt = 0)
-{
-    std::memset(block, stampByte(block, size, salt), size);
-}
+inline void stamp(void* block, u64 size, u64 salt = 0) { std::memset(block, stampByte(block, size, salt), size); }
 
 inline bool allBytesAre(const void* block, u64 count, u8 expected)
 {
@@ -46,6 +44,15 @@ inline bool allBytesAre(const void* block, u64 count, u8 expected)
 inline bool stampIntact(const void* block, u64 size, u64 salt = 0)
 {
     return allBytesAre(block, size, stampByte(block, size, salt));
+}
+
+// A request of at least `minimum` bytes that is larger than all the heap holds
+// from the system, so neither its top nor a free chunk that earlier work left
+// can serve it: only a new direct mapping can. Whole 64 KiB units.
+inline u64 sizeBeyondFootprint(Heap* heap, u64 minimum)
+{
+    const u64 beyond = (heapFootprint(heap) + 2 * 64 * 1024) & ~u64(64 * 1024 - 1);
+    return beyond > minimum ? beyond : minimum;
 }
 
 inline bool isAligned(const void* pointer, u64 alignment)

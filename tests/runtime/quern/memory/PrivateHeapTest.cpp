@@ -1,6 +1,7 @@
 #include "quern/memory/GeneralHeap.h"
 
 #include "HeapTestSupport.h"
+#include "quern/platform/VirtualMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,11 @@ constexpr u64 kMiB = 1024 * 1024;
 
 // A page-aligned block from the C library, as the application takes it.
 struct Block {
-    explicit Block(u64 size) : size(size), data(static_cast<u8*>(std::aligned_alloc(4096, size))) {}
+    explicit Block(u64 size)
+        : size(size)
+        , data(static_cast<u8*>(std::aligned_alloc(4096, size)))
+    {
+    }
     ~Block() { std::free(data); }
     bool contains(const void* p) const { return p >= data && p < data + size; }
     u64 size;
@@ -115,7 +120,7 @@ TEST(PrivateHeap, TwoLevelHeapsShareOnePageAlignedBlock)
     constexpr u64 kLevelHeapSize = 8; // MB, as the setting gives it
     const u64 half = kLevelHeapSize << 20;
     Block block(2 * half);
-    Heap* heaps[2] = {createPrivateHeap(block.data, half), createPrivateHeap(block.data + half, half)};
+    Heap* heaps[2] = { createPrivateHeap(block.data, half), createPrivateHeap(block.data + half, half) };
     ASSERT_NE(heaps[0], nullptr);
     ASSERT_NE(heaps[1], nullptr);
 
@@ -141,7 +146,7 @@ TEST(PrivateHeap, TwoLevelHeapsShareOnePageAlignedBlock)
                 EXPECT_LE(bytes + size, mine + half);
             }
             stamp(p, size, which);
-            live[which].push_back({p, size});
+            live[which].push_back({ p, size });
         } else {
             const size_t index = random() % live[which].size();
             ASSERT_TRUE(stampIntact(live[which][index].pointer, live[which][index].size, which));
@@ -155,8 +160,7 @@ TEST(PrivateHeap, TwoLevelHeapsShareOnePageAlignedBlock)
         for (const Live& l : live[which])
             EXPECT_TRUE(stampIntact(l.pointer, l.size, which));
         const u64 extra = heapFootprint(heaps[which]) - half;
-        EXPECT_EQ(destroyPrivateHeap(heaps[which]), extra)
-            << "heap " << which;
+        EXPECT_EQ(destroyPrivateHeap(heaps[which]), extra) << "heap " << which;
     }
 }
 
@@ -172,7 +176,7 @@ protected:
     }
     u64 usable(void* p) { return heapUsableSize(heap, p); }
 
-    Block block{kMiB};
+    Block block { kMiB };
     Heap* heap = nullptr;
 };
 
@@ -313,8 +317,8 @@ TEST(PrivateHeap, AlignedAllocationsComeFromTheBlock)
     Block block(4 * kMiB);
     Heap* heap = createPrivateHeap(block.data, block.size);
     std::vector<std::pair<void*, u64>> live;
-    for (u64 alignment : {16u, 32u, 48u, 64u, 256u, 4096u}) {
-        for (u64 size : {1u, 100u, 5000u}) {
+    for (u64 alignment : { 16u, 32u, 48u, 64u, 256u, 4096u }) {
+        for (u64 size : { 1u, 100u, 5000u }) {
             void* p = heapAllocAligned(heap, alignment, size);
             EXPECT_TRUE(block.contains(p));
             EXPECT_TRUE(isAligned(p, alignment == 48 ? 64 : std::max<u64>(alignment, 32)));
@@ -331,6 +335,35 @@ TEST(PrivateHeap, AlignedAllocationsComeFromTheBlock)
     EXPECT_EQ(destroyPrivateHeap(heap), 0u);
 }
 
+// The mapped segment that holds the top chunk.
+const heap::Segment* topSegment(const Heap* heap)
+{
+    const u8* top = reinterpret_cast<const u8*>(heap->top);
+    for (const heap::Segment* s = &heap->segment; s; s = s->next)
+        if (top >= s->base && top < s->base + s->size)
+            return s;
+    return nullptr;
+}
+
+// Frees a large chunk into the bins `count` times (it is taken again at once),
+// the other trigger of the release of wholly free segments.
+void freeLargeChunksIntoBins(Heap* heap, u64 count)
+{
+    void* chunk = privateHeapAlloc(heap, 1024);
+    void* after = privateHeapAlloc(heap, 1024); // keeps the chunk out of the top
+    for (u64 i = 0; i < count; ++i) {
+        privateHeapFree(heap, chunk);
+        chunk = privateHeapAlloc(heap, 1024);
+    }
+    privateHeapFree(heap, chunk);
+    privateHeapFree(heap, after);
+}
+
+// Where the system puts the segments decides which trigger gives them back:
+// segments mapped next to each other join into one that holds the top, which
+// the free that leaves the top above the trim threshold trims; segments
+// mapped apart stay small and separate, and the periodic release check after
+// every kMaxReleaseCheckRate frees of large chunks releases them.
 TEST(PrivateHeap, TrimsMappedSegmentsOnceTheirBlocksAreFree)
 {
     Block block(64 * 1024);
@@ -339,11 +372,50 @@ TEST(PrivateHeap, TrimsMappedSegmentsOnceTheirBlocksAreFree)
     for (int i = 0; i < 200; ++i)
         blocks.push_back(privateHeapAlloc(heap, 100 * 1024));
     EXPECT_GE(heapFootprint(heap), block.size + 200 * 100 * 1024);
+    const heap::Segment* grown = topSegment(heap);
+    ASSERT_NE(grown, nullptr);
+    const bool joined = grown->size > 2 * heap::g_parameters.trimThreshold;
+
     for (void* p : blocks)
         privateHeapFree(heap, p);
     expectHeapConsistent(heap);
-    EXPECT_LE(heapFootprint(heap), block.size + 2 * kMiB + 256 * 1024);
+    const u64 allowed = block.size + 2 * kMiB + 256 * 1024;
+    if (joined) {
+        EXPECT_LE(heapFootprint(heap), allowed) << "the top was not trimmed";
+    }
+
+    freeLargeChunksIntoBins(heap, heap::kMaxReleaseCheckRate);
+    expectHeapConsistent(heap);
+    EXPECT_LE(heapFootprint(heap), allowed) << (joined ? "joined" : "separate") << " segments were kept";
     destroyPrivateHeap(heap);
+}
+
+// Segments mapped apart (a reservation between each two) are released by the
+// release check alone: the top never grows past the trim threshold.
+TEST(PrivateHeap, ReleaseCheckGivesBackSegmentsMappedApart)
+{
+    Block block(64 * 1024);
+    Heap* heap = createPrivateHeap(block.data, block.size);
+    std::vector<void*> blocks, gaps;
+    for (int i = 0; i < 40; ++i) {
+        blocks.push_back(privateHeapAlloc(heap, 100 * 1024));
+        gaps.push_back(platform::reserveVirtualMemory(64 * 1024));
+    }
+    u64 segments = 0;
+    for (const heap::Segment* s = &heap->segment; s; s = s->next)
+        segments += (s->flags & heap::kMappedSegment) ? 1 : 0;
+    for (void* p : blocks)
+        privateHeapFree(heap, p);
+    const u64 kept = heapFootprint(heap);
+
+    freeLargeChunksIntoBins(heap, heap::kMaxReleaseCheckRate);
+    expectHeapConsistent(heap);
+    // At most the segment that holds the top and the one the bin frees used.
+    EXPECT_LE(heapFootprint(heap), block.size + 2 * 256 * 1024) << segments << " segments";
+    EXPECT_LT(heapFootprint(heap), kept);
+    destroyPrivateHeap(heap);
+    for (void* gap : gaps)
+        platform::releaseVirtualMemory(gap, 64 * 1024);
 }
 
 TEST(PrivateHeapDeathTest, OperationsOnSomethingThatIsNotAPrivateHeapAbort)

@@ -1,5 +1,6 @@
 #include "quern/platform/CrashHandler.h"
 #include "quern/platform/MessageBox.h"
+#include "support/StackOverflow.h"
 
 #include <gtest/gtest.h>
 
@@ -30,15 +31,6 @@ __attribute__((noinline, no_sanitize_undefined)) int divide(int numerator, int d
     volatile int top = numerator;
     volatile int bottom = denominator;
     return top / bottom;
-}
-
-__attribute__((noinline)) int recurse(int depth)
-{
-    volatile char block[1024];
-    block[0] = static_cast<char>(depth);
-    if (block[0] == 127 && depth < 0) // never true; keeps the recursion unbounded
-        return 0;
-    return recurse(depth + 1) + block[0];
 }
 
 __attribute__((noinline)) bool dumpHere(bool interactive)
@@ -130,25 +122,25 @@ TEST(CrashHandler, FaultKindsAreNamedByTheirExceptionCode)
         const char* expected;
     };
     const Case cases[] = {
-        {"divide", [] { crash_fixture::divide(1, 0); }, "EXCEPTION_INT_DIVIDE_BY_ZERO - Stack trace:"},
-        {"trap", [] { __builtin_trap(); }, "EXCEPTION_ILLEGAL_INSTRUCTION - Stack trace:"},
-        {"breakpoint", [] { raise(SIGTRAP); }, "EXCEPTION_BREAKPOINT - Stack trace:"},
-        {"overflow", [] { crash_fixture::recurse(0); }, "EXCEPTION_STACK_OVERFLOW - Stack trace:"},
-        {"worker overflow",
-         [] {
-             std::thread worker([] {
-                 installCrashHandlerForThread();
-                 crash_fixture::recurse(0);
-             });
-             worker.join();
-         },
-         "EXCEPTION_STACK_OVERFLOW - Stack trace:"},
-        {"worker fault",
-         [] {
-             std::thread worker(&crash_fixture::dereferenceNull);
-             worker.join();
-         },
-         "EXCEPTION_ACCESS_VIOLATION - Stack trace:\n0x[0-9a-f]+: crash_fixture::dereferenceNull"},
+        { "divide", [] { crash_fixture::divide(1, 0); }, "EXCEPTION_INT_DIVIDE_BY_ZERO - Stack trace:" },
+        { "trap", [] { __builtin_trap(); }, "EXCEPTION_ILLEGAL_INSTRUCTION - Stack trace:" },
+        { "breakpoint", [] { raise(SIGTRAP); }, "EXCEPTION_BREAKPOINT - Stack trace:" },
+        { "overflow", [] { crash_fixture::recurse(0); }, "EXCEPTION_STACK_OVERFLOW - Stack trace:" },
+        { "worker overflow",
+            [] {
+                std::thread worker([] {
+                    installCrashHandlerForThread();
+                    crash_fixture::recurse(0);
+                });
+                worker.join();
+            },
+            "EXCEPTION_STACK_OVERFLOW - Stack trace:" },
+        { "worker fault",
+            [] {
+                std::thread worker(&crash_fixture::dereferenceNull);
+                worker.join();
+            },
+            "EXCEPTION_ACCESS_VIOLATION - Stack trace:\n0x[0-9a-f]+: crash_fixture::dereferenceNull" },
     };
     const fs::path folder = freshDumpFolder();
     for (const Case& c : cases) {
@@ -176,7 +168,7 @@ TEST(CrashHandler, DisabledHandlingLeavesTheSystemDefault)
 void reportingCallback(quern::u32 code, ExceptionPointers* pointers, bool interactive)
 {
     std::fprintf(stderr, "callback %x pointers %s interactive %d\n", code,
-                 getCrashExceptionPointers() == pointers ? "current" : "other", interactive ? 1 : 0);
+        getCrashExceptionPointers() == pointers ? "current" : "other", interactive ? 1 : 0);
 }
 
 TEST(CrashHandler, CallbackReplacesTheDumpAndSeesTheCurrentPointers)
@@ -200,18 +192,30 @@ TEST(CrashHandler, ExceptionCodeNames)
         const char* name;
     };
     const Case cases[] = {
-        {0x80000002, "EXCEPTION_DATATYPE_MISALIGNMENT"}, {0x80000003, "EXCEPTION_BREAKPOINT"},
-        {0x80000004, "EXCEPTION_SINGLE_STEP"},           {0xC0000005, "EXCEPTION_ACCESS_VIOLATION"},
-        {0xC0000006, "EXCEPTION_IN_PAGE_ERROR"},         {0xC000001D, "EXCEPTION_ILLEGAL_INSTRUCTION"},
-        {0xC0000025, "EXCEPTION_NONCONTINUABLE_EXCEPTION"}, {0xC0000026, "EXCEPTION_INVALID_DISPOSITION"},
-        {0xC000008C, "EXCEPTION_ARRAY_BOUNDS_EXCEEDED"}, {0xC000008D, "EXCEPTION_FLT_DENORMAL_OPERAND"},
-        {0xC000008E, "EXCEPTION_FLT_DIVIDE_BY_ZERO"},    {0xC000008F, "EXCEPTION_FLT_INEXACT_RESULT"},
-        {0xC0000090, "EXCEPTION_FLT_INVALID_OPERATION"}, {0xC0000091, "EXCEPTION_FLT_OVERFLOW"},
-        {0xC0000092, "EXCEPTION_FLT_STACK_CHECK"},       {0xC0000093, "EXCEPTION_FLT_UNDERFLOW"},
-        {0xC0000094, "EXCEPTION_INT_DIVIDE_BY_ZERO"},    {0xC0000095, "EXCEPTION_INT_OVERFLOW"},
-        {0xC0000096, "EXCEPTION_PRIV_INSTRUCTION"},      {0xC00000FD, "EXCEPTION_STACK_OVERFLOW"},
-        {0xC00002B4, "STATUS_FLOAT_MULTIPLE_FAULTS"},    {0xC00002B5, "STATUS_FLOAT_MULTIPLE_TRAPS"},
-        {0, "Unknown exception code"},                   {0xC0000007, "Unknown exception code"},
+        { 0x80000002, "EXCEPTION_DATATYPE_MISALIGNMENT" },
+        { 0x80000003, "EXCEPTION_BREAKPOINT" },
+        { 0x80000004, "EXCEPTION_SINGLE_STEP" },
+        { 0xC0000005, "EXCEPTION_ACCESS_VIOLATION" },
+        { 0xC0000006, "EXCEPTION_IN_PAGE_ERROR" },
+        { 0xC000001D, "EXCEPTION_ILLEGAL_INSTRUCTION" },
+        { 0xC0000025, "EXCEPTION_NONCONTINUABLE_EXCEPTION" },
+        { 0xC0000026, "EXCEPTION_INVALID_DISPOSITION" },
+        { 0xC000008C, "EXCEPTION_ARRAY_BOUNDS_EXCEEDED" },
+        { 0xC000008D, "EXCEPTION_FLT_DENORMAL_OPERAND" },
+        { 0xC000008E, "EXCEPTION_FLT_DIVIDE_BY_ZERO" },
+        { 0xC000008F, "EXCEPTION_FLT_INEXACT_RESULT" },
+        { 0xC0000090, "EXCEPTION_FLT_INVALID_OPERATION" },
+        { 0xC0000091, "EXCEPTION_FLT_OVERFLOW" },
+        { 0xC0000092, "EXCEPTION_FLT_STACK_CHECK" },
+        { 0xC0000093, "EXCEPTION_FLT_UNDERFLOW" },
+        { 0xC0000094, "EXCEPTION_INT_DIVIDE_BY_ZERO" },
+        { 0xC0000095, "EXCEPTION_INT_OVERFLOW" },
+        { 0xC0000096, "EXCEPTION_PRIV_INSTRUCTION" },
+        { 0xC00000FD, "EXCEPTION_STACK_OVERFLOW" },
+        { 0xC00002B4, "STATUS_FLOAT_MULTIPLE_FAULTS" },
+        { 0xC00002B5, "STATUS_FLOAT_MULTIPLE_TRAPS" },
+        { 0, "Unknown exception code" },
+        { 0xC0000007, "Unknown exception code" },
     };
     for (const Case& c : cases)
         EXPECT_STREQ(exceptionCodeName(c.code), c.name) << std::hex << c.code;
@@ -225,22 +229,22 @@ TEST(CrashHandler, SignalsMapToExceptionCodes)
         quern::u32 expected;
     };
     const Case cases[] = {
-        {SIGSEGV, SEGV_MAPERR, kExceptionAccessViolation},
-        {SIGSEGV, SEGV_ACCERR, kExceptionAccessViolation},
-        {SIGBUS, BUS_ADRALN, kExceptionDatatypeMisalignment},
-        {SIGBUS, BUS_ADRERR, kExceptionInPageError},
-        {SIGILL, ILL_ILLOPC, kExceptionIllegalInstruction},
-        {SIGILL, ILL_PRVOPC, kExceptionPrivInstruction},
-        {SIGTRAP, TRAP_BRKPT, kExceptionBreakpoint},
-        {SIGTRAP, TRAP_TRACE, kExceptionSingleStep},
-        {SIGFPE, FPE_INTDIV, kExceptionIntDivideByZero},
-        {SIGFPE, FPE_INTOVF, kExceptionIntOverflow},
-        {SIGFPE, FPE_FLTDIV, kExceptionFltDivideByZero},
-        {SIGFPE, FPE_FLTOVF, kExceptionFltOverflow},
-        {SIGFPE, FPE_FLTUND, kExceptionFltUnderflow},
-        {SIGFPE, FPE_FLTRES, kExceptionFltInexactResult},
-        {SIGFPE, FPE_FLTINV, kExceptionFltInvalidOperation},
-        {SIGFPE, FPE_FLTSUB, kExceptionArrayBoundsExceeded},
+        { SIGSEGV, SEGV_MAPERR, kExceptionAccessViolation },
+        { SIGSEGV, SEGV_ACCERR, kExceptionAccessViolation },
+        { SIGBUS, BUS_ADRALN, kExceptionDatatypeMisalignment },
+        { SIGBUS, BUS_ADRERR, kExceptionInPageError },
+        { SIGILL, ILL_ILLOPC, kExceptionIllegalInstruction },
+        { SIGILL, ILL_PRVOPC, kExceptionPrivInstruction },
+        { SIGTRAP, TRAP_BRKPT, kExceptionBreakpoint },
+        { SIGTRAP, TRAP_TRACE, kExceptionSingleStep },
+        { SIGFPE, FPE_INTDIV, kExceptionIntDivideByZero },
+        { SIGFPE, FPE_INTOVF, kExceptionIntOverflow },
+        { SIGFPE, FPE_FLTDIV, kExceptionFltDivideByZero },
+        { SIGFPE, FPE_FLTOVF, kExceptionFltOverflow },
+        { SIGFPE, FPE_FLTUND, kExceptionFltUnderflow },
+        { SIGFPE, FPE_FLTRES, kExceptionFltInexactResult },
+        { SIGFPE, FPE_FLTINV, kExceptionFltInvalidOperation },
+        { SIGFPE, FPE_FLTSUB, kExceptionArrayBoundsExceeded },
     };
     for (const Case& c : cases)
         EXPECT_EQ(exceptionCodeFromSignal(c.signal, c.code), c.expected) << c.signal << " " << c.code;
@@ -253,10 +257,10 @@ TEST(CrashHandler, DumpDirectoryGetsOneFinalSeparator)
         const char* stored;
     };
     const Case cases[] = {
-        {"/tmp/dumps", "/tmp/dumps/"},
-        {"/tmp/dumps/", "/tmp/dumps/"},
-        {"C:\\dumps\\", "C:\\dumps\\"},
-        {"", ""},
+        { "/tmp/dumps", "/tmp/dumps/" },
+        { "/tmp/dumps/", "/tmp/dumps/" },
+        { "C:\\dumps\\", "C:\\dumps\\" },
+        { "", "" },
     };
     for (const Case& c : cases) {
         EXPECT_TRUE(setDumpDirectory(c.path));
@@ -342,7 +346,7 @@ TEST_F(InteractiveDump, AnsweringNoWritesNothing)
     EXPECT_EQ(g_presented.type, static_cast<quern::u32>(kMessageBoxYesNo));
     EXPECT_TRUE(g_presented.text.starts_with("The application crashed because of an unexpected error:\n\n"
                                              "Would you like to create a mini-dump file?\n\n"
-                                             + folder.string() + "/quern_platform_tests."))
+        + folder.string() + "/quern_platform_tests."))
         << g_presented.text;
 }
 

@@ -1,12 +1,14 @@
 #include "quern/threads/TaskQueue.h"
 #include "quern/threads/TaskQueuePool.h"
 
+#include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/Thread.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -24,7 +26,12 @@ struct RunLog {
 
 class LoggingTask : public Task {
 public:
-    LoggingTask(int id, RunLog& log) : Task(1), m_id(id), m_log(log) {}
+    LoggingTask(int id, RunLog& log)
+        : Task(1)
+        , m_id(id)
+        , m_log(log)
+    {
+    }
     void run(TaskRange range) override
     {
         ranges.push_back(range);
@@ -42,7 +49,10 @@ private:
 // Holds its worker until opened.
 class GateTask final : public Task {
 public:
-    GateTask() : Task(1) {}
+    GateTask()
+        : Task(1)
+    {
+    }
     void run(TaskRange) override
     {
         runner = std::this_thread::get_id();
@@ -55,8 +65,8 @@ public:
         while (!entered)
             platform::yieldThread();
     }
-    std::atomic<bool> entered{false};
-    std::atomic<bool> open{false};
+    std::atomic<bool> entered { false };
+    std::atomic<bool> open { false };
     std::thread::id runner;
 };
 
@@ -132,9 +142,10 @@ TEST(TaskQueue, TaskPushedWhileAnotherRunsRunsAfterIt)
     EXPECT_EQ(worker.queue()->pending(), 2);
     EXPECT_TRUE(log.order.empty());
     gate.open = true;
-    ASSERT_TRUE(eventually([&] { return worker.queue()->pending() == 0 && worker.queue()->state() == TaskQueue::Waiting; }));
+    ASSERT_TRUE(
+        eventually([&] { return worker.queue()->pending() == 0 && worker.queue()->state() == TaskQueue::Waiting; }));
     std::lock_guard<std::mutex> lock(log.mutex);
-    EXPECT_EQ(log.order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(log.order, (std::vector<int> { 1, 2 }));
 }
 
 TEST(TaskQueue, StopRunsEveryTaskQueuedBeforeIt)
@@ -157,7 +168,7 @@ TEST(TaskQueue, StopRunsEveryTaskQueuedBeforeIt)
     });
     pool.stop();
     opener.join();
-    EXPECT_EQ(log.order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(log.order, (std::vector<int> { 1, 2, 3 }));
     EXPECT_EQ(pool.workerCount(), 0u);
     EXPECT_EQ(pool.runningThreadCount(), 0u);
 }
@@ -282,6 +293,23 @@ TEST(BackgroundWorker, StartsWaitingServesInOrderAndDrainsOnStop)
             EXPECT_EQ(log.order[round * 20 + id], round * 100 + id);
     }
     stopBackgroundWorker(); // nothing to stop
+}
+
+// At exit the allocators may shut down before the pool stops: the pool goes
+// back to the allocator it came from.
+TEST(BackgroundWorkerDeathTest, StopsAfterTheDefaultAllocatorHasShutDown)
+{
+    EXPECT_EXIT(
+        {
+            startBackgroundWorker();
+            memory::Allocator* madeFrom = getBackgroundPool()->allocator();
+            if (madeFrom != memory::getDefaultAllocator())
+                std::_Exit(2);
+            memory::shutdownDefaultAllocators();
+            stopBackgroundWorker();
+            std::_Exit(getBackgroundPool() == nullptr ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
 
+#include "quern/LittleEndian.h"
 #include "quern/assets/AssetLoaderContext.h"
 #include "quern/assets/ResourceCache.h"
 #include "quern/graphics/NullPixelBuffer.h"
@@ -10,7 +11,6 @@
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/serialize/PODToken.h"
-#include "quern/LittleEndian.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,9 +19,8 @@
 namespace quern::graphics {
 namespace {
 
-
-// The scratch record of one load, in the context's scratch memory (which is
-// only 4-byte aligned, so fields are copied in and out).
+// The scratch record of one load, in the context's scratch memory, kept as
+// bytes at fixed offsets: fields are copied in and out.
 class LoadScratch {
 public:
     static constexpr u64 kImageOffset = 8;
@@ -77,7 +76,8 @@ PixelBufferHeader parseHeader(const u8 (&bytes)[kPixelBufferHeaderBytes])
     header.depth = readLittleEndian32(bytes + 9);
     header.formatCode = bytes[13];
     header.mipCount = bytes[14];
-    header.dataSize = static_cast<u64>(readLittleEndian32(bytes + 15)) | (static_cast<u64>(readLittleEndian32(bytes + 19)) << 32);
+    header.dataSize
+        = static_cast<u64>(readLittleEndian32(bytes + 15)) | (static_cast<u64>(readLittleEndian32(bytes + 19)) << 32);
     return header;
 }
 

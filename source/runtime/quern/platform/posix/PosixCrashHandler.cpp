@@ -23,27 +23,27 @@
 namespace quern::platform {
 namespace {
 
-constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
+constexpr int kFaultSignals[] = { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP };
 constexpr u64 kAlternateStackSize = 256 * 1024;
 // A fault this close to the stack pointer is the stack running out.
 constexpr u64 kStackOverflowDistance = 64 * 1024;
-constexpr const char* kDefaultQuestion =
-    "The application crashed because of an unexpected error:\n\nWould you like to create a mini-dump file?";
+constexpr const char* kDefaultQuestion
+    = "The application crashed because of an unexpected error:\n\nWould you like to create a mini-dump file?";
 
 constexpr CrashDumpState initialState()
 {
-    CrashDumpState state{};
+    CrashDumpState state {};
     state.messageDescriptor = STDERR_FILENO;
     return state;
 }
 
 constinit CrashDumpState g_state = initialState();
-std::atomic<bool> g_installed{false};
-std::atomic<bool> g_enabled{false};
-std::atomic<bool> g_interactive{false};
-std::atomic<ExceptionPointers*> g_currentPointers{nullptr};
+std::atomic<bool> g_installed { false };
+std::atomic<bool> g_enabled { false };
+std::atomic<bool> g_interactive { false };
+std::atomic<ExceptionPointers*> g_currentPointers { nullptr };
 // System id of the thread inside the handler; 0 when none.
-std::atomic<long> g_handlingThread{0};
+std::atomic<long> g_handlingThread { 0 };
 
 long currentThreadId() { return syscall(SYS_gettid); }
 
@@ -59,7 +59,7 @@ public:
     }
     Text& add(char c)
     {
-        const char text[2] = {c, '\0'};
+        const char text[2] = { c, '\0' };
         return add(text);
     }
     Text& decimal(u64 value)
@@ -126,10 +126,7 @@ bool writeAll(int descriptor, const char* text, u64 length)
 
 bool writeText(int descriptor, const Text& text) { return writeAll(descriptor, text.text(), text.length()); }
 
-void writeMessage(const char* message)
-{
-    writeAll(g_state.messageDescriptor, message, std::strlen(message));
-}
+void writeMessage(const char* message) { writeAll(g_state.messageDescriptor, message, std::strlen(message)); }
 
 // The executable's directory (with its '/') and file name.
 void readExecutablePath()
@@ -263,7 +260,7 @@ u64 stackPointerOf(void* context)
 
 void resumeDefaultAndRaise(int signalNumber)
 {
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     sigaction(signalNumber, &action, nullptr);
@@ -283,7 +280,7 @@ void onFaultSignal(int signalNumber, siginfo_t* info, void* context)
         for (;;) // another thread is reporting its crash and will end the process
             pause();
     }
-    ExceptionPointers pointers{};
+    ExceptionPointers pointers {};
     pointers.signal = signalNumber;
     pointers.signalCode = info->si_code;
     pointers.code = exceptionCodeFromSignal(signalNumber, info->si_code);
@@ -291,8 +288,7 @@ void onFaultSignal(int signalNumber, siginfo_t* info, void* context)
     pointers.instructionAddress = instructionAddressOf(context);
     pointers.threadId = static_cast<u64>(self);
     const u64 stackPointer = stackPointerOf(context);
-    if (signalNumber == SIGSEGV && stackPointer != 0
-        && pointers.faultAddress + kStackOverflowDistance > stackPointer
+    if (signalNumber == SIGSEGV && stackPointer != 0 && pointers.faultAddress + kStackOverflowDistance > stackPointer
         && pointers.faultAddress < stackPointer + kStackOverflowDistance)
         pointers.code = kExceptionStackOverflow;
 
@@ -323,49 +319,91 @@ void setCrashQuestion(const char* question)
 u32 exceptionCodeFromSignal(i32 signal, i32 signalCode)
 {
     switch (signal) {
-    case SIGSEGV: return kExceptionAccessViolation;
-    case SIGBUS: return signalCode == BUS_ADRALN ? kExceptionDatatypeMisalignment : kExceptionInPageError;
+    case SIGSEGV:
+        return kExceptionAccessViolation;
+    case SIGBUS:
+        return signalCode == BUS_ADRALN ? kExceptionDatatypeMisalignment : kExceptionInPageError;
     case SIGILL:
         return signalCode == ILL_PRVOPC || signalCode == ILL_PRVREG ? kExceptionPrivInstruction
-                                                                   : kExceptionIllegalInstruction;
-    case SIGTRAP: return signalCode == TRAP_TRACE ? kExceptionSingleStep : kExceptionBreakpoint;
+                                                                    : kExceptionIllegalInstruction;
+    case SIGTRAP:
+        return signalCode == TRAP_TRACE ? kExceptionSingleStep : kExceptionBreakpoint;
     case SIGFPE:
         switch (signalCode) {
-        case FPE_INTDIV: return kExceptionIntDivideByZero;
-        case FPE_INTOVF: return kExceptionIntOverflow;
-        case FPE_FLTDIV: return kExceptionFltDivideByZero;
-        case FPE_FLTOVF: return kExceptionFltOverflow;
-        case FPE_FLTUND: return kExceptionFltUnderflow;
-        case FPE_FLTRES: return kExceptionFltInexactResult;
-        case FPE_FLTINV: return kExceptionFltInvalidOperation;
-        case FPE_FLTSUB: return kExceptionArrayBoundsExceeded;
-        default: return kStatusFloatMultipleTraps;
+        case FPE_INTDIV:
+            return kExceptionIntDivideByZero;
+        case FPE_INTOVF:
+            return kExceptionIntOverflow;
+        case FPE_FLTDIV:
+            return kExceptionFltDivideByZero;
+        case FPE_FLTOVF:
+            return kExceptionFltOverflow;
+        case FPE_FLTUND:
+            return kExceptionFltUnderflow;
+        case FPE_FLTRES:
+            return kExceptionFltInexactResult;
+        case FPE_FLTINV:
+            return kExceptionFltInvalidOperation;
+        case FPE_FLTSUB:
+            return kExceptionArrayBoundsExceeded;
+        default:
+            return kStatusFloatMultipleTraps;
         }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
+namespace {
+// The calling thread's own alternate stack, and the one it had before (a
+// sanitizer's, or none), which is put back when the thread lets go of ours.
+struct ThreadSignalStack {
+    void* memory;
+    u64 mappedSize;
+    stack_t previous;
+};
+thread_local ThreadSignalStack t_signalStack {};
+} // namespace
+
 void installCrashHandlerForThread()
 {
-    thread_local bool hasStack = false;
-    if (hasStack)
+    if (t_signalStack.memory)
         return;
     // A guard page below the stack: a handler that overruns it faults instead
     // of writing over whatever lies beneath.
     const u64 guard = static_cast<u64>(sysconf(_SC_PAGESIZE));
-    void* memory =
-        mmap(nullptr, kAlternateStackSize + guard, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const u64 mappedSize = kAlternateStackSize + guard;
+    void* memory = mmap(nullptr, mappedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED)
         return;
     mprotect(memory, guard, PROT_NONE);
-    stack_t stack{};
+    stack_t stack {};
     stack.ss_sp = static_cast<u8*>(memory) + guard;
     stack.ss_size = kAlternateStackSize;
-    if (sigaltstack(&stack, nullptr) != 0) {
-        munmap(memory, kAlternateStackSize + guard);
+    stack_t previous {};
+    if (sigaltstack(&stack, &previous) != 0) {
+        munmap(memory, mappedSize);
         return;
     }
-    hasStack = true;
+    t_signalStack = ThreadSignalStack { memory, mappedSize, previous };
+}
+
+void removeCrashHandlerForThread()
+{
+    if (!t_signalStack.memory)
+        return;
+    stack_t restored = t_signalStack.previous;
+    if (restored.ss_flags & SS_DISABLE) {
+        restored = stack_t {};
+        restored.ss_flags = SS_DISABLE;
+    } else {
+        restored.ss_flags = 0;
+    }
+    // Refused while the thread runs on our stack (inside the handler): keep it.
+    if (sigaltstack(&restored, nullptr) != 0)
+        return;
+    munmap(t_signalStack.memory, t_signalStack.mappedSize);
+    t_signalStack = ThreadSignalStack {};
 }
 
 void installCrashHandler()
@@ -382,7 +420,7 @@ void installCrashHandler()
     debug::primeStackTraces();
     installCrashHandlerForThread();
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_sigaction = &onFaultSignal;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);

@@ -1,5 +1,7 @@
 #include "quern/platform/Thread.h"
 
+#include "quern/platform/CrashHandler.h"
+
 #include <cstring>
 #include <pthread.h>
 #include <sched.h>
@@ -10,7 +12,7 @@ namespace {
 
 static_assert(sizeof(pthread_t) <= sizeof(u64));
 
-std::atomic<u32> g_nextThreadId{1};
+std::atomic<u32> g_nextThreadId { 1 };
 
 pthread_t toPthread(u64 handle)
 {
@@ -67,9 +69,12 @@ bool NativeThread::create(Entry entry, void* argument, const char* name)
 void* NativeThread::trampoline(void* record)
 {
     NativeThread& thread = *static_cast<NativeThread*>(record);
+    // A stack overflow on this thread must still reach the crash handler.
+    installCrashHandlerForThread();
     if (thread.m_name[0])
         setCurrentThreadName(thread.m_name);
     const u32 exitCode = thread.m_entry(thread.m_argument);
+    removeCrashHandlerForThread();
     thread.m_exitCode = exitCode;
     thread.m_status.store(Status::Finished, std::memory_order_release);
     return nullptr;
@@ -121,9 +126,9 @@ void yieldThread() { sched_yield(); }
 
 void sleepMilliseconds(u32 milliseconds)
 {
-    timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1'000'000L};
-    while (nanosleep(&remaining, &remaining) != 0) {
-    }
+    timespec remaining { static_cast<time_t>(milliseconds / 1000),
+        static_cast<long>(milliseconds % 1000) * 1'000'000L };
+    while (nanosleep(&remaining, &remaining) != 0) { }
 }
 
 } // namespace quern::platform

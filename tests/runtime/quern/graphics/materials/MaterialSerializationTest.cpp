@@ -10,6 +10,8 @@
 #include "quern/serialize/TextPODToken.h"
 #include "quern/strings/Hashes.h"
 #include "quern/strings/PackedName.h"
+#include "support/ExactAlignmentAllocator.h"
+#include "support/ExactAlignmentLoading.h"
 
 #include <cstring>
 #include <sstream>
@@ -52,12 +54,12 @@ Bytes intensityMaterial(u8 propertyType = 3)
     out.text("m");
     out.u64s(0);
     out.u64s(0);
-    out.u8s({0x01, 0x00, 0x02, 0x02});
+    out.u8s({ 0x01, 0x00, 0x02, 0x02 });
     out.u32s(1);
     out.u64s(0x28bc139b61bbb53dull);
     out.text("_Intensity");
-    out.u8s({propertyType});
-    out.u8s({0x00, 0x00, 0x00, 0x40});
+    out.u8s({ propertyType });
+    out.u8s({ 0x00, 0x00, 0x00, 0x40 });
     return out.bytes;
 }
 
@@ -100,8 +102,8 @@ TEST_F(MaterialFiles, TheIntensityExampleReadsBack)
     EXPECT_EQ(material->findProperty("_Intensity"), 1);
 
     const ShaderProgramState& programs = *material->getShader()->getShaderProgramState();
-    EXPECT_EQ(floatsOf(uniformNamed(programs, ShaderProgramState::FragmentStage, "_Intensity")), Floats{2.0f});
-    EXPECT_EQ(uniformNames(programs, ShaderProgramState::FragmentStage), std::vector<std::string>{"_Intensity"});
+    EXPECT_EQ(floatsOf(uniformNamed(programs, ShaderProgramState::FragmentStage, "_Intensity")), Floats { 2.0f });
+    EXPECT_EQ(uniformNames(programs, ShaderProgramState::FragmentStage), std::vector<std::string> { "_Intensity" });
 }
 
 TEST_F(MaterialFiles, TheToolWritesTheExampleByteForByte)
@@ -119,7 +121,7 @@ TEST_F(MaterialFiles, TheToolWritesTheExampleByteForByte)
 
 TEST_F(MaterialFiles, BothFormsOfEveryPropertyKindReadTheSame)
 {
-    const std::map<std::string, u64> assets = {{"WhiteDDS", 77}};
+    const std::map<std::string, u64> assets = { { "WhiteDDS", 77 } };
     assetbuild::MaterialSource source;
     std::string error;
     ASSERT_TRUE(assetbuild::parseMaterialSource("name glass  # a comment\n"
@@ -133,9 +135,9 @@ TEST_F(MaterialFiles, BothFormsOfEveryPropertyKindReadTheSame)
                                                 "float _Intensity 2\n"
                                                 "texture _MainTex WhiteDDS unit 2 wrap 15 offset 0.5 0 scale 0 2\n"
                                                 "uniform skinningPalette\n",
-                                                assets, source, error))
+        assets, source, error))
         << error;
-    for (const bool text : {false, true}) {
+    for (const bool text : { false, true }) {
         SCOPED_TRACE(text ? "text" : "binary");
         const std::string bytes = written(source, text);
         EXPECT_EQ(bytes[0] == '{' || bytes[0] == '"', text);
@@ -149,8 +151,8 @@ TEST_F(MaterialFiles, BothFormsOfEveryPropertyKindReadTheSame)
         EXPECT_EQ(material->cullMode(), 0u);
         EXPECT_EQ(material->depthComparison(), 1u);
         ASSERT_EQ(material->propertyCount(), 5u);
-        EXPECT_EQ(Floats(material->property(1).value, material->property(1).value + 4),
-                  (Floats{1.0f, 0.5f, 0.25f, 1.0f}));
+        EXPECT_EQ(
+            Floats(material->property(1).value, material->property(1).value + 4), (Floats { 1.0f, 0.5f, 0.25f, 1.0f }));
         EXPECT_EQ(material->property(2).type, 2u);
         EXPECT_EQ(material->property(2).value[3], 4.0f);
         EXPECT_EQ(material->property(3).value[0], 2.0f);
@@ -159,8 +161,8 @@ TEST_F(MaterialFiles, BothFormsOfEveryPropertyKindReadTheSame)
         EXPECT_EQ(texture.textureRef.assetId, 77u);
         EXPECT_EQ(texture.unit, 2);
         EXPECT_EQ(texture.wrap, 15u);
-        EXPECT_EQ(Floats(texture.offset, texture.offset + 2), (Floats{0.5f, 0.0f}));
-        EXPECT_EQ(Floats(texture.scale, texture.scale + 2), (Floats{0.0f, 2.0f}));
+        EXPECT_EQ(Floats(texture.offset, texture.offset + 2), (Floats { 0.5f, 0.0f }));
+        EXPECT_EQ(Floats(texture.scale, texture.scale + 2), (Floats { 0.0f, 2.0f }));
         EXPECT_EQ(material->property(5).type, 5u);
         EXPECT_EQ(material->property(5).uniform, nullptr);
         EXPECT_EQ(material->findProperty("skinningPalette"), 5);
@@ -205,20 +207,20 @@ TEST_F(MaterialFiles, TheToolRefusesBadSources)
         const char* text;
         const char* message;
     } cases[] = {
-        {"shine 1\n", "material line 1: unknown material keyword shine"},
-        {"blend 4 15\n", "bad value for blend"},
-        {"cull 3\n", "bad value for cull"},
-        {"float _Intensity\n", "bad values for float _Intensity"},
-        {"color _Tint 1 2 3\n", "bad values for color _Tint"},
-        {"\nvector abcdefghijklmnopqrst 1 2 3 4\n", "material line 2: property name abcdefghijklmnopqrst is longer"},
-        {"texture _MainTex missing\n", "texture missing is not an asset"},
-        {"texture _MainTex known unit 8\n", "bad values for texture _MainTex"},
-        {"format json\n", "bad value for format"},
+        { "shine 1\n", "material line 1: unknown material keyword shine" },
+        { "blend 4 15\n", "bad value for blend" },
+        { "cull 3\n", "bad value for cull" },
+        { "float _Intensity\n", "bad values for float _Intensity" },
+        { "color _Tint 1 2 3\n", "bad values for color _Tint" },
+        { "\nvector abcdefghijklmnopqrst 1 2 3 4\n", "material line 2: property name abcdefghijklmnopqrst is longer" },
+        { "texture _MainTex missing\n", "texture missing is not an asset" },
+        { "texture _MainTex known unit 8\n", "bad values for texture _MainTex" },
+        { "format json\n", "bad value for format" },
     };
     for (const auto& c : cases) {
         assetbuild::MaterialSource source;
         std::string error;
-        EXPECT_FALSE(assetbuild::parseMaterialSource(c.text, {{"known", 1}}, source, error)) << c.text;
+        EXPECT_FALSE(assetbuild::parseMaterialSource(c.text, { { "known", 1 } }, source, error)) << c.text;
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
 }
@@ -228,43 +230,78 @@ TEST_F(MaterialFiles, TheManifestTypeWordIsTheMaterialType)
     EXPECT_EQ(packName("material"), assets::ResourceType::Material);
 }
 
-TEST_F(MaterialFiles, TheHandlerLoadsAndLinksThroughTheCache)
+// A material file naming a built-in program, a program that is not loaded
+// and the white texture, in an embedded depot under "crate.material".
+void addCrateMaterial(EmbeddedSourceDepot& depot, std::string& bytes)
 {
-    assets::AssetHandlerRegistry registry;
-    registry.create<NullShaderProgramHandler>();
-    registry.create<testing::WhiteImageHandler>();
-    registry.create<MaterialHandler>();
-    assets::AssetHandlerRegistry::setInstance(&registry);
-
     assetbuild::MaterialSource source;
     std::string error;
-    const std::map<std::string, u64> assets = {{"WhiteDDS", defaultWhiteTextureKey() ^ assets::ResourceType::Texture}};
+    const std::map<std::string, u64> assets
+        = { { "WhiteDDS", defaultWhiteTextureKey() ^ assets::ResourceType::Texture } };
     ASSERT_TRUE(assetbuild::parseMaterialSource("format text\nvertex unlit_glsl_v\nfragment missing_glsl_p\n"
                                                 "texture _MainTex WhiteDDS\n",
-                                                assets, source, error));
+        assets, source, error));
     source.name = "crate";
-    const std::string bytes = written(source, source.textForm);
-    EmbeddedSourceDepot depot;
+    bytes = written(source, source.textForm);
     depot.add(bytes.data(), bytes.size(), "crate.material");
+}
 
+class MaterialLoading : public MaterialFiles {
+protected:
+    MaterialLoading()
+    {
+        registry.create<NullShaderProgramHandler>();
+        registry.create<testing::WhiteImageHandler>();
+        registry.create<MaterialHandler>();
+        assets::AssetHandlerRegistry::setInstance(&registry);
+    }
+    ~MaterialLoading() override { assets::AssetHandlerRegistry::setInstance(nullptr); }
+
+    // The loaded and linked crate material, checked; its handle is released.
+    void expectCrate(u64 key)
+    {
+        const u64 id = embeddedProgramAssetId("crate.material");
+        EXPECT_EQ(key, id ^ assets::ResourceType::Material);
+        const u32 handle = cache.acquire(key);
+        u64 type = 0;
+        auto* material = static_cast<GenericMaterial*>(static_cast<RefCounted*>(cache.entry(handle, type)));
+        ASSERT_NE(material, nullptr);
+        EXPECT_EQ(type, assets::ResourceType::Material);
+        EXPECT_EQ(material->name(), "crate");
+        EXPECT_EQ(material->vertexProgram(), program(EmbeddedProgram::UnlitVertex));
+        EXPECT_EQ(material->fragmentProgram(), nullptr); // not in the cache: no program, no error
+        EXPECT_EQ(material->property(1).texture, whiteTexture());
+        EXPECT_EQ(material->property(1).textureRef.handle, 0u); // linking holds no handles
+        cache.release(handle);
+    }
+
+    assets::AssetHandlerRegistry registry;
+};
+
+TEST_F(MaterialLoading, TheHandlerLoadsAndLinksThroughTheCache)
+{
+    EmbeddedSourceDepot depot;
+    std::string bytes;
+    addCrateMaterial(depot, bytes);
     const u64 id = embeddedProgramAssetId("crate.material");
     const u64 key = assets::loadAsset(id, assets::ResourceType::Material, depot, cache);
-    EXPECT_EQ(key, id ^ assets::ResourceType::Material);
-    const u32 handle = cache.acquire(key);
-    u64 type = 0;
-    auto* material = static_cast<GenericMaterial*>(static_cast<RefCounted*>(cache.entry(handle, type)));
-    ASSERT_NE(material, nullptr);
-    EXPECT_EQ(type, assets::ResourceType::Material);
-    EXPECT_EQ(material->name(), "crate");
-    EXPECT_EQ(material->vertexProgram(), program(EmbeddedProgram::UnlitVertex));
-    EXPECT_EQ(material->fragmentProgram(), nullptr); // not in the cache: no program, no error
-    EXPECT_EQ(material->property(1).texture, whiteTexture());
-    EXPECT_EQ(material->property(1).textureRef.handle, 0u); // linking holds no handles
+    expectCrate(key);
 
     // A second load finds the cached material and reads nothing.
     EXPECT_EQ(assets::loadAsset(id, assets::ResourceType::Material, depot, cache), key);
-    cache.release(handle);
-    assets::AssetHandlerRegistry::setInstance(nullptr);
+}
+
+// The handler keeps the material's pointer in its scratch memory from load to
+// link; it must be aligned for it even where the allocator adds nothing.
+TEST_F(MaterialLoading, ScratchOfExactlyTheAlignmentAskedHoldsTheMaterialUntilLink)
+{
+    EmbeddedSourceDepot depot;
+    std::string bytes;
+    addCrateMaterial(depot, bytes);
+    quern::testing::ExactAlignmentAllocator exact;
+    expectCrate(quern::testing::loadAssetFrom(
+        exact, embeddedProgramAssetId("crate.material"), assets::ResourceType::Material, depot, cache));
+    EXPECT_EQ(exact.live, 0);
 }
 
 } // namespace
