@@ -267,6 +267,8 @@ void MeshHandler::describe(assets::AssetHandlerInfo& info)
 {
     info.format = assets::kNativeAssetFormat;
     info.typeId = assets::ResourceType::Mesh;
+    // The buffers come from the display's device and register with the display.
+    info.mainThreadStages = true;
 }
 
 } // namespace quern::visuals

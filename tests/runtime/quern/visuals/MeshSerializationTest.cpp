@@ -498,6 +498,7 @@ TEST(MeshHandlerInfo, DescribesTheNativeMeshType)
     handler.describe(info);
     EXPECT_STREQ(info.format, "native");
     EXPECT_EQ(info.typeId, 0x207777010fd8f91dull);
+    EXPECT_TRUE(info.mainThreadStages);
 }
 
 } // namespace
