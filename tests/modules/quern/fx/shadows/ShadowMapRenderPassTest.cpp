@@ -156,5 +156,36 @@ TEST_F(ShadowPass, TheCasterRendererCollectsOnlyCasters)
     EXPECT_EQ(renderer.renderLists().visibleCount(), 1u);
 }
 
+TEST_F(ShadowPass, ImmediateDrawingCullsTheCastersFromTheLightAndUpdatesReceivers)
+{
+    Ref held(new ShadowMapRenderPass);
+    ShadowMapRenderPass& pass = *held.get<ShadowMapRenderPass>();
+    Ref light = directionalLight(50, 500);
+    light.get<scene::Light>()->setTranslation(0, 0, 20);
+    pass.caster().setLight(light.get<scene::Light>());
+    Ref root(new scene::Node);
+    Ref caster(new scene::Node);
+    Ref quiet(new scene::Node);
+    Ref box(new visuals::BoxVisual);
+    for (Ref* node : { &caster, &quiet }) {
+        node->get<scene::Node>()->setVisual(box.get<visuals::Visual>());
+        root.get<scene::Node>()->addChild(node->get<scene::Node>());
+    }
+    caster.get<scene::Node>()->shadowMode = 1;
+    pass.setSceneRoot(root.get<scene::Node>());
+    Ref state(new graphics::ShaderProgramState(display->context().stateObjectCache));
+    Ref uniform(new graphics::Uniform("shadowMatrix", graphics::UniformType::Float, 1));
+    state.get<graphics::ShaderProgramState>()->addUniform(
+        uniform.get<graphics::Uniform>(), graphics::ShaderProgramState::VertexStage);
+    pass.caster().addReceiver(state.get<graphics::ShaderProgramState>(), 0);
+
+    Ref viewer(new scene::Camera);
+    render::RenderLists lists;
+    pass.render(lists, *pass.caster().casterRenderer(), *viewer.get<scene::Camera>());
+    EXPECT_EQ(pass.caster().lightCamera()->width, 50.0f);
+    EXPECT_EQ(pass.caster().casterRenderer()->renderLists().visibleCount(), 1u);
+    EXPECT_EQ(uniform.get<graphics::Uniform>()->type(), graphics::UniformType::Matrix4);
+}
+
 } // namespace
 } // namespace quern::test
