@@ -33,6 +33,7 @@
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/StringInternerSerialization.h"
 #include "quern/settings/CommandLineParser.h"
+#include "quern/visuals/MeshSerialization.h"
 
 #include <cstring>
 #include <iostream>
@@ -54,20 +55,6 @@ template <class Handler> void registerOnce(quern::assets::AssetHandlerRegistry& 
         if (dynamic_cast<Handler*>(registry.at(i)))
             return;
     registry.create<Handler>();
-}
-
-// The mesh handler joins first, and the GLSL program handler in place of the
-// null one for "opengl", when the scene and OpenGL back ends provide them.
-void registerAssetHandlers(quern::assets::AssetHandlerRegistry& registry, const char* graphicsBackEnd)
-{
-    registerOnce<quern::graphics::MaterialHandler>(registry);
-    registerOnce<quern::animate::KeyframeAnimationHandler>(registry);
-    registerOnce<quern::graphics::FontHandler>(registry);
-    registerOnce<quern::graphics::TextureAtlasHandler>(registry);
-    registerOnce<quern::oggvorbis::AudioStreamHandler>(registry);
-    registerOnce<quern::libvpx::VideoHandler>(registry);
-    if (std::strcmp(graphicsBackEnd, "null") == 0)
-        registerOnce<quern::graphics::NullShaderProgramHandler>(registry);
 }
 
 std::string currentDirectory()
@@ -117,6 +104,21 @@ void closeAudioDevice()
 }
 
 } // namespace
+
+// The GLSL program handler joins in place of the null one for "opengl" when the
+// OpenGL back end provides it.
+void registerAssetHandlers(quern::assets::AssetHandlerRegistry& registry, const char* graphicsBackEnd)
+{
+    registerOnce<quern::visuals::MeshHandler>(registry);
+    registerOnce<quern::graphics::MaterialHandler>(registry);
+    registerOnce<quern::animate::KeyframeAnimationHandler>(registry);
+    registerOnce<quern::graphics::FontHandler>(registry);
+    registerOnce<quern::graphics::TextureAtlasHandler>(registry);
+    registerOnce<quern::oggvorbis::AudioStreamHandler>(registry);
+    registerOnce<quern::libvpx::VideoHandler>(registry);
+    if (std::strcmp(graphicsBackEnd, "null") == 0)
+        registerOnce<quern::graphics::NullShaderProgramHandler>(registry);
+}
 
 void createAssetHandlerRegistry()
 {

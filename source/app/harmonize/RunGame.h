@@ -6,6 +6,10 @@
 
 #include <string>
 
+namespace quern::assets {
+class AssetHandlerRegistry;
+}
+
 namespace harmonize {
 
 using quern::i32;
@@ -25,6 +29,10 @@ AssetLocation findAssetDatabase(const char* baseDirectory);
 // the DDS pixel-buffer handler as its first handler (once), and its release.
 void createAssetHandlerRegistry();
 void destroyAssetHandlerRegistry();
+
+// The asset-type handlers after the registry's first, in the order the game
+// registers them; a handler already registered is not added again.
+void registerAssetHandlers(quern::assets::AssetHandlerRegistry& registry, const char* graphicsBackEnd);
 
 // Runs the game from the process's current directory; returns 0, every
 // failure inside is fatal.

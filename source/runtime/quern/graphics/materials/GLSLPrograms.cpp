@@ -3,37 +3,12 @@
 // (vec4); every fragment program writes "fragColor".
 
 #include "quern/graphics/EmbeddedPrograms.h"
+#include "quern/graphics/GlslText.h"
 
 #include <array>
 
 namespace quern::graphics {
 namespace {
-
-// A program text with its first line made from the body at compile time, so
-// the stated length can never disagree with the text.
-template <u64 N>
-struct GlslText {
-    static constexpr u64 kHeaderLength = 13; // "//" 8 digits ' ' stage '\n'
-    static constexpr u64 kLength = kHeaderLength + N - 1;
-    char text[kLength + 1];
-
-    consteval GlslText(char stage, const char (&body)[N]) : text{}
-    {
-        const u64 bodyLength = N - 1;
-        text[0] = '/';
-        text[1] = '/';
-        for (u64 i = 0; i < 8; ++i) {
-            const u64 digit = (bodyLength >> ((7 - i) * 4)) & 0xf;
-            text[2 + i] = static_cast<char>(digit < 10 ? '0' + digit : 'a' + digit - 10);
-        }
-        text[10] = ' ';
-        text[11] = stage;
-        text[12] = '\n';
-        for (u64 i = 0; i < bodyLength; ++i)
-            text[kHeaderLength + i] = body[i];
-        text[kLength] = 0;
-    }
-};
 
 constexpr char kVertex = '0';
 constexpr char kFragment = '1';
@@ -307,12 +282,12 @@ void main()
 template <u64 N>
 constexpr EmbeddedProgramSource source(EmbeddedProgram program, const char* name, const GlslText<N>& text)
 {
-    return {program, name, text.text, GlslText<N>::kLength};
+    return { program, name, text.text, GlslText<N>::kLength };
 }
 
 using P = EmbeddedProgram;
 
-constexpr std::array<EmbeddedProgramSource, kEmbeddedProgramCount> kSources{{
+constexpr std::array<EmbeddedProgramSource, kEmbeddedProgramCount> kSources { {
     source(P::UnlitVertex, "unlit_glsl_v", kUnlitVertex),
     source(P::UnlitFragment, "unlit_glsl_p", kUnlitFragment),
     source(P::VertexColorVertex, "vertex_color_glsl_v", kVertexColorVertex),
@@ -332,7 +307,7 @@ constexpr std::array<EmbeddedProgramSource, kEmbeddedProgramCount> kSources{{
     source(P::ParticleAddFragment, "particle_add_glsl_p", kParticleAddFragment),
     source(P::ParticleMultiplyFragment, "particle_multiply_glsl_p", kParticleMultiplyFragment),
     source(P::ParticleAddMultiplyFragment, "particle_add_multiply_glsl_p", kParticleAddFragment),
-}};
+} };
 
 static_assert([] {
     for (u32 i = 0; i < kEmbeddedProgramCount; ++i)

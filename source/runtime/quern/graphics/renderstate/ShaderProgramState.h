@@ -86,6 +86,8 @@ public:
     void mergeUniforms(Stage stage, const UniformList& from);
 
     bool hasPerDrawUniforms() const { return m_hasPerDrawUniforms != 0; }
+    // After a uniform's value was written in place: dirty in the cache, listener told.
+    void markChanged() { notifyChanged(); }
 
 private:
     void setProgram(Stage stage, ShaderProgram* program);
