@@ -110,6 +110,14 @@ void OpenGLFrameBufferObject::destroyObjects()
         glDeleteRenderbuffers(1, &m_depthRenderBuffer);
         m_depthRenderBuffer = 0;
     }
+    if (m_depthTexture) {
+        if (m_frameBuffer) {
+            glBindFramebuffer(GL_FRAMEBUFFER, m_frameBuffer);
+            glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D_MULTISAMPLE, 0, 0);
+        }
+        deleteTexture(m_depthTexture);
+        m_depthTexture = 0;
+    }
     if (m_frameBuffer) {
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
         glDeleteFramebuffers(1, &m_frameBuffer);
@@ -214,17 +222,28 @@ void OpenGLFrameBufferObject::attachAll()
         width = image->format().width;
         height = image->format().height;
     }
-    if (!depthAttached) {
+    if (!depthAttached && m_multisample) {
+        // A multisample colour image needs depth of the same sample count, and
+        // GL only completes a mix of renderbuffers and textures whose sample
+        // locations are fixed: the depth is a multisample texture made like
+        // the colour image.
+        GLint realSamples = samples;
+        GLint fixedLocations = GL_FALSE;
+        OpenGLPixelBuffer* last = imageOf(texture(textureCount() - 1));
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, last->name());
+        glGetTexLevelParameteriv(GL_TEXTURE_2D_MULTISAMPLE, 0, GL_TEXTURE_SAMPLES, &realSamples);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D_MULTISAMPLE, 0, GL_TEXTURE_FIXED_SAMPLE_LOCATIONS, &fixedLocations);
+        m_depthTexture = genTexture();
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, m_depthTexture);
+        glTexImage2DMultisample(GL_TEXTURE_2D_MULTISAMPLE, realSamples, GL_DEPTH_COMPONENT24,
+            static_cast<GLsizei>(width), static_cast<GLsizei>(height), static_cast<GLboolean>(fixedLocations));
+        glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, 0);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D_MULTISAMPLE, m_depthTexture, 0);
+    } else if (!depthAttached) {
         glGenRenderbuffers(1, &m_depthRenderBuffer);
         glBindRenderbuffer(GL_RENDERBUFFER, m_depthRenderBuffer);
-        // A multisample colour image needs a depth buffer of the same sample
-        // count, or the frame buffer is incomplete.
-        if (m_multisample)
-            glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, GL_DEPTH_COMPONENT, static_cast<GLsizei>(width),
-                static_cast<GLsizei>(height));
-        else
-            glRenderbufferStorage(
-                GL_RENDERBUFFER, GL_DEPTH_COMPONENT, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
+        glRenderbufferStorage(
+            GL_RENDERBUFFER, GL_DEPTH_COMPONENT, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, m_depthRenderBuffer);
         glBindRenderbuffer(GL_RENDERBUFFER, 0);
     }

@@ -38,6 +38,9 @@ public:
 
     u32 frameBufferName() const { return m_frameBuffer; }
     u32 depthRenderBufferName() const { return m_depthRenderBuffer; }
+    // The multisample depth texture that stands in for the render buffer
+    // under a multisample colour image.
+    u32 depthTextureName() const { return m_depthTexture; }
     bool multisample() const { return m_multisample; }
     // The attachment point of the i-th attached texture (0 when none).
     u32 attachment(u64 index) const { return index < m_attachments.size() ? m_attachments[index] : 0; }
@@ -61,6 +64,7 @@ private:
     bool m_registered = false;
     u32 m_frameBuffer = 0;
     u32 m_depthRenderBuffer = 0;
+    u32 m_depthTexture = 0;
     bool m_multisample = false;
     std::vector<u32> m_attachments;
 };
