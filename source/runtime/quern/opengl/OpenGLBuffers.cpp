@@ -300,8 +300,18 @@ void OpenGLVertexBuffer::createDeviceObject()
 
 void OpenGLVertexBuffer::releaseDeviceObject()
 {
+    m_bindings.valid = false;
     m_device.releaseDeviceObject();
     VertexBuffer::releaseDeviceObject();
+}
+
+bool OpenGLVertexBuffer::arrayHoldsBindings() const
+{
+    if (!m_bindings.valid || m_device.vaoName() == 0 || !m_stateObjects->current())
+        return false;
+    const OpenGLStateObject& object = m_stateObjects->record(m_stateObjects->current());
+    return m_bindings.count == object.attributeCount && m_bindings.formatHash == format().hash
+        && std::memcmp(m_bindings.locations, object.attributeLocations, sizeof(i32) * object.attributeCount) == 0;
 }
 
 void OpenGLVertexBuffer::bind()
@@ -309,12 +319,31 @@ void OpenGLVertexBuffer::bind()
     if (!hasDeviceObject())
         createDeviceObject();
     m_device.bind();
+    if (arrayHoldsBindings())
+        return;
+    if (m_device.vaoName() != 0) {
+        // The array's old bindings go before the new ones are set.
+        if (m_bindings.valid) {
+            for (u64 i = 0; i < m_bindings.count; ++i) {
+                if (m_bindings.locations[i] >= 0)
+                    glDisableVertexAttribArray(static_cast<GLuint>(m_bindings.locations[i]));
+            }
+        }
+        const OpenGLStateObject& object = m_stateObjects->record(m_stateObjects->current());
+        m_bindings.valid = true;
+        m_bindings.count = object.attributeCount;
+        std::memcpy(m_bindings.locations, object.attributeLocations, sizeof m_bindings.locations);
+        m_bindings.formatHash = format().hash;
+    }
     m_stateObjects->bindVertexAttributes(format(), m_device.base());
 }
 
 void OpenGLVertexBuffer::unbind()
 {
-    m_stateObjects->disableVertexAttributes();
+    // A buffer's own vertex array keeps its arrays enabled for the next bind;
+    // the shared default array must be left clean.
+    if (m_device.vaoName() == 0)
+        m_stateObjects->disableVertexAttributes();
     m_device.unbind();
 }
 

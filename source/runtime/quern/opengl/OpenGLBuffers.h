@@ -98,8 +98,20 @@ public:
     const OpenGLDisplayBuffer& device() const { return m_device; }
 
 private:
+    // The attribute bindings this buffer's vertex array holds: a vertex array
+    // keeps them, so binding it again for the same program locations and
+    // format needs no new pointers.
+    struct ArrayBindings {
+        bool valid = false;
+        u64 count = 0;
+        i32 locations[16] = {};
+        u32 formatHash = 0;
+    };
+    bool arrayHoldsBindings() const;
+
     OpenGLDisplayBuffer m_device;
     OpenGLStateObjects* m_stateObjects;
+    ArrayBindings m_bindings;
 };
 
 class OpenGLIndexBuffer final : public graphics::IndexBuffer {

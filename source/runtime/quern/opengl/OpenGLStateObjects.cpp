@@ -75,7 +75,7 @@ void OpenGLStateObjects::init(u64 capacity)
 {
     m_table = std::make_unique<containers::HandleTable>(sizeof(OpenGLStateObject), alignof(OpenGLStateObject));
     (void)capacity;
-    m_current = 0;
+    unbind();
     m_initialised = true;
 }
 
@@ -90,6 +90,7 @@ void OpenGLStateObjects::shutdown()
     m_programs.clear();
     m_programs.shrink_to_fit();
     m_uniformLocations.clear();
+    m_sentValues.clear();
     m_current = 0;
 }
 
@@ -173,6 +174,7 @@ const LinkedProgram& OpenGLStateObjects::getOrLink(const graphics::ShaderProgram
     if (entry) {
         glDeleteProgram(entry->program);
         std::erase_if(m_uniformLocations, [&](const auto& item) { return item.first.first == entry->program; });
+        std::erase_if(m_sentValues, [&](const auto& item) { return (item.first >> 32) == entry->program; });
     } else {
         entry = &m_programs.emplace_back();
     }
@@ -305,17 +307,45 @@ void OpenGLStateObjects::apply(const OpenGLStateObject& next, const OpenGLStateO
         glUseProgram(next.program);
 }
 
+void OpenGLStateObjects::unbind()
+{
+    m_current = 0;
+    for (BoundUnit& unit : m_boundUnits)
+        unit.valid = false;
+    m_activeUnit = -1;
+}
+
+namespace {
+
+bool sameSampling(const OpenGLTextureUnitState& a, const OpenGLTextureUnitState& b)
+{
+    return a.enabled == b.enabled && a.minFilter == b.minFilter && a.magFilter == b.magFilter && a.wrapS == b.wrapS
+        && a.wrapT == b.wrapT && a.maxAnisotropy == b.maxAnisotropy;
+}
+
+} // namespace
+
 void OpenGLStateObjects::bindTextures(graphics::PixelBuffer* const* images, u32 count)
 {
     const OpenGLStateObject& object = record(m_current);
-    for (u32 i = 0; i < count; ++i) {
+    for (u32 i = 0; i < count && i < kMaxTextureUnitsTracked; ++i) {
         const auto* image = static_cast<const OpenGLPixelBuffer*>(images[i]);
         if (!image)
             continue;
-        glActiveTexture(GL_TEXTURE0 + i);
-        glBindTexture(image->target(), image->name());
         const OpenGLTextureUnitState& unit = object.units[i];
-        if (image->target() == GL_TEXTURE_2D_MULTISAMPLE || !unit.enabled)
+        const bool sampled = image->target() != GL_TEXTURE_2D_MULTISAMPLE && unit.enabled;
+        BoundUnit& bound = m_boundUnits[i];
+        if (bound.valid && bound.target == image->target() && bound.name == image->name()
+            && (!sampled || sameSampling(bound.sampling, unit)))
+            continue;
+        glActiveTexture(GL_TEXTURE0 + i);
+        m_activeUnit = static_cast<i32>(i);
+        glBindTexture(image->target(), image->name());
+        bound.valid = true;
+        bound.target = image->target();
+        bound.name = image->name();
+        bound.sampling = unit;
+        if (!sampled)
             continue;
         glTexParameteri(image->target(), GL_TEXTURE_MIN_FILTER, static_cast<GLint>(unit.minFilter));
         glTexParameteri(image->target(), GL_TEXTURE_MAG_FILTER, static_cast<GLint>(unit.magFilter));
@@ -324,7 +354,11 @@ void OpenGLStateObjects::bindTextures(graphics::PixelBuffer* const* images, u32 
         if (m_caps.EXT_texture_filter_anisotropic)
             glTexParameterf(image->target(), GL_TEXTURE_MAX_ANISOTROPY_EXT, unit.maxAnisotropy);
     }
-    glActiveTexture(GL_TEXTURE7);
+    // Image uploads bind on the active unit: unit 7 keeps them off the units draws use.
+    if (m_activeUnit != 7) {
+        glActiveTexture(GL_TEXTURE7);
+        m_activeUnit = 7;
+    }
 }
 
 i32 OpenGLStateObjects::uniformLocation(u32 program, const void* uniform, const std::string& name)
@@ -336,6 +370,20 @@ i32 OpenGLStateObjects::uniformLocation(u32 program, const void* uniform, const 
         slot->second.location = location < 0 ? graphics::Uniform::kLocationAbsent : location;
     }
     return slot->second.location;
+}
+
+bool OpenGLStateObjects::changesUniform(u32 program, i32 location, const void* value, u32 words)
+{
+    if (words == 0 || words > 16)
+        return true;
+    const u64 key = (static_cast<u64>(program) << 32) | static_cast<u32>(location);
+    auto [slot, added] = m_sentValues.try_emplace(key);
+    SentValue& sent = slot->second;
+    if (!added && sent.words == words && std::memcmp(sent.value, value, words * 4u) == 0)
+        return false;
+    sent.words = words;
+    std::memcpy(sent.value, value, words * 4u);
+    return true;
 }
 
 void OpenGLStateObjects::setUniforms(const graphics::ShaderProgramState* state, const void* context)
@@ -355,6 +403,31 @@ void OpenGLStateObjects::setUniforms(const graphics::ShaderProgramState* state, 
             if (!value)
                 continue;
             const auto count = static_cast<GLsizei>(uniform->count());
+            u32 words = 0;
+            switch (uniform->type()) {
+            case graphics::UniformType::Float:
+            case graphics::UniformType::Int:
+            case graphics::UniformType::Sampler:
+                words = 1;
+                break;
+            case graphics::UniformType::Vector:
+                words = count >= 2 && count <= 4 ? static_cast<u32>(count) : 0;
+                break;
+            case graphics::UniformType::Matrix4:
+                words = 16;
+                break;
+            case graphics::UniformType::FloatArray:
+                words = static_cast<u32>(count);
+                break;
+            case graphics::UniformType::Vector4Array:
+                words = static_cast<u32>(count / 4 * 4);
+                break;
+            case graphics::UniformType::Matrix4Array:
+                words = static_cast<u32>(count / 16 * 16);
+                break;
+            }
+            if (words != 0 && !changesUniform(program, location, value, words))
+                continue;
             switch (uniform->type()) {
             case graphics::UniformType::Float:
                 glUniform1f(location, value[0]);

@@ -33,6 +33,8 @@ struct LinkedProgram {
 
 class OpenGLStateObjects {
 public:
+    static constexpr u32 kMaxTextureUnitsTracked = 8;
+
     // `caps` is the device's record; it outlives the table.
     explicit OpenGLStateObjects(const graphics::DisplayCaps& caps);
     ~OpenGLStateObjects();
@@ -49,7 +51,9 @@ public:
     void destroy(u32 handle);
     void create(u32 handle, graphics::Shader* shader, const graphics::VertexFormat* format);
     void bind(u32 handle);
-    void unbind() { m_current = 0; }
+    // Also forgets which textures the units hold: GL work between dispatches
+    // (image uploads, other code) may have changed them.
+    void unbind();
     void bindTextures(graphics::PixelBuffer* const* images, u32 count);
     // `context` is the draw's record (a render::RenderJob).
     void setUniforms(const graphics::ShaderProgramState* state, const void* context);
@@ -91,6 +95,28 @@ private:
         }
     };
     std::unordered_map<std::pair<u32, const void*>, UniformSlot, PairHash> m_uniformLocations;
+    // The value last sent to each (program, location): a program keeps its
+    // uniform values, and resending an unchanged one still makes the driver
+    // revalidate its state. Values of up to 16 words are remembered.
+    struct SentValue {
+        u32 words;
+        u32 value[16];
+    };
+    // True when the value must be sent (and remembers it).
+    bool changesUniform(u32 program, i32 location, const void* value, u32 words);
+    std::unordered_map<u64, SentValue> m_sentValues;
+    // What bindTextures last left on each unit, so that a draw with the same
+    // image and sampling sends nothing: rebinding even the same texture makes
+    // the driver revalidate its samplers.
+    struct BoundUnit {
+        bool valid = false;
+        u32 target = 0;
+        u32 name = 0;
+        OpenGLTextureUnitState sampling;
+    };
+    BoundUnit m_boundUnits[kMaxTextureUnitsTracked];
+    // The active unit, or -1 when unknown.
+    i32 m_activeUnit = -1;
 };
 
 } // namespace quern::opengl

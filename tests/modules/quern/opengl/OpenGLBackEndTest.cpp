@@ -3,6 +3,7 @@
 #include "quern/graphics/Shader.h"
 #include "quern/graphics/StateObjectCache.h"
 #include "quern/opengl/OpenGLFrameBufferObject.h"
+#include "quern/opengl/OpenGLPixelBuffer.h"
 #include "quern/opengl/OpenGLWindowRenderTarget.h"
 
 #include <array>
@@ -115,6 +116,48 @@ TEST_F(OpenGLDisplayTest, TheWindowTargetPrintsTheModeAndBindsFrameBufferZeroOnl
     EXPECT_EQ(bound, 0);
     glDeleteFramebuffers(1, &fbo);
     device().getCapabilities();
+}
+
+TEST_F(OpenGLDisplayTest, TexturesAreBoundOnlyWhenTheUnitHoldsSomethingElse)
+{
+    graphics::StateObjectCache& cache = *display->context().stateObjectCache;
+    const graphics::VertexFormat format = graphics::VertexFormat::fromFlags(graphics::VertexFormat::kHasPosition);
+    device().bindStateObject(cache.getStateObject(cache.defaultShader(), &format));
+    graphics::PixelBuffer* a = device().createPixelBuffer(graphics::GraphicsBackEnd::TextureImage);
+    graphics::PixelBuffer* b = device().createPixelBuffer(graphics::GraphicsBackEnd::TextureImage);
+    Ref holdA(a);
+    Ref holdB(b);
+    const u8 texels[16] = {};
+    for (graphics::PixelBuffer* image : { a, b })
+        image->setData(texels, graphics::PixelBufferFormat::create2D(2, 2, graphics::PixelFormat::A8B8G8R8, 0, 0, 0),
+            nullptr, OpenGLPixelBuffer::NoMipLevels);
+    graphics::PixelBuffer* images[8] = { a };
+    device().bindTextures(2, images, 1);
+    auto boundOnUnitZero = [] {
+        glActiveTexture(GL_TEXTURE0);
+        GLint name = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &name);
+        glActiveTexture(GL_TEXTURE7);
+        return static_cast<u32>(name);
+    };
+    EXPECT_EQ(boundOnUnitZero(), static_cast<OpenGLPixelBuffer*>(a)->name());
+    GLint active = 0;
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+    EXPECT_EQ(active, GL_TEXTURE7);
+    // Something else binds behind the device's back: within a dispatch the
+    // device trusts its record, and the next dispatch (unbind) forgets it.
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, static_cast<OpenGLPixelBuffer*>(b)->name());
+    glActiveTexture(GL_TEXTURE7);
+    device().bindTextures(2, images, 1);
+    EXPECT_EQ(boundOnUnitZero(), static_cast<OpenGLPixelBuffer*>(b)->name());
+    device().unbindStateObject();
+    device().bindStateObject(cache.getStateObject(cache.defaultShader(), &format));
+    device().bindTextures(2, images, 1);
+    EXPECT_EQ(boundOnUnitZero(), static_cast<OpenGLPixelBuffer*>(a)->name());
+    images[0] = b;
+    device().bindTextures(2, images, 1);
+    EXPECT_EQ(boundOnUnitZero(), static_cast<OpenGLPixelBuffer*>(b)->name());
 }
 
 TEST_F(OpenGLDisplayTest, RenderTargetsAreCopyTargetsUnderMesasQuirk)

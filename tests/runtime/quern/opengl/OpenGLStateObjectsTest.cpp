@@ -239,7 +239,7 @@ TEST_F(StateObjectsTest, IncrementalBindsResendBlendButOnlyChangedDepthFunctions
         RefCounted::release(object);
 }
 
-TEST_F(StateObjectsTest, UniformLocationsAreAskedOncePerProgramAndUniform)
+TEST_F(StateObjectsTest, UniformLocationsAndValuesAreSentPerProgram)
 {
     // One uniform object shared by two programs that place it differently.
     recorder.save(glGetUniformLocation);
@@ -280,9 +280,24 @@ TEST_F(StateObjectsTest, UniformLocationsAreAskedOncePerProgramAndUniform)
         }
     }
     EXPECT_EQ(countOf("glGetUniformLocation"), 4u);
-    EXPECT_EQ(countOf(glCall("glUniform1f", pa % 2 == 0 ? 2 : 5, 0.5f)), 3u);
-    EXPECT_EQ(countOf(glCall("glUniform1f", pb % 2 == 0 ? 2 : 5, 0.5f)), 3u);
-    EXPECT_EQ(countOf("glUniform1f"), 6u);
+    // Each program got the value at its own location, once while it stays the same.
+    EXPECT_EQ(countOf(glCall("glUniform1f", pa % 2 == 0 ? 2 : 5, 0.5f)), 1u);
+    EXPECT_EQ(countOf(glCall("glUniform1f", pb % 2 == 0 ? 2 : 5, 0.5f)), 1u);
+    EXPECT_EQ(countOf("glUniform1f"), 2u);
+
+    // A changed value is sent again; so is one another uniform object put
+    // at the same location in between.
+    shared->setFloat(0.25f);
+    objects.bind(ha);
+    objects.setUniforms(static_cast<ShaderProgramState*>(a->renderState(RenderStateID::ShaderProgramState)), &job);
+    EXPECT_EQ(countOf(glCall("glUniform1f", pa % 2 == 0 ? 2 : 5, 0.25f)), 1u);
+    Uniform* other = new Uniform("shadowMatrix", UniformType::Float, 1);
+    other->setFloat(0.5f);
+    ShaderProgramState otherState(nullptr);
+    otherState.addUniform(other, ShaderProgramState::FragmentStage);
+    objects.setUniforms(&otherState, &job);
+    objects.setUniforms(static_cast<ShaderProgramState*>(a->renderState(RenderStateID::ShaderProgramState)), &job);
+    EXPECT_EQ(countOf(glCall("glUniform1f", pa % 2 == 0 ? 2 : 5, 0.25f)), 2u);
     for (RefCounted* object : std::initializer_list<RefCounted*> { a, b, vertex, first, second })
         RefCounted::release(object);
 }
