@@ -1,6 +1,8 @@
 #include "OpenGLDisplayFixture.h"
 
+#include "quern/graphics/EmbeddedPrograms.h"
 #include "quern/graphics/Texture.h"
+#include "quern/opengl/GLSLShaderProgram.h"
 #include "quern/opengl/OpenGLFrameBufferObject.h"
 #include "quern/opengl/OpenGLPixelBuffer.h"
 
@@ -226,6 +228,30 @@ TEST_F(OpenGLRenderTargetTest, OcclusionQueriesReportOnlyFinishedResults)
     EXPECT_TRUE(query->getResult(samples));
     EXPECT_EQ(samples, 0u);
     delete query;
+}
+
+TEST_F(OpenGLRenderTargetTest, ClosingTheDisplayDropsFrameBuffersAndShaderObjects)
+{
+    OpenGLFrameBufferObject* target = frameBuffer();
+    target->addTexture(image(16, 16, graphics::PixelFormat::A8B8G8R8));
+    target->bind();
+    ASSERT_NE(target->frameBufferName(), 0u);
+    auto* program = new GLSLShaderProgram(graphics::ShaderProgramType::Vertex);
+    held.emplace_back(program);
+    const graphics::EmbeddedProgramSource& source = graphics::glslProgramSource(graphics::EmbeddedProgram::UnlitVertex);
+    program->setCode(source.text, source.length, source.name);
+    ASSERT_NE(program->shaderName(), 0u);
+
+    display->close();
+    EXPECT_EQ(OpenGLFrameBufferObject::current(), nullptr);
+    EXPECT_EQ(target->frameBufferName(), 0u);
+    EXPECT_EQ(target->depthRenderBufferName(), 0u);
+    EXPECT_EQ(target->attachment(0), 0u);
+    EXPECT_EQ(program->shaderName(), 0u);
+    EXPECT_EQ(program->state(), assets::Resource::Suspended);
+    // Released while closed, the name stays for the next compile to replace.
+    program->releaseDeviceObject();
+    EXPECT_EQ(program->shaderName(), 0u);
 }
 
 } // namespace
