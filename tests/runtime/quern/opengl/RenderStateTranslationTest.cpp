@@ -1,5 +1,9 @@
 #include "quern/opengl/renderstate/RenderStateTranslation.h"
+#include "GLTestSupport.h"
+#include "SDLTestContext.h"
+
 #include "quern/graphics/GraphicsBackEnd.h"
+#include "quern/graphics/Texture.h"
 #include "quern/graphics/renderstate/AlphaBlendState.h"
 #include "quern/graphics/renderstate/CullState.h"
 #include "quern/graphics/renderstate/DepthBufferState.h"
@@ -8,6 +12,7 @@
 #include "quern/graphics/renderstate/StencilBufferState.h"
 #include "quern/graphics/renderstate/TextureState.h"
 #include "quern/opengl/GLFunctions.h"
+#include "quern/opengl/OpenGLPixelBuffer.h"
 #include "quern/opengl/OpenGLStateObject.h"
 #include <gtest/gtest.h>
 
@@ -166,6 +171,76 @@ TEST(RenderStateTranslationTest, UnitCountIsTheCapabilityCappedAtEight)
         translateTextureState(&textures, caps, object);
         EXPECT_EQ(object.textureStatePresent, 0);
     }
+}
+
+} // namespace
+} // namespace quern::opengl
+
+namespace quern::opengl {
+namespace {
+
+// A texture around a 4 x 4 image of the device with that usage and those flags.
+graphics::Texture* makeTexture(u32 usage, u32 flags)
+{
+    auto* image = new OpenGLPixelBuffer(usage, &testing::sharedCaps());
+    const u8 texels[64] = {};
+    image->setData(
+        texels, graphics::PixelBufferFormat::create2D(4, 4, graphics::PixelFormat::A8B8G8R8, 0, 0, 0), nullptr, flags);
+    return new graphics::Texture(image);
+}
+
+TEST(RenderStateTranslationTest, UnitsTakeFiltersWrapsAndAnisotropyFromTheirImage)
+{
+    QUERN_REQUIRE_GL();
+    Ref plain(makeTexture(graphics::GraphicsBackEnd::TextureImage, 0));
+    Ref target(makeTexture(graphics::GraphicsBackEnd::RenderTargetImage, 0));
+    Ref clamped(makeTexture(graphics::GraphicsBackEnd::TextureImage, OpenGLPixelBuffer::ClampedLinear));
+    graphics::TextureState state(nullptr);
+    state.setTexture(0, plain.get<graphics::Texture>());
+    state.setTexture(1, target.get<graphics::Texture>());
+    state.setTexture(2, clamped.get<graphics::Texture>());
+    state.setTexture(3, plain.get<graphics::Texture>());
+    state.setMipmapMode(0, 1);
+    state.setWrap(0, 0b0111);
+    state.setMaxAnisotropy(0, 64.0f);
+    state.setLinearFiltering(3, false);
+    state.setMipmapMode(3, 5);
+    state.setCompareMode(3, 1);
+    state.setCompareFunction(3, graphics::Comparison::LessOrEqual);
+    graphics::DisplayCaps caps;
+    caps.textureUnits = 8;
+    caps.maxAnisotropy = 16.0f;
+    OpenGLStateObject object;
+    translateTextureState(&state, caps, object);
+    EXPECT_EQ(object.units[0].minFilter, GL_LINEAR_MIPMAP_NEAREST);
+    EXPECT_EQ(object.units[0].magFilter, GL_LINEAR);
+    EXPECT_EQ(object.units[0].wrapS, GL_CLAMP_TO_EDGE);
+    EXPECT_EQ(object.units[0].wrapT, GL_REPEAT);
+    EXPECT_EQ(object.units[0].maxAnisotropy, 16.0f);
+    // Render-target images and clamped linear ones have no mip levels to filter.
+    EXPECT_EQ(object.units[1].minFilter, GL_LINEAR);
+    EXPECT_EQ(object.units[2].minFilter, GL_LINEAR);
+    // Mip modes above 2 filter within the level only; nearest magnification.
+    EXPECT_EQ(object.units[3].minFilter, GL_LINEAR);
+    EXPECT_EQ(object.units[3].magFilter, GL_NEAREST);
+    EXPECT_EQ(object.units[3].compareMode, GL_COMPARE_REF_TO_TEXTURE);
+    EXPECT_EQ(object.units[3].compareFunction, GL_LEQUAL);
+    EXPECT_EQ(
+        object.units[0].name, static_cast<OpenGLPixelBuffer*>(plain.get<graphics::Texture>()->pixelBuffer())->name());
+    EXPECT_EQ(object.units[4].enabled, 0);
+}
+
+TEST(RenderStateTranslationDeathTest, ACompareModeAboveOneIsFatal)
+{
+    QUERN_REQUIRE_GL();
+    Ref plain(makeTexture(graphics::GraphicsBackEnd::TextureImage, 0));
+    graphics::TextureState state(nullptr);
+    state.setTexture(0, plain.get<graphics::Texture>());
+    state.setCompareMode(0, 2);
+    graphics::DisplayCaps caps;
+    caps.textureUnits = 1;
+    OpenGLStateObject object;
+    EXPECT_DEATH(translateTextureState(&state, caps, object), "Invalid texture compare mode");
 }
 
 } // namespace
