@@ -1,5 +1,6 @@
 #include "OpenGLDisplayFixture.h"
 
+#include "quern/graphics/DisplayWindow.h"
 #include "quern/graphics/Shader.h"
 #include "quern/graphics/StateObjectCache.h"
 #include "quern/opengl/OpenGLFrameBufferObject.h"
@@ -8,6 +9,8 @@
 
 #include <array>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace quern::opengl::testing {
 namespace {
@@ -167,6 +170,38 @@ TEST_F(OpenGLDisplayTest, RenderTargetsAreCopyTargetsUnderMesasQuirk)
         EXPECT_NE(dynamic_cast<OpenGLFrameBufferObject*>(target.get<graphics::TextureRenderTarget>()), nullptr);
     else
         EXPECT_NE(dynamic_cast<OpenGLTextureRenderTarget*>(target.get<graphics::TextureRenderTarget>()), nullptr);
+}
+
+class RecordingWindow final : public graphics::DisplayWindow {
+public:
+    void setWindowState(i32) override { }
+    i32 getWindowState() override { return 0; }
+    void setTitle(const char*) override { }
+    void setIcon(const graphics::PixelBuffer&) override { }
+    void setCursorImage(const graphics::PixelBuffer*, i32, i32) override { }
+    void swapBuffers() override { calls.push_back("swap"); }
+    void afterSwap() override { calls.push_back("after swap"); }
+    void* getNativeHandle() override { return nullptr; }
+    std::vector<std::string> calls;
+};
+
+TEST(OpenGLBackEnd, PresentSwapsThroughTheWindowThenRunsItsPostSwapStep)
+{
+    OpenGLBackEnd device;
+    RecordingWindow window;
+    graphics::BackEndInitParams params;
+    params.maxStateObjects = 16;
+    params.window = &window;
+    device.init(params);
+    EXPECT_TRUE(device.initialised());
+    device.present();
+    EXPECT_EQ(window.calls, (std::vector<std::string> { "swap", "after swap" }));
+    device.shutdown();
+    EXPECT_FALSE(device.initialised());
+    // After shutdown the device has no window and destroying does nothing.
+    device.present();
+    device.destroyStateObject(0x10000);
+    EXPECT_EQ(window.calls.size(), 2u);
 }
 
 } // namespace
