@@ -155,6 +155,21 @@ TEST_F(OpenGLRenderTargetTest, AMultisampleColourTargetGetsDepthOfTheSameSampleC
     target->unbind();
 }
 
+TEST_F(OpenGLRenderTargetTest, AnSRGBTargetTurnsSRGBWritesOnAtEveryBind)
+{
+    if (!device().caps().EXT_framebuffer_sRGB)
+        GTEST_SKIP() << "no sRGB frame buffers";
+    OpenGLFrameBufferObject* target = frameBuffer();
+    target->addTexture(image(8, 8, graphics::PixelFormat::A8B8G8R8));
+    target->setSRGB(true);
+    for (int bind = 0; bind < 2; ++bind) {
+        target->bind();
+        EXPECT_TRUE(glIsEnabled(GL_FRAMEBUFFER_SRGB)) << bind;
+        target->unbind();
+        EXPECT_FALSE(glIsEnabled(GL_FRAMEBUFFER_SRGB)) << bind;
+    }
+}
+
 TEST_F(OpenGLRenderTargetTest, SeventeenColourTexturesLeaveTheLastWithoutAnAttachment)
 {
     OpenGLFrameBufferObject* target = frameBuffer();
