@@ -319,7 +319,7 @@ void OpenGLVertexBuffer::bind()
     if (!hasDeviceObject())
         createDeviceObject();
     m_device.bind();
-    if (arrayHoldsBindings())
+    if (!m_stateObjects->current() || arrayHoldsBindings())
         return;
     if (m_device.vaoName() != 0) {
         // The array's old bindings go before the new ones are set.

@@ -327,6 +327,9 @@ bool sameSampling(const OpenGLTextureUnitState& a, const OpenGLTextureUnitState&
 
 void OpenGLStateObjects::bindTextures(graphics::PixelBuffer* const* images, u32 count)
 {
+    // With none bound, the first slot's sampling stands in.
+    if (!m_table || m_table->slotCount() == 0)
+        return;
     const OpenGLStateObject& object = record(m_current);
     for (u32 i = 0; i < count && i < kMaxTextureUnitsTracked; ++i) {
         const auto* image = static_cast<const OpenGLPixelBuffer*>(images[i]);
@@ -388,7 +391,7 @@ bool OpenGLStateObjects::changesUniform(u32 program, i32 location, const void* v
 
 void OpenGLStateObjects::setUniforms(const graphics::ShaderProgramState* state, const void* context)
 {
-    if (!state)
+    if (!state || !m_current)
         return;
     const u32 program = record(m_current).program;
     const auto& job = *static_cast<const render::RenderJob*>(context);
@@ -463,6 +466,9 @@ void OpenGLStateObjects::setUniforms(const graphics::ShaderProgramState* state, 
 
 void OpenGLStateObjects::bindVertexAttributes(const graphics::VertexFormat& format, uintptr_t base)
 {
+    // Without a bound state object there are no locations to point.
+    if (!m_current)
+        return;
     const OpenGLStateObject& object = record(m_current);
     for (u64 i = 0; i < object.attributeCount; ++i) {
         const i32 location = object.attributeLocations[i];
