@@ -1,8 +1,9 @@
 #pragma once
 // Uniforms: the named parameters of a shader program. A material puts them in
 // the uniform lists of its pass; the graphics device uploads their values per
-// draw and caches each one's location in the program, so a uniform object
-// serves one program. Automatic uniforms have no stored value: they point
+// draw. One uniform object may serve several programs (a shared shadow
+// matrix, a skinning palette), so the OpenGL device keeps locations per
+// program and uniform rather than in the uniform. Automatic uniforms have no stored value: they point
 // into the draw's record (the model, view and projection matrices).
 
 #include "quern/Types.h"
