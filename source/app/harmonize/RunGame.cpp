@@ -24,6 +24,7 @@
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/oggvorbis/AudioStreamHandler.h"
 #include "quern/openal/OpenALBackEnd.h"
+#include "quern/opengl/GLSLShaderProgram.h"
 #include "quern/platform/CurrentDirectory.h"
 #include "quern/platform/Debugger.h"
 #include "quern/platform/ErrorReporting.h"
@@ -105,8 +106,7 @@ void closeAudioDevice()
 
 } // namespace
 
-// The GLSL program handler joins in place of the null one for "opengl" when the
-// OpenGL back end provides it.
+// Shader programs: the null handler for "null", GLSL for "opengl".
 void registerAssetHandlers(quern::assets::AssetHandlerRegistry& registry, const char* graphicsBackEnd)
 {
     registerOnce<quern::visuals::MeshHandler>(registry);
@@ -118,6 +118,8 @@ void registerAssetHandlers(quern::assets::AssetHandlerRegistry& registry, const 
     registerOnce<quern::libvpx::VideoHandler>(registry);
     if (std::strcmp(graphicsBackEnd, "null") == 0)
         registerOnce<quern::graphics::NullShaderProgramHandler>(registry);
+    else if (std::strcmp(graphicsBackEnd, "opengl") == 0)
+        registerOnce<quern::opengl::GLSLShaderProgramHandler>(registry);
 }
 
 void createAssetHandlerRegistry()

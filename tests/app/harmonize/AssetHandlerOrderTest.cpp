@@ -4,9 +4,11 @@
 #include "quern/assets/AssetHandlerRegistry.h"
 #include "quern/assets/ResourceCache.h"
 #include "quern/graphics/TextureAtlas.h"
+#include "quern/opengl/GLSLShaderProgram.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace harmonize {
@@ -25,16 +27,21 @@ std::vector<quern::u64> registeredTypes(const quern::assets::AssetHandlerRegistr
     return ids;
 }
 
-TEST(AssetHandlerOrder, TheNullBackEndRegistersEveryTypeOnceInTheGamesOrder)
+TEST(AssetHandlerOrder, EachGraphicsBackEndRegistersEveryTypeOnceInTheGamesOrder)
 {
-    createAssetHandlerRegistry();
-    quern::assets::AssetHandlerRegistry& registry = *quern::assets::AssetHandlerRegistry::instance();
-    registerAssetHandlers(registry, "null");
-    registerAssetHandlers(registry, "null"); // a second pass adds nothing
     const std::vector<quern::u64> expected = { types::Texture, types::Mesh, types::Material, types::KeyframeAnimation,
         types::Font, quern::graphics::kTextureAtlasTypeId, types::AudioStream, types::Video, types::ShaderProgram };
-    EXPECT_EQ(registeredTypes(registry), expected);
-    destroyAssetHandlerRegistry();
+    for (const char* backEnd : { "null", "opengl" }) {
+        SCOPED_TRACE(backEnd);
+        createAssetHandlerRegistry();
+        quern::assets::AssetHandlerRegistry& registry = *quern::assets::AssetHandlerRegistry::instance();
+        registerAssetHandlers(registry, backEnd);
+        registerAssetHandlers(registry, backEnd); // a second pass adds nothing
+        EXPECT_EQ(registeredTypes(registry), expected);
+        const bool glsl = dynamic_cast<quern::opengl::GLSLShaderProgramHandler*>(registry.at(registry.count() - 1));
+        EXPECT_EQ(glsl, std::string(backEnd) == "opengl");
+        destroyAssetHandlerRegistry();
+    }
 }
 
 } // namespace

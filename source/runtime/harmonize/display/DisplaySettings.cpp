@@ -7,6 +7,7 @@
 #include "quern/graphics/DisplayMode.h"
 #include "quern/graphics/GraphicsBackEnd.h"
 #include "quern/graphics/NullGraphicsBackEnd.h"
+#include "quern/opengl/OpenGLBackEnd.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/sdl/SDL2Display.h"
 
@@ -95,8 +96,11 @@ Display* createDisplay()
         return quern::sdl::SDL2Display::create(
             &quern::graphics::NullGraphicsBackEnd::instance(), GraphicsBackEndVersion::Null);
     }
-    if (sameLetters(name, "opengl"))
-        QUERN_LOG(1) << "The OpenGL back end is not in this build" << std::endl;
+    if (sameLetters(name, "opengl")) {
+        QUERN_LOG(3) << "Creating display device: SDLDisplay" << std::endl;
+        return quern::sdl::SDL2Display::create(
+            &quern::opengl::OpenGLBackEnd::instance(), GraphicsBackEndVersion::OpenGL);
+    }
     QUERN_FATAL("Failed to create display");
 }
 
