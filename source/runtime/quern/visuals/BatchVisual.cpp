@@ -5,10 +5,12 @@
 #include "quern/graphics/VertexBuffer.h"
 #include "quern/graphics/materials/UnlitMaterial.h"
 #include "quern/visuals/SubMesh.h"
+#include "quern/visuals/TextLayout.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace quern::visuals {
 
@@ -99,6 +101,30 @@ void PrimitiveBatch::addClosedOutline(const f32 points[36][2], f32 z, f32 width,
         add(p[0]);
         add(p[j + 1]);
         add(p[j + 2]);
+    }
+}
+
+void PrimitiveBatch::addText(const char* text, f32 x, f32 y, f32 z, const f32 colour[4], i32 alignment)
+{
+    const u64 n = countCodePoints(text);
+    std::vector<f32> glyphVertices(n * 4 * kTextVertexFloats);
+    std::vector<u16> glyphIndices(n * 6);
+    const i32 align = alignment == 0 ? AlignCentre : alignment == 2 ? AlignRight : AlignLeft;
+    const graphics::Font& font = *graphics::Font::getDefault();
+    SpriteBatchGlyphSink sink;
+    sink.font = &font;
+    sink.pixelSize = 15;
+    layoutText(
+        font, text, 15.0f, align, static_cast<TextAnchor>(6 + align), glyphVertices.data(), glyphIndices.data(), sink);
+    BatchVertex vertex { 0, 0, z, {}, 0, 0 };
+    graphics::packColour(vertex.colour, colour[0], colour[1], colour[2], colour[3]);
+    for (u16 index : glyphIndices) {
+        const f32* glyph = glyphVertices.data() + index * kTextVertexFloats;
+        vertex.x = x + glyph[0];
+        vertex.y = y + glyph[1];
+        vertex.u = glyph[3];
+        vertex.v = glyph[4];
+        current.append(vertex);
     }
 }
 

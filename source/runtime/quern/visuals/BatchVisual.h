@@ -29,6 +29,10 @@ public:
     // A band of `width` outside the polygon of 36 counter-clockwise points,
     // with the polygon filled, as 318 triangle-list vertices at depth z.
     void addClosedOutline(const f32 points[36][2], f32 z, f32 width, const f32 colour[4]);
+    // The text in the default font at 15 pixels as a triangle list, its
+    // bottom row on (x, y): alignment 0 centres it there, 2 ends it there,
+    // anything else starts it there. Goes to the text batch.
+    void addText(const char* text, f32 x, f32 y, f32 z, const f32 colour[4], i32 alignment);
 
     SubMesh* subMesh = nullptr; // owned by the visual
     containers::Array current; // BatchVertex, appended during the frame
