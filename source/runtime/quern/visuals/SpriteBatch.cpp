@@ -122,7 +122,7 @@ graphics::VertexBuffer* SpriteBatch::prepareVisual(Visual& visual)
         vb->setVertexFormat(graphics::VertexFormat::fromFlags(graphics::kBatchVertexFlags));
         vb->resizeElements(4 * n);
     }
-    visual.removeSubMeshes();
+    visual.removeAllSubMeshes();
     u32 firstVertex = 0;
     for (u64 t = 0; t < textureCount(); ++t) {
         const TextureEntry& entry = textureEntry(t);

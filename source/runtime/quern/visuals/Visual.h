@@ -88,7 +88,7 @@ public:
     // A new sub-mesh with a new static index buffer and the material, appended.
     SubMesh* addSubMesh(graphics::Material* material);
     void appendSubMesh(SubMesh* subMesh);
-    void removeSubMeshes() { m_subMeshes.clear(); }
+    void removeAllSubMeshes() { m_subMeshes.clear(); }
     // The first sub-mesh, an empty one appended first when there is none.
     SubMesh* getFirstSubMesh();
     // The first sub-mesh's index buffer, made when missing.
