@@ -1,4 +1,5 @@
 #include "ContentBuilder.h"
+#include "MeshContent.h"
 
 #include "AssetDatabaseWriter.h"
 #include "GraphicsContent.h"
@@ -140,6 +141,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!convertGraphicsContent(entry, sourceDirectory, ids, asset.bytes, error))
             return false;
         if (!convertSoundLibraryContent(entry, ids, asset.bytes, error))
+            return false;
+        if (!convertMeshContent(entry, asset.bytes, error))
             return false;
         assets.push_back(std::move(asset));
     }

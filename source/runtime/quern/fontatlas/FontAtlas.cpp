@@ -159,6 +159,8 @@ FontAtlasGlyph* getGlyph(FontAtlas& atlas, FontAtlasFont& font, u32 codePoint, i
     stbtt_GetGlyphHMetrics(&font.info, index, &advance, &lsb);
     if (drawable)
         stbtt_GetGlyphBitmapBox(&font.info, index, scale, scale, &x0, &y0, &x1, &y1);
+    if (x1 < x0 || y1 < y0)
+        x1 = x0, y1 = y0; // a box turned inside out by a broken outline
     const i32 gw = x1 - x0 + pad * 2;
     const i32 gh = y1 - y0 + pad * 2;
 

@@ -136,6 +136,19 @@ void VertexBuffer::unlockVertices()
     resetLockWord();
 }
 
+void VertexBuffer::setStoredBounds(const f32 centre[3], f32 radius, const f32 boxMin[3], const f32 boxMax[3])
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        m_centre[axis] = centre[axis];
+        m_boxMin[axis] = boxMin[axis];
+        m_boxMax[axis] = boxMax[axis];
+    }
+    m_centre[3] = m_boxMin[3] = m_boxMax[3] = 1;
+    m_radius = radius;
+    m_sphereStale = 0;
+    m_boxStale = 0;
+}
+
 void VertexBuffer::markBoundsStale()
 {
     m_sphereStale = 1;

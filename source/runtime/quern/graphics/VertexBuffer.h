@@ -64,6 +64,8 @@ public:
     const f32* boxMax() const { return m_boxMax; }
     bool isSphereStale() const { return m_sphereStale != 0; }
     bool isBoxStale() const { return m_boxStale != 0; }
+    // Bounds stored with the vertices (a loaded mesh's), taken as current.
+    void setStoredBounds(const f32 centre[3], f32 radius, const f32 boxMin[3], const f32 boxMax[3]);
 
 private:
     void markBoundsStale();

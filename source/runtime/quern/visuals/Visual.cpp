@@ -59,6 +59,7 @@ Visual::Visual(const Visual& other)
 
 Visual::~Visual()
 {
+    releasePicking();
     if (m_bufferListener) {
         if (graphics::VertexBuffer* vb = vertexBuffer())
             vb->removeListener(m_bufferListener);

@@ -6,6 +6,7 @@
 // refresh their geometry, and update decides when.
 
 #include "quern/Types.h"
+#include "quern/containers/Array.h"
 #include "quern/graphics/DisplayBuffer.h"
 #include "quern/language/RefCounted.h"
 #include "quern/math/Vector3.h"
@@ -23,8 +24,9 @@ class VertexBuffer;
 } // namespace quern::graphics
 
 namespace quern::math {
+struct Matrix4;
 struct Ray;
-}
+} // namespace quern::math
 
 namespace quern::render {
 struct RenderContext;
@@ -36,11 +38,11 @@ class Node;
 
 namespace quern::visuals {
 
-class MeshOctree;
 class MeshVisual;
 class SubMesh;
-class TriangleList;
 class Visual;
+struct OctreeNode;
+struct RayHit;
 
 // Told when a visual's geometry changes (nodes showing it register one).
 class VisualChangeListener {
@@ -78,6 +80,23 @@ public:
     virtual MeshVisual* asMeshVisual() { return nullptr; }
     virtual void describe(std::ostream& out);
     virtual Visual* clone() const = 0;
+    // The hits (RayHit pointers) of a world-space ray against the visual's
+    // triangles, at most 100 in the order found; `world` is the visual's
+    // world transform. Valid until the next pick or the visual's end.
+    virtual const containers::Array& raycast(const math::Ray& ray, const math::Matrix4& world);
+
+    // The octree root, built with the triangle list on first use and kept
+    // (later geometry changes do not rebuild it).
+    OctreeNode* getOctree();
+    // The triangles of every sub-mesh whose index buffer draws triangles,
+    // degenerate ones left out; warns when there are none.
+    void buildTriangleList(containers::Array& triangles);
+    void buildOctree(OctreeNode& root, const containers::Array& triangles);
+    // A pooled record appended to the hit list.
+    RayHit* allocateHit();
+    // Hands the listed hits back to the pool.
+    void clearHits();
+    const containers::Array& hits() const { return m_hits; }
 
     // Builds when the geometry is dirty (keeping the material should the build
     // drop it), then refreshes when the contents changed.
@@ -124,6 +143,8 @@ protected:
     Visual(const Visual& other);
 
 private:
+    void releasePicking();
+
     class BufferListener final : public graphics::BufferChangeListener {
     public:
         explicit BufferListener(Visual* visual)
@@ -138,8 +159,10 @@ private:
 
     Ref m_vertexBuffer;
     // Built on the first ray pick.
-    TriangleList* m_triangles = nullptr;
-    MeshOctree* m_octree = nullptr;
+    containers::Array* m_triangles = nullptr;
+    OctreeNode* m_octree = nullptr;
+    containers::Array m_hits { sizeof(RayHit*), alignof(RayHit*) };
+    std::vector<const OctreeNode*> m_leaves;
     u32 m_flags = GeometryDirty;
     Ref m_material;
     std::vector<Ref> m_subMeshes;

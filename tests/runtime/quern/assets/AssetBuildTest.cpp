@@ -68,7 +68,7 @@ TEST(ContentBuilder, IdsAreNameHashesAndTypesArePackedWords)
     directory.writeFile("b", "BB");
     Manifest manifest;
     std::string error;
-    ASSERT_TRUE(parseManifest("a image b\nb mesh blob=Meshes\n", manifest, error));
+    ASSERT_TRUE(parseManifest("a image b\nb model blob=Meshes\n", manifest, error));
     std::vector<BuiltAsset> assets;
     ASSERT_TRUE(loadAssets(manifest, directory.path().string(), assets, error)) << error;
     ASSERT_EQ(assets.size(), 2u);

@@ -114,7 +114,7 @@ TEST(AssetDatabase, ReadsADatabaseMadeByTheContentTool)
     std::filesystem::create_directories(content.directory().path() / "src");
     for (const char* name : {"level1", "rock", "moss", "stone"})
         std::ofstream(content.directory().path() / "src" / name) << name;
-    content.directory().writeFile("manifest.txt", "level1 map rock moss\nrock mesh stone\nmoss image\n"
+    content.directory().writeFile("manifest.txt", "level1 map rock moss\nrock model stone\nmoss image\n"
                                                   "stone image\n");
     quern::assetbuild::BuildOptions options;
     options.manifestPath = content.directory().file("manifest.txt");
@@ -135,7 +135,7 @@ TEST(AssetDatabase, ReadsADatabaseMadeByTheContentTool)
     const AssetRecord* rock = database.findAsset(assetId("rock"));
     ASSERT_NE(rock, nullptr);
     EXPECT_STREQ(rock->name, "rock");
-    EXPECT_EQ(rock->typeId, quern::packName("mesh"));
+    EXPECT_EQ(rock->typeId, quern::packName("model"));
     EXPECT_STREQ(database.getAssetName(assetId("stone")), "stone");
     EXPECT_EQ(dependenciesOf(database, assetId("level1")),
               (std::vector<u64>{assetId("rock"), assetId("stone"), assetId("moss")}));
