@@ -51,6 +51,15 @@ struct FontAtlasFont {
 
 namespace {
 
+// Glyph records keep sizes and advances in 16 bits; fonts and states with
+// wilder values are clamped instead of converted out of range.
+i16 clampToI16(f32 value)
+{
+    if (!(value > -32768.0f))
+        return -32768;
+    return value < 32767.0f ? static_cast<i16>(value) : i16 { 32767 };
+}
+
 u32 hashCodePoint(u32 a)
 {
     a += ~(a << 15);
@@ -135,7 +144,7 @@ FontAtlasGlyph* getGlyph(FontAtlas& atlas, FontAtlasFont& font, u32 codePoint, i
 {
     if (isize < 2)
         return nullptr;
-    iblur = std::min<i16>(iblur, 20);
+    iblur = std::clamp<i16>(iblur, 0, 20);
     const i32 pad = iblur + 2;
     atlas.scratchReset();
 
@@ -184,7 +193,7 @@ FontAtlasGlyph* getGlyph(FontAtlas& atlas, FontAtlasFont& font, u32 codePoint, i
     glyph->y0 = static_cast<i16>(gy);
     glyph->x1 = static_cast<i16>(gx + gw);
     glyph->y1 = static_cast<i16>(gy + gh);
-    glyph->advance = static_cast<i16>(scale * static_cast<f32>(advance) * 10.0f);
+    glyph->advance = clampToI16(scale * static_cast<f32>(advance) * 10.0f);
     glyph->xOffset = static_cast<i16>(x0 - pad);
     glyph->yOffset = static_cast<i16>(y0 - pad);
     glyph->next = font.lookup[h];
@@ -297,8 +306,8 @@ bool beginRun(FontAtlas& atlas, const FontAtlasState& state, Run& run)
     run.font = atlas.fonts[state.font];
     if (!run.font->bytes)
         return false;
-    run.isize = static_cast<i16>(state.size * 10.0f);
-    run.iblur = static_cast<i16>(state.blur);
+    run.isize = clampToI16(state.size * 10.0f);
+    run.iblur = clampToI16(state.blur);
     run.scale = stbtt_ScaleForPixelHeight(&run.font->info, static_cast<f32>(run.isize) / 10.0f);
     return true;
 }

@@ -153,10 +153,12 @@ bool checkSimpleOutline(const u8* p, u64 size, u64 contours)
     return at + xBytes + yBytes <= size;
 }
 
-bool checkGlyph(const Font& font, u64 glyphs, u32 glyph, int depth)
+// `budget` bounds the outlines visited: components may share and nest.
+bool checkGlyph(const Font& font, u64 glyphs, u32 glyph, int depth, u32& budget)
 {
-    if (glyph >= glyphs || depth > 8)
+    if (glyph >= glyphs || depth > 8 || budget == 0)
         return false;
+    --budget;
     u64 begin, end;
     glyphRange(font, glyph, begin, end);
     if (begin == end)
@@ -174,9 +176,13 @@ bool checkGlyph(const Font& font, u64 glyphs, u32 glyph, int depth)
             return false;
         const u32 flags = read16(p + at);
         const u32 component = read16(p + at + 2);
+        // The rasteriser places components by offset only (it cannot match
+        // points) and reads their glyph numbers as signed.
+        if (!(flags & 2) || component >= 0x8000)
+            return false;
         at += 4 + ((flags & 1) ? 4 : 2);
         at += (flags & 8) ? 2 : (flags & 0x40) ? 4 : (flags & 0x80) ? 8 : 0;
-        if (at > size || !checkGlyph(font, glyphs, component, depth + 1))
+        if (at > size || !checkGlyph(font, glyphs, component, depth + 1, budget))
             return false;
         if (!(flags & 0x20))
             return true;
@@ -190,7 +196,8 @@ bool checkTrueTypeGlyph(const u8* bytes, u64 length, u32 glyph)
     Font font { bytes, length, {}, {}, {}, {}, {}, {}, {}, {} };
     if (!bytes || !readDirectory(font))
         return false;
-    return checkGlyph(font, read16(bytes + font.maxp.offset + 4), glyph, 0);
+    u32 budget = 256;
+    return checkGlyph(font, read16(bytes + font.maxp.offset + 4), glyph, 0, budget);
 }
 
 u32 findTrueTypeGlyph(const u8* bytes, u64 length, u64 map, u32 c)
