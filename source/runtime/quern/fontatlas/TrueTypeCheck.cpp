@@ -1,6 +1,9 @@
 #include "quern/fontatlas/TrueTypeCheck.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace quern::fontatlas {
 
@@ -128,34 +131,64 @@ void glyphRange(const Font& font, u32 glyph, u64& begin, u64& end)
     end = longOffsets ? read32(loca + glyph * 4 + 4) : u64 { read16(loca + glyph * 2 + 2) } * 2;
 }
 
-bool checkSimpleOutline(const u8* p, u64 size, u64 contours)
+// Walks one coordinate array (x: flag bits 2 and 16, y: 4 and 32) from
+// `at`, keeping the largest magnitude; false when it runs past the outline or
+// a coordinate leaves 16 bits (the rasteriser keeps them in shorts).
+bool walkCoordinates(const u8* p, u64 size, const u8* flags, u64 points, u8 shortBit, u8 sameBit, u64& at, f32& bound)
+{
+    i32 value = 0;
+    for (u64 i = 0; i < points; ++i) {
+        if (flags[i] & shortBit) {
+            if (at + 1 > size)
+                return false;
+            value += (flags[i] & sameBit) ? p[at] : -i32 { p[at] };
+            at += 1;
+        } else if (!(flags[i] & sameBit)) {
+            if (at + 2 > size)
+                return false;
+            value += static_cast<i16>(read16(p + at));
+            at += 2;
+        }
+        if (value > 32767 || value < -32767)
+            return false;
+        bound = std::max(bound, static_cast<f32>(value < 0 ? -value : value));
+    }
+    return true;
+}
+
+bool checkSimpleOutline(const u8* p, u64 size, u64 contours, f32& bound)
 {
     u64 at = 10 + contours * 2;
     if (at + 2 > size)
         return false;
     const u64 points = u64 { read16(p + at - 2) } + 1;
     at += 2 + read16(p + at);
-    u64 xBytes = 0, yBytes = 0;
-    for (u64 point = 0; point < points;) {
+    std::vector<u8> flags;
+    flags.reserve(points);
+    while (flags.size() < points) {
         if (at >= size)
             return false;
-        const u8 flags = p[at++];
+        const u8 flag = p[at++];
         u64 repeat = 1;
-        if (flags & 8) {
+        if (flag & 8) {
             if (at >= size)
                 return false;
             repeat += p[at++];
         }
-        xBytes += repeat * ((flags & 2) ? 1 : (flags & 16) ? 0 : 2);
-        yBytes += repeat * ((flags & 4) ? 1 : (flags & 32) ? 0 : 2);
-        point += repeat;
+        for (u64 r = 0; r < repeat && flags.size() < points; ++r)
+            flags.push_back(flag);
     }
-    return at + xBytes + yBytes <= size;
+    return walkCoordinates(p, size, flags.data(), points, 2, 16, at, bound)
+        && walkCoordinates(p, size, flags.data(), points, 4, 32, at, bound);
 }
 
+f32 readF2Dot14(const u8* p) { return static_cast<f32>(static_cast<i16>(read16(p))) / 16384.0f; }
+
 // `budget` bounds the outlines visited: components may share and nest.
-bool checkGlyph(const Font& font, u64 glyphs, u32 glyph, int depth, u32& budget)
+// `bound` is the largest coordinate magnitude of the outline.
+bool checkGlyph(const Font& font, u64 glyphs, u32 glyph, int depth, u32& budget, f32& bound)
 {
+    bound = 0.0f;
     if (glyph >= glyphs || depth > 8 || budget == 0)
         return false;
     --budget;
@@ -169,7 +202,7 @@ bool checkGlyph(const Font& font, u64 glyphs, u32 glyph, int depth, u32& budget)
         return false;
     const i16 contours = static_cast<i16>(read16(p));
     if (contours >= 0)
-        return contours == 0 || checkSimpleOutline(p, size, static_cast<u64>(contours));
+        return contours == 0 || checkSimpleOutline(p, size, static_cast<u64>(contours), bound);
     u64 at = 10;
     for (;;) {
         if (at + 4 > size)
@@ -180,10 +213,43 @@ bool checkGlyph(const Font& font, u64 glyphs, u32 glyph, int depth, u32& budget)
         // points) and reads their glyph numbers as signed.
         if (!(flags & 2) || component >= 0x8000)
             return false;
-        at += 4 + ((flags & 1) ? 4 : 2);
-        at += (flags & 8) ? 2 : (flags & 0x40) ? 4 : (flags & 0x80) ? 8 : 0;
-        if (at > size || !checkGlyph(font, glyphs, component, depth + 1, budget))
+        at += 4;
+        const u64 argumentBytes = (flags & 1) ? 4 : 2;
+        const u64 scaleBytes = (flags & 8) ? 2 : (flags & 0x40) ? 4 : (flags & 0x80) ? 8 : 0;
+        if (at + argumentBytes + scaleBytes > size)
             return false;
+        f32 e, f;
+        if (flags & 1) {
+            e = static_cast<i16>(read16(p + at));
+            f = static_cast<i16>(read16(p + at + 2));
+        } else {
+            e = static_cast<i8>(p[at]);
+            f = static_cast<i8>(p[at + 1]);
+        }
+        at += argumentBytes;
+        f32 a = 1, b = 0, c = 0, d = 1;
+        if (flags & 8) {
+            a = d = readF2Dot14(p + at);
+        } else if (flags & 0x40) {
+            a = readF2Dot14(p + at);
+            d = readF2Dot14(p + at + 2);
+        } else if (flags & 0x80) {
+            a = readF2Dot14(p + at);
+            b = readF2Dot14(p + at + 2);
+            c = readF2Dot14(p + at + 4);
+            d = readF2Dot14(p + at + 6);
+        }
+        at += scaleBytes;
+        f32 inner = 0.0f;
+        if (!checkGlyph(font, glyphs, component, depth + 1, budget, inner))
+            return false;
+        // The rasteriser scales each axis again by its column's length.
+        const f32 m = std::sqrt(a * a + b * b), n = std::sqrt(c * c + d * d);
+        const f32 x = m * ((std::fabs(a) + std::fabs(c)) * inner + std::fabs(e));
+        const f32 y = n * ((std::fabs(b) + std::fabs(d)) * inner + std::fabs(f));
+        if (!(x < 32000.0f && y < 32000.0f))
+            return false;
+        bound = std::max(bound, std::max(x, y));
         if (!(flags & 0x20))
             return true;
     }
@@ -197,7 +263,8 @@ bool checkTrueTypeGlyph(const u8* bytes, u64 length, u32 glyph)
     if (!bytes || !readDirectory(font))
         return false;
     u32 budget = 256;
-    return checkGlyph(font, read16(bytes + font.maxp.offset + 4), glyph, 0, budget);
+    f32 bound = 0.0f;
+    return checkGlyph(font, read16(bytes + font.maxp.offset + 4), glyph, 0, budget, bound);
 }
 
 u32 findTrueTypeGlyph(const u8* bytes, u64 length, u64 map, u32 c)

@@ -33,23 +33,6 @@ AnchorFactors anchorFactors(TextAnchor anchor)
     return f;
 }
 
-// Calls visit(code point, start of the next character) for every code point
-// until the end or the first invalid byte, whose reject state never ends.
-template <typename Visit> void forEachCodePoint(const char* text, Visit&& visit)
-{
-    if (!text)
-        return;
-    u32 state = strings::kUtf8Accept;
-    u32 codePoint = 0;
-    for (const u8* byte = reinterpret_cast<const u8*>(text); *byte != 0; ++byte) {
-        strings::utf8DecodeStep(state, codePoint, *byte);
-        if (state == strings::kUtf8Accept)
-            visit(codePoint, reinterpret_cast<const char*>(byte + 1));
-        else if (state == strings::kUtf8Reject)
-            return;
-    }
-}
-
 // The glyph quad of a code point with the pen at (penX, baseline).
 GlyphQuad makeQuad(const graphics::Font& font, u32 codePoint, f32 size, f32 penX, f32 baseline, f32& advance)
 {
@@ -170,7 +153,10 @@ void SpriteBatchGlyphSink::setBlock(const f32 centre[2], const f32 halfSize[2])
 u32 countCodePoints(const char* text)
 {
     u32 n = 0;
-    forEachCodePoint(text, [&](u32 codePoint, const char*) { n += codePoint != '\n'; });
+    strings::forEachCodePoint(text, [&](u32 codePoint, const char*) {
+        n += codePoint != '\n';
+        return true;
+    });
     return n;
 }
 
@@ -192,16 +178,17 @@ void layoutText(const graphics::Font& font, const char* text, f32 size, i32 alig
     f32 baseline = -static_cast<f32>(font.ascent) * scale + factors.baselineShift * height;
     f32 penX = lineStart(font, text, size, alignment, left, width);
     u32 counter = 0;
-    forEachCodePoint(text, [&](u32 codePoint, const char* next) {
+    strings::forEachCodePoint(text, [&](u32 codePoint, const char* next) {
         if (codePoint == '\n') {
             baseline -= lineAdvance;
             penX = lineStart(font, next, size, alignment, left, width);
-            return;
+            return true;
         }
         f32 advance = 0;
         const GlyphQuad quad = makeQuad(font, codePoint, size, penX, baseline, advance);
         sink.addQuad(quad, counter, vertices, indices);
         penX += advance;
+        return true;
     });
     for (u32 i = 0; i < counter; ++i) {
         const u16 v = static_cast<u16>(4 * i);
@@ -225,18 +212,19 @@ void layoutTextSprites(const graphics::Font& font, const char* text, f32 size, i
     f32 penX = lineStart(font, text, size, alignment, 0.0f, width);
     f32 right = 0;
     u32 lines = 1;
-    forEachCodePoint(text, [&](u32 codePoint, const char* next) {
+    strings::forEachCodePoint(text, [&](u32 codePoint, const char* next) {
         if (codePoint == '\n') {
             baseline -= lineAdvance;
             ++lines;
             penX = lineStart(font, next, size, alignment, 0.0f, width);
-            return;
+            return true;
         }
         f32 advance = 0;
         GlyphQuad quad = makeQuad(font, codePoint, size, penX, baseline, advance);
         sink.addSprite(quad, batch);
         penX = quad.penX;
         right = std::max(right, quad.x1);
+        return true;
     });
     const f32 blockHeight = static_cast<f32>(lines) * lineAdvance;
     const f32 centre[2] = { right * 0.5f, -blockHeight * 0.5f };

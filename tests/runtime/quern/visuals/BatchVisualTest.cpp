@@ -1,5 +1,7 @@
 #include "support/RecordingGraphicsBackEnd.h"
 
+#include "support/BufferContents.h"
+
 #include "quern/graphics/Font.h"
 #include "quern/graphics/materials/UnlitMaterial.h"
 #include "quern/visuals/BatchVisual.h"
@@ -30,15 +32,6 @@ std::vector<BatchVertex> verticesOf(VertexBuffer& vb, u64 first, u64 count)
         std::memcpy(out.data(), vb.lockVertices(Lock::Read, first, count), count * sizeof(BatchVertex));
         vb.unlockVertices();
     }
-    return out;
-}
-
-std::vector<u32> indicesOf(IndexBuffer& ib)
-{
-    std::vector<u32> out;
-    graphics::IndexIterator it(ib);
-    for (; !it.atEnd(); ++it)
-        out.push_back(*it);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "support/RecordingGraphicsBackEnd.h"
 
+#include "support/BufferContents.h"
+
 #include "GraphicsContent.h"
 
 #include "quern/graphics/PixelBuffer.h"
@@ -27,15 +29,6 @@ using Lock = containers::BufferBase::Lock;
 SpriteDescription plainSprite(f32 x, f32 y, f32 w, f32 h, f32 rotation = 0)
 {
     return { x, y, w, h, 0, 1, 1, 0, 1, 1, 1, 1, rotation };
-}
-
-std::vector<u32> indicesOf(graphics::IndexBuffer& ib)
-{
-    std::vector<u32> out;
-    graphics::IndexIterator it(ib);
-    for (; !it.atEnd(); ++it)
-        out.push_back(*it);
-    return out;
 }
 
 struct SpriteBatchTest : RecordingDisplayTest {
