@@ -12,25 +12,6 @@ namespace {
 // The size code points without a glyph are measured at when the font names none.
 constexpr i32 kFallbackDefaultSize = 12;
 
-// Calls `visit` with every code point of the zero-terminated UTF-8 text until
-// the text ends, the text turns invalid (nothing after a bad sequence counts)
-// or `visit` returns false.
-template <typename Visit> void forEachCodePoint(const char* text, Visit&& visit)
-{
-    if (!text)
-        return;
-    u32 state = strings::kUtf8Accept;
-    u32 codePoint = 0;
-    for (const u8* byte = reinterpret_cast<const u8*>(text); *byte != 0; ++byte) {
-        if (strings::utf8DecodeStep(state, codePoint, *byte) == strings::kUtf8Accept) {
-            if (!visit(codePoint))
-                return;
-        } else if (state == strings::kUtf8Reject) {
-            return;
-        }
-    }
-}
-
 } // namespace
 
 Font::Font()
@@ -81,7 +62,7 @@ f32 Font::getTextWidth(const char* text, f32 size, f32 spacing, bool multiLine) 
 {
     f32 cursor = 0.0f;
     f32 width = 0.0f;
-    forEachCodePoint(text, [&](u32 codePoint) {
+    strings::forEachCodePoint(text, [&](u32 codePoint, const char*) {
         if (codePoint == '\n') {
             cursor = 0.0f;
             return multiLine;
@@ -107,7 +88,7 @@ f32 Font::getTextHeight(const char* text, f32 size, f32 spacing) const
 {
     u32 lines = 1;
     bool afterReturn = false;
-    forEachCodePoint(text, [&](u32 codePoint) {
+    strings::forEachCodePoint(text, [&](u32 codePoint, const char*) {
         if (codePoint == '\r' || (codePoint == '\n' && !afterReturn))
             ++lines;
         afterReturn = codePoint == '\r';

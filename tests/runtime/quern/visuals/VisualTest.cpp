@@ -1,5 +1,7 @@
 #include "support/RecordingGraphicsBackEnd.h"
 
+#include "support/BufferContents.h"
+
 #include "quern/graphics/Shader.h"
 #include "quern/graphics/VertexFormat.h"
 #include "quern/render/RenderQueue.h"
@@ -73,15 +75,6 @@ void fillIndices(IndexBuffer& ib, const std::vector<u32>& values)
         *at++ = static_cast<u8>(v >> 8);
     }
     ib.unlockIndices();
-}
-
-std::vector<u32> indicesOf(IndexBuffer& ib)
-{
-    std::vector<u32> out;
-    graphics::IndexIterator it(ib);
-    for (; !it.atEnd(); ++it)
-        out.push_back(*it);
-    return out;
 }
 
 // The unit cube from 0 to 1 as 12 triangles.
