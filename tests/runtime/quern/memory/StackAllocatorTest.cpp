@@ -17,7 +17,8 @@ TEST(StackAllocator, FirstBlockOffsetFollowsAlignmentWithRoomForPadding)
     };
     // The two bytes below each block hold its padding, so an aligned top still
     // moves a whole alignment step; alignment 0 means 16.
-    const Case cases[] = {{0, 16}, {16, 16}, {1, 2}, {2, 2}, {4, 4}, {8, 8}, {64, 64}};
+    const Case cases[]
+        = { { 0, 16 }, { 16, 16 }, { 1, 2 }, { 2, 2 }, { 4, 4 }, { 8, 8 }, { 64, 64 }, { 3, 3 }, { 6, 6 }, { 12, 12 } };
     for (const Case& c : cases) {
         AlignedBuffer buffer;
         StackAllocator stack(buffer.bytes, sizeof buffer.bytes);
@@ -25,6 +26,27 @@ TEST(StackAllocator, FirstBlockOffsetFollowsAlignmentWithRoomForPadding)
         ASSERT_NE(block, nullptr) << "alignment " << c.alignment;
         EXPECT_EQ(static_cast<u64>(block - buffer.bytes), c.offset) << "alignment " << c.alignment;
         EXPECT_EQ(stack.top(), c.offset + 10) << "alignment " << c.alignment;
+    }
+}
+
+TEST(StackAllocator, PaddingFromAnOddTopForEveryKindOfAlignment)
+{
+    struct Case {
+        u64 alignment;
+        u64 offset;
+    };
+    // The first block (5 bytes at offset 2) leaves the top at 7; powers of two
+    // and other alignments must both land on the next multiple with two bytes free.
+    const Case cases[] = { { 1, 9 }, { 2, 10 }, { 4, 12 }, { 8, 16 }, { 16, 16 }, { 3, 9 }, { 6, 12 }, { 10, 10 } };
+    for (const Case& c : cases) {
+        AlignedBuffer buffer;
+        StackAllocator stack(buffer.bytes, sizeof buffer.bytes);
+        ASSERT_EQ(stack.allocate(5, 1), buffer.bytes + 2);
+        unsigned char* block = static_cast<unsigned char*>(stack.allocate(4, c.alignment));
+        ASSERT_NE(block, nullptr) << "alignment " << c.alignment;
+        EXPECT_EQ(static_cast<u64>(block - buffer.bytes), c.offset) << "alignment " << c.alignment;
+        stack.free(block);
+        EXPECT_EQ(stack.top(), 7u) << "alignment " << c.alignment;
     }
 }
 
@@ -69,7 +91,7 @@ TEST(StackAllocator, RequestsBeyondTheCapacityFail)
     EXPECT_EQ(stack.allocate(49, 16), nullptr); // 16 padding + 49 > 64
     EXPECT_NE(stack.allocate(48, 16), nullptr);
     EXPECT_EQ(stack.allocate(0, 1), nullptr);
-    EXPECT_EQ(stack.allocate(~u64{0}, 1), nullptr);
+    EXPECT_EQ(stack.allocate(~u64 { 0 }, 1), nullptr);
     EXPECT_EQ(stack.tryResize(buffer.bytes + 16, 8), nullptr);
 }
 
