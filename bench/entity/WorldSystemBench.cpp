@@ -62,10 +62,9 @@ public:
         Vec3* position = entity::componentArray<Vec3>(*context, kPosition);
         const Vec3* velocity = entity::componentArray<Vec3>(*context, kVelocity);
         const Vec3* acceleration = entity::componentArray<Vec3>(*context, kAcceleration);
-        entity::forEachActiveRun(*context, kMoving, [&](u64 first, u64 end) {
-            for (u64 s = first; s < end; ++s)
-                move(position[s], velocity[s], acceleration[s]);
-        });
+        entity::forEachActive(
+            *context, kMoving, [](Vec3& p, const Vec3& v, const Vec3& a) { move(p, v, a); }, position, velocity,
+            acceleration);
     }
 };
 

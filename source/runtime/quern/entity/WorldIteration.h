@@ -25,8 +25,10 @@ template <typename T> T* componentArray(const UpdateContext& context, u32 type)
     return reinterpret_cast<T*>(context.store + context.world->componentOffsets[type]);
 }
 
-// Calls body(first, end) for every longest run [first, end) of slots that are
-// Active and have all of `required` enabled, in slot order.
+// Calls body(first, end) for every run [first, end) of slots that are Active
+// and have all of `required` enabled, in slot order. Runs end where a slot
+// does not match and at every 2,048 slots: the masks of one stretch are
+// tested just before its components are used, while both are in cache.
 template <typename Body> void forEachActiveRun(const UpdateContext& context, const ComponentMask& required, Body&& body)
 {
     const EntityState* states = context.states;
@@ -53,18 +55,52 @@ template <typename Body> void forEachActiveRun(const UpdateContext& context, con
         }
         return packed == kAllActive && (word0 & low) == low && (word1 & high) == high;
     };
-    u64 s = 0;
-    while (s < slots) {
-        while (s < slots && !matches(s))
-            ++s;
-        const u64 first = s;
-        while (s + 8 <= slots && eightMatch(s))
-            s += 8;
-        while (s < slots && matches(s))
-            ++s;
-        if (first < s)
-            body(first, s);
+    constexpr u64 kChunk = 2048;
+    for (u64 chunk = 0; chunk < slots; chunk += kChunk) {
+        const u64 last = chunk + kChunk < slots ? chunk + kChunk : slots;
+        u64 s = chunk;
+        while (s < last) {
+            while (s < last && !matches(s))
+                ++s;
+            const u64 first = s;
+            while (s + 8 <= last && eightMatch(s))
+                s += 8;
+            while (s < last && matches(s))
+                ++s;
+            if (first < s)
+                body(first, s);
+        }
     }
+}
+
+namespace detail {
+
+// One run of slots. The arrays of distinct component types never overlap;
+// saying so lets the compiler keep values in registers across the body's
+// writes and pair up loads and stores, as it does for separately allocated
+// arrays. Kept out of line: once inlined into the caller the promise is lost.
+template <typename Body, typename... T>
+__attribute__((noinline)) void forEachInRun(u64 first, u64 end, Body& body, T* __restrict... arrays)
+{
+    for (u64 s = first; s < end; ++s)
+        body(arrays[s]...);
+}
+
+} // namespace detail
+
+// Calls body(array[s]...) for every slot s that is Active with all of
+// `required` enabled, in slot order, with the arrays of distinct component
+// types (from componentArray). The arrays of one type passed twice would
+// overlap: that is fatal.
+template <typename Body, typename... T>
+void forEachActive(const UpdateContext& context, const ComponentMask& required, Body&& body, T*... arrays)
+{
+    const void* addresses[] = { static_cast<const void*>(arrays)... };
+    for (u64 i = 0; i < sizeof...(T); ++i)
+        for (u64 k = i + 1; k < sizeof...(T); ++k)
+            if (addresses[i] == addresses[k])
+                QUERN_FATAL("Component array passed twice to one walk");
+    forEachActiveRun(context, required, [&](u64 first, u64 end) { detail::forEachInRun(first, end, body, arrays...); });
 }
 
 } // namespace quern::entity

@@ -92,6 +92,54 @@ TEST(WorldIteration, EdgesOfTheSlotRange)
     }
 }
 
+// Long stretches are handed over in pieces; together the pieces are exactly
+// the matching slots, in order, each once.
+TEST(WorldIteration, RunsOfAWholeWorldCoverEveryMatchingSlotOnce)
+{
+    Slots slots;
+    slots.states.assign(5000, EntityState::Active);
+    slots.masks.assign(5000, maskOf({ 2 }));
+    slots.states[2047] = EntityState::Inactive;
+    slots.states[4100] = EntityState::Free;
+    std::vector<u64> seen;
+    for (auto [first, end] : slots.runs(maskOf({ 2 }))) {
+        ASSERT_LT(first, end);
+        for (u64 s = first; s < end; ++s)
+            seen.push_back(s);
+    }
+    std::vector<u64> expected;
+    for (u64 s = 0; s < 5000; ++s)
+        if (s != 2047 && s != 4100)
+            expected.push_back(s);
+    EXPECT_EQ(seen, expected);
+}
+
+TEST(WorldIteration, ForEachActiveHandsTheBodyEachMatchingSlotsComponents)
+{
+    const u16 sizes[] = { 4, 4, 4 };
+    World world;
+    world.allocateComponentStore(sizes, 3, 64, nullptr);
+    std::vector<EntityHandle> handles;
+    for (u32 e = 0; e < 40; ++e) {
+        const EntityHandle h = world.createEntity();
+        world.getComponentMask(h.index()).set(0);
+        if (e % 5 != 0)
+            world.getComponentMask(h.index()).set(1);
+        *static_cast<u32*>(world.getComponent(h.index(), 0)) = e;
+        *static_cast<u32*>(world.getComponent(h.index(), 1)) = 100 + e;
+        *static_cast<u32*>(world.getComponent(h.index(), 2)) = 0;
+        handles.push_back(h);
+    }
+    world.activateEntities(handles.data(), handles.size() - 1); // the last stays Created
+    UpdateContext context = world.makeUpdateContext();
+    u32* sum = componentArray<u32>(context, 2);
+    forEachActive(
+        context, maskOf({ 0, 1 }), [](const u32& a, const u32& b, u32& out) { out = a + b; },
+        componentArray<u32>(context, 0), componentArray<u32>(context, 1), sum);
+    for (u32 e = 0; e < 40; ++e)
+        EXPECT_EQ(sum[e], e % 5 != 0 && e != 39 ? 100 + 2 * e : 0u) << "slot " << e;
+}
+
 TEST(WorldIteration, ComponentArraysAddressTheStoreBySlot)
 {
     const u16 sizes[] = { 4, 12, 8 };
@@ -119,6 +167,10 @@ TEST(WorldIterationDeathTest, AnArrayOfTheWrongElementSizeOrTypeIsFatal)
     UpdateContext context = world.makeUpdateContext();
     EXPECT_DEATH(componentArray<Pair>(context, 0), "Component array asked for with the wrong element type");
     EXPECT_DEATH(componentArray<u32>(context, 2), "Component array asked for with the wrong element type");
+    u32* first = componentArray<u32>(context, 0);
+    EXPECT_DEATH(forEachActive(
+                     context, ComponentMask {}, [](u32&, u32&) {}, first, first),
+        "Component array passed twice to one walk");
 }
 
 } // namespace
