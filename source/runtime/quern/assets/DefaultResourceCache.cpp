@@ -24,6 +24,9 @@ std::unique_ptr<containers::HandleTable> makeHandleTable()
 
 DefaultResourceCache::DefaultResourceCache(memory::Allocator* allocator)
     : m_handles(makeHandleTable())
+    // Loaders and the main thread make short calls and never poll the cache
+    // in a loop: its mutex may favour whoever holds it.
+    , m_mutex(debug::MutexImpl::Spin::BackOff)
     , m_allocator(allocator ? allocator : memory::getDefaultAllocator())
 {
     if (!m_allocator)

@@ -13,6 +13,12 @@ constexpr u32 kMaxBackoff = 1024;
 } // namespace
 
 MutexImpl::MutexImpl()
+    : MutexImpl(Spin::Eager)
+{
+}
+
+MutexImpl::MutexImpl(Spin spin)
+    : m_spin(spin)
 {
     pthread_mutexattr_t attributes;
     bool ok = pthread_mutexattr_init(&attributes) == 0
@@ -27,23 +33,29 @@ MutexImpl::~MutexImpl() { pthread_mutex_destroy(native(m_storage)); }
 
 void MutexImpl::lock()
 {
-    // The first attempt also serves the owner locking again.
-    if (pthread_mutex_trylock(native(m_storage)) == 0)
-        return;
     // A short wait is cheaper spun than slept; a long one blocks in the kernel.
-    // Spinning reads the lock word and tries only when it looks free, backing
-    // off a little longer after each look: waiters that pounce on every
-    // release drag the lock and the data it guards from core to core, while
-    // a holder that locks again at once keeps both in its own cache.
-    u32 backoff = 1;
-    for (u32 spin = 1; spin < kSpinCount; spin += backoff) {
-        for (u32 k = 0; k < backoff; ++k)
+    if (m_spin == Spin::Eager) {
+        for (u32 spin = 0; spin < kSpinCount; ++spin) {
+            if (pthread_mutex_trylock(native(m_storage)) == 0)
+                return;
             __builtin_ia32_pause();
-        if (backoff < kMaxBackoff)
-            backoff *= 2;
-        if (__atomic_load_n(&native(m_storage)->__data.__lock, __ATOMIC_RELAXED) == 0
-            && pthread_mutex_trylock(native(m_storage)) == 0)
+        }
+    } else {
+        // The first attempt also serves the owner locking again. Then the
+        // lock word is read, and tried only when it looks free: a failed try
+        // is a write that pulls the line away from the holder.
+        if (pthread_mutex_trylock(native(m_storage)) == 0)
             return;
+        u32 backoff = 1;
+        for (u32 spin = 1; spin < kSpinCount; spin += backoff) {
+            for (u32 k = 0; k < backoff; ++k)
+                __builtin_ia32_pause();
+            if (backoff < kMaxBackoff)
+                backoff *= 2;
+            if (__atomic_load_n(&native(m_storage)->__data.__lock, __ATOMIC_RELAXED) == 0
+                && pthread_mutex_trylock(native(m_storage)) == 0)
+                return;
+        }
     }
     if (pthread_mutex_lock(native(m_storage)) != 0)
         QUERN_FATAL("MutexImpl lock() failed");
