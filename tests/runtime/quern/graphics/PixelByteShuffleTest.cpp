@@ -81,7 +81,8 @@ TEST(PixelByteShuffle, RunsMatchTheGeneralPathForEveryPairLengthAndAlignment)
             ++pairs;
             for (u64 count : counts) {
                 for (u64 offset : offsets) {
-                    Bytes source(offset + count * from.bytesPerPixel + kGuard);
+                    // Exactly the run: a sanitizer build catches any read past its end.
+                    Bytes source(offset + count * from.bytesPerPixel);
                     for (u8& b : source)
                         b = static_cast<u8>(random());
                     const u64 size = count * to.bytesPerPixel;
