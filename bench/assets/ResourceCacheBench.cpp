@@ -1,5 +1,5 @@
-// Acquiring and releasing handles on shared keys of one resource cache from 1
-// and 8 threads; beside it, a plain mutex-guarded hash map that counts the same
+// Acquiring and releasing handles on shared keys of one resource cache from 1,
+// 4 and 8 threads; beside it, a plain mutex-guarded hash map that counts the same
 // keys, as a floor for one locked, counted lookup. Prints the pairs per second
 // and the ratio to the floor.
 
@@ -23,7 +23,7 @@ using quern::u64;
 constexpr u64 kKeys = 64;
 constexpr u64 kType = quern::assets::ResourceType::Texture;
 
-class BenchResource : public quern::RefCounted {};
+class BenchResource : public quern::RefCounted { };
 
 quern::assets::DefaultResourceCache* g_cache = nullptr;
 
@@ -38,8 +38,7 @@ void fillCache()
     g_cache = new quern::assets::DefaultResourceCache();
     for (u64 key = 1; key <= kKeys; ++key) {
         bool created = false;
-        const u32 handle = g_cache->acquireOrCreate(
-            key, kType, sizeof(BenchResource), alignof(BenchResource), created,
+        const u32 handle = g_cache->acquireOrCreate(key, kType, sizeof(BenchResource), alignof(BenchResource), created,
             [](void* memory, void*) { quern::RefCounted::retain(new (memory) BenchResource()); });
         g_cache->release(handle);
         g_map.counts[key] = 0;
@@ -57,7 +56,7 @@ void BM_CacheAcquireRelease(benchmark::State& state)
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
-BENCHMARK(BM_CacheAcquireRelease)->Threads(1)->Threads(8)->UseRealTime();
+BENCHMARK(BM_CacheAcquireRelease)->Threads(1)->Threads(4)->Threads(8)->UseRealTime();
 
 void BM_LockedCountingMap(benchmark::State& state)
 {
@@ -75,7 +74,7 @@ void BM_LockedCountingMap(benchmark::State& state)
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
-BENCHMARK(BM_LockedCountingMap)->Threads(1)->Threads(8)->UseRealTime();
+BENCHMARK(BM_LockedCountingMap)->Threads(1)->Threads(4)->Threads(8)->UseRealTime();
 
 class RateReporter : public benchmark::ConsoleReporter {
 public:
@@ -101,12 +100,12 @@ public:
 
 int main(int argc, char** argv)
 {
-    quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig{});
+    quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig {});
     benchmark::Initialize(&argc, argv);
     fillCache();
     RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* threads : {"threads:1", "threads:8"}) {
+    for (const char* threads : { "threads:1", "threads:4", "threads:8" }) {
         const std::string cache = std::string("BM_CacheAcquireRelease/real_time/") + threads;
         const std::string floor = std::string("BM_LockedCountingMap/real_time/") + threads;
         if (!reporter.rates.count(cache))
@@ -114,7 +113,7 @@ int main(int argc, char** argv)
         std::printf("Resource cache acquire+release pairs per second, %s: %.3g\n", threads, reporter.rates[cache]);
         if (reporter.rates.count(floor))
             std::printf("Resource cache / locked counting map rate, %s: %.2fx\n", threads,
-                        reporter.rates[cache] / reporter.rates[floor]);
+                reporter.rates[cache] / reporter.rates[floor]);
     }
     delete g_cache;
     benchmark::Shutdown();

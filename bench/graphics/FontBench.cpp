@@ -81,8 +81,8 @@ void measureCorpus(benchmark::State& state, f32 size)
     setCharacterRate(state);
 }
 
-// At 16 pixels no record has the asked size, so every lookup weighs every
-// record of the index for the nearest size.
+// At 16 pixels no record has the asked size, so every lookup weighs the code
+// point's records for the nearest size.
 void BM_FontTextWidth(benchmark::State& state) { measureCorpus(state, 16.0f); }
 // At the font's own 22 pixels a lookup stops at the code point's record.
 void BM_FontTextWidthOwnSize(benchmark::State& state) { measureCorpus(state, 22.0f); }

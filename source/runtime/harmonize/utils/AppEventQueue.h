@@ -101,7 +101,9 @@ struct AppEventQueueStorage {
         rings[1].reserve(capacity);
     }
 
-    quern::debug::MutexImpl mutex;
+    // Many threads post short records and only the main thread drains, once a
+    // frame: nobody polls this lock, so it backs off while spinning.
+    quern::debug::MutexImpl mutex { quern::debug::MutexImpl::Spin::BackOff };
     quern::containers::EventQueue rings[2];
     AppEventQueue queue;
 };

@@ -23,7 +23,11 @@ std::unique_ptr<containers::HandleTable> makeHandleTable()
 } // namespace
 
 DefaultResourceCache::DefaultResourceCache(memory::Allocator* allocator)
-    : m_handles(makeHandleTable()), m_allocator(allocator ? allocator : memory::getDefaultAllocator())
+    : m_handles(makeHandleTable())
+    // Loaders and the main thread make short calls and never poll the cache
+    // in a loop: its mutex may favour whoever holds it.
+    , m_mutex(debug::MutexImpl::Spin::BackOff)
+    , m_allocator(allocator ? allocator : memory::getDefaultAllocator())
 {
     if (!m_allocator)
         QUERN_FATAL("DefaultResourceCache needs an allocator");
@@ -49,7 +53,7 @@ u32 DefaultResourceCache::takeHandle(const CacheEntry& entry)
     }
     u32 handle = 0;
     CacheHandleEntry* slot = m_handles->allocate<CacheHandleEntry>(handle);
-    *slot = {entry.key, entry.typeId, entry.resource};
+    *slot = { entry.key, entry.typeId, entry.resource };
     return handle;
 }
 
@@ -63,11 +67,21 @@ void DefaultResourceCache::logHandleReport()
         QUERN_LOG(3) << resourceTypeName(typeId) << ": " << handles << " handles" << std::endl;
 }
 
+void* DefaultResourceCache::eraseEntry(std::map<u64, CacheEntry>::iterator it)
+{
+    void* resource = it->second.resource;
+    m_index.erase(it->first);
+    m_entries.erase(it);
+    return resource;
+}
+
 u32 DefaultResourceCache::insert(u64 key, u64 typeId, void* resource)
 {
     MutexLock lock(m_mutex);
     // A key cached already keeps its entry; the handle names that entry.
-    auto it = m_entries.try_emplace(key, CacheEntry{key, typeId, resource, 0}).first;
+    auto [it, added] = m_entries.try_emplace(key, CacheEntry { key, typeId, resource, 0 });
+    if (added)
+        m_index.add(&it->second);
     const u32 handle = takeHandle(it->second);
     ++it->second.handleCount;
     return handle;
@@ -76,7 +90,7 @@ u32 DefaultResourceCache::insert(u64 key, u64 typeId, void* resource)
 u32 DefaultResourceCache::allocateAndInsert(u64 key, u64 typeId, u64 size, u64 alignment)
 {
     MutexLock lock(m_mutex);
-    if (m_entries.count(key) != 0) {
+    if (m_index.find(key)) {
         QUERN_LOG(2) << "Resource " << resourceTypeName(typeId) << " is cached already" << std::endl;
         return 0;
     }
@@ -86,12 +100,12 @@ u32 DefaultResourceCache::allocateAndInsert(u64 key, u64 typeId, u64 size, u64 a
     return insert(key, typeId, memory);
 }
 
-u32 DefaultResourceCache::acquireOrCreate(u64 key, u64 typeId, u64 size, u64 alignment, bool& created,
-                                          ConstructFunction construct, void* context)
+u32 DefaultResourceCache::acquireOrCreate(
+    u64 key, u64 typeId, u64 size, u64 alignment, bool& created, ConstructFunction construct, void* context)
 {
     MutexLock lock(m_mutex);
     created = false;
-    if (m_entries.count(key) != 0)
+    if (m_index.find(key))
         return acquire(key);
     void* memory = m_allocator->allocate(size, alignment);
     if (!memory)
@@ -105,11 +119,11 @@ u32 DefaultResourceCache::acquireOrCreate(u64 key, u64 typeId, u64 size, u64 ali
 u32 DefaultResourceCache::acquire(u64 key)
 {
     MutexLock lock(m_mutex);
-    auto it = m_entries.find(key);
-    if (it == m_entries.end())
+    CacheEntry* found = m_index.find(key);
+    if (!found)
         return 0;
-    const u32 handle = takeHandle(it->second);
-    ++it->second.handleCount;
+    const u32 handle = takeHandle(*found);
+    ++found->handleCount;
     return handle;
 }
 
@@ -119,9 +133,9 @@ void DefaultResourceCache::release(u32 handle)
     CacheHandleEntry* slot = m_handles->lookup<CacheHandleEntry>(handle);
     if (!slot)
         return;
-    auto it = m_entries.find(slot->key);
-    if (it != m_entries.end() && it->second.handleCount > 0)
-        --it->second.handleCount;
+    CacheEntry* found = m_index.find(slot->key);
+    if (found && found->handleCount > 0)
+        --found->handleCount;
     m_handles->release(handle);
 }
 
@@ -136,8 +150,7 @@ void* DefaultResourceCache::entry(u32 handle, u64& typeId)
 CacheEntry* DefaultResourceCache::find(u64 key)
 {
     MutexLock lock(m_mutex);
-    auto it = m_entries.find(key);
-    return it == m_entries.end() ? nullptr : &it->second;
+    return m_index.find(key);
 }
 
 u64 DefaultResourceCache::count()
@@ -162,8 +175,7 @@ bool DefaultResourceCache::releaseByKey(u64 key)
     void* resource = it->second.resource;
     if (it->second.handleCount > 0 || (resource && counted(resource)->refCount() > 1))
         return false;
-    m_entries.erase(it);
-    destroyResource(resource);
+    destroyResource(eraseEntry(it));
     return true;
 }
 
@@ -179,9 +191,7 @@ void DefaultResourceCache::purgeUnreferenced()
         auto it = m_entries.find(key);
         if (it == m_entries.end() || it->second.handleCount != 0)
             continue;
-        void* resource = it->second.resource;
-        m_entries.erase(it);
-        destroyResource(resource);
+        destroyResource(eraseEntry(it));
     }
 }
 
@@ -195,6 +205,7 @@ void DefaultResourceCache::clear()
 
     std::map<u64, CacheEntry> entries;
     entries.swap(m_entries);
+    m_index.clear();
     for (auto& [key, entry] : entries)
         destroyResource(entry.resource);
     m_handles = makeHandleTable();
@@ -222,12 +233,12 @@ void DefaultResourceCache::addProvider(const char* name, Resource* provider)
         return;
     MutexLock lock(m_mutex);
     m_providerMap[name] = provider;
-    const bool listed = std::any_of(m_providers.begin(), m_providers.end(),
-                                    [provider](const Ref& ref) { return ref.object() == provider; });
+    const bool listed = std::any_of(
+        m_providers.begin(), m_providers.end(), [provider](const Ref& ref) { return ref.object() == provider; });
     if (!listed)
         m_providers.emplace_back(provider);
     if (const ResourceEntry* entry = provider->entryObject()) {
-        for (const std::string* text : {&entry->name(), &entry->sourceName()})
+        for (const std::string* text : { &entry->name(), &entry->sourceName() })
             if (!text->empty())
                 m_providerMap.try_emplace(*text, provider);
     }
@@ -245,8 +256,8 @@ bool DefaultResourceCache::removeProvider(Resource* provider)
             ++it;
         }
     }
-    auto listed = std::find_if(m_providers.begin(), m_providers.end(),
-                               [provider](const Ref& ref) { return ref.object() == provider; });
+    auto listed = std::find_if(
+        m_providers.begin(), m_providers.end(), [provider](const Ref& ref) { return ref.object() == provider; });
     if (listed != m_providers.end()) {
         Ref held = std::move(*listed);
         m_providers.erase(listed);

@@ -4,6 +4,7 @@
 // guards all of it, so loading workers and the main thread use one cache at
 // once, and resource destructors may give their own handles back.
 
+#include "quern/assets/CacheKeyIndex.h"
 #include "quern/assets/ResourceCache.h"
 #include "quern/containers/HandleTable.h"
 #include "quern/debug/MutexImpl.h"
@@ -47,7 +48,7 @@ public:
     Resource* findProvider(const char* name) override;
     void listProviders(containers::Array& out) override;
     u32 acquireOrCreate(u64 key, u64 typeId, u64 size, u64 alignment, bool& created,
-                        ConstructFunction construct = nullptr, void* context = nullptr) override;
+        ConstructFunction construct = nullptr, void* context = nullptr) override;
 
     memory::Allocator& allocator() const { return *m_allocator; }
     // Handle slots in use now.
@@ -60,11 +61,14 @@ private:
     void logHandleReport();
     // Drops the cache's reference, runs the destructor and frees the memory.
     void destroyResource(void* resource);
+    // Removes the entry from the map and the index; returns its resource.
+    void* eraseEntry(std::map<u64, CacheEntry>::iterator it);
 
     std::map<std::string, Resource*> m_providerMap;
     std::vector<Ref> m_providers;
     std::unique_ptr<containers::HandleTable> m_handles;
     std::map<u64, CacheEntry> m_entries;
+    CacheKeyIndex m_index; // the entries of m_entries by key
     debug::MutexImpl m_mutex;
     memory::Allocator* m_allocator;
 };

@@ -9,6 +9,8 @@
 #include "quern/language/RefCounted.h"
 #include "quern/strings/String.h"
 
+#include <atomic>
+
 namespace quern::assets {
 class ResourceCache;
 }
@@ -81,10 +83,20 @@ public:
     void holdTexture(Texture* page);
 
 private:
+    struct GlyphLookup;
+
     // The pixel size the measurement scales glyph g from.
     f32 glyphSize(i32 g) const;
+    // The index records grouped by code point, made the first time the font
+    // looks a glyph up and again whenever the index has moved or changed its
+    // count. Loaders fill the index before the font is used; records rewritten
+    // in place afterwards, keeping storage and count, are not seen.
+    const GlyphLookup& lookup() const;
 
     Ref m_textureHold;
+    // Published once made; tables it replaced stay alive (chained) until the
+    // font goes, since another thread may still be reading one.
+    mutable std::atomic<GlyphLookup*> m_lookup { nullptr };
 };
 
 // The built-in font: a 256 x 256 page of 12 x 22 glyphs for the code points

@@ -30,7 +30,8 @@ public:
 
 protected:
     PixelConverter(u32 sourceBytes, u32 destinationBytes)
-        : m_sourceBytes(sourceBytes), m_destinationBytes(destinationBytes)
+        : m_sourceBytes(sourceBytes)
+        , m_destinationBytes(destinationBytes)
     {
     }
 
@@ -39,9 +40,15 @@ private:
     u32 m_destinationBytes;
 };
 
+// Fastest: runs of pairs that only move, fill or drop whole bytes take a byte
+// shuffle with exactly the general path's results. General: always the
+// per-channel path (the reference the shuffle is checked against).
+enum class PixelConverterPath { Fastest, General };
+
 // The converter for the pair, or null when the pair is not supported. The
 // converter keeps what it needs of both formats; they need not outlive it.
-std::unique_ptr<PixelConverter> createPixelConverter(const PixelFormat& source, const PixelFormat& destination);
+std::unique_ptr<PixelConverter> createPixelConverter(
+    const PixelFormat& source, const PixelFormat& destination, PixelConverterPath path = PixelConverterPath::Fastest);
 
 // Converts runs of pixels. Equal formats are plain byte copies.
 class PixelFormatConverter {

@@ -20,7 +20,7 @@ u32 readWord(const unsigned char* at)
 
 void writeWord(unsigned char* at, u32 word) { std::memcpy(at, &word, sizeof word); }
 
-u64 roundUp4(u64 value) { return (value + 3) & ~u64{3}; }
+u64 roundUp4(u64 value) { return (value + 3) & ~u64 { 3 }; }
 
 } // namespace
 
@@ -28,7 +28,7 @@ LinearAllocator::LinearAllocator(Allocator* parent, u64 blockSize)
     : m_parent(parent)
 {
     // Record headers are 32-bit words, so the ring is a whole number of words.
-    blockSize &= ~u64{3};
+    blockSize &= ~u64 { 3 };
     if (!parent || blockSize == 0)
         return;
     m_blockStart = static_cast<unsigned char*>(parent->allocate(blockSize, 4));
@@ -65,7 +65,7 @@ void* LinearAllocator::allocateInRing(u64 size, u64 alignment)
 
     auto placeAt = [&](unsigned char* at, unsigned char*& payload, unsigned char*& end) {
         const u64 address = reinterpret_cast<u64>(at) + a + 3;
-        payload = reinterpret_cast<unsigned char*>(address - address % a);
+        payload = reinterpret_cast<unsigned char*>(address & ~(a - 1)); // a is a power of two
         end = payload + padded;
     };
     unsigned char* start = m_next;

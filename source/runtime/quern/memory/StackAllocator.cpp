@@ -20,7 +20,9 @@ void* StackAllocator::allocate(u64 size, u64 alignment)
         return nullptr;
     const u64 position = reinterpret_cast<u64>(m_buffer) + m_top;
     // At least two bytes below every block hold its padding count.
-    u64 padding = (alignment - position % alignment) % alignment;
+    // Allocations run on hot paths: a mask, not a division, for the usual power-of-two alignments.
+    u64 padding = (alignment & (alignment - 1)) == 0 ? (0 - position) & (alignment - 1)
+                                                     : (alignment - position % alignment) % alignment;
     while (padding < 2)
         padding += alignment;
     if (padding > m_capacity - m_top || size > m_capacity - m_top - padding)

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -53,9 +55,11 @@ TEST(MutexImpl, HeldMutexRefusesOtherThreadsUntilEveryLevelIsReleased)
     EXPECT_TRUE(tryFromOtherThread());
 }
 
-TEST(MutexImpl, ContendedIncrementsAreNeverLost)
+class MutexImplSpin : public ::testing::TestWithParam<MutexImpl::Spin> { };
+
+TEST_P(MutexImplSpin, ContendedIncrementsAreNeverLost)
 {
-    MutexImpl mutex;
+    MutexImpl mutex(GetParam());
     long counter = 0; // deliberately not atomic: the mutex alone protects it
     constexpr int kThreads = 6;
     constexpr int kIncrements = 20000;
@@ -72,5 +76,37 @@ TEST(MutexImpl, ContendedIncrementsAreNeverLost)
         thread.join();
     EXPECT_EQ(counter, static_cast<long>(kThreads) * kIncrements);
 }
+
+// A waiter that backs off still gets the mutex from a holder that keeps it
+// for a while, and the owner may still lock it again.
+TEST_P(MutexImplSpin, WaiterGetsTheMutexAfterALongHold)
+{
+    MutexImpl mutex(GetParam());
+    mutex.lock();
+    mutex.lock();
+    std::atomic<bool> waiting { false };
+    std::atomic<bool> got { false };
+    std::thread waiter([&] {
+        waiting = true;
+        mutex.lock();
+        got = true;
+        mutex.unlock();
+    });
+    while (!waiting)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // past the spinning, into the kernel wait
+    EXPECT_FALSE(got.load());
+    mutex.unlock();
+    EXPECT_FALSE(got.load());
+    mutex.unlock();
+    waiter.join();
+    EXPECT_TRUE(got.load());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWaysOfSpinning, MutexImplSpin,
+    ::testing::Values(MutexImpl::Spin::Eager, MutexImpl::Spin::BackOff),
+    [](const ::testing::TestParamInfo<MutexImpl::Spin>& info) {
+        return info.param == MutexImpl::Spin::Eager ? std::string("Eager") : std::string("BackOff");
+    });
 
 } // namespace

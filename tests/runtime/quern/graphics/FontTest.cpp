@@ -5,6 +5,8 @@
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <thread>
+#include <vector>
 
 namespace quern::graphics {
 namespace {
@@ -169,6 +171,82 @@ TEST(Font, IndexRecordsNamingMissingGlyphsMeasureAsMissing)
     const GlyphIndex pastTheEnd { 'b', 22, 1 };
     font.glyphIndex.push(&pastTheEnd);
     EXPECT_FLOAT_EQ(font.getTextWidth("ab", 22, 0, false), 10);
+}
+
+// Records of a code point need not sit together, code points may lie on any
+// page of the code space (or outside it, in a hand-made index), and a record
+// may name another record's glyph: the nearest size is weighed against the
+// size the remembered glyph's own record carries.
+TEST(Font, FindGlyphOverScatteredRecordsAndWholeCodeSpace)
+{
+    Font font;
+    fillFont(font,
+        { { 'A', 10, 1 }, { 0x4E00, 22, 1 }, { 'A', 30, 1 }, { 0x10FFFF, 8, 1 }, { -5, 12, 1 }, { 'A', 18, 1 },
+            { 0x4E00, 40, 1 }, { 0x110000, 16, 1 }, { 'A', 21, 1 } });
+    // Record 9 names glyph 0 (size 10) though it carries size 26.
+    const GlyphIndex borrowed { 'B', 26, 0 };
+    font.glyphIndex.push(&borrowed);
+    const GlyphIndex other { 'B', 20, 3 }; // glyph 3 has size 8 in its own record
+    font.glyphIndex.push(&other);
+    struct Case {
+        i32 codePoint;
+        f32 size;
+        i32 glyph;
+    };
+    const Case cases[] = {
+        { 'A', 19, 5 },
+        { 'A', 20, 8 },
+        { 'A', 26, 2 },
+        { 'A', 30, 2 },
+        { 'A', 14, 0 },
+        { 'A', 21, 8 },
+        { 0x4E00, 31, 1 },
+        { 0x4E00, 32, 6 },
+        { 0x4E01, 22, -1 },
+        { 0x10FFFF, 100, 3 },
+        { -5, 99, 4 },
+        { 0x110000, 1, 7 },
+        { std::numeric_limits<i32>::min(), 12, -1 },
+        // 'B' at 25: record 9 (26, distance 1) is remembered, but weighed at
+        // its glyph's size 10 (distance 15), so record 10 (20, distance 5) wins.
+        { 'B', 25, 3 },
+        { 'B', 26, 0 },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(font.findGlyph(c.codePoint, c.size), c.glyph) << "code point " << c.codePoint << " size " << c.size;
+}
+
+TEST(Font, LookupFollowsAnIndexThatGrowsOrIsRefilledAfterMeasuring)
+{
+    Font font;
+    fillFont(font, { { 'a', 22, 10 } });
+    EXPECT_FLOAT_EQ(font.getTextWidth("ab", 22, 0, false), 10);
+    fillFont(font, { { 'b', 22, 20 } });
+    EXPECT_FLOAT_EQ(font.getTextWidth("ab", 22, 0, false), 30);
+    EXPECT_EQ(font.findGlyph('b', 22), 1);
+    font.glyphIndex.clear();
+    font.glyphs.clear();
+    fillFont(font, { { 'b', 11, 4 } });
+    EXPECT_EQ(font.findGlyph('a', 22), -1);
+    EXPECT_EQ(font.findGlyph('b', 22), 0);
+    EXPECT_FLOAT_EQ(font.getTextWidth("ab", 22, 0, false), 8);
+}
+
+TEST(Font, ThreadsMeasuringAFreshFontAgree)
+{
+    Font font;
+    fillFont(font, { { 'a', 22, 10 }, { 'b', 22, 20 }, { 'a', 11, 3 } });
+    std::vector<f32> widths(8, 0.0f);
+    std::vector<std::thread> threads;
+    for (u64 t = 0; t < widths.size(); ++t)
+        threads.emplace_back([&font, &widths, t] {
+            for (int i = 0; i < 200; ++i)
+                widths[t] += font.getTextWidth("abab", 22, 1, false);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (f32 w : widths)
+        EXPECT_FLOAT_EQ(w, 200 * 63.0f);
 }
 
 } // namespace

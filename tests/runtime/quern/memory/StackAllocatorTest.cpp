@@ -17,7 +17,7 @@ TEST(StackAllocator, FirstBlockOffsetFollowsAlignmentWithRoomForPadding)
     };
     // The two bytes below each block hold its padding, so an aligned top still
     // moves a whole alignment step; alignment 0 means 16.
-    const Case cases[] = {{0, 16}, {16, 16}, {1, 2}, {2, 2}, {4, 4}, {8, 8}, {64, 64}};
+    const Case cases[] = { { 0, 16 }, { 16, 16 }, { 1, 2 }, { 2, 2 }, { 4, 4 }, { 8, 8 }, { 64, 64 } };
     for (const Case& c : cases) {
         AlignedBuffer buffer;
         StackAllocator stack(buffer.bytes, sizeof buffer.bytes);
@@ -25,6 +25,27 @@ TEST(StackAllocator, FirstBlockOffsetFollowsAlignmentWithRoomForPadding)
         ASSERT_NE(block, nullptr) << "alignment " << c.alignment;
         EXPECT_EQ(static_cast<u64>(block - buffer.bytes), c.offset) << "alignment " << c.alignment;
         EXPECT_EQ(stack.top(), c.offset + 10) << "alignment " << c.alignment;
+    }
+}
+
+TEST(StackAllocator, PaddingFromAnOddTopForEveryKindOfAlignment)
+{
+    // The first block (5 bytes at offset 2) leaves the top at 7. Every
+    // alignment, a power of two or not, gives the lowest address that is a
+    // multiple of it with two bytes free below; freeing puts the top back.
+    for (u64 alignment : { 1u, 2u, 4u, 8u, 16u, 3u, 6u, 10u, 24u }) {
+        AlignedBuffer buffer;
+        StackAllocator stack(buffer.bytes, sizeof buffer.bytes);
+        ASSERT_EQ(stack.allocate(5, 1), buffer.bytes + 2);
+        unsigned char* block = static_cast<unsigned char*>(stack.allocate(4, alignment));
+        ASSERT_NE(block, nullptr) << "alignment " << alignment;
+        const u64 address = reinterpret_cast<u64>(block);
+        const u64 top = reinterpret_cast<u64>(buffer.bytes) + 7;
+        EXPECT_EQ(address % alignment, 0u) << "alignment " << alignment;
+        EXPECT_GE(address, top + 2) << "alignment " << alignment;
+        EXPECT_LT(address - alignment, top + 2) << "alignment " << alignment;
+        stack.free(block);
+        EXPECT_EQ(stack.top(), 7u) << "alignment " << alignment;
     }
 }
 
@@ -69,7 +90,7 @@ TEST(StackAllocator, RequestsBeyondTheCapacityFail)
     EXPECT_EQ(stack.allocate(49, 16), nullptr); // 16 padding + 49 > 64
     EXPECT_NE(stack.allocate(48, 16), nullptr);
     EXPECT_EQ(stack.allocate(0, 1), nullptr);
-    EXPECT_EQ(stack.allocate(~u64{0}, 1), nullptr);
+    EXPECT_EQ(stack.allocate(~u64 { 0 }, 1), nullptr);
     EXPECT_EQ(stack.tryResize(buffer.bytes + 16, 8), nullptr);
 }
 

@@ -8,9 +8,17 @@ namespace quern::debug {
 namespace {
 pthread_mutex_t* native(unsigned char* storage) { return reinterpret_cast<pthread_mutex_t*>(storage); }
 static_assert(sizeof(pthread_mutex_t) <= 64);
+// Pauses between two looks at a held lock, at most.
+constexpr u32 kMaxBackoff = 1024;
 } // namespace
 
 MutexImpl::MutexImpl()
+    : MutexImpl(Spin::Eager)
+{
+}
+
+MutexImpl::MutexImpl(Spin spin)
+    : m_spin(spin)
 {
     pthread_mutexattr_t attributes;
     bool ok = pthread_mutexattr_init(&attributes) == 0
@@ -26,16 +34,28 @@ MutexImpl::~MutexImpl() { pthread_mutex_destroy(native(m_storage)); }
 void MutexImpl::lock()
 {
     // A short wait is cheaper spun than slept; a long one blocks in the kernel.
-    // The pauses between tries grow, so that waiting threads do not keep
-    // taking the lock's cache line away from the thread that holds it.
-    u32 pauses = 1;
-    for (u32 spun = 0; spun < kSpinCount; spun += pauses) {
+    if (m_spin == Spin::Eager) {
+        for (u32 spin = 0; spin < kSpinCount; ++spin) {
+            if (pthread_mutex_trylock(native(m_storage)) == 0)
+                return;
+            __builtin_ia32_pause();
+        }
+    } else {
+        // The first attempt also serves the owner locking again. Then the
+        // lock word is read, and tried only when it looks free: a failed try
+        // is a write that pulls the line away from the holder.
         if (pthread_mutex_trylock(native(m_storage)) == 0)
             return;
-        for (u32 i = 0; i < pauses; ++i)
-            __builtin_ia32_pause();
-        if (pauses < 512)
-            pauses *= 2;
+        u32 backoff = 1;
+        for (u32 spin = 1; spin < kSpinCount; spin += backoff) {
+            for (u32 k = 0; k < backoff; ++k)
+                __builtin_ia32_pause();
+            if (backoff < kMaxBackoff)
+                backoff *= 2;
+            if (__atomic_load_n(&native(m_storage)->__data.__lock, __ATOMIC_RELAXED) == 0
+                && pthread_mutex_trylock(native(m_storage)) == 0)
+                return;
+        }
     }
     if (pthread_mutex_lock(native(m_storage)) != 0)
         QUERN_FATAL("MutexImpl lock() failed");
