@@ -2,6 +2,7 @@
 // content tool filled.
 
 #include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/TextOrder.h"
 
 #include <gtest/gtest.h>
 
@@ -117,15 +118,7 @@ protected:
     quern::testing::TemporaryDirectory m_directory;
 };
 
-void expectInOrder(const std::string& text, std::initializer_list<const char*> lines)
-{
-    size_t at = 0;
-    for (const char* line : lines) {
-        const size_t found = text.find(line, at);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << text;
-        at = found;
-    }
-}
+using quern::testing::expectInOrder;
 
 TEST_F(ProgramTest, HelpPrintsTheOverviewAndTouchesNoFile)
 {
