@@ -2,6 +2,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/Startup.h"
+#include "harmonize/app/App.h"
 #include "quern/animate/KeyframeAnimationHandler.h"
 #include "quern/assets/AssetDatabase.h"
 #include "quern/assets/AssetHandlerRegistry.h"
@@ -207,7 +208,16 @@ i32 runGame(i32 argc, char** argv)
     quern::profile::getProfiler().setEnabled(Settings::Profiler.enabled);
     openAudioDevice();
 
-    // The App is built, run and destroyed here once it exists.
+    AppServices services;
+    services.audioDevice = &quern::audio::AudioDevice::instance();
+    services.stringTable = strings;
+    App* app = construct<App>(database, depot, services);
+    app->setUserFiles(&quern::io::getHomeFileSystem());
+    app->init();
+    app->warmUp();
+    app->runMainLoop();
+    app->shutdown();
+    destroy(app);
 
     destroy(depot);
     destroy(database);

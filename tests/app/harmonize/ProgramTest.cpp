@@ -2,15 +2,21 @@
 // content tool filled.
 
 #include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/TextOrder.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -44,30 +50,76 @@ protected:
     }
 
     // The program in <root>/<folder> with the user folder <root>/user; the
-    // platform's user folders point into the temporary folder too.
-    ProcessRun run(
-        const std::string& folder, const std::string& arguments, const std::string& environment = "ALSOFT_DRIVERS=null")
+    // platform's user folders point into the temporary folder too. The window
+    // is SDL's dummy one. A run that gets as far as its window prints
+    // `stopWhen` once SDL is up; it is then sent SIGTERM, which SDL turns into
+    // a quit event that closes the display and so ends the main loop, as
+    // closing the window would.
+    ProcessRun run(const std::string& folder, const std::string& arguments,
+        const std::string& environment = "ALSOFT_DRIVERS=null", const char* stopWhen = nullptr)
     {
         fs::create_directories(root() / folder);
         const fs::path home = root() / "home";
-        const std::string command = "cd '" + (root() / folder).string() + "' && env -u APPDATA HOME='" + home.string()
-            + "' XDG_DATA_HOME='" + (home / "data").string() + "' " + environment + " " + QUERN_HARMONIZE_PROGRAM + " "
-            + arguments + " >'" + (root() / "out.txt").string() + "' 2>'" + (root() / "err.txt").string() + "'";
-        const int status = std::system(command.c_str());
+        const fs::path output = root() / "out.txt";
+        const fs::path errors = root() / "err.txt";
+        const std::string command = "cd '" + (root() / folder).string() + "' && exec env -u APPDATA HOME='"
+            + home.string() + "' XDG_DATA_HOME='" + (home / "data").string() + "' SDL_VIDEODRIVER=dummy " + environment
+            + " " + QUERN_HARMONIZE_PROGRAM + " " + arguments + " >'" + output.string() + "' 2>'" + errors.string()
+            + "'";
+        std::ofstream(output).close();
+        std::ofstream(errors).close();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
         ProcessRun result;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.output = readFile(root() / "out.txt");
-        result.errors = readFile(root() / "err.txt");
-        fs::remove(root() / "out.txt");
-        fs::remove(root() / "err.txt");
+        if (pid < 0) {
+            ADD_FAILURE() << "fork failed";
+            return result;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        bool stopped = stopWhen == nullptr;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the program did not end: " << arguments;
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            if (!stopped && (readFile(output) + readFile(errors)).find(stopWhen) != std::string::npos) {
+                kill(pid, SIGTERM);
+                stopped = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        // As a shell reports it: a signal's death is 128 + the signal.
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+        result.output = readFile(output);
+        result.errors = readFile(errors);
+        fs::remove(output);
+        fs::remove(errors);
         return result;
     }
+
+    // A run that plays: the null graphics back end, ended as a closed window
+    // ends it once SDL's video is up.
+    ProcessRun play(
+        const std::string& folder, const std::string& arguments, const std::string& environment = "ALSOFT_DRIVERS=null")
+    {
+        return run(folder, "--graphics-backEnd=null " + arguments, environment, kVideoStarted);
+    }
+
+    static constexpr const char* kVideoStarted = "Number of displays: ";
 
     std::string userFolderOption() const { return "--userFilePath='" + (root() / "user").string() + "'"; }
     fs::path logFile() const { return root() / "user" / "harmonizelog.txt"; }
 
     quern::testing::TemporaryDirectory m_directory;
 };
+
+using quern::testing::expectInOrder;
 
 TEST_F(ProgramTest, HelpPrintsTheOverviewAndTouchesNoFile)
 {
@@ -100,7 +152,7 @@ TEST_F(ProgramTest, RunsOverTheBuiltContentAndWritesTheLogOnlyWhenAsked)
     };
     for (const Case& c : cases) {
         fs::remove(logFile());
-        const ProcessRun result = run(".", userFolderOption() + " " + c.arguments);
+        const ProcessRun result = play(".", userFolderOption() + " " + c.arguments);
         EXPECT_EQ(result.exitCode, 0) << c.arguments << result.errors;
         EXPECT_EQ(fs::exists(logFile()), c.writesLog) << c.arguments;
         EXPECT_NE((result.output + result.errors).find("Using back end 'OpenAL'"), std::string::npos) << result.errors;
@@ -118,7 +170,7 @@ TEST_F(ProgramTest, SettingsFileAndCommandLineBothReachTheRun)
     buildContent("bin", "files");
     fs::create_directories(root() / "user");
     std::ofstream(root() / "user" / "settings.ini") << "[Development]\nLog = 1\n";
-    ProcessRun result = run(".", userFolderOption());
+    ProcessRun result = play(".", userFolderOption());
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(fs::exists(logFile()));
 
@@ -126,7 +178,7 @@ TEST_F(ProgramTest, SettingsFileAndCommandLineBothReachTheRun)
     // receives the log.
     fs::remove(logFile());
     std::ofstream(root() / "user" / "settings.ini") << "[Development]\nLog = 1\nuserFilePath = elsewhere\n";
-    result = run(".", userFolderOption());
+    result = play(".", userFolderOption());
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(fs::exists(logFile()));
     EXPECT_FALSE(fs::exists(root() / "elsewhere"));
@@ -138,7 +190,7 @@ TEST_F(ProgramTest, AUserFolderNamedInTheSettingsFileTakesOverAfterItIsRead)
     buildContent("game/bin");
     std::ofstream(root() / "game" / "settings.ini")
         << "[Development]\nuserFilePath = " << (root() / "user").string() << "\nlog = yes\n";
-    const ProcessRun result = run("game", "");
+    const ProcessRun result = play("game", "");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(fs::exists(logFile()));
     EXPECT_FALSE(fs::exists(root() / "game" / "harmonizelog.txt"));
@@ -148,10 +200,10 @@ TEST_F(ProgramTest, TheProfilerReportIsWrittenWhenTheProfilerIsOn)
 {
     buildContent("bin");
     const fs::path report = root() / "report.txt";
-    ProcessRun result = run(".", userFolderOption() + " --outputFile='" + report.string() + "'");
+    ProcessRun result = play(".", userFolderOption() + " --outputFile='" + report.string() + "'");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_FALSE(fs::exists(report));
-    result = run(".", userFolderOption() + " --profiler-enabled --outputFile='" + report.string() + "'");
+    result = play(".", userFolderOption() + " --profiler-enabled --outputFile='" + report.string() + "'");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(fs::exists(report));
 }
@@ -159,7 +211,7 @@ TEST_F(ProgramTest, TheProfilerReportIsWrittenWhenTheProfilerIsOn)
 TEST_F(ProgramTest, FindsTheDatabaseInTheParentsBinFolder)
 {
     buildContent("bin");
-    const ProcessRun result = run("game", userFolderOption() + " --log");
+    const ProcessRun result = play("game", userFolderOption() + " --log");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_TRUE(fs::exists(logFile()));
 }
@@ -167,7 +219,7 @@ TEST_F(ProgramTest, FindsTheDatabaseInTheParentsBinFolder)
 TEST_F(ProgramTest, WithoutAUsableOpenALDriverTheNullBackEndPlays)
 {
     buildContent("bin");
-    const ProcessRun result = run(".", userFolderOption(), "ALSOFT_DRIVERS=nonexistent");
+    const ProcessRun result = play(".", userFolderOption(), "ALSOFT_DRIVERS=nonexistent");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_NE((result.output + result.errors).find("Using back end 'Null'"), std::string::npos) << result.errors;
 }
@@ -192,6 +244,34 @@ TEST_F(ProgramTest, ALevelHeapBelowOneMegabyteIsFatal)
             std::string::npos)
             << result.errors;
     }
+}
+
+TEST_F(ProgramTest, LogsItsStartUpInOrderAndEndsThroughTheClosedWindow)
+{
+    buildContent("bin");
+    // Stopped only once the main loop has handed out the first level load.
+    const ProcessRun result
+        = run(".", "--graphics-backEnd=null --log " + userFolderOption(), "ALSOFT_DRIVERS=null", "Level -1 not loaded");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    expectInOrder(readFile(logFile()),
+        { "Command line:", "Using back end 'OpenAL'", "Build 4090", "Starting task dispatcher",
+            "Creating display device: SDLDisplay", "Video driver: dummy", "Input devices: ", "Level -1 not loaded",
+            "Closing display", "Exiting main loop because display was closed", "Closing back-end" });
+}
+
+TEST_F(ProgramTest, TheDefaultOpenGLBackEndOpensItsWindowAndRunsTheLoop)
+{
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "no X server";
+    buildContent("bin");
+    // The default graphics back end needs a GL context, which the dummy video
+    // driver cannot give: this run uses the test command's X server.
+    const ProcessRun result = run(".", userFolderOption() + " --log --fullscreen=0",
+        "ALSOFT_DRIVERS=null SDL_VIDEODRIVER=x11", "Level -1 not loaded");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    expectInOrder(readFile(logFile()),
+        { "Creating display device: SDLDisplay", "Requested OpenGL version 3.2", "Level -1 not loaded",
+            "Exiting main loop because display was closed" });
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include "quern/serialize/BinaryPODToken.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
 #include "support/LogCapture.h"
+#include "support/TextOrder.h"
 
 #include "quern/platform/Thread.h"
 
@@ -110,15 +111,7 @@ protected:
     std::unique_ptr<quern::assets::FileSystemDepot> depot;
 };
 
-void expectInOrder(const std::string& text, std::initializer_list<const char*> lines)
-{
-    size_t at = 0;
-    for (const char* line : lines) {
-        const size_t found = text.find(line, at);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << text;
-        at = found;
-    }
-}
+using quern::testing::expectInOrder;
 
 TEST_F(AppTest, StartsRunsAndQuitsWithoutThreading)
 {
