@@ -178,6 +178,16 @@ bool checkSimpleOutline(const u8* p, u64 size, u64 contours, f32& bound)
         for (u64 r = 0; r < repeat && flags.size() < points; ++r)
             flags.push_back(flag);
     }
+    // Contours end at increasing points. A contour that starts off the curve
+    // makes the rasteriser read the point after its start, which for a lone
+    // off-curve point at the end of the outline lies past every point.
+    u64 start = 0;
+    for (u64 k = 0; k < contours; ++k) {
+        const u64 end = read16(p + 10 + k * 2);
+        if (end < start || end >= points || (end == start && !(flags[start] & 1)))
+            return false;
+        start = end + 1;
+    }
     return walkCoordinates(p, size, flags.data(), points, 2, 16, at, bound)
         && walkCoordinates(p, size, flags.data(), points, 4, 32, at, bound);
 }
