@@ -6,7 +6,10 @@
 
 #include <csignal>
 
-#if defined(QUERN_SANITIZED)
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer ends a process it reported on with its own exit code.
+#define EXPECT_FLOATING_POINT_TRAP(statement) EXPECT_EXIT(statement, ::testing::ExitedWithCode(66), "FPE")
+#elif defined(QUERN_SANITIZED)
 #define EXPECT_FLOATING_POINT_TRAP(statement) EXPECT_EXIT(statement, ::testing::ExitedWithCode(1), "FPE")
 #else
 #define EXPECT_FLOATING_POINT_TRAP(statement) EXPECT_EXIT(statement, ::testing::KilledBySignal(SIGFPE), "")
