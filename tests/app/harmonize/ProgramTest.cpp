@@ -2,6 +2,7 @@
 // content tool filled.
 
 #include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/FileContents.h"
 #include "support/TextOrder.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using quern::testing::readFile;
 
 struct ProcessRun {
     int exitCode = -1;

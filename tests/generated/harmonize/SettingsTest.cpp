@@ -1,4 +1,5 @@
 #include "harmonize/Settings.h"
+#include "support/FileContents.h"
 
 #include "quern/io/HomeFileSystem.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
@@ -44,13 +45,7 @@ protected:
     quern::io::HomeFileSystem m_files;
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using quern::testing::readFile;
 
 TEST(SettingsHelp, OverviewMatchesTheWrittenReference)
 {

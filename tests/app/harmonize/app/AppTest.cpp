@@ -1,4 +1,5 @@
 #include "harmonize/app/App.h"
+#include "support/FileContents.h"
 
 #include "ContentBuilder.h"
 #include "harmonize/Settings.h"
@@ -35,13 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using quern::testing::readFile;
 
 // A content folder with the demo level and a world script naming it, built by
 // the content tool; the App runs on it with the null back end in a dummy window.

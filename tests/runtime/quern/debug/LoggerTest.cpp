@@ -1,4 +1,5 @@
 #include "quern/debug/Logger.h"
+#include "support/FileContents.h"
 
 #include "RecordingSink.h"
 #include "quern/platform/SystemInfo.h"
@@ -70,13 +71,7 @@ std::filesystem::path makeTemporaryDirectory()
     return pattern;
 }
 
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using quern::testing::readFile;
 
 TEST(Logger, LinePrefixNamesTheSourceFileAndMarksErrorsAndWarnings)
 {

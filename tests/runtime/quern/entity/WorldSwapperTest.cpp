@@ -14,6 +14,7 @@
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/PODUtility.h"
 #include "quern/strings/Hashes.h"
+#include "support/CountingAllocator.h"
 
 #include <gtest/gtest.h>
 
@@ -33,26 +34,7 @@ const std::string kTextSource = std::string(QUERN_TEST_SOURCE_DIR) + "/data/test
 
 u64 assetId(const std::string& name) { return strings::murmurHash64A(name.data(), name.size(), 0); }
 
-// Counts live blocks so the tests see which allocator a block came from.
-class CountingAllocator final : public memory::Allocator {
-public:
-    void* allocate(u64 size, u64 alignment) override
-    {
-        ++live;
-        if (alignment < 16)
-            alignment = 16;
-        return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-    }
-    void free(void* pointer) override
-    {
-        if (pointer)
-            --live;
-        std::free(pointer);
-    }
-    void* tryResize(void*, u64) override { return nullptr; }
-
-    int live = 0;
-};
+using quern::testing::CountingAllocator;
 
 // Reads the level at once, as the game's worker would later, and notes what it was given.
 class ReadingLoader : public LevelLoader {

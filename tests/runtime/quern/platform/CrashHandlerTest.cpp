@@ -1,5 +1,6 @@
 #include "quern/platform/CrashHandler.h"
 #include "quern/platform/MessageBox.h"
+#include "support/FileContents.h"
 #include "support/StackOverflow.h"
 
 #include <gtest/gtest.h>
@@ -71,13 +72,7 @@ std::vector<fs::path> dumpsIn(const fs::path& folder)
     return dumps;
 }
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using quern::testing::readFile;
 
 void installForTest(const fs::path& folder)
 {

@@ -1,4 +1,5 @@
 #include "quern/profile/Profiler.h"
+#include "support/FileContents.h"
 
 #include "quern/platform/Clock.h"
 
@@ -19,9 +20,9 @@ class ProfilerTest : public ::testing::Test {
 protected:
     void advance(f64 seconds) { m_counter.advanceSeconds(seconds); }
 
-    platform::ManualCounterSource m_counter{ 1'000'000 };
-    platform::ScopedCounterSource m_scope{ m_counter };
-    Profiler m_profiler{ ProfilerClock::performanceCounter() };
+    platform::ManualCounterSource m_counter { 1'000'000 };
+    platform::ScopedCounterSource m_scope { m_counter };
+    Profiler m_profiler { ProfilerClock::performanceCounter() };
 };
 
 class TemporaryFolder {
@@ -44,11 +45,7 @@ private:
     std::filesystem::path m_path;
 };
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using quern::testing::readFile;
 
 const char* const kPhysics = "Physics";
 const char* const kRender = "Render";
@@ -223,22 +220,22 @@ TEST_F(ProfilerTest, ReportListsTheTreeAndTheFrameAndOverallTables)
     const std::string path = folder.file("profile.txt");
     m_profiler.outputStatisticsToFile(path.c_str());
     EXPECT_EQ(readFile(path),
-              "  Time   Average  Minimum  Maximum  Calls  Profile Name\n"
-              "--------------------------------------------------------\n"
-              "  0.02s   20.00%   20.00%   20.00%      4  Main loop\n"
-              "  0.02s   30.00%   30.00%   30.00%      4   Physics\n"
-              "  0.03s   40.00%   40.00%   40.00%      4   Render\n"
-              "  0.01s   10.00%   10.00%   10.00%      4    Culling\n"
-              "  0.00s  -------------------------      0  Loading\n"
-              "Main loop statistics for 4 frames:\n"
-              "  8.00ms    1 Render\n"
-              "  6.00ms    1 Physics\n"
-              "  4.00ms    1 Main loop\n"
-              "  2.00ms    1 Culling\n"
-              "Overall statistics:\n"
-              "  0.03s    4 Render\n"
-              "  0.02s    4 Physics\n"
-              "  0.02s    4 Main loop\n");
+        "  Time   Average  Minimum  Maximum  Calls  Profile Name\n"
+        "--------------------------------------------------------\n"
+        "  0.02s   20.00%   20.00%   20.00%      4  Main loop\n"
+        "  0.02s   30.00%   30.00%   30.00%      4   Physics\n"
+        "  0.03s   40.00%   40.00%   40.00%      4   Render\n"
+        "  0.01s   10.00%   10.00%   10.00%      4    Culling\n"
+        "  0.00s  -------------------------      0  Loading\n"
+        "Main loop statistics for 4 frames:\n"
+        "  8.00ms    1 Render\n"
+        "  6.00ms    1 Physics\n"
+        "  4.00ms    1 Main loop\n"
+        "  2.00ms    1 Culling\n"
+        "Overall statistics:\n"
+        "  0.03s    4 Render\n"
+        "  0.02s    4 Physics\n"
+        "  0.02s    4 Main loop\n");
 }
 
 TEST_F(ProfilerTest, ReportWithoutFramesHasOnlyTheHeaderAndOverallTitle)
@@ -246,9 +243,10 @@ TEST_F(ProfilerTest, ReportWithoutFramesHasOnlyTheHeaderAndOverallTitle)
     TemporaryFolder folder;
     const std::string path = folder.file("profile.txt");
     m_profiler.outputStatisticsToFile(path.c_str());
-    EXPECT_EQ(readFile(path), "  Time   Average  Minimum  Maximum  Calls  Profile Name\n"
-                              "--------------------------------------------------------\n"
-                              "Overall statistics:\n");
+    EXPECT_EQ(readFile(path),
+        "  Time   Average  Minimum  Maximum  Calls  Profile Name\n"
+        "--------------------------------------------------------\n"
+        "Overall statistics:\n");
 }
 
 TEST(ProfilerDeathTest, UnwritableReportIsFatal)
@@ -289,8 +287,7 @@ TEST(ProfilerClock, TimeStampCounterConvertsToRealSeconds)
     ASSERT_GT(clock.ticksPerSecond, 0.0);
     const u64 monotonicStart = platform::readMonotonicCounter();
     const u64 ticksStart = clock.read();
-    while (platform::readMonotonicCounter() - monotonicStart < platform::secondsToTicks(0.05)) {
-    }
+    while (platform::readMonotonicCounter() - monotonicStart < platform::secondsToTicks(0.05)) { }
     const f64 measured = clock.toSeconds(clock.read() - ticksStart);
     const f64 reference = platform::ticksToSeconds(platform::readMonotonicCounter() - monotonicStart);
     EXPECT_GT(measured, reference * 0.5);

@@ -5,19 +5,11 @@
 #include "quern/graphics/IndexBuffer.h"
 #include "quern/math/Ray.h"
 #include "quern/visuals/RayHit.h"
+#include "support/BufferContents.h"
 
 #include <vector>
 
 namespace quern::test {
-
-inline std::vector<u32> indicesOf(graphics::IndexBuffer& ib)
-{
-    std::vector<u32> out;
-    graphics::IndexIterator it(ib);
-    for (; !it.atEnd(); ++it)
-        out.push_back(*it);
-    return out;
-}
 
 inline math::Ray ray(math::Vector3 origin, math::Vector3 direction)
 {
