@@ -7,6 +7,7 @@
 #include "harmonize/events/AppEventDispatch.h"
 #include "harmonize/frame/MainLoop.h"
 #include "harmonize/frame/WorldUpdateTask.h"
+#include "harmonize/systems/AppContext.h"
 #include "harmonize/tasks/TaskDispatcher.h"
 #include "harmonize/utils/AppEventQueue.h"
 #include "quern/entity/WorldSwapper.h"
@@ -33,27 +34,6 @@ class StringTable;
 namespace harmonize {
 
 class App;
-
-// What every world's systems share; the program supplies the audio device and
-// the string table, init the rest.
-struct AppServices {
-    AppEventQueue* appEventQueue = nullptr;
-    quern::audio::AudioDevice* audioDevice = nullptr;
-    quern::graphics::GraphicsBackEnd* graphicsBackEnd = nullptr;
-    quern::input::InputManager* inputManager = nullptr;
-    quern::serialize::StringTable* stringTable = nullptr;
-    TaskDispatcher* taskDispatcher = nullptr;
-};
-
-// One per world: how its systems find each other and the App's services.
-struct AppContext {
-    TransformHierarchySystem* transformHierarchy = nullptr;
-    AppServices services;
-    App* app = nullptr;
-    quern::u8 paused = 0; // set by the menu
-    quern::u8 frontEnd = 0; // 1 for world 2
-    i32 levelIndex = -1; // -1 until a level is loaded into the world
-};
 
 // Development keys, heard only with Development.enabled.
 class DevelopmentKeyListener final : public quern::input::InputListener {

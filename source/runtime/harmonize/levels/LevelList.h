@@ -1,0 +1,111 @@
+#pragma once
+// The game's levels: one asset read whole into memory and used in place.
+// Records keep the layout they have in the file; the accessors below read
+// their fields by offset (little-endian, no alignment assumed).
+
+#include "quern/Types.h"
+
+#include <string>
+
+namespace quern::assets {
+class Depot;
+}
+namespace quern::memory {
+class Allocator;
+}
+
+namespace harmonize {
+
+using quern::i32;
+using quern::u64;
+using quern::u8;
+
+// What a level index selects in the world script.
+struct WorldEntry {
+    i32 first = 0;
+    i32 second = 0;
+    bool operator==(const WorldEntry& other) const { return first == other.first && second == other.second; }
+};
+
+class LevelList {
+public:
+    static constexpr u64 kGlobalRecordSize = 84;
+    static constexpr u64 kLevelRecordSize = 364;
+    static constexpr u64 kLevelReferenceSize = 12;
+    static constexpr u64 kStartRecordSize = 92;
+    static constexpr u64 kExtraEntrySize = 144;
+    static constexpr i32 kStartTextureCount = 10;
+
+    // Offsets of the global record's eight asset ids; 36 is the overlay font.
+    static constexpr u64 kGlobalAssetOffsets[8] = { 4, 20, 28, 36, 44, 52, 60, 68 };
+    static constexpr u64 kOverlayFontOffset = 36;
+
+    explicit LevelList(quern::memory::Allocator* allocator = nullptr);
+    ~LevelList();
+    LevelList(const LevelList&) = delete;
+    LevelList& operator=(const LevelList&) = delete;
+
+    // Reads the asset through the depot; a list that does not hold together
+    // is fatal, naming the asset.
+    void load(u64 assetId, quern::assets::Depot& depot);
+    // Takes a copy of a whole asset image (byte count first). False, with the
+    // reason, when it does not hold together; the list is then empty.
+    bool parse(const u8* bytes, u64 size, std::string* error);
+    void clear();
+
+    bool loaded() const { return m_data != nullptr; }
+
+    i32 worldEntryCount() const { return m_worldEntryCount; }
+    WorldEntry worldEntry(i32 index) const;
+
+    // Null when the part is absent.
+    const u8* globalRecord() const { return m_global; }
+    // The id at a global-record offset; 0 without a global record.
+    u64 globalAssetId(u64 offset) const;
+
+    i32 levelRecordCount() const { return m_levelCount; }
+    const u8* levelRecord(i32 index) const;
+    // The first level record whose world entry equals `entry`, or null.
+    const u8* findLevel(WorldEntry entry) const;
+
+    const u8* titleLevel() const { return m_title; }
+    const u8* menuLevel() const { return m_menu; }
+    const u8* finalLevel() const { return m_final; }
+    const u8* startLevel() const { return m_start; }
+
+    i32 extraEntryCount() const { return m_extraCount; }
+    const u8* extraEntry(i32 index) const;
+
+    // Level reference (also the start of the start record).
+    static i32 referenceLevelIndex(const u8* reference);
+    static u64 referenceSoundLibrary(const u8* reference);
+    // Start record: texture `index` of ten.
+    static u64 startTextureId(const u8* start, i32 index);
+    // Level record.
+    static i32 recordWorldEntryIndex(const u8* record);
+    static u64 recordSoundLibrary(const u8* record);
+    static i32 recordLevelId(const u8* record);
+    static const char* recordName(const u8* record);
+    static i32 recordChapter(const u8* record);
+    // Extra entry.
+    static i32 extraLevelIndex(const u8* extra);
+    static u64 extraSoundLibrary(const u8* extra);
+
+private:
+    quern::memory::Allocator* m_allocator;
+    u8* m_data = nullptr;
+    u64 m_size = 0;
+    const u8* m_worldEntries = nullptr;
+    i32 m_worldEntryCount = 0;
+    const u8* m_global = nullptr;
+    const u8* m_levels = nullptr;
+    i32 m_levelCount = 0;
+    const u8* m_title = nullptr;
+    const u8* m_menu = nullptr;
+    const u8* m_final = nullptr;
+    const u8* m_start = nullptr;
+    const u8* m_extras = nullptr;
+    i32 m_extraCount = 0;
+};
+
+} // namespace harmonize

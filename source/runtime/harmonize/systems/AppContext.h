@@ -1,0 +1,56 @@
+#pragma once
+// One per world: how its systems find each other and the App's shared
+// services. The App fills the services at init; the system registration
+// fills the system pointers of each world (null where a world has none).
+
+#include "quern/Types.h"
+
+namespace quern::audio {
+class AudioDevice;
+}
+namespace quern::graphics {
+class GraphicsBackEnd;
+}
+namespace quern::input {
+class InputManager;
+}
+namespace quern::serialize {
+class StringTable;
+}
+
+namespace harmonize {
+
+using quern::i32;
+using quern::u8;
+
+class App;
+class AppEventQueue;
+class LevelList;
+class LoadingWorker;
+class TaskDispatcher;
+class TransformHierarchySystem;
+
+// What every world's systems share; the program supplies the audio device and
+// the string table, App init the rest.
+struct AppServices {
+    AppEventQueue* appEventQueue = nullptr;
+    LevelList* levelList = nullptr;
+    quern::audio::AudioDevice* audioDevice = nullptr;
+    quern::graphics::GraphicsBackEnd* graphicsBackEnd = nullptr;
+    quern::input::InputManager* inputManager = nullptr;
+    LoadingWorker* loadingWorker = nullptr;
+    quern::serialize::StringTable* stringTable = nullptr;
+    TaskDispatcher* taskDispatcher = nullptr;
+};
+
+struct AppContext {
+    // The world's systems, in the order of the fields; later systems join here.
+    TransformHierarchySystem* transformHierarchy = nullptr;
+    AppServices services;
+    App* app = nullptr;
+    u8 paused = 0; // set by the menu, cleared at level start
+    u8 frontEnd = 0; // 1 for world 2
+    i32 levelIndex = -1; // -1 until a level is loaded into the world
+};
+
+} // namespace harmonize
