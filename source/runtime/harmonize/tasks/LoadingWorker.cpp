@@ -20,6 +20,7 @@
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/Clock.h"
 #include "quern/platform/ErrorReporting.h"
+#include "quern/platform/Thread.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/TextPODToken.h"
 #include "quern/strings/Format.h"
@@ -272,7 +273,7 @@ void LoadWorldTask::run(quern::threads::TaskRange)
         waitForMainThread = m_mainThreadJobsQueued && threaded() && !cancelled();
     }
     if (waitForMainThread)
-        m_mainThreadDone.wait();
+        waitForMainThreadStages();
     // Shutdown may have let the wait go with main-thread stages left: jobs the
     // pump handed to the workers are waited for again before anything is linked.
     if (cancelled())
@@ -379,6 +380,26 @@ void LoadWorldTask::waitForJobs()
         return;
     for (u64 i = 0; i < m_jobCount; ++i)
         dispatcher->wait(m_jobs[i]);
+}
+
+void LoadWorldTask::waitForMainThreadStages()
+{
+    // The pump hands the loads of main-thread jobs to the dispatcher from the
+    // main thread, whose queue only drains while the main thread waits or when
+    // a worker steals from it. Blocking here could leave them to nobody (with
+    // one worker thread, this one), so the wait helps with them meanwhile.
+    TaskDispatcher* dispatcher = m_services->taskDispatcher;
+    while (!m_mainThreadDone.tryWait()) {
+        bool helped = false;
+        for (u64 i = 0; i < m_jobCount; ++i) {
+            if (!m_jobs[i].isComplete()) {
+                dispatcher->wait(m_jobs[i]);
+                helped = true;
+            }
+        }
+        if (!helped)
+            quern::platform::sleepMilliseconds(1);
+    }
 }
 
 void LoadWorldTask::finishJobs()

@@ -150,6 +150,7 @@ private:
     void preloadResource(u64 assetId, u64 typeId);
     void collectWorldDependencies(quern::containers::Array& ids);
     void waitForJobs();
+    void waitForMainThreadStages();
     void finishJobs();
     const char* worldName() const;
 

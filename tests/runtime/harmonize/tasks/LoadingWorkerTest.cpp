@@ -57,7 +57,7 @@ struct ProbeLog {
 
 class ProbeHandler final : public quern::assets::AssetHandler {
 public:
-    static u64 typeId() { return quern::strings::packName("probe"); }
+    static u64 typeId() { return quern::packName("probe"); }
 
     explicit ProbeHandler(ProbeLog& log) : m_log(log) {}
 
@@ -135,7 +135,7 @@ protected:
     }
     void addTexture(const std::string& name)
     {
-        const std::vector<quern::u8> dds = quern::testing::makeDDS(quern::testing::rgba32Spec(2, 2), 16);
+        const std::vector<quern::u8> dds = quern::graphics::testing::makeDDS(quern::graphics::testing::rgba32Spec(2, 2), 16);
         write(name, std::string(dds.begin(), dds.end()));
         manifest += name + " texture\n";
     }
