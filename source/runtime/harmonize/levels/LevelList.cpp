@@ -55,8 +55,8 @@ public:
         m_position += kCountSize;
         const u64 bytes = static_cast<u64>(value) * recordSize;
         if (!has(bytes))
-            return fail(format<160>("%d %s of %llu bytes do not fit the %llu bytes left", value, what,
-                static_cast<unsigned long long>(recordSize), static_cast<unsigned long long>(left())));
+            return fail(format<160>("the %s count %d needs %llu bytes, %llu are left", what, value,
+                static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(left())));
         first = m_position;
         count = value;
         m_position += bytes;
@@ -149,8 +149,8 @@ bool checkIndices(const u8* block, const LevelListLayout& layout, BlockWalk& wal
     const struct {
         const char* what;
         u64 offset;
-    } references[] = { { "title level", layout.title }, { "menu level", layout.menu },
-        { "final level", layout.final }, { "start level", layout.start } };
+    } references[] = { { "title level", layout.title }, { "menu level", layout.menu }, { "final level", layout.final },
+        { "start level", layout.start } };
     for (const auto& reference : references) {
         if (reference.offset == kAbsent)
             continue;
@@ -159,8 +159,8 @@ bool checkIndices(const u8* block, const LevelListLayout& layout, BlockWalk& wal
             return walk.fail(format<128>("the %s names level %d of %d", reference.what, level, n));
     }
     for (i32 i = 0; i < layout.extraCount; ++i) {
-        const i32 level =
-            LevelList::extraLevelIndex(block + layout.extras + static_cast<u64>(i) * LevelList::kExtraEntrySize);
+        const i32 level
+            = LevelList::extraLevelIndex(block + layout.extras + static_cast<u64>(i) * LevelList::kExtraEntrySize);
         if (level < 0 || level >= n)
             return walk.fail(format<128>("extra entry %d names level %d of %d", i, level, n));
     }
@@ -268,8 +268,9 @@ void LevelList::load(u64 assetId, quern::assets::Depot& depot)
         brokenList(assetId, "the list is shorter than its byte count");
     const u64 stated = readLittleEndian32(header);
     if (stated != size - kCountSize)
-        brokenList(assetId, format<128>("the byte count states %llu bytes but %llu follow",
-            static_cast<unsigned long long>(stated), static_cast<unsigned long long>(size - kCountSize)));
+        brokenList(assetId,
+            format<128>("the byte count states %llu bytes but %llu follow", static_cast<unsigned long long>(stated),
+                static_cast<unsigned long long>(size - kCountSize)));
     u8* block = nullptr;
     if (stated > 0) {
         block = static_cast<u8*>(allocator().allocate(stated, kBlockAlignment));
