@@ -257,6 +257,7 @@ void LoadWorldTask::run(quern::threads::TaskRange)
             ids.release();
             waitForJobs();
             finishJobs();
+            m_progress.store(100, std::memory_order_release);
             return;
         }
     }
