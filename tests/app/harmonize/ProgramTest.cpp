@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -270,3 +271,51 @@ TEST_F(ProgramTest, TheDefaultOpenGLBackEndOpensItsWindowAndRunsTheLoop)
 }
 
 } // namespace
+
+// The soak test: the built program on the demo content the build made, in test
+// mode, plays every level of the world script in order and quits by itself.
+class SoakTest : public ProgramTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    // The levels in play order: the world script's entries but its last, the level list.
+    static std::vector<std::string> scriptLevels()
+    {
+        std::istringstream script(readFile(fs::path(QUERN_CONTENT_DIR) / ".QuernExport/scenes.txt"));
+        std::vector<std::string> names;
+        for (std::string line; std::getline(script, line);) {
+            const size_t end = line.find_last_not_of(" \t\r");
+            if (!line.empty() && line[0] != '#' && end != std::string::npos)
+                names.push_back(line.substr(0, end + 1));
+        }
+        if (!names.empty())
+            names.pop_back();
+        return names;
+    }
+};
+
+TEST_P(SoakTest, WalksEveryDemoLevelInOrderAndQuits)
+{
+    const std::vector<std::string> levels = scriptLevels();
+    ASSERT_GE(levels.size(), 3u);
+    fs::create_directories(root() / "game");
+    fs::create_directory_symlink(QUERN_GAME_BIN, root() / "game" / "bin");
+    const ProcessRun result = run("game",
+        std::string("--graphics-backEnd=null --headless=1 --test=1 --testSecondsPerLevel=1 --log=1 --fullscreen=0 ")
+            + GetParam() + " " + userFolderOption(),
+        "ALSOFT_DRIVERS=null");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    const std::string log = readFile(logFile());
+
+    // Start-up loads the first level, then the soak test plays each in turn.
+    std::vector<std::string> expected { "Loading level " + levels[0] };
+    for (size_t i = 0; i < levels.size(); ++i) {
+        expected.push_back("Level " + std::to_string(i) + " out of " + std::to_string(levels.size()));
+        expected.push_back("Loading level " + levels[i]);
+        expected.push_back("Loading complete - memory footprint");
+    }
+    expected.push_back("Soak test complete");
+    expectInOrder(log, expected);
+    EXPECT_EQ(log.find("Loading level", log.find("Soak test complete")), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threading, SoakTest,
+    ::testing::Values("--threading-enabled=0", "--threading-enabled=1 --workers=3"));
