@@ -58,7 +58,7 @@ protected:
         if (HasFatalFailure())
             return;
         quern::assets::FileSystemDepot depot(out.c_str());
-        quern::assets::DepotSource source(depot, depot.open(assetId("levels/playground.level")), true);
+        quern::assets::DepotSource source(depot, depot.open(assetId("levels/playground")), true);
         quern::entity::loadWorld(source, quern::serialize::selectPODToken(source), world, 16, nullptr, "playground");
     }
 
