@@ -38,8 +38,9 @@ namespace fs = std::filesystem;
 
 using quern::testing::readFile;
 
-// A content folder with the demo level and a world script naming it, built by
-// the content tool; the App runs on it with the null back end in a dummy window.
+// A content folder with the demo level, its level list and the world script
+// naming both, built by the content tool; the App runs on it with the null back
+// end in a dummy window.
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -62,8 +63,10 @@ protected:
         quern::strings::String scriptPath;
         ASSERT_TRUE(quern::io::exportScenesListPath("game", scriptPath));
         fs::create_directories((root / "source" / scriptPath.c_str()).parent_path());
-        std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary) << "levels/playground\n";
-        std::ofstream(root / "manifest.txt") << "levels/playground level\n"
+        std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary)
+            << "levels/playground\nlevels/list\n";
+        std::ofstream(root / "source/levels/list") << "world 0 0\nlevel 0 id 1 name Playground\n";
+        std::ofstream(root / "manifest.txt") << "levels/playground level\nlevels/list levellist\n"
                                              << scriptPath.c_str() << " worldscript\n";
         quern::assetbuild::BuildOptions options;
         options.manifestPath = (root / "manifest.txt").string();
