@@ -157,7 +157,7 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         if (!convertMaterialContent(entry, ids, asset.bytes, error))
             return false;
-        if (!checkTextureContent(entry, asset.bytes, error))
+        if (!convertTextureContent(entry, asset.bytes, error))
             return false;
         if (!checkMediaContent(entry, asset.bytes, error))
             return false;

@@ -59,14 +59,14 @@ protected:
             / ("app-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(root);
         fs::create_directories(root / "source/levels");
-        fs::copy_file(fs::path(QUERN_CONTENT_DIR) / "levels/playground.level", root / "source/levels/playground.level");
+        fs::copy_file(fs::path(QUERN_CONTENT_DIR) / "levels/playground", root / "source/levels/playground");
         quern::strings::String scriptPath;
         ASSERT_TRUE(quern::io::exportScenesListPath("game", scriptPath));
         fs::create_directories((root / "source" / scriptPath.c_str()).parent_path());
         std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary)
-            << "levels/playground.level\nlevels/list\n";
+            << "levels/playground\nlevels/list\n";
         std::ofstream(root / "source/levels/list") << "world 0 0\nlevel 0 id 1 name Playground\n";
-        std::ofstream(root / "manifest.txt") << "levels/playground.level level\nlevels/list levellist\n"
+        std::ofstream(root / "manifest.txt") << "levels/playground level\nlevels/list levellist\n"
                                              << scriptPath.c_str() << " worldscript\n";
         quern::assetbuild::BuildOptions options;
         options.manifestPath = (root / "manifest.txt").string();
