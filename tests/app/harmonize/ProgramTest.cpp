@@ -245,14 +245,16 @@ TEST_F(ProgramTest, ALevelHeapBelowOneMegabyteIsFatal)
 TEST_F(ProgramTest, LogsItsStartUpInOrderAndEndsThroughTheClosedWindow)
 {
     buildContent("bin");
-    // Stopped only once the main loop has handed out the first level load.
-    const ProcessRun result
-        = run(".", "--graphics-backEnd=null --log " + userFolderOption(), "ALSOFT_DRIVERS=null", "Level -1 not loaded");
+    // Stopped only once the first level is loaded and playing.
+    const ProcessRun result = run(".", "--graphics-backEnd=null --log " + userFolderOption(), "ALSOFT_DRIVERS=null",
+        "Loading complete - memory footprint");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     expectInOrder(readFile(logFile()),
         { "Command line:", "Using back end 'OpenAL'", "Build 4090", "Starting task dispatcher",
-            "Creating display device: SDLDisplay", "Video driver: dummy", "Input devices: ", "Level -1 not loaded",
-            "Closing display", "Exiting main loop because display was closed", "Closing back-end" });
+            "Creating display device: SDLDisplay", "Video driver: dummy", "Input devices: ",
+            "Loading level levels/start", "Loading started", "Loading complete",
+            "Loading complete - memory footprint", "Closing display", "Exiting main loop because display was closed",
+            "Closing back-end" });
 }
 
 TEST_F(ProgramTest, TheDefaultOpenGLBackEndOpensItsWindowAndRunsTheLoop)
@@ -263,11 +265,12 @@ TEST_F(ProgramTest, TheDefaultOpenGLBackEndOpensItsWindowAndRunsTheLoop)
     // The default graphics back end needs a GL context, which the dummy video
     // driver cannot give: this run uses the test command's X server.
     const ProcessRun result = run(".", userFolderOption() + " --log --fullscreen=0",
-        "ALSOFT_DRIVERS=null SDL_VIDEODRIVER=x11", "Level -1 not loaded");
+        "ALSOFT_DRIVERS=null SDL_VIDEODRIVER=x11", "Loading complete - memory footprint");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
+    // Its textures and materials load through the OpenGL device too.
     expectInOrder(readFile(logFile()),
-        { "Creating display device: SDLDisplay", "Requested OpenGL version 3.2", "Level -1 not loaded",
-            "Exiting main loop because display was closed" });
+        { "Creating display device: SDLDisplay", "Requested OpenGL version 3.2", "Loading level levels/start",
+            "Loading complete - memory footprint", "Exiting main loop because display was closed" });
 }
 
 } // namespace
