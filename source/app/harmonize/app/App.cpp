@@ -360,9 +360,19 @@ void App::setMouseMode(bool relative, bool cursorShown)
 void App::changeDisplayResolution(bool changeMode)
 {
     if (changeMode) {
-        // Choosing a new video mode reloads device resources through the
-        // loading worker's cache, which joins with level loading.
-        QUERN_LOG(2) << "Display mode changes need the resource cache of level loading" << std::endl;
+        quern::graphics::DisplayWindow* window = m_display->window();
+        const i32 state = window ? window->getWindowState() : kWindowNormal;
+        const bool fullscreen = window ? state == kWindowFullscreen || state == kWindowFullscreenDesktop
+                                       : Settings::Graphics.fullscreen;
+        const DisplaySize size = chooseDisplaySize(fullscreen, displaySizeSettings(), *m_display);
+        quern::graphics::DisplayConfiguration configuration;
+        makeDisplayConfiguration(configuration, *m_display);
+        configuration.windowMode = fullscreen ? quern::graphics::DisplayConfiguration::Fullscreen
+                                              : quern::graphics::DisplayConfiguration::Windowed;
+        // Textures and shader programs of the loading worker's cache are
+        // suspended and resumed when the display has to reopen.
+        m_display->changeVideoMode(displayModeOfSize(size), configuration, m_loadingWorker.cache());
+        QUERN_LOG(3) << "Display resolution changed: " << size.width << "x" << size.height << std::endl;
     } else {
         QUERN_LOG(3) << "Internal resolution changed: " << Settings::Renderer.frameWidth << "x"
                      << Settings::Renderer.frameHeight << std::endl;

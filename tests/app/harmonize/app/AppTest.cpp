@@ -188,6 +188,24 @@ TEST_F(AppTest, ClosedDisplayEndsTheLoop)
     app.shutdown();
 }
 
+TEST_F(AppTest, AResolutionChangeWithANewModeResizesTheWindow)
+{
+    Settings::Threading.enabled = false;
+    App app(&database, depot.get(), {});
+    app.init();
+    ASSERT_EQ(app.display()->currentMode().width, 320);
+    Settings::Graphics.windowWidth = 400;
+    Settings::Graphics.windowHeight = 240;
+    quern::testing::LogCapture log(3);
+    app.appEventQueue().postChangeDisplayResolution({ 1 });
+    app.drainAppEvents();
+    EXPECT_TRUE(log.contains("Display resolution changed: 400x240"));
+    EXPECT_EQ(app.display()->currentMode().width, 400);
+    EXPECT_EQ(app.display()->currentMode().height, 240);
+    EXPECT_EQ(processDisplaySize().width, app.display()->drawableWidth());
+    app.shutdown();
+}
+
 TEST_F(AppTest, WindowResizeChangesTheResolutionAndSavesTheWindow)
 {
     Settings::Threading.enabled = false;
