@@ -23,6 +23,8 @@
 
 #include "quern/platform/Thread.h"
 
+#include "support/harmonize/SmallWindowSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -45,13 +47,7 @@ class AppTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Settings::resetToDefaults();
-        Settings::Graphics.backEnd = "null";
-        Settings::Graphics.fullscreen = false;
-        Settings::Graphics.windowWidth = 320;
-        Settings::Graphics.windowHeight = 180;
-        Settings::Graphics.vsync = false;
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        testing::useSmallDummyWindow();
         files.setDirectory(userDirectory.path().c_str());
         files.setQuiet(true);
 

@@ -24,6 +24,8 @@
 #include "support/LogCapture.h"
 #include "support/TextOrder.h"
 
+#include "support/harmonize/SmallWindowSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -55,13 +57,8 @@ class LevelFlowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Settings::resetToDefaults();
-        Settings::Graphics.backEnd = "null";
-        Settings::Graphics.fullscreen = false;
-        Settings::Graphics.windowWidth = 320;
-        Settings::Graphics.windowHeight = 180;
+        testing::useSmallDummyWindow();
         Settings::Threading.enabled = false;
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
         registry.create<quern::graphics::PixelBufferHandler>();
         registry.create<quern::graphics::MaterialHandler>();
         registry.create<quern::graphics::FontHandler>();
