@@ -1,6 +1,8 @@
 #include "harmonize/tasks/LoadingWorker.h"
 
 #include "ContentBuilder.h"
+#include "LevelSource.h"
+#include "WorldWriter.h"
 #include "harmonize/Settings.h"
 #include "harmonize/levels/LevelList.h"
 #include "harmonize/systems/AppContext.h"
@@ -29,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <set>
 #include <thread>
 #include <vector>
@@ -422,6 +425,38 @@ TEST_F(LoadingWorkerDeathTest, AnEmptyWorldAssetIsFatalNamingIt)
     build();
     quern::entity::World world;
     EXPECT_DEATH(load(world, "levels/empty"), "World asset levels/empty is empty");
+}
+
+TEST_F(LoadingWorkerDeathTest, AWorldOfAnotherComponentModelIsFatal)
+{
+    // One type more, or one type whose size differs from the game's.
+    for (bool extraType : { true, false }) {
+        quern::assetbuild::WorldDocument document;
+        std::string error;
+        ASSERT_TRUE(quern::assetbuild::readLevelSource(kLevelSource, "odd", document, error)) << error;
+        if (extraType) {
+            document.model.addType("Extra", "", "", 0);
+        } else {
+            for (u64 t = 0; t < document.model.typeCount(); ++t) {
+                quern::entity::ComponentTypeDescription& type = document.model.type(t);
+                if (t != 23 && type.attributeCount > 0) {
+                    type.attributes[0].elementCount += 1;
+                    break;
+                }
+            }
+        }
+        std::ostringstream bytes;
+        quern::serialize::BinaryPODToken token;
+        ASSERT_TRUE(quern::assetbuild::writeWorldFile(bytes, token, document, error)) << error;
+        const std::string name = extraType ? "levels/extra" : "levels/resized";
+        write(name, bytes.str());
+        manifest += name + " world\n";
+    }
+    build();
+    for (const char* name : { "levels/extra", "levels/resized" }) {
+        quern::entity::World world;
+        EXPECT_DEATH(load(world, name), "World model from file doesn't match the code") << name;
+    }
 }
 
 TEST_F(LoadingWorkerDeathTest, MoreJobsThanSlotsIsFatalNamingTheLevelAndTheLimit)
