@@ -1,11 +1,37 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds (the demo content included) and starts the game on it.
+# Installs what is missing, builds (the demo content included) and starts the
+# game in build/release/game, where the content tool put its bin/ folder and
+# where its log and settings land: windowed, on the null graphics back end, on
+# the user's display, or on a virtual X server when $DISPLAY is not set.
+# Arguments pass through to the game (a later option overrides an earlier one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build=$(bash scripts/build.sh release | tail -n 1)
-echo "The game does not play levels yet, and it draws nothing: it opens an empty window on the demo content" \
-  "with the null graphics back end (--graphics-backEnd=opengl opens it with OpenGL, with nothing to draw yet)." \
-  "Close the window to quit." >&2
-cd "$build"
-exec ./source/app/harmonize/harmonize --graphics-backEnd=null "$@"
+game="$PWD/$build/game"
+program="$PWD/$build/source/app/harmonize/harmonize"
+echo "The game loads and runs its demo levels, but it draws nothing yet: its window stays empty." \
+  "Its log and settings go to $game." >&2
+run=("$program" --userFilePath="$game" --fullscreen=0 --graphics-backEnd=null "$@")
+cd "$game"
+if [ -n "${DISPLAY:-}" ]; then
+  echo "Close the window to quit." >&2
+  exec "${run[@]}"
+fi
+
+echo "There is no display (\$DISPLAY is not set): the window opens on a virtual X server. Press Ctrl+C to quit." >&2
+# Ctrl+C would also reach the virtual X server, and the game would lose its
+# display in the middle of a frame. The server runs in a session of its own;
+# the game alone is told to quit (SIGTERM, as closing its window does), then
+# xvfb-run ends the server.
+pidfile=$(mktemp)
+trap 'rm -f "$pidfile"' EXIT
+setsid xvfb-run -a -s "-screen 0 1920x1080x24" sh -c 'echo $$ >"$0"; exec "$@"' "$pidfile" "${run[@]}" &
+server=$!
+trap 'if [ -s "$pidfile" ]; then kill -TERM "$(cat "$pidfile")" 2>/dev/null || true; fi' INT TERM
+status=0
+while :; do
+  wait "$server" && status=0 || status=$?
+  kill -0 "$server" 2>/dev/null || break
+done
+exit "$status"

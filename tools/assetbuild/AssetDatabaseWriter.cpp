@@ -59,6 +59,7 @@ bool writeAssetDatabase(std::ostream& out, const std::string& databaseName, cons
         std::memcpy(record.name, asset.name.data(), asset.name.size());
         record.assetId = asset.assetId;
         record.typeId = asset.typeId;
+        record.gameValue = asset.gameValue;
         records.push_back(record);
         for (u64 dependency : asset.dependencies) {
             pairs.push_back(asset.assetId);

@@ -1,5 +1,7 @@
 #include "AssetManifest.h"
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 namespace quern::assetbuild {
@@ -8,6 +10,20 @@ namespace {
 bool startsWith(const std::string& text, const char* prefix)
 {
     return text.rfind(prefix, 0) == 0;
+}
+
+bool parseU32(const std::string& text, u32& value)
+{
+    const bool hex = startsWith(text, "0x") || startsWith(text, "0X");
+    const std::string digits = hex ? text.substr(2) : text;
+    const auto isDigit = [hex](char c) { return hex ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : c >= '0' && c <= '9'; };
+    if (digits.empty() || digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), isDigit))
+        return false;
+    const unsigned long long parsed = std::stoull(digits, nullptr, hex ? 16 : 10);
+    if (parsed > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<u32>(parsed);
+    return true;
 }
 
 } // namespace
@@ -42,6 +58,12 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
                 asset.blob = token.substr(5);
             else if (startsWith(token, "codec="))
                 asset.codec = token.substr(6);
+            else if (startsWith(token, "gamevalue=")) {
+                if (!parseU32(token.substr(10), asset.gameValue)) {
+                    error = "line " + std::to_string(number) + ": gamevalue takes a 32-bit number, not " + token.substr(10);
+                    return false;
+                }
+            }
             else if (token.find('=') != std::string::npos) {
                 error = "line " + std::to_string(number) + ": unknown option " + token;
                 return false;

@@ -3,6 +3,7 @@
 
 #include "AssetDatabaseWriter.h"
 #include "GraphicsContent.h"
+#include "LevelListWriter.h"
 #include "LevelSource.h"
 #include "MaterialWriter.h"
 #include "MediaContent.h"
@@ -91,6 +92,24 @@ std::string blobFileName(u64 blobId)
     return unpackName(blobId).c_str() + std::string(".blob");
 }
 
+// World scripts are checked against the types of the assets they name and
+// the level list that ends them, so they are built after everything else.
+bool convertWorldScripts(const Manifest& manifest, const std::map<std::string, u64>& ids,
+    std::vector<BuiltAsset>& assets, std::string& error)
+{
+    WorldScriptAssets known;
+    for (size_t i = 0; i < manifest.assets.size(); ++i) {
+        const ManifestAsset& entry = manifest.assets[i];
+        known.typeWords[entry.name] = entry.type;
+        if (entry.type == "levellist")
+            known.levelListEntries[entry.name] = levelListWorldEntryCount(assets[i].bytes);
+    }
+    for (size_t i = 0; i < manifest.assets.size(); ++i)
+        if (!convertWorldScriptContent(manifest.assets[i], ids, known, assets[i].bytes, error))
+            return false;
+    return true;
+}
+
 } // namespace
 
 bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, std::vector<BuiltAsset>& assets,
@@ -115,6 +134,7 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!entry.blob.empty() && entry.blob != "misc" && !packWord(entry.blob, "blob name", entry, asset.blobId, error))
             return false;
         asset.runLength = entry.codec == "rle";
+        asset.gameValue = entry.gameValue;
         for (const std::string& dependency : entry.dependencies) {
             auto found = ids.find(dependency);
             if (found == ids.end()) {
@@ -129,13 +149,15 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             error = "line " + std::to_string(entry.line) + ": cannot read " + file.string();
             return false;
         }
-        if (!convertWorldContent(entry, ids, asset.bytes, error))
+        if (!convertWorldContent(entry, asset.bytes, error))
+            return false;
+        if (!convertLevelListContent(entry, ids, asset.bytes, error))
             return false;
         if (!convertLevelContent(entry, asset.bytes, error))
             return false;
         if (!convertMaterialContent(entry, ids, asset.bytes, error))
             return false;
-        if (!checkTextureContent(entry, asset.bytes, error))
+        if (!convertTextureContent(entry, asset.bytes, error))
             return false;
         if (!checkMediaContent(entry, asset.bytes, error))
             return false;
@@ -147,7 +169,7 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         assets.push_back(std::move(asset));
     }
-    return true;
+    return convertWorldScripts(manifest, ids, assets, error);
 }
 
 bool writeFileSystemDepot(const std::vector<BuiltAsset>& assets, const std::string& outDirectory, std::string& error)

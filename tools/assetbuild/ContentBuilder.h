@@ -18,6 +18,7 @@ struct BuiltAsset {
     std::vector<u64> dependencies;
     u64 blobId = 0; // packed blob name; 0 = "misc"
     bool runLength = false;
+    u32 gameValue = 0; // the manifest's gamevalue=, into the database record
 };
 
 // Reads every asset's file and resolves names to ids. False with a message

@@ -15,7 +15,7 @@ std::vector<SourceLine> splitLines(const std::vector<u8>& bytes)
     for (u32 number = 1; std::getline(in, text); ++number) {
         text = text.substr(0, text.find('#'));
         std::istringstream words(text);
-        SourceLine line { number, {} };
+        SourceLine line { number, {}, text };
         for (std::string word; words >> word;)
             line.words.push_back(word);
         if (!line.words.empty())

@@ -12,6 +12,7 @@ namespace quern::assetbuild {
 struct SourceLine {
     u32 number;
     std::vector<std::string> words;
+    std::string text; // the line without its comment
 };
 
 // The non-empty lines with '#' comments removed, split at blanks.

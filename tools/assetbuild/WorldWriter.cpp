@@ -43,6 +43,11 @@ void writeU32(std::ostream& out, serialize::PODToken& token, u32 value, const ch
 
 bool knownType(ComponentAttribute::Type type) { return static_cast<u8>(type) <= 5; }
 
+bool isLevelType(const std::string& typeWord)
+{
+    return typeWord == "level" || typeWord == "leveltext" || typeWord == "world" || typeWord == "worldtext";
+}
+
 bool checkText(const char* text, const char* what, std::string& error)
 {
     if (std::strlen(text) < entity::kWorldFileTextCapacity)
@@ -205,11 +210,13 @@ bool writeWorldFile(std::ostream& out, serialize::PODToken& token, const WorldDo
     return true;
 }
 
-bool buildWorldScript(
-    const std::string& levelList, const std::map<std::string, u64>& assetIds, std::vector<u8>& out, std::string& error)
+bool buildWorldScript(const std::string& text, const std::map<std::string, u64>& assetIds,
+    const WorldScriptAssets& known, std::vector<u8>& out, std::string& error)
 {
     std::vector<u64> ids;
-    std::istringstream lines(levelList);
+    std::string levelList;
+    u32 levelListLine = 0;
+    std::istringstream lines(text);
     std::string line;
     for (u32 number = 1; std::getline(lines, line); ++number) {
         const size_t comment = line.find('#');
@@ -219,20 +226,46 @@ bool buildWorldScript(
         std::string name;
         if (!(words >> name))
             continue;
+        const std::string where = "world script line " + std::to_string(number) + ": ";
         std::string more;
         if (words >> more) {
-            error = "world script line " + std::to_string(number) + ": one level name a line";
+            error = where + "one asset name a line";
             return false;
         }
         const auto found = assetIds.find(name);
         if (found == assetIds.end()) {
-            error = "world script line " + std::to_string(number) + ": level " + name + " is not in the manifest";
+            error = where + "level " + name + " is not in the manifest";
+            return false;
+        }
+        if (!levelList.empty()) {
+            error = where + name + " follows the level list " + levelList + ", which ends the script";
+            return false;
+        }
+        const auto type = known.typeWords.find(name);
+        const std::string typeWord = type == known.typeWords.end() ? "" : type->second;
+        if (typeWord == "levellist") {
+            levelList = name;
+            levelListLine = number;
+        } else if (!isLevelType(typeWord)) {
+            error = where + name + " is of type " + typeWord + ", neither a level nor a level list";
             return false;
         }
         ids.push_back(found->second);
     }
-    if (ids.empty()) {
+    if (ids.size() == (levelList.empty() ? 0u : 1u)) {
         error = "the world script names no level";
+        return false;
+    }
+    if (levelList.empty()) {
+        error = "the world script does not end with a level list";
+        return false;
+    }
+    const auto entries = known.levelListEntries.find(levelList);
+    const i32 entryCount = entries == known.levelListEntries.end() ? 0 : entries->second;
+    if (static_cast<u64>(entryCount) != ids.size() - 1) {
+        error = "world script line " + std::to_string(levelListLine) + ": the level list " + levelList + " has "
+            + std::to_string(entryCount) + " world entries for the script's " + std::to_string(ids.size() - 1)
+            + " levels";
         return false;
     }
     out.clear();
@@ -245,19 +278,11 @@ bool buildWorldScript(
     return true;
 }
 
-bool convertWorldContent(
-    const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
+bool convertWorldContent(const ManifestAsset& asset, std::vector<u8>& bytes, std::string& error)
 {
-    const std::string where = "line " + std::to_string(asset.line) + ": ";
-    if (asset.type == "worldscript") {
-        if (!buildWorldScript(std::string(bytes.begin(), bytes.end()), assetIds, bytes, error)) {
-            error = where + error;
-            return false;
-        }
-        return true;
-    }
     if (asset.type != "world" && asset.type != "worldtext")
         return true;
+    const std::string where = "line " + std::to_string(asset.line) + ": ";
     if (bytes.empty()) {
         error = where + "world " + asset.name + " is empty";
         return false;
@@ -275,6 +300,18 @@ bool convertWorldContent(
     }
     const std::string written = out.str();
     bytes.assign(written.begin(), written.end());
+    return true;
+}
+
+bool convertWorldScriptContent(const ManifestAsset& asset, const std::map<std::string, u64>& assetIds,
+    const WorldScriptAssets& known, std::vector<u8>& bytes, std::string& error)
+{
+    if (asset.type != "worldscript")
+        return true;
+    if (!buildWorldScript(std::string(bytes.begin(), bytes.end()), assetIds, known, bytes, error)) {
+        error = "line " + std::to_string(asset.line) + ": " + error;
+        return false;
+    }
     return true;
 }
 

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -244,14 +245,16 @@ TEST_F(ProgramTest, ALevelHeapBelowOneMegabyteIsFatal)
 TEST_F(ProgramTest, LogsItsStartUpInOrderAndEndsThroughTheClosedWindow)
 {
     buildContent("bin");
-    // Stopped only once the main loop has handed out the first level load.
-    const ProcessRun result
-        = run(".", "--graphics-backEnd=null --log " + userFolderOption(), "ALSOFT_DRIVERS=null", "Level -1 not loaded");
+    // Stopped only once the first level is loaded and playing.
+    const ProcessRun result = run(".", "--graphics-backEnd=null --log " + userFolderOption(), "ALSOFT_DRIVERS=null",
+        "Loading complete - memory footprint");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     expectInOrder(readFile(logFile()),
         { "Command line:", "Using back end 'OpenAL'", "Build 4090", "Starting task dispatcher",
-            "Creating display device: SDLDisplay", "Video driver: dummy", "Input devices: ", "Level -1 not loaded",
-            "Closing display", "Exiting main loop because display was closed", "Closing back-end" });
+            "Creating display device: SDLDisplay", "Video driver: dummy", "Input devices: ",
+            "Loading level levels/start", "Loading started", "Loading complete",
+            "Loading complete - memory footprint", "Closing display", "Exiting main loop because display was closed",
+            "Closing back-end" });
 }
 
 TEST_F(ProgramTest, TheDefaultOpenGLBackEndOpensItsWindowAndRunsTheLoop)
@@ -262,11 +265,60 @@ TEST_F(ProgramTest, TheDefaultOpenGLBackEndOpensItsWindowAndRunsTheLoop)
     // The default graphics back end needs a GL context, which the dummy video
     // driver cannot give: this run uses the test command's X server.
     const ProcessRun result = run(".", userFolderOption() + " --log --fullscreen=0",
-        "ALSOFT_DRIVERS=null SDL_VIDEODRIVER=x11", "Level -1 not loaded");
+        "ALSOFT_DRIVERS=null SDL_VIDEODRIVER=x11", "Loading complete - memory footprint");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
+    // Its textures and materials load through the OpenGL device too.
     expectInOrder(readFile(logFile()),
-        { "Creating display device: SDLDisplay", "Requested OpenGL version 3.2", "Level -1 not loaded",
-            "Exiting main loop because display was closed" });
+        { "Creating display device: SDLDisplay", "Requested OpenGL version 3.2", "Loading level levels/start",
+            "Loading complete - memory footprint", "Exiting main loop because display was closed" });
 }
 
 } // namespace
+
+// The soak test: the built program on the demo content the build made, in test
+// mode, plays every level of the world script in order and quits by itself.
+class SoakTest : public ProgramTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    // The levels in play order: the world script's entries but its last, the level list.
+    static std::vector<std::string> scriptLevels()
+    {
+        std::istringstream script(readFile(fs::path(QUERN_CONTENT_DIR) / ".QuernExport/scenes.txt"));
+        std::vector<std::string> names;
+        for (std::string line; std::getline(script, line);) {
+            const size_t end = line.find_last_not_of(" \t\r");
+            if (!line.empty() && line[0] != '#' && end != std::string::npos)
+                names.push_back(line.substr(0, end + 1));
+        }
+        if (!names.empty())
+            names.pop_back();
+        return names;
+    }
+};
+
+TEST_P(SoakTest, WalksEveryDemoLevelInOrderAndQuits)
+{
+    const std::vector<std::string> levels = scriptLevels();
+    ASSERT_GE(levels.size(), 3u);
+    fs::create_directories(root() / "game");
+    fs::create_directory_symlink(QUERN_GAME_BIN, root() / "game" / "bin");
+    const ProcessRun result = run("game",
+        std::string("--graphics-backEnd=null --headless=1 --test=1 --testSecondsPerLevel=1 --log=1 --fullscreen=0 ")
+            + GetParam() + " " + userFolderOption(),
+        "ALSOFT_DRIVERS=null");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    const std::string log = readFile(logFile());
+
+    // Start-up loads the first level, then the soak test plays each in turn.
+    std::vector<std::string> expected { "Loading level " + levels[0] };
+    for (size_t i = 0; i < levels.size(); ++i) {
+        expected.push_back("Level " + std::to_string(i) + " out of " + std::to_string(levels.size()));
+        expected.push_back("Loading level " + levels[i]);
+        expected.push_back("Loading complete - memory footprint");
+    }
+    expected.push_back("Soak test complete");
+    expectInOrder(log, expected);
+    EXPECT_EQ(log.find("Loading level", log.find("Soak test complete")), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threading, SoakTest,
+    ::testing::Values("--threading-enabled=0", "--threading-enabled=1 --workers=3"));

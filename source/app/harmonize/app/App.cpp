@@ -3,8 +3,15 @@
 #include "harmonize/Settings.h"
 #include "harmonize/display/DisplaySettings.h"
 #include "harmonize/frame/FrameStatistics.h"
+#include "harmonize/levels/NextLevel.h"
+#include "harmonize/systems/SystemRegistration.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/utils/CurrentWorld.h"
+#include "harmonize/utils/DebugLog.h"
+#include "quern/assets/AssetHandlerRegistry.h"
+#include "quern/assets/ResourceCache.h"
+#include "quern/memory/GeneralHeap.h"
+#include "quern/platform/Clock.h"
 #include "quern/debug/Log.h"
 #include "quern/debug/Logger.h"
 #include "quern/entity/System.h"
@@ -55,6 +62,7 @@ void logBuildInformation()
 
 App::App(quern::assets::AssetDatabase* database, quern::assets::Depot* depot, const AppServices& services)
     : m_swapper(database, depot)
+    , m_loadingWorker(depot, database)
     , m_services(services)
     , m_loop(FramePacer(Settings::Renderer.maxFrameRate))
 {
@@ -71,6 +79,7 @@ void App::init()
     logBuildInformation();
     m_testMode = Settings::Test.test;
     m_swapper.loadScript();
+    loadLevelList();
     m_dispatcher.start(Settings::Threading);
 
     m_display = createDisplay();
@@ -122,15 +131,57 @@ void App::init()
     // The first level; the soak test drives loads in test mode.
     const LoadLevelEvent first { -1, -1, 1, {} };
     m_events.queue.pushGrowing(m_testMode ? AppEventType::TestLevel : AppEventType::LoadLevel, &first, sizeof first);
+    // The menu's level goes into the front-end world, where it stays.
+    if (const u8* menu = m_levelList.menuLevel()) {
+        const LoadLevelEvent menuLoad { LevelList::referenceLevelIndex(menu), kFrontEndWorld, 0, {} };
+        m_events.queue.pushGrowing(AppEventType::LoadLevel, &menuLoad, sizeof menuLoad);
+    }
+    loadOverlayFont();
 }
+
+void App::loadLevelList()
+{
+    // The world script's last entry is the level list; the entries before it
+    // are the levels, one per world entry of the list.
+    const u64 scriptCount = m_swapper.getLevelCount();
+    m_levelList.load(m_swapper.getLevelId(scriptCount - 1), *m_swapper.depot);
+    if (static_cast<u64>(m_levelList.worldEntryCount()) != scriptCount - 1) {
+        const std::string message = "The level list has " + std::to_string(m_levelList.worldEntryCount())
+            + " world entries but the world script lists " + std::to_string(scriptCount - 1) + " levels";
+        QUERN_FATAL(message.c_str());
+    }
+}
+
+void App::loadOverlayFont()
+{
+    // Only a global record names the overlay's font; an empty slot means none.
+    const u64 id = m_levelList.globalAssetId(LevelList::kOverlayFontOffset);
+    if (id == 0 || !m_swapper.depot)
+        return;
+    quern::assets::ResourceCache& cache = m_loadingWorker.cache();
+    const u64 key = quern::assets::loadAsset(id, quern::assets::ResourceType::Font, *m_swapper.depot, cache);
+    m_overlayFont = key != 0 ? cache.acquire(key) : 0;
+}
+
+i32 App::levelCount() const { return static_cast<i32>(m_swapper.getLevelCount()) - 1; }
 
 void App::startWorlds()
 {
     m_swapper.createWorlds(nullptr);
     m_services.appEventQueue = &m_events.queue;
+    m_services.levelList = &m_levelList;
+    m_services.loadingWorker = &m_loadingWorker;
     m_services.graphicsBackEnd = m_display->backEnd();
     m_services.inputManager = m_inputManager;
     m_services.taskDispatcher = &m_dispatcher;
+    SystemSetup setup;
+    setup.testMode = m_testMode;
+    if (m_testMode) {
+        m_soakTest.setUp(
+            m_levelList.worldEntryCount(), Settings::Test.testStart, Settings::Test.testLevels, &m_events.queue);
+        setup.soakTest = &m_soakTest;
+        setup.seed = quern::platform::getCalendarSeconds();
+    }
     for (i32 i = 0; i < 3; ++i) {
         quern::entity::World& world = m_swapper.getWorld(static_cast<u64>(i));
         world.clock.step = secondsToMicroseconds(Settings::Development.timestep);
@@ -142,17 +193,24 @@ void App::startWorlds()
         context.app = this;
         context.frontEnd = i == kFrontEndWorld ? 1 : 0;
         context.levelIndex = -1;
-        // The first system of every world; the world owns it from here.
-        context.transformHierarchy = new TransformHierarchySystem();
-        world.addSystem(context.transformHierarchy);
+        context.createSystems(world, setup);
     }
 }
 
 void App::shutdown()
 {
-    if (m_dispatcher.threaded())
+    // A running load stops after the dependency it is queuing; one waiting for
+    // the main thread is let go.
+    m_loadingWorker.cancel();
+    if (m_dispatcher.threaded()) {
+        m_dispatcher.wait(m_loadingWorker.task());
         m_dispatcher.stop();
+    }
     m_swapper.destroyWorlds();
+    m_levelList.clear();
+    if (m_overlayFont != 0)
+        m_loadingWorker.cache().release(m_overlayFont);
+    m_overlayFont = 0;
     for (AppContext& context : m_contexts)
         context = AppContext {};
     if (m_display)
@@ -179,9 +237,114 @@ void App::setState(i32 state)
     m_state = state;
 }
 
+i32 App::resolveLevel(i32 requested) const
+{
+    const i32 current = m_swapper.currentLevel;
+    i32 level = requested;
+    if (requested == -1) {
+        level = getNextLevelIndex(current, m_swapper, m_levelList);
+        // The soak test's first level: a start past the end plays the last level.
+        if (m_testMode && current < 0 && level >= levelCount())
+            level = levelCount() - 1;
+    } else if (requested == -2) {
+        level = current;
+    }
+    if (level == -1) {
+        // Past the final level: back to the title when there is one.
+        if (const u8* title = m_levelList.titleLevel())
+            level = LevelList::referenceLevelIndex(title);
+        else {
+            QUERN_LOG(2) << "No level follows level " << current << " and there is no title level" << std::endl;
+            return -1;
+        }
+    }
+    if (level < 0 || level >= levelCount()) {
+        QUERN_LOG(2) << "Level " << level << " is not one of the " << levelCount() << " levels of the world script"
+                     << std::endl;
+        return -1;
+    }
+    return level;
+}
+
 void App::loadLevel(const LoadLevelEvent& request)
 {
-    QUERN_LOG(2) << "Level " << request.level << " not loaded: this build does not load levels" << std::endl;
+    const i32 level = resolveLevel(request.level);
+    if (level < 0)
+        return;
+    const i32 world = request.world == -1 ? 1 - m_currentLevelWorld : request.world;
+    m_levelLoader.switchWhenLoaded = request.switchWhenLoaded != 0;
+    loadLevel(level, world);
+    // The loading screen shows from here.
+    QUERN_LOG(3) << "Loading started" << std::endl;
+}
+
+i32 App::loadLevel(i32 level, i32 world)
+{
+    if (world == -1)
+        world = 1 - m_currentLevelWorld;
+    if (world < 0 || world > kFrontEndWorld) {
+        QUERN_LOG(2) << "Level " << level << " not loaded: there is no world " << world << std::endl;
+        return world;
+    }
+    quern::entity::World& inactive = m_swapper.getWorld(static_cast<u64>(1 - m_currentLevelWorld));
+    if (inactive.store)
+        inactive.clear();
+    if (m_state != kAppLoading)
+        setState(kAppLoading);
+    m_levelLoader.targetWorld = world;
+    m_swapper.loadLevel(level, m_levelLoader, &m_loadingWorker.cache(), world);
+    m_contexts[world].levelIndex = level;
+    return world;
+}
+
+void App::switchToLoadedWorld()
+{
+    LoadWorldTask& load = m_loadingWorker.task();
+    if (m_dispatcher.threaded()) {
+        // The load may still want main-thread stages: pump them while waiting.
+        while (!load.isComplete()) {
+            m_loadingWorker.pumpMainThreadJobs(static_cast<i64>(quern::platform::getPerformanceFrequency() / 1000));
+            m_dispatcher.runUntilIdle();
+        }
+        m_dispatcher.wait(load);
+        m_dispatcher.runUntilIdle();
+    }
+    const i32 loaded = 1 - m_currentLevelWorld;
+    quern::entity::World& next = m_swapper.getWorld(static_cast<u64>(loaded));
+    if (!next.store) {
+        QUERN_LOG(2) << "No loaded level to switch to" << std::endl;
+        return;
+    }
+    QUERN_LOG(3) << "Loading complete - memory footprint "
+                 << quern::memory::heapFootprint(quern::memory::getGeneralHeap()) / 1024 << "kb" << std::endl;
+
+    setCurrentWorld(&next);
+    next.start();
+    m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld)).clear();
+    m_currentLevelWorld = loaded;
+    m_swapper.currentLevel = m_swapper.lastLoadedLevel;
+    next.restartClock();
+    next.clock.remainder = 0;
+    next.clock.tickCount = 0;
+
+    m_loadingWorker.releaseUnusedResources();
+    startLevel(m_contexts[loaded]);
+
+    if (!m_testMode) {
+        const u8* title = m_levelList.titleLevel();
+        const bool show = m_levelList.menuLevel() && title
+            && m_swapper.currentLevel == LevelList::referenceLevelIndex(title);
+        m_events.queue.postShowMenu({ static_cast<u8>(show ? 1 : 0), 0 });
+    }
+    clearDebugLine();
+}
+
+void App::startLevel(AppContext& context)
+{
+    // Nothing is presented for two frames: the first images of a level are
+    // not drawn yet.
+    m_skipPresent = 2;
+    context.paused = 0;
 }
 
 bool App::frontEndHasLevel() const { return m_swapper.worlds && m_swapper.worlds[kFrontEndWorld].store != nullptr; }
@@ -197,9 +360,19 @@ void App::setMouseMode(bool relative, bool cursorShown)
 void App::changeDisplayResolution(bool changeMode)
 {
     if (changeMode) {
-        // Choosing a new video mode reloads device resources through the
-        // loading worker's cache, which joins with level loading.
-        QUERN_LOG(2) << "Display mode changes need the resource cache of level loading" << std::endl;
+        quern::graphics::DisplayWindow* window = m_display->window();
+        const i32 state = window ? window->getWindowState() : kWindowNormal;
+        const bool fullscreen = window ? state == kWindowFullscreen || state == kWindowFullscreenDesktop
+                                       : Settings::Graphics.fullscreen;
+        const DisplaySize size = chooseDisplaySize(fullscreen, displaySizeSettings(), *m_display);
+        quern::graphics::DisplayConfiguration configuration;
+        makeDisplayConfiguration(configuration, *m_display);
+        configuration.windowMode = fullscreen ? quern::graphics::DisplayConfiguration::Fullscreen
+                                              : quern::graphics::DisplayConfiguration::Windowed;
+        // Textures and shader programs of the loading worker's cache are
+        // suspended and resumed when the display has to reopen.
+        m_display->changeVideoMode(displayModeOfSize(size), configuration, m_loadingWorker.cache());
+        QUERN_LOG(3) << "Display resolution changed: " << size.width << "x" << size.height << std::endl;
     } else {
         QUERN_LOG(3) << "Internal resolution changed: " << Settings::Renderer.frameWidth << "x"
                      << Settings::Renderer.frameHeight << std::endl;
@@ -256,6 +429,12 @@ bool App::tickWorld(i32 worldIndex, i64 timeMicroseconds)
     return true;
 }
 
+void App::prepareRender(i32 worldIndex)
+{
+    setCurrentWorld(&m_swapper.getWorld(static_cast<u64>(worldIndex)));
+    m_loadingWorker.pumpMainThreadJobs(static_cast<i64>(quern::platform::getPerformanceFrequency() / 1000));
+}
+
 f32 frameSecondsFor(i64 ticks)
 {
     const f32 seconds = static_cast<f32>(ticks) / static_cast<f32>(quern::platform::getPerformanceFrequency());
@@ -277,8 +456,12 @@ void App::runFrame(i64 accumulatedTicks)
     const bool levelTicked = tickWorld(m_currentLevelWorld, time);
     const bool menuTicked = m_menuShown && tickWorld(kFrontEndWorld, time);
     const bool rendering = levelTicked && displayOpen() && Settings::Renderer.enabled;
-    if (rendering)
-        m_display->present();
+    if (rendering) {
+        if (m_skipPresent == 0)
+            m_display->present();
+        else
+            --m_skipPresent;
+    }
 
     FrameStatistics& statistics = currentFrameStatistics();
     const i64 now = counterNow();
@@ -299,6 +482,9 @@ void App::runFrame(i64 accumulatedTicks)
     if (displayOpen()) {
         const i64 renderStart = counterNow();
         m_previousRenderStart = renderStart;
+        prepareRender(m_currentLevelWorld);
+        if (m_menuShown)
+            prepareRender(kFrontEndWorld);
         statistics.timings[kRenderPreparationTiming].store(
             static_cast<u64>(ticksToMicroseconds(counterNow() - renderStart)));
     }

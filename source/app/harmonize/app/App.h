@@ -7,7 +7,11 @@
 #include "harmonize/events/AppEventDispatch.h"
 #include "harmonize/frame/MainLoop.h"
 #include "harmonize/frame/WorldUpdateTask.h"
+#include "harmonize/levels/LevelList.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/SoakTestSystem.h"
+#include "harmonize/tasks/LevelLoader.h"
+#include "harmonize/tasks/LoadingWorker.h"
 #include "harmonize/tasks/TaskDispatcher.h"
 #include "harmonize/utils/AppEventQueue.h"
 #include "quern/entity/WorldSwapper.h"
@@ -67,6 +71,22 @@ public:
     void runFrame(i64 accumulatedTicks) override;
     // False when the world holds no level; else updates it, on a worker when threaded.
     bool tickWorld(i32 worldIndex, i64 timeMicroseconds);
+    // The main thread's work for one world before drawing; it also gives the
+    // loading worker its millisecond of main-thread stages.
+    void prepareRender(i32 worldIndex);
+
+    // Starts loading level `level` into `world` (-1: the inactive level
+    // world), clearing the inactive level world first; returns the world.
+    i32 loadLevel(i32 level, i32 world);
+    // Makes the loaded level world current: starts it, ends the old level and
+    // starts the new one.
+    void switchToLoadedWorld() override;
+    void startLevel(AppContext& context);
+    // The level a LoadLevel or TestLevel request names, or -1 when it names
+    // none that can be loaded (logged).
+    i32 resolveLevel(i32 requested) const;
+    // Levels in the world script (its last entry is the level list).
+    i32 levelCount() const;
 
     // AppEventHost
     i32 appState() const override { return m_state; }
@@ -76,6 +96,7 @@ public:
     void setLoggedIn(bool loggedIn) override { m_loggedIn = loggedIn; }
     void loadLevel(const LoadLevelEvent& request) override;
     bool frontEndHasLevel() const override;
+    void makeFrontEndResourcesPersistent() override { m_loadingWorker.makeCurrentListPersistent(); }
     bool menuShown() const override { return m_menuShown; }
     void setMenuShown(bool shown) override { m_menuShown = shown; }
     void setMenuMode(i32 mode) override { m_menuMode = mode; }
@@ -99,12 +120,23 @@ public:
     TaskDispatcher& taskDispatcher() { return m_dispatcher; }
     AppContext& context(i32 world) { return m_contexts[world]; }
     quern::entity::WorldSwapper& worldSwapper() { return m_swapper; }
+    LoadingWorker& loadingWorker() { return m_loadingWorker; }
+    const LevelList& levelList() const { return m_levelList; }
+    LevelLoader& levelLoader() { return m_levelLoader; }
+    const SoakTestDriver& soakTest() const { return m_soakTest; }
+    i32 currentLevelWorld() const { return m_currentLevelWorld; }
+    i32 currentLevelIndex() const { return m_swapper.currentLevel; }
+    // The overlay's font, from the level list's global record; 0 when none.
+    u32 overlayFont() const { return m_overlayFont; }
+    i32 skipPresentCount() const { return m_skipPresent; }
     i32 menuMode() const { return m_menuMode; }
     bool debugOverlayShown() const { return m_showDebugOverlay; }
     void toggleDebugOverlay();
 
 private:
     void startWorlds();
+    void loadLevelList();
+    void loadOverlayFont();
 
     quern::entity::WorldSwapper m_swapper;
     i32 m_currentLevelWorld = 0;
@@ -114,7 +146,13 @@ private:
     quern::input::InputBackEnd* m_inputBackEnd = nullptr;
     AppEventQueueStorage m_events;
     TaskDispatcher m_dispatcher;
+    LoadingWorker m_loadingWorker;
     AppServices m_services;
+    LevelLoader m_levelLoader { &m_services };
+    LevelList m_levelList;
+    SoakTestDriver m_soakTest;
+    u32 m_overlayFont = 0;
+    i32 m_skipPresent = 0;
     quern::graphics::Display* m_display = nullptr;
     MainLoop m_loop;
     DevelopmentKeyListener m_developmentKeys;

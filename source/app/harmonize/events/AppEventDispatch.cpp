@@ -1,5 +1,6 @@
 #include "harmonize/events/AppEventDispatch.h"
 
+#include "quern/debug/Log.h"
 #include "quern/platform/ErrorReporting.h"
 
 namespace harmonize {
@@ -86,9 +87,21 @@ bool dispatchAppEvent(u16 storedType, AppEventQueue& queue, AppEventHost& app)
         queue.pushGrowing(AppEventType::LoadLevel, &reload, sizeof reload);
         return true;
     }
-    case AppEventType::LoadingFinished:
-        pop<LoadingFinishedEvent>(queue, storedType);
+    case AppEventType::LoadingFinished: {
+        const auto finished = pop<LoadingFinishedEvent>(queue, storedType);
+        QUERN_LOG(3) << "Loading complete" << std::endl;
+        if (finished.targetWorld == kFrontEndWorldIndex)
+            app.makeFrontEndResourcesPersistent();
+        if (finished.switchWhenLoaded)
+            app.switchToLoadedWorld();
         app.setState(app.loggedIn() ? kAppRunningLoggedIn : kAppRunningLoggedOut);
+        return true;
+    }
+    case AppEventType::SwitchWorld:
+        queue.drop();
+        // Test loads switch as soon as they finish; nothing else may switch.
+        if (!app.testMode())
+            app.switchToLoadedWorld();
         return true;
     case AppEventType::Quit:
         app.setState(kAppQuitting);

@@ -18,6 +18,9 @@ enum : i32 {
     kAppRunningLoggedOut = 5,
 };
 
+// The front-end (menu) world; worlds 0 and 1 take turns holding levels.
+inline constexpr i32 kFrontEndWorldIndex = 2;
+
 // Menu modes.
 enum : i32 {
     kMenuModePlaying = 0,
@@ -38,8 +41,14 @@ public:
     virtual void setLoggedIn(bool loggedIn) = 0;
 
     // Starts loading the level the request names (level -1 next, -2 current;
-    // world -1 the inactive level world).
+    // world -1 the inactive level world); a request that names no level that
+    // can be loaded is dropped with a warning.
     virtual void loadLevel(const LoadLevelEvent& request) = 0;
+
+    // Makes the loaded level world current and starts its level.
+    virtual void switchToLoadedWorld() = 0;
+    // The front end's resources stay loaded for good once its level loaded.
+    virtual void makeFrontEndResourcesPersistent() = 0;
 
     // Whether the front-end world holds its level, so the menu can show.
     virtual bool frontEndHasLevel() const = 0;

@@ -136,9 +136,8 @@ void makeDisplayConfiguration(DisplayConfiguration& configuration, const Display
                  << configuration.contextMinorVersion << std::endl;
 }
 
-void openDisplay(Display& display)
+DisplayMode displayModeOfSize(DisplaySize size)
 {
-    const DisplaySize size = chooseDisplaySize(Settings::Graphics.fullscreen, displaySizeSettings(), display);
     DisplayMode mode;
     mode.format = quern::graphics::PixelFormat::A8B8G8R8;
     mode.width = mode.drawableWidth = size.width;
@@ -146,6 +145,13 @@ void openDisplay(Display& display)
     mode.refreshRate = -1;
     mode.depthBits = -1;
     mode.stencilBits = 8;
+    return mode;
+}
+
+void openDisplay(Display& display)
+{
+    const DisplaySize size = chooseDisplaySize(Settings::Graphics.fullscreen, displaySizeSettings(), display);
+    const DisplayMode mode = displayModeOfSize(size);
     DisplayConfiguration configuration;
     makeDisplayConfiguration(configuration, display);
     display.openWithVideoMode(mode, configuration);

@@ -60,6 +60,10 @@ quern::graphics::Display* createDisplay();
 void makeDisplayConfiguration(
     quern::graphics::DisplayConfiguration& configuration, const quern::graphics::Display& display);
 
+// The mode the game asks for at a size: 32-bit colour, an 8-bit stencil,
+// the system's depth and refresh rate.
+quern::graphics::DisplayMode displayModeOfSize(DisplaySize size);
+
 // Opens the display at the chosen size, sets the swap interval, clears to
 // black and records the drawable size.
 void openDisplay(quern::graphics::Display& display);

@@ -27,6 +27,8 @@ struct WorldEntry {
     bool operator==(const WorldEntry& other) const { return first == other.first && second == other.second; }
 };
 
+struct LevelListLayout;
+
 class LevelList {
 public:
     static constexpr u64 kGlobalRecordSize = 84;
@@ -36,26 +38,40 @@ public:
     static constexpr u64 kExtraEntrySize = 144;
     static constexpr i32 kStartTextureCount = 10;
 
-    // Offsets of the global record's eight asset ids; 36 is the overlay font.
-    static constexpr u64 kGlobalAssetOffsets[8] = { 4, 20, 28, 36, 44, 52, 60, 68 };
+    // Offsets of the global record's ten asset ids; 36 is the overlay font.
+    static constexpr u64 kGlobalAssetOffsets[10] = { 4, 12, 20, 28, 36, 44, 52, 60, 68, 76 };
     static constexpr u64 kOverlayFontOffset = 36;
+
+    // Where the fields sit in their records.
+    static constexpr u64 kReferenceSoundOffset = 4;
+    static constexpr u64 kStartTexturesOffset = 12;
+    static constexpr u64 kRecordSoundOffset = 68;
+    static constexpr u64 kRecordLevelIdOffset = 80;
+    static constexpr u64 kRecordNameOffset = 116;
+    static constexpr u64 kRecordChapterOffset = 328;
+    // The name's field, its terminator included.
+    static constexpr u64 kRecordNameCapacity = kRecordChapterOffset - kRecordNameOffset;
+    static constexpr u64 kExtraSoundOffset = 72;
 
     explicit LevelList(quern::memory::Allocator* allocator = nullptr);
     ~LevelList();
     LevelList(const LevelList&) = delete;
     LevelList& operator=(const LevelList&) = delete;
 
-    // Reads the asset through the depot; a list that does not hold together
-    // is fatal, naming the asset.
+    // Reads the asset through the depot into a block of the list's allocator;
+    // a list that does not hold together is fatal, naming the asset by its id.
     void load(u64 assetId, quern::assets::Depot& depot);
     // Takes a copy of a whole asset image (byte count first). False, with the
-    // reason, when it does not hold together; the list is then empty.
+    // reason (when `error` is given), when it does not hold together; the list
+    // is then empty.
     bool parse(const u8* bytes, u64 size, std::string* error);
+    // Frees the block; the list is empty again.
     void clear();
 
     bool loaded() const { return m_data != nullptr; }
 
     i32 worldEntryCount() const { return m_worldEntryCount; }
+    // Fatal for an index outside the world entries.
     WorldEntry worldEntry(i32 index) const;
 
     // Null when the part is absent.
@@ -64,9 +80,13 @@ public:
     u64 globalAssetId(u64 offset) const;
 
     i32 levelRecordCount() const { return m_levelCount; }
+    // Null for an index outside the records.
     const u8* levelRecord(i32 index) const;
     // The first level record whose world entry equals `entry`, or null.
     const u8* findLevel(WorldEntry entry) const;
+    // findLevel of a level index's world entry; null for an index outside the
+    // world entries.
+    const u8* findLevelOfIndex(i32 levelIndex) const;
 
     const u8* titleLevel() const { return m_title; }
     const u8* menuLevel() const { return m_menu; }
@@ -74,6 +94,7 @@ public:
     const u8* startLevel() const { return m_start; }
 
     i32 extraEntryCount() const { return m_extraCount; }
+    // Null for an index outside the entries.
     const u8* extraEntry(i32 index) const;
 
     // Level reference (also the start of the start record).
@@ -92,6 +113,9 @@ public:
     static u64 extraSoundLibrary(const u8* extra);
 
 private:
+    void adopt(u8* block, u64 size, const LevelListLayout& layout);
+    quern::memory::Allocator& allocator() const;
+
     quern::memory::Allocator* m_allocator;
     u8* m_data = nullptr;
     u64 m_size = 0;

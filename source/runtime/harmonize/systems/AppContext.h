@@ -5,6 +5,10 @@
 
 #include "quern/Types.h"
 
+namespace quern::entity {
+class InputRecordingSystem;
+class World;
+} // namespace quern::entity
 namespace quern::audio {
 class AudioDevice;
 }
@@ -28,6 +32,8 @@ class AppEventQueue;
 class LevelList;
 class LoadingWorker;
 class TaskDispatcher;
+struct SoakTestDriver;
+struct SystemSetup;
 class TransformHierarchySystem;
 
 // What every world's systems share; the program supplies the audio device and
@@ -44,9 +50,20 @@ struct AppServices {
 };
 
 struct AppContext {
+    // Creates the world's systems and registers them with the world in the
+    // order of the registration table (SystemRegistration.h).
+    void createSystems(quern::entity::World& world, const SystemSetup& setup);
+
+    // The soak test's two requests, posted to the app event queue: the next
+    // level to play, and the end of the test.
+    void startTestLevel(i32 level);
+    void finishSoakTest();
+
     // The world's systems, in the order of the fields; later systems join here.
+    quern::entity::InputRecordingSystem* inputRecording = nullptr;
     TransformHierarchySystem* transformHierarchy = nullptr;
     AppServices services;
+    SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
     App* app = nullptr;
     u8 paused = 0; // set by the menu, cleared at level start
     u8 frontEnd = 0; // 1 for world 2

@@ -56,6 +56,44 @@ private:
     CounterSource* m_previous;
 };
 
+// Calendar time: whole seconds since 1970 (UTC), for random seeds and time
+// stamps. It comes from one replaceable source too, so tests can fix it.
+class CalendarSource {
+public:
+    virtual ~CalendarSource() = default;
+    virtual u64 seconds() = 0;
+};
+
+// The current calendar time in seconds since 1970.
+u64 getCalendarSeconds();
+
+// Installs a source (null restores the system's calendar) and returns the
+// previous one; the caller keeps the source alive while it is installed.
+CalendarSource* setCalendarSource(CalendarSource* source);
+
+// A calendar that shows one fixed time until it is set again.
+class FixedCalendarSource final : public CalendarSource {
+public:
+    explicit FixedCalendarSource(u64 seconds = 0) : m_seconds(seconds) {}
+    u64 seconds() override { return m_seconds.load(std::memory_order_acquire); }
+    void set(u64 seconds) { m_seconds.store(seconds, std::memory_order_release); }
+
+private:
+    std::atomic<u64> m_seconds;
+};
+
+// Installs a calendar for the lifetime of the object and puts the previous one back.
+class ScopedCalendarSource {
+public:
+    explicit ScopedCalendarSource(CalendarSource& source) : m_previous(setCalendarSource(&source)) {}
+    ~ScopedCalendarSource() { setCalendarSource(m_previous); }
+    ScopedCalendarSource(const ScopedCalendarSource&) = delete;
+    ScopedCalendarSource& operator=(const ScopedCalendarSource&) = delete;
+
+private:
+    CalendarSource* m_previous;
+};
+
 // Converts between counter ticks and seconds.
 inline f64 ticksToSeconds(u64 ticks) { return static_cast<f64>(ticks) / static_cast<f64>(kPerformanceFrequency); }
 inline u64 secondsToTicks(f64 seconds) { return static_cast<u64>(seconds * static_cast<f64>(kPerformanceFrequency)); }

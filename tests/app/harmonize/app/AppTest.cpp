@@ -23,6 +23,8 @@
 
 #include "quern/platform/Thread.h"
 
+#include "support/harmonize/SmallWindowSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -38,19 +40,14 @@ namespace fs = std::filesystem;
 
 using quern::testing::readFile;
 
-// A content folder with the demo level and a world script naming it, built by
-// the content tool; the App runs on it with the null back end in a dummy window.
+// A content folder with the demo level, its level list and the world script
+// naming both, built by the content tool; the App runs on it with the null back
+// end in a dummy window.
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Settings::resetToDefaults();
-        Settings::Graphics.backEnd = "null";
-        Settings::Graphics.fullscreen = false;
-        Settings::Graphics.windowWidth = 320;
-        Settings::Graphics.windowHeight = 180;
-        Settings::Graphics.vsync = false;
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        testing::useSmallDummyWindow();
         files.setDirectory(userDirectory.path().c_str());
         files.setQuiet(true);
 
@@ -58,12 +55,14 @@ protected:
             / ("app-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(root);
         fs::create_directories(root / "source/levels");
-        fs::copy_file(fs::path(QUERN_CONTENT_DIR) / "levels/playground.level", root / "source/levels/playground.level");
+        fs::copy_file(fs::path(QUERN_CONTENT_DIR) / "levels/playground", root / "source/levels/playground");
         quern::strings::String scriptPath;
         ASSERT_TRUE(quern::io::exportScenesListPath("game", scriptPath));
         fs::create_directories((root / "source" / scriptPath.c_str()).parent_path());
-        std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary) << "levels/playground.level\n";
-        std::ofstream(root / "manifest.txt") << "levels/playground.level level\n"
+        std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary)
+            << "levels/playground\nlevels/list\n";
+        std::ofstream(root / "source/levels/list") << "world 0 0\nlevel 0 id 1 name Playground\n";
+        std::ofstream(root / "manifest.txt") << "levels/playground level\nlevels/list levellist\n"
                                              << scriptPath.c_str() << " worldscript\n";
         quern::assetbuild::BuildOptions options;
         options.manifestPath = (root / "manifest.txt").string();
@@ -182,6 +181,24 @@ TEST_F(AppTest, ClosedDisplayEndsTheLoop)
     app.runMainLoop();
     EXPECT_TRUE(log.contains("Exiting main loop because display was closed"));
     EXPECT_NE(app.appState(), kAppQuitting);
+    app.shutdown();
+}
+
+TEST_F(AppTest, AResolutionChangeWithANewModeResizesTheWindow)
+{
+    Settings::Threading.enabled = false;
+    App app(&database, depot.get(), {});
+    app.init();
+    ASSERT_EQ(app.display()->currentMode().width, 320);
+    Settings::Graphics.windowWidth = 400;
+    Settings::Graphics.windowHeight = 240;
+    quern::testing::LogCapture log(3);
+    app.appEventQueue().postChangeDisplayResolution({ 1 });
+    app.drainAppEvents();
+    EXPECT_TRUE(log.contains("Display resolution changed: 400x240"));
+    EXPECT_EQ(app.display()->currentMode().width, 400);
+    EXPECT_EQ(app.display()->currentMode().height, 240);
+    EXPECT_EQ(processDisplaySize().width, app.display()->drawableWidth());
     app.shutdown();
 }
 

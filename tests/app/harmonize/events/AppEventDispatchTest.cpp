@@ -32,6 +32,8 @@ public:
         calls.push_back("load " + std::to_string(request.level) + " " + std::to_string(request.world) + " "
             + std::to_string(request.switchWhenLoaded));
     }
+    void switchToLoadedWorld() override { calls.push_back("switch"); }
+    void makeFrontEndResourcesPersistent() override { calls.push_back("persist"); }
     bool frontEndHasLevel() const override { return frontEndReady; }
     bool menuShown() const override { return shown; }
     void setMenuShown(bool value) override { shown = value; }
@@ -221,6 +223,40 @@ TEST_F(AppEventDispatchTest, LoadingFinishedChoosesTheStateByLogin)
         EXPECT_EQ(app.state, c.expected);
         EXPECT_TRUE(queue().isEmpty());
     }
+}
+
+TEST_F(AppEventDispatchTest, LoadingFinishedSwitchesWhenAskedAndKeepsTheFrontEndsResources)
+{
+    struct Case {
+        i32 world;
+        u8 switchWhenLoaded;
+        std::vector<std::string> calls;
+    } cases[] = {
+        { 1, 1, { "switch", "state 1" } },
+        { 0, 0, { "state 1" } },
+        { 2, 0, { "persist", "state 1" } },
+        { 2, 1, { "persist", "switch", "state 1" } },
+    };
+    for (const Case& c : cases) {
+        app.state = kAppLoading;
+        app.calls.clear();
+        queue().postLoadingFinished({ 42, c.world, c.switchWhenLoaded, {} });
+        drain();
+        EXPECT_EQ(app.calls, c.calls) << c.world << " " << int { c.switchWhenLoaded };
+    }
+}
+
+TEST_F(AppEventDispatchTest, SwitchWorldSwitchesExceptInTestMode)
+{
+    queue().post(AppEventType::SwitchWorld);
+    drain();
+    EXPECT_EQ(app.calls, std::vector<std::string> { "switch" });
+    app.calls.clear();
+    app.test = true;
+    queue().post(AppEventType::SwitchWorld);
+    drain();
+    EXPECT_TRUE(app.calls.empty());
+    EXPECT_TRUE(queue().isEmpty());
 }
 
 TEST_F(AppEventDispatchTest, PlayerAuthLogsInAndOut)

@@ -1,7 +1,7 @@
 // The demo's playground level, built from its source by the content tool and
 // loaded as the game loads a level.
 
-#include "ContentBuilder.h"
+#include "DemoContent.h"
 
 #include "harmonize/components/Components.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
@@ -13,12 +13,10 @@
 #include "quern/entity/World.h"
 #include "quern/entity/WorldFile.h"
 #include "quern/serialize/PODUtility.h"
-#include "quern/strings/Hashes.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -29,36 +27,24 @@ using quern::math::Quaternion;
 
 namespace {
 
-namespace fs = std::filesystem;
-
-quern::u64 assetId(const char* name) { return quern::strings::murmurHash64A(name, std::strlen(name), 0); }
+using harmonize::testing::assetId;
 
 class PlaygroundLevel : public ::testing::Test {
 protected:
-    // Each test builds into a folder of its own: CTest runs them side by side.
     void buildContent()
     {
-        out = (fs::path(QUERN_TEST_BINARY_DIR) / "content"
-            / ::testing::UnitTest::GetInstance()->current_test_info()->name())
-                  .string();
-        fs::remove_all(out);
-        quern::assetbuild::BuildOptions options;
-        options.manifestPath = std::string(QUERN_CONTENT_DIR) + "/assets.txt";
-        options.sourceDirectory = QUERN_CONTENT_DIR;
-        options.outDirectory = out;
-        options.depotKind = "files";
-        std::string error;
-        ASSERT_TRUE(quern::assetbuild::buildContent(options, error)) << error;
+        out = harmonize::testing::buildDemoContent(
+            ::testing::UnitTest::GetInstance()->current_test_info()->name(), "files");
     }
 
     void SetUp() override
     {
         world.addSystem(hierarchy);
         buildContent();
-        if (HasFatalFailure())
+        if (HasFailure())
             return;
         quern::assets::FileSystemDepot depot(out.c_str());
-        quern::assets::DepotSource source(depot, depot.open(assetId("levels/playground.level")), true);
+        quern::assets::DepotSource source(depot, depot.open(assetId("levels/playground")), true);
         quern::entity::loadWorld(source, quern::serialize::selectPODToken(source), world, 16, nullptr, "playground");
     }
 

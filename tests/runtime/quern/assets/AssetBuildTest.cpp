@@ -34,7 +34,7 @@ TEST(AssetManifest, ReadsNamesTypesDependenciesAndOptions)
     ASSERT_TRUE(parseManifest("# the demo\n"
                               "\n"
                               "levels/one.world world   textures/a.dds  blob=levels # trailing comment\n"
-                              "textures/a.dds texture codec=rle\n",
+                              "textures/a.dds texture codec=rle gamevalue=0x1F\n",
                               manifest, error))
         << error;
     ASSERT_EQ(manifest.assets.size(), 2u);
@@ -45,6 +45,8 @@ TEST(AssetManifest, ReadsNamesTypesDependenciesAndOptions)
     EXPECT_EQ(level.blob, "levels");
     EXPECT_EQ(level.line, 3u);
     EXPECT_EQ(manifest.assets[1].codec, "rle");
+    EXPECT_EQ(level.gameValue, 0u);
+    EXPECT_EQ(manifest.assets[1].gameValue, 31u);
 }
 
 TEST(AssetManifest, MalformedLinesNameTheirLine)
@@ -56,6 +58,12 @@ TEST(AssetManifest, MalformedLinesNameTheirLine)
         {"a type\nlonely\n", "line 2: an asset needs a name and a type word"},
         {"a type size=3\n", "line 1: unknown option size=3"},
         {"a type codec=zip\n", "line 1: unknown codec zip"},
+        {"a type gamevalue=\n", "line 1: gamevalue takes a 32-bit number, not "},
+        {"a type gamevalue=12x\n", "line 1: gamevalue takes a 32-bit number, not 12x"},
+        {"a type gamevalue=-1\n", "line 1: gamevalue takes a 32-bit number, not -1"},
+        {"a type gamevalue=4294967296\n", "line 1: gamevalue takes a 32-bit number, not 4294967296"},
+        {"a type gamevalue=0x100000000\n", "line 1: gamevalue takes a 32-bit number, not 0x100000000"},
+        {"a type gamevalue=0x\n", "line 1: gamevalue takes a 32-bit number, not 0x"},
     };
     for (const auto& test : cases) {
         Manifest manifest;

@@ -3,6 +3,8 @@
 
 #include "AssetDatabaseWriter.h"
 
+#include "quern/LittleEndian.h"
+#include "quern/assets/AssetDatabase.h"
 #include "quern/io/FileSource.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/PODUtility.h"
@@ -114,6 +116,36 @@ TEST(AssetDatabaseWriter, WritesRecordsPairsAndTheStringTableInReaderOrder)
     token.endReadChunk(source, tableStart);
     token.endReadChunk(source, start);
     EXPECT_EQ(source.position, source.size());
+}
+
+TEST(AssetDatabaseWriter, TheGameValueLandsAtByte296OfTheRecord)
+{
+    DepotContent content;
+    std::filesystem::create_directories(content.directory().path() / "src");
+    for (const char* name : {"first", "second", "third"})
+        content.directory().writeFile(std::string("src/") + name, name);
+    content.directory().writeFile("manifest.txt", "first map gamevalue=4000000000\n"
+                                                  "second map blob=levels gamevalue=0x1234abcd\n"
+                                                  "third map\n");
+    BuildOptions options;
+    options.manifestPath = content.directory().file("manifest.txt");
+    options.sourceDirectory = content.directory().file("src");
+    options.outDirectory = content.out();
+    std::string error;
+    ASSERT_TRUE(buildContent(options, error)) << error;
+
+    quern::FileSource source;
+    source.open(content.outFile("assets.db").c_str());
+    BinaryPODToken token;
+    quern::assets::AssetDatabase database;
+    ASSERT_TRUE(quern::assets::readAssetDatabase(source, token, database));
+    const std::pair<const char*, u32> expected[] = {{"first", 4000000000u}, {"second", 0x1234abcdu}, {"third", 0}};
+    for (const auto& [name, value] : expected) {
+        const quern::assets::AssetRecord* record = database.findAsset(assetId(name));
+        ASSERT_NE(record, nullptr) << name;
+        EXPECT_EQ(quern::readLittleEndian32(reinterpret_cast<const quern::u8*>(record) + 296), value) << name;
+        EXPECT_EQ(record->reserved, 0u) << name;
+    }
 }
 
 TEST(AssetDatabaseWriter, RefusesNamesTheRecordCannotHold)

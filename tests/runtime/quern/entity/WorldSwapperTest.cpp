@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 using namespace quern;
 using namespace quern::entity;
@@ -60,8 +61,9 @@ public:
     bool readLevels = true;
 };
 
-// A content build with two levels and the world script that lists them, or
-// with a script given as raw bytes.
+// A content build with two levels and the world script that lists them,
+// ended by a level list of one world entry per level, or with a script given
+// as raw bytes.
 class SwapperContent : public ::testing::Test {
 protected:
     void build(const std::string& scriptText, const std::vector<u8>* rawScript = nullptr)
@@ -76,13 +78,20 @@ protected:
         ASSERT_TRUE(io::exportScenesListPath("game", scriptPath));
         fs::create_directories((root / "source" / scriptPath.c_str()).parent_path());
         std::ofstream script(root / "source" / scriptPath.c_str(), std::ios::binary);
+        std::string line;
         if (rawScript)
             script.write(
                 reinterpret_cast<const char*>(rawScript->data()), static_cast<std::streamsize>(rawScript->size()));
         else
-            script << scriptText;
+            script << scriptText << "levels/list\n";
         script.close();
+        std::ofstream list(root / "source/levels/list");
+        for (std::istringstream lines(scriptText); std::getline(lines, line);)
+            if (line.find_first_not_of(" ") != std::string::npos && line[0] != '#')
+                list << "world 0 0\n";
+        list.close();
         std::ofstream(root / "manifest.txt") << "levels/first.world world\nlevels/second.world worldtext\n"
+                                             << "levels/list levellist\n"
                                              << scriptPath.c_str() << (rawScript ? " rawscript\n" : " worldscript\n");
         assetbuild::BuildOptions options;
         options.manifestPath = (root / "manifest.txt").string();
@@ -123,8 +132,9 @@ TEST_F(SwapperContent, ScriptListsTheLevelsInPlayOrder)
     build("# play order\nlevels/second.world\n\nlevels/first.world\n");
     WorldSwapper swapper(&database, depot.get());
     swapper.loadScript();
-    ASSERT_EQ(swapper.getLevelCount(), 2u);
+    ASSERT_EQ(swapper.getLevelCount(), 3u);
     EXPECT_EQ(swapper.getLevelId(0), assetId("levels/second.world"));
+    EXPECT_EQ(swapper.getLevelId(2), assetId("levels/list"));
     EXPECT_EQ(swapper.currentLevel, -1);
     EXPECT_EQ(swapper.findLevel("levels/second.world"), 0);
     EXPECT_EQ(swapper.findLevel("levels/first.world"), 1);
@@ -203,7 +213,7 @@ TEST_F(SwapperContent, LevelOrWorldOutsideTheRangeIsFatal)
     swapper.loadScript();
     swapper.createWorlds(nullptr);
     ReadingLoader loader;
-    EXPECT_DEATH(swapper.loadLevel(2, loader, nullptr, 0), "Level index 2 is outside the world script \\(2 levels\\)");
+    EXPECT_DEATH(swapper.loadLevel(3, loader, nullptr, 0), "Level index 3 is outside the world script \\(3 levels\\)");
     EXPECT_DEATH(swapper.loadLevel(-1, loader, nullptr, 0), "Level index -1 is outside the world script");
     EXPECT_DEATH(swapper.loadLevel(0, loader, nullptr, 3), "Can't load a level into world 3: there are 3 worlds");
 }
@@ -240,13 +250,16 @@ TEST(WorldSwapperDeathTest, DatabaseWithoutScriptIsFatal)
 
 TEST(WorldScriptTool, RefusesEmptyScriptsAndUnknownLevels)
 {
-    const std::map<std::string, u64> ids = { { "a.world", 1 }, { "b.world", 2 } };
+    const std::map<std::string, u64> ids = { { "a.world", 1 }, { "b.world", 2 }, { "list", 3 } };
+    assetbuild::WorldScriptAssets known;
+    known.typeWords = { { "a.world", "world" }, { "b.world", "worldtext" }, { "list", "levellist" } };
+    known.levelListEntries = { { "list", 2 } };
     std::vector<u8> out;
     std::string error;
-    ASSERT_TRUE(assetbuild::buildWorldScript("b.world\n a.world # the end\n", ids, out, error)) << error;
-    EXPECT_EQ(out, scriptBytes(2, { 2, 1 }));
-    EXPECT_FALSE(assetbuild::buildWorldScript("# nothing\n\n", ids, out, error));
+    ASSERT_TRUE(assetbuild::buildWorldScript("b.world\n a.world # the end\nlist\n", ids, known, out, error)) << error;
+    EXPECT_EQ(out, scriptBytes(3, { 2, 1, 3 }));
+    EXPECT_FALSE(assetbuild::buildWorldScript("# nothing\n\n", ids, known, out, error));
     EXPECT_EQ(error, "the world script names no level");
-    EXPECT_FALSE(assetbuild::buildWorldScript("a.world\nc.world\n", ids, out, error));
+    EXPECT_FALSE(assetbuild::buildWorldScript("a.world\nc.world\nlist\n", ids, known, out, error));
     EXPECT_EQ(error, "world script line 2: level c.world is not in the manifest");
 }

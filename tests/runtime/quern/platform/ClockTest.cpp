@@ -67,6 +67,23 @@ TEST(Clock, SetSourceReturnsThePreviousOne)
     EXPECT_EQ(setPerformanceCounterSource(nullptr), &second);
 }
 
+TEST(Clock, CalendarIsTheSystemTimeUnlessASourceIsInstalled)
+{
+    const u64 before = static_cast<u64>(std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch()).count());
+    const u64 calendar = getCalendarSeconds();
+    EXPECT_GE(calendar, before);
+    EXPECT_LE(calendar, before + 2);
+    {
+        FixedCalendarSource fixed(86'400);
+        ScopedCalendarSource scope(fixed);
+        EXPECT_EQ(getCalendarSeconds(), 86'400u);
+        fixed.set(7);
+        EXPECT_EQ(getCalendarSeconds(), 7u);
+    }
+    EXPECT_GE(getCalendarSeconds(), before);
+}
+
 TEST(Clock, TickConversions)
 {
     EXPECT_DOUBLE_EQ(ticksToSeconds(10'000'000), 1.0);

@@ -1,0 +1,75 @@
+#include "harmonize/systems/SystemRegistration.h"
+
+#include "harmonize/Settings.h"
+#include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/SoakTestSystem.h"
+#include "harmonize/systems/TransformHierarchySystem.h"
+#include "quern/entity/InputRecordingSystem.h"
+#include "quern/entity/World.h"
+#include "quern/platform/ErrorReporting.h"
+
+#include <vector>
+
+namespace harmonize {
+namespace {
+
+quern::entity::System* createTransformHierarchy(AppContext& context, const SystemSetup&)
+{
+    context.transformHierarchy = new TransformHierarchySystem();
+    return context.transformHierarchy;
+}
+
+quern::entity::System* createInputRecording(AppContext& context, const SystemSetup&)
+{
+    context.inputRecording = new quern::entity::InputRecordingSystem();
+    return context.inputRecording;
+}
+
+quern::entity::System* createSoakTest(AppContext& context, const SystemSetup& setup)
+{
+    if (!setup.soakTest)
+        QUERN_FATAL("The soak test needs its driver");
+    context.soakTest = setup.soakTest;
+    return new SoakTestSystem(
+        context, *setup.soakTest, setup.seed, Settings::Test.testSecondsPerLevel, Settings::Test.testRandomLevels);
+}
+
+// Rows join as their systems are built; the world ticks them in this order.
+constexpr SystemRow kRows[] = {
+    { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
+    { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
+    { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
+};
+
+} // namespace
+
+std::span<const SystemRow> systemRegistrationTable() { return kRows; }
+
+bool worldGetsSystem(const SystemRow& row, bool frontEnd, const SystemSetup& setup)
+{
+    switch (row.worlds) {
+    case SystemWorlds::LevelWorlds:
+        if (frontEnd)
+            return false;
+        break;
+    case SystemWorlds::FrontEnd:
+        if (!frontEnd)
+            return false;
+        break;
+    case SystemWorlds::All:
+        break;
+    }
+    return row.condition == SystemCondition::Always || (row.condition == SystemCondition::TestMode && setup.testMode);
+}
+
+void AppContext::createSystems(quern::entity::World& world, const SystemSetup& setup)
+{
+    std::vector<quern::entity::System*> created;
+    for (const SystemRow& row : systemRegistrationTable())
+        if (worldGetsSystem(row, frontEnd != 0, setup))
+            created.push_back(row.create(*this, setup));
+    for (quern::entity::System* system : created)
+        world.addSystem(system);
+}
+
+} // namespace harmonize
