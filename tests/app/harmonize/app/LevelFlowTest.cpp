@@ -28,7 +28,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 
@@ -152,16 +154,22 @@ protected:
     }
 
     // Frames and drains, as the main loop runs them, until the App has no load
-    // running and nothing left to handle (or the frames run out).
-    void settle(App& app, i32 frames = 2000)
+    // running and nothing left to handle. A threaded load finishes in its own
+    // time: the frames are paced as the frame-rate cap paces them, for at most
+    // half a minute.
+    void settle(App& app)
     {
-        for (i32 i = 0; i < frames; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
             m_time += 166'666;
             app.runFrame(m_time);
             app.drainAppEvents();
             if (app.appState() != kAppLoading && app.appEventQueue().isEmpty())
                 return;
+            if (app.taskDispatcher().threaded())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        ADD_FAILURE() << "the App did not settle";
     }
 
     // The levels named by the "Loading level" lines, in order.

@@ -190,16 +190,27 @@ protected:
         worker->loadWorld(world, services, idOf(level), switchWhenLoaded, target, nullptr);
     }
 
-    // Drives the main thread as frames do until the load posted its event.
-    bool pumpUntilLoaded(i32 maxPumps = 20000)
+    // Drives the main thread as frames do until the load posted its event
+    // (half a minute at most: a loaded machine may be slow, never stuck).
+    bool pumpUntilLoaded()
     {
-        for (i32 i = 0; i < maxPumps; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
             if (!events.queue.isEmpty())
                 return true;
             worker->pumpMainThreadJobs(static_cast<i64>(quern::platform::kPerformanceFrequency / 1000));
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         return !events.queue.isEmpty();
+    }
+
+    // Waits until the task queued `count` jobs for the main thread.
+    bool waitForMainThreadJobs(u64 count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (worker->task().mainThreadJobsWaiting() < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        return worker->task().mainThreadJobsWaiting() == count;
     }
 
     bool cached(const std::string& name, u64 typeId)
@@ -302,9 +313,7 @@ TEST_F(LoadingWorkerTest, APumpStopsOnceItsMillisecondIsSpent)
     quern::entity::World world;
     load(world, "levels/one");
     // The task queues the three jobs for the main thread, then waits for it.
-    for (i32 i = 0; i < 10000 && worker->task().mainThreadJobsWaiting() < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    ASSERT_EQ(worker->task().mainThreadJobsWaiting(), 3u);
+    ASSERT_TRUE(waitForMainThreadJobs(3));
 
     worker->pumpMainThreadJobs(static_cast<i64>(quern::platform::kPerformanceFrequency / 1000));
     {
@@ -397,9 +406,7 @@ TEST_F(LoadingWorkerTest, CancelledLoadLetsGoOfItsWaitAndPostsNothing)
     startThreads(2);
     quern::entity::World world;
     load(world, "levels/one");
-    for (i32 i = 0; i < 10000 && worker->task().mainThreadJobsWaiting() < 4; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    ASSERT_EQ(worker->task().mainThreadJobsWaiting(), 4u);
+    ASSERT_TRUE(waitForMainThreadJobs(4));
     // One job gets its first stage, then the game shuts down.
     worker->pumpMainThreadJobs(1);
     worker->cancel();
