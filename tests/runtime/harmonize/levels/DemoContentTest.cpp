@@ -135,8 +135,11 @@ public:
         renderer.set(Renderer::kType);
         std::vector<u64> ids;
         for (u64 i = 0; i < world.getSlotCount(); ++i)
-            if (world.getComponentMask(i).containsAll(renderer))
-                ids.push_back(static_cast<Renderer*>(world.getComponent(i, Renderer::kType))->material);
+            if (world.getComponentMask(i).containsAll(renderer)) {
+                // Records are packed to 4 bytes: the id is read by value, never bound by reference.
+                const u64 material = static_cast<Renderer*>(world.getComponent(i, Renderer::kType))->material;
+                ids.push_back(material);
+            }
         return ids;
     }
 

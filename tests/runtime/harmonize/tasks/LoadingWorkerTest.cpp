@@ -1,6 +1,5 @@
 #include "harmonize/tasks/LoadingWorker.h"
 
-#include "ContentBuilder.h"
 #include "LevelSource.h"
 #include "WorldWriter.h"
 #include "harmonize/Settings.h"
@@ -16,13 +15,11 @@
 #include "quern/graphics/Display.h"
 #include "quern/graphics/serialization/MaterialSerialization.h"
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
-#include "quern/io/StringSource.h"
 #include "quern/platform/Clock.h"
-#include "quern/serialize/BinaryPODToken.h"
 #include "quern/strings/Hashes.h"
 #include "quern/strings/PackedName.h"
 #include "runtime/quern/graphics/DDSTestFiles.h"
-#include "support/FileContents.h"
+#include "support/BuiltContent.h"
 #include "support/SoftAssertRecorder.h"
 
 #include <gtest/gtest.h>
@@ -161,19 +158,9 @@ protected:
     void build()
     {
         std::ofstream(root / "manifest.txt") << manifest;
-        quern::assetbuild::BuildOptions options;
-        options.manifestPath = (root / "manifest.txt").string();
-        options.sourceDirectory = (root / "source").string();
-        options.outDirectory = (root / "out").string();
-        options.depotKind = "files";
         std::string error;
-        ASSERT_TRUE(quern::assetbuild::buildContent(options, error)) << error;
-        databaseBytes = quern::testing::readFile(root / "out/assets.db");
-        quern::StringSource source(databaseBytes.data(), databaseBytes.size());
-        quern::serialize::BinaryPODToken token;
-        ASSERT_TRUE(quern::assets::readAssetDatabase(source, token, database));
-        depot = std::make_unique<quern::assets::FileSystemDepot>((root / "out").string().c_str());
-        worker = std::make_unique<LoadingWorker>(depot.get(), &database);
+        ASSERT_TRUE(content.build(root / "manifest.txt", root / "source", root / "out", error)) << error;
+        worker = std::make_unique<LoadingWorker>(content.depot.get(), &content.database);
     }
 
     void startThreads(i32 workers)
@@ -229,9 +216,7 @@ protected:
     quern::assets::AssetHandlerRegistry registry;
     fs::path root;
     std::string manifest;
-    std::string databaseBytes;
-    quern::assets::AssetDatabase database;
-    std::unique_ptr<quern::assets::FileSystemDepot> depot;
+    quern::testing::BuiltContent content;
     std::unique_ptr<LoadingWorker> worker;
     AppEventQueueStorage events;
     TaskDispatcher dispatcher;
@@ -377,7 +362,6 @@ TEST_F(LoadingWorkerTest, ATextWorldIsReadWithTheTextReader)
     addTexture("tex0.dds");
     addLevel("levels/text", "tex0.dds", "leveltext");
     build();
-    ASSERT_EQ(depot->size(depot->open(idOf("levels/text"))) > 0, true);
     quern::entity::World world;
     load(world, "levels/text");
     takeFinished();
