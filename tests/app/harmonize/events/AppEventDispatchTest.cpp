@@ -1,5 +1,7 @@
 #include "harmonize/events/AppEventDispatch.h"
 
+#include "harmonize/input/InputSwitcher.h"
+
 #include "quern/platform/ErrorReporting.h"
 
 #include "support/SoftAssertRecorder.h"
@@ -49,6 +51,7 @@ public:
     }
     quern::f32& musicVolume() override { return volume; }
     MusicVolumeLatch& musicVolumeLatch() override { return latch; }
+    InputSwitcher& inputSwitcher() override { return switcher; }
 
     i32 state = kAppRunningLoggedIn;
     bool test = false;
@@ -58,6 +61,7 @@ public:
     bool paused = false;
     i32 menuMode = kMenuModePlaying;
     quern::f32 volume = 0.75f;
+    InputSwitcher switcher;
     MusicVolumeLatch latch;
     std::vector<std::string> calls;
 };
