@@ -89,8 +89,10 @@ void InputSwitcher::bindGame()
     constexpr std::pair<i32, i32> kMoves[]
         = { { kBindingLeft, kHeldLeft }, { kBindingRight, kHeldRight }, { kBindingUp, kHeldUp },
               { kBindingDown, kHeldDown } };
-    for (const auto& [list, state] : kMoves)
-        bindOrigins(bindingList(list), [&](u16 type, i32 code) { c.bindState(state, type, code); });
+    for (const std::pair<i32, i32>& move : kMoves) {
+        const i32 state = move.second;
+        bindOrigins(bindingList(move.first), [&](u16 type, i32 code) { c.bindState(state, type, code); });
+    }
 }
 
 void InputSwitcher::bindCutscene()

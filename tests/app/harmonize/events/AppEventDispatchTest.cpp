@@ -174,6 +174,26 @@ TEST_F(AppEventDispatchTest, ShowMenuWaitsForTheFrontEndWorld)
     EXPECT_EQ(app.menuMode, kMenuModePlaying);
 }
 
+TEST_F(AppEventDispatchTest, TheMenuPushesItsInputStateAndPopsOnlyItsOwn)
+{
+    queue().postShowMenu({ 1, 0 });
+    drain();
+    EXPECT_EQ(app.switcher.topState(), kInputStateMenu);
+    EXPECT_TRUE(app.switcher.context(kInputStateMenu).enabled);
+    queue().postShowMenu({ 0, 0 });
+    drain();
+    EXPECT_EQ(app.switcher.topState(), kInputStateGame);
+
+    // A state pushed over the menu is not the menu's to pop.
+    queue().postShowMenu({ 1, 0 });
+    drain();
+    app.switcher.pushState(kInputStateMenuWaiting);
+    queue().postShowMenu({ 0, 0 });
+    drain();
+    EXPECT_EQ(app.switcher.topState(), kInputStateMenuWaiting);
+    EXPECT_EQ(app.switcher.stackDepth(), 3);
+}
+
 TEST_F(AppEventDispatchTest, ShowMenuWaitsWhileALevelLoads)
 {
     app.state = kAppLoading;
