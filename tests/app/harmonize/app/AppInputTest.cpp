@@ -2,6 +2,7 @@
 // virtual game controllers, pumped by the App's frames into the level world's
 // input system.
 #include "harmonize/app/App.h"
+#include "PlaygroundGame.h"
 
 #include "ContentBuilder.h"
 #include "harmonize/Settings.h"
@@ -64,31 +65,7 @@ protected:
         previousUserDirectory = quern::io::getHomeFileSystem().directory();
         quern::io::setUserDirectoryOverride(userDirectory.path().c_str());
 
-        root = fs::path(QUERN_TEST_BINARY_DIR)
-            / ("input-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(root);
-        fs::create_directories(root / "source/levels");
-        fs::copy_file(fs::path(QUERN_CONTENT_DIR) / "levels/playground", root / "source/levels/playground");
-        quern::strings::String scriptPath;
-        ASSERT_TRUE(quern::io::exportScenesListPath("game", scriptPath));
-        fs::create_directories((root / "source" / scriptPath.c_str()).parent_path());
-        std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary) << "levels/playground\nlevels/list\n";
-        std::ofstream(root / "source/levels/list") << "world 0 0\nlevel 0 id 1 name Playground\n";
-        std::ofstream(root / "manifest.txt") << "levels/playground level\nlevels/list levellist\n"
-                                             << scriptPath.c_str() << " worldscript\n";
-        quern::assetbuild::BuildOptions options;
-        options.manifestPath = (root / "manifest.txt").string();
-        options.sourceDirectory = (root / "source").string();
-        options.outDirectory = (root / "out").string();
-        options.depotKind = "files";
-        options.databaseName = "game";
-        std::string error;
-        ASSERT_TRUE(quern::assetbuild::buildContent(options, error)) << error;
-        databaseBytes = quern::testing::readFile(root / "out/assets.db");
-        quern::StringSource source(databaseBytes.data(), databaseBytes.size());
-        quern::serialize::BinaryPODToken token;
-        ASSERT_TRUE(quern::assets::readAssetDatabase(source, token, database));
-        depot = std::make_unique<quern::assets::FileSystemDepot>((root / "out").string().c_str());
+        game.build("input-");
     }
     void TearDown() override
     {
@@ -99,7 +76,7 @@ protected:
 
     std::unique_ptr<App> startLevel()
     {
-        auto app = std::make_unique<App>(&database, depot.get(), AppServices {});
+        auto app = std::make_unique<App>(&database, game.depot.get(), AppServices {});
         app->init();
         for (i32 i = 0; i < 200 && app->currentLevelIndex() < 0; ++i)
             frame(*app);
@@ -145,10 +122,8 @@ protected:
 
     quern::testing::TemporaryDirectory userDirectory;
     std::string previousUserDirectory;
-    fs::path root;
-    std::string databaseBytes;
-    quern::assets::AssetDatabase database;
-    std::unique_ptr<quern::assets::FileSystemDepot> depot;
+    testing::PlaygroundGame game;
+    quern::assets::AssetDatabase& database = game.database;
     std::vector<AppEventType> posted;
     i64 m_time = 0;
 };

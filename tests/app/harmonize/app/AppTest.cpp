@@ -1,4 +1,5 @@
 #include "harmonize/app/App.h"
+#include "PlaygroundGame.h"
 #include "support/FileContents.h"
 
 #include "ContentBuilder.h"
@@ -51,32 +52,7 @@ protected:
         files.setDirectory(userDirectory.path().c_str());
         files.setQuiet(true);
 
-        root = fs::path(QUERN_TEST_BINARY_DIR)
-            / ("app-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(root);
-        fs::create_directories(root / "source/levels");
-        fs::copy_file(fs::path(QUERN_CONTENT_DIR) / "levels/playground", root / "source/levels/playground");
-        quern::strings::String scriptPath;
-        ASSERT_TRUE(quern::io::exportScenesListPath("game", scriptPath));
-        fs::create_directories((root / "source" / scriptPath.c_str()).parent_path());
-        std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary)
-            << "levels/playground\nlevels/list\n";
-        std::ofstream(root / "source/levels/list") << "world 0 0\nlevel 0 id 1 name Playground\n";
-        std::ofstream(root / "manifest.txt") << "levels/playground level\nlevels/list levellist\n"
-                                             << scriptPath.c_str() << " worldscript\n";
-        quern::assetbuild::BuildOptions options;
-        options.manifestPath = (root / "manifest.txt").string();
-        options.sourceDirectory = (root / "source").string();
-        options.outDirectory = (root / "out").string();
-        options.depotKind = "files";
-        options.databaseName = "game";
-        std::string error;
-        ASSERT_TRUE(quern::assetbuild::buildContent(options, error)) << error;
-        databaseBytes = readFile(root / "out/assets.db");
-        quern::StringSource source(databaseBytes.data(), databaseBytes.size());
-        quern::serialize::BinaryPODToken token;
-        ASSERT_TRUE(quern::assets::readAssetDatabase(source, token, database));
-        depot = std::make_unique<quern::assets::FileSystemDepot>((root / "out").string().c_str());
+        game.build("app-");
     }
     void TearDown() override
     {
@@ -99,10 +75,8 @@ protected:
 
     quern::testing::TemporaryDirectory userDirectory;
     quern::io::HomeFileSystem files;
-    fs::path root;
-    std::string databaseBytes;
-    quern::assets::AssetDatabase database;
-    std::unique_ptr<quern::assets::FileSystemDepot> depot;
+    testing::PlaygroundGame game;
+    quern::assets::AssetDatabase& database = game.database;
 };
 
 using quern::testing::expectInOrder;
@@ -112,7 +86,7 @@ TEST_F(AppTest, StartsRunsAndQuitsWithoutThreading)
     Settings::Threading.enabled = false;
     quern::testing::LogCapture log(3);
     {
-        App app(&database, depot.get(), {});
+        App app(&database, game.depot.get(), {});
         runUntilQuit(app);
         EXPECT_FALSE(app.taskDispatcher().threaded());
         EXPECT_EQ(processDisplaySize().width, 320);
@@ -126,7 +100,7 @@ TEST_F(AppTest, StartsRunsAndQuitsWithThreading)
     Settings::Threading.enabled = true;
     Settings::Threading.workers = 3;
     quern::testing::LogCapture log(3);
-    App app(&database, depot.get(), {});
+    App app(&database, game.depot.get(), {});
     runUntilQuit(app);
     expectInOrder(log.text(),
         { "Build 4090", "Starting task dispatcher", "Starting task scheduler with 3 threads",
@@ -145,7 +119,7 @@ TEST_F(AppTest, OneWorkerRunsAsWithoutThreading)
         Settings::Threading.workers = c.workers;
         quern::profile::getProfiler().setEnabled(true);
         quern::ParameterRegistry::instance().setDeferNotifications(false);
-        App app(&database, depot.get(), {});
+        App app(&database, game.depot.get(), {});
         app.init();
         EXPECT_EQ(app.taskDispatcher().threaded(), c.threaded) << c.workers;
         // Threaded frames keep the profiler off and the parameter notifications for the frame's end.
@@ -162,7 +136,7 @@ TEST_F(AppTest, TestModePostsATestLevelFirstAndTurnsBindingsOff)
     Settings::Test.test = true;
     Settings::Threading.enabled = false;
     quern::testing::LogCapture log(3);
-    App app(&database, depot.get(), {});
+    App app(&database, game.depot.get(), {});
     app.init();
     EXPECT_TRUE(log.contains("Running in test mode"));
     EXPECT_FALSE(app.inputManager()->evaluateBindings());
@@ -174,7 +148,7 @@ TEST_F(AppTest, ClosedDisplayEndsTheLoop)
 {
     Settings::Threading.enabled = false;
     quern::testing::LogCapture log(3);
-    App app(&database, depot.get(), {});
+    App app(&database, game.depot.get(), {});
     app.init();
     app.warmUp();
     app.display()->close();
@@ -187,7 +161,7 @@ TEST_F(AppTest, ClosedDisplayEndsTheLoop)
 TEST_F(AppTest, AResolutionChangeWithANewModeResizesTheWindow)
 {
     Settings::Threading.enabled = false;
-    App app(&database, depot.get(), {});
+    App app(&database, game.depot.get(), {});
     app.init();
     ASSERT_EQ(app.display()->currentMode().width, 320);
     Settings::Graphics.windowWidth = 400;
@@ -205,7 +179,7 @@ TEST_F(AppTest, AResolutionChangeWithANewModeResizesTheWindow)
 TEST_F(AppTest, WindowResizeChangesTheResolutionAndSavesTheWindow)
 {
     Settings::Threading.enabled = false;
-    App app(&database, depot.get(), {});
+    App app(&database, game.depot.get(), {});
     app.setUserFiles(&files);
     app.init();
     quern::testing::LogCapture log(3);
@@ -236,7 +210,7 @@ TEST_F(AppTest, WindowResizedThroughTheWindowingLibraryUnderX)
         GTEST_SKIP() << "needs an X server (the test command runs one)";
     unsetenv("SDL_VIDEODRIVER");
     Settings::Threading.enabled = false;
-    App app(&database, depot.get(), {});
+    App app(&database, game.depot.get(), {});
     app.setUserFiles(&files);
     app.init();
     quern::testing::LogCapture log(3);
@@ -260,7 +234,7 @@ TEST_F(AppTest, F4TogglesTheOverlayThroughTheEventQueue)
 {
     Settings::Threading.enabled = false;
     Settings::Development.enabled = true;
-    App app(&database, depot.get(), {});
+    App app(&database, game.depot.get(), {});
     app.init();
     while (app.appEventQueue().frontStoredType() >= 0)
         app.appEventQueue().drop();
@@ -301,7 +275,7 @@ TEST_F(AppDeathTest, StepThatIsNotAboveZeroIsFatal)
         Settings::Development.timestep = step;
         EXPECT_DEATH(
             {
-                App app(&database, depot.get(), {});
+                App app(&database, game.depot.get(), {});
                 app.init();
             },
             "Development.timestep must be above 0");
