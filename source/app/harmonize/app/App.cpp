@@ -229,9 +229,8 @@ void App::shutdown()
         m_dispatcher.wait(m_loadingWorker.task());
         m_dispatcher.stop();
     }
-    if (m_swapper.worlds && m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld)).store)
-        if (quern::entity::InputRecordingSystem* recording = m_contexts[m_currentLevelWorld].inputRecording)
-            shutdownReplay(*recording);
+    // The recording is saved while its world still holds it.
+    shutdownReplay();
     m_swapper.destroyWorlds();
     m_levelList.clear();
     if (m_overlayFont != 0)
@@ -350,8 +349,7 @@ void App::switchToLoadedWorld()
     next.start();
     quern::entity::World& previous = m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld));
     // The old level's recording is saved before its world lets it go.
-    if (previous.store && m_contexts[m_currentLevelWorld].inputRecording)
-        shutdownReplay(*m_contexts[m_currentLevelWorld].inputRecording);
+    shutdownReplay();
     previous.clear();
     m_currentLevelWorld = loaded;
     m_swapper.currentLevel = m_swapper.lastLoadedLevel;
@@ -531,11 +529,6 @@ void App::runFrame(i64 accumulatedTicks)
         profiler.endSample();
     m_dispatcher.flipFrame();
     finishFrameStatistics();
-}
-
-InputSystem* App::activeInputSystem()
-{
-    return m_contexts[m_menuShown ? kFrontEndWorld : m_currentLevelWorld].input;
 }
 
 void App::activateInputSystems()

@@ -135,10 +135,6 @@ public:
     bool debugOverlayShown() const { return m_showDebugOverlay; }
     void toggleDebugOverlay();
 
-    // The level world's input system while the menu is hidden, the menu
-    // world's while it shows; null when that world has none.
-    InputSystem* activeInputSystem();
-
 private:
     void startWorlds();
     void setDefaultPromptVariables();

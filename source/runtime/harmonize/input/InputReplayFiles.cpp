@@ -105,19 +105,28 @@ void saveReplay()
     MemoryByteSink sink;
     quern::serialize::BinaryPODToken token;
     g_recording->write(sink, token);
+    quern::io::HomeFileSystem& files = quern::io::getHomeFileSystem();
     char name[256];
     replaySaveFileName(name, g_recordedLevelName, static_cast<quern::i64>(std::time(nullptr)));
+    // Two saves within one second (F6 twice, a reload and then the shutdown)
+    // must not replace each other: later ones get a number.
+    char stem[256];
+    if (std::snprintf(stem, sizeof stem, "%.*s", static_cast<int>(std::strlen(name) - std::strlen(".replay")), name) < 0)
+        return;
+    for (int copy = 2; copy < 100 && files.fileSize(name).code == quern::io::UserStorageError::NoError; ++copy)
+        if (std::snprintf(name, sizeof name, "%s-%d.replay", stem, copy) < 0)
+            return;
     QUERN_LOG(3) << "Save replay " << name << std::endl;
-    quern::io::getHomeFileSystem().write(name, sink.bytes.c_str(), sink.bytes.length());
+    files.write(name, sink.bytes.c_str(), sink.bytes.length());
 }
 
-void shutdownReplay(quern::entity::InputRecordingSystem& recording)
+void shutdownReplay()
 {
     g_replayFiles.reset();
     if (Settings::Replay.persistent)
         saveReplay();
-    if (g_recording == &recording.replay)
-        g_recording = nullptr;
+    // The recording goes with its level; no later save may read it.
+    g_recording = nullptr;
 }
 
 } // namespace harmonize

@@ -24,9 +24,10 @@ void onRecordingStarted(quern::input::InputReplay& replay, const char* levelName
 // Writes the current recording, as it stands now, to "<level>-<time>.replay"
 // in the user directory. Nothing without a recorded frame.
 void saveReplay();
-// At the switch to another world and at shutdown: saves when Replay.persistent
-// is set and forgets the recording.
-void shutdownReplay(quern::entity::InputRecordingSystem& recording);
+// At the switch to another world and at shutdown, while the level's world
+// still holds its recording: saves it when Replay.persistent is set, then
+// forgets it.
+void shutdownReplay();
 
 // The file a test run plays for a level: "<directory>/<level>.replay", or
 // "<level>.replay" without a directory.

@@ -258,6 +258,25 @@ TEST_F(AppInputTest, AMissingTestReplayIsReportedAndTheLevelRuns)
     app->shutdown();
 }
 
+TEST_F(AppInputTest, APersistentRecordingIsSavedAtTheSwitchAndNeverReplaced)
+{
+    Settings::Replay.persistent = true;
+    auto app = startLevel();
+    const i32 first = app->currentLevelWorld();
+    pushKey(SDL_SCANCODE_D, true);
+    frames(*app, 3);
+    app->appEventQueue().postLoadLevel({ -2, -1, 1, {} });
+    for (i32 i = 0; i < 200 && app->currentLevelWorld() == first; ++i)
+        frame(*app);
+    ASSERT_NE(app->currentLevelWorld(), first);
+    EXPECT_EQ(replayFiles().size(), 1u);
+    pushKey(SDL_SCANCODE_D, false);
+    frames(*app, 3);
+    // Within the same second as the first save, most likely: a second file all the same.
+    app->shutdown();
+    EXPECT_EQ(replayFiles().size(), 2u);
+}
+
 TEST_F(AppInputTest, APersistentRecordingIsSavedAtShutdown)
 {
     Settings::Replay.persistent = true;
