@@ -5,7 +5,7 @@
 
 #include "support/RatioReporter.h"
 
-#include "ContentBuilder.h"
+#include "support/BuiltContent.h"
 #include "harmonize/Settings.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/tasks/LoadingWorker.h"
@@ -18,10 +18,8 @@
 #include "quern/graphics/Display.h"
 #include "quern/graphics/serialization/MaterialSerialization.h"
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
-#include "quern/io/StringSource.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/Clock.h"
-#include "quern/serialize/BinaryPODToken.h"
 #include "quern/strings/Hashes.h"
 
 #include <benchmark/benchmark.h>
@@ -73,9 +71,7 @@ std::string makeTexture(int seed)
 
 struct Content {
     fs::path root;
-    std::string databaseBytes;
-    quern::assets::AssetDatabase database;
-    std::unique_ptr<quern::assets::FileSystemDepot> depot;
+    quern::testing::BuiltContent built;
     quern::u64 levelId = 0;
 
     bool build()
@@ -96,23 +92,11 @@ struct Content {
         std::ofstream(root / "source/level") << "entity thing\nTransform.position 0 0 0\n";
         manifest << "level level" << dependencies << "\n";
         manifest.close();
-        quern::assetbuild::BuildOptions options;
-        options.manifestPath = (root / "manifest.txt").string();
-        options.sourceDirectory = (root / "source").string();
-        options.outDirectory = (root / "out").string();
-        options.depotKind = "files";
         std::string error;
-        if (!quern::assetbuild::buildContent(options, error)) {
+        if (!built.build(root / "manifest.txt", root / "source", root / "out", error)) {
             std::fprintf(stderr, "content: %s\n", error.c_str());
             return false;
         }
-        std::ifstream in(root / "out/assets.db", std::ios::binary);
-        databaseBytes.assign(std::istreambuf_iterator<char>(in), {});
-        quern::StringSource source(databaseBytes.data(), databaseBytes.size());
-        quern::serialize::BinaryPODToken token;
-        if (!quern::assets::readAssetDatabase(source, token, database))
-            return false;
-        depot = std::make_unique<quern::assets::FileSystemDepot>((root / "out").string().c_str());
         levelId = quern::strings::murmurHash64A("level", 5, 0);
         return true;
     }
@@ -137,7 +121,7 @@ void loadLevel(benchmark::State& state, bool threaded)
     quern::u64 pumps = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto worker = std::make_unique<LoadingWorker>(g_content->depot.get(), &g_content->database);
+        auto worker = std::make_unique<LoadingWorker>(g_content->built.depot.get(), &g_content->built.database);
         auto world = std::make_unique<quern::entity::World>();
         state.ResumeTiming();
 

@@ -75,10 +75,16 @@ void FileSystemDepot::close(u32 handle)
 
 u64 FileSystemDepot::read(u32 handle, u64 count, void* destination)
 {
-    debug::MutexLock lock(m_mutex);
     if (count == 0)
         return 0;
-    return std::fread(destination, 1, count, entry(handle).file);
+    // Only the lookup needs the lock; one handle is read by one thread at a
+    // time, so loaders reading different assets do not wait for each other.
+    FILE* file;
+    {
+        debug::MutexLock lock(m_mutex);
+        file = entry(handle).file;
+    }
+    return std::fread(destination, 1, count, file);
 }
 
 u64 FileSystemDepot::size(u32 handle)

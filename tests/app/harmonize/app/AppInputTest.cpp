@@ -4,23 +4,16 @@
 #include "harmonize/app/App.h"
 #include "PlaygroundGame.h"
 
-#include "ContentBuilder.h"
 #include "harmonize/Settings.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/utils/TextVariables.h"
-#include "quern/assets/AssetDatabase.h"
-#include "quern/assets/FileSystemDepot.h"
 #include "quern/entity/InputRecordingSystem.h"
 #include "quern/input/InputBackEnd.h"
 #include "quern/input/InputManager.h"
-#include "quern/io/FilePath.h"
 #include "quern/io/HomeFileSystem.h"
-#include "quern/io/StringSource.h"
 #include "quern/platform/DynamicLibrary.h"
 #include "quern/sdl/SDL2Library.h"
-#include "quern/serialize/BinaryPODToken.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
-#include "support/FileContents.h"
 #include "support/LogCapture.h"
 #include "support/harmonize/SmallWindowSettings.h"
 
@@ -65,7 +58,7 @@ protected:
         previousUserDirectory = quern::io::getHomeFileSystem().directory();
         quern::io::setUserDirectoryOverride(userDirectory.path().c_str());
 
-        game.build("input-");
+        testing::buildPlaygroundGame(content, "input-");
     }
     void TearDown() override
     {
@@ -76,7 +69,7 @@ protected:
 
     std::unique_ptr<App> startLevel()
     {
-        auto app = std::make_unique<App>(&database, game.depot.get(), AppServices {});
+        auto app = std::make_unique<App>(&content.database, content.depot.get(), AppServices {});
         app->init();
         for (i32 i = 0; i < 200 && app->currentLevelIndex() < 0; ++i)
             frame(*app);
@@ -122,8 +115,7 @@ protected:
 
     quern::testing::TemporaryDirectory userDirectory;
     std::string previousUserDirectory;
-    testing::PlaygroundGame game;
-    quern::assets::AssetDatabase& database = game.database;
+    quern::testing::BuiltContent content;
     std::vector<AppEventType> posted;
     i64 m_time = 0;
 };

@@ -1,5 +1,6 @@
 #include "harmonize/app/App.h"
 #include "PlaygroundGame.h"
+#include "support/BuiltContent.h"
 #include "support/FileContents.h"
 
 #include "ContentBuilder.h"
@@ -52,7 +53,7 @@ protected:
         files.setDirectory(userDirectory.path().c_str());
         files.setQuiet(true);
 
-        game.build("app-");
+        testing::buildPlaygroundGame(content, "app-");
     }
     void TearDown() override
     {
@@ -75,8 +76,7 @@ protected:
 
     quern::testing::TemporaryDirectory userDirectory;
     quern::io::HomeFileSystem files;
-    testing::PlaygroundGame game;
-    quern::assets::AssetDatabase& database = game.database;
+    quern::testing::BuiltContent content;
 };
 
 using quern::testing::expectInOrder;
@@ -86,7 +86,7 @@ TEST_F(AppTest, StartsRunsAndQuitsWithoutThreading)
     Settings::Threading.enabled = false;
     quern::testing::LogCapture log(3);
     {
-        App app(&database, game.depot.get(), {});
+        App app(&content.database, content.depot.get(), {});
         runUntilQuit(app);
         EXPECT_FALSE(app.taskDispatcher().threaded());
         EXPECT_EQ(processDisplaySize().width, 320);
@@ -100,7 +100,7 @@ TEST_F(AppTest, StartsRunsAndQuitsWithThreading)
     Settings::Threading.enabled = true;
     Settings::Threading.workers = 3;
     quern::testing::LogCapture log(3);
-    App app(&database, game.depot.get(), {});
+    App app(&content.database, content.depot.get(), {});
     runUntilQuit(app);
     expectInOrder(log.text(),
         { "Build 4090", "Starting task dispatcher", "Starting task scheduler with 3 threads",
@@ -119,7 +119,7 @@ TEST_F(AppTest, OneWorkerRunsAsWithoutThreading)
         Settings::Threading.workers = c.workers;
         quern::profile::getProfiler().setEnabled(true);
         quern::ParameterRegistry::instance().setDeferNotifications(false);
-        App app(&database, game.depot.get(), {});
+        App app(&content.database, content.depot.get(), {});
         app.init();
         EXPECT_EQ(app.taskDispatcher().threaded(), c.threaded) << c.workers;
         // Threaded frames keep the profiler off and the parameter notifications for the frame's end.
@@ -136,7 +136,7 @@ TEST_F(AppTest, TestModePostsATestLevelFirstAndTurnsBindingsOff)
     Settings::Test.test = true;
     Settings::Threading.enabled = false;
     quern::testing::LogCapture log(3);
-    App app(&database, game.depot.get(), {});
+    App app(&content.database, content.depot.get(), {});
     app.init();
     EXPECT_TRUE(log.contains("Running in test mode"));
     EXPECT_FALSE(app.inputManager()->evaluateBindings());
@@ -148,7 +148,7 @@ TEST_F(AppTest, ClosedDisplayEndsTheLoop)
 {
     Settings::Threading.enabled = false;
     quern::testing::LogCapture log(3);
-    App app(&database, game.depot.get(), {});
+    App app(&content.database, content.depot.get(), {});
     app.init();
     app.warmUp();
     app.display()->close();
@@ -161,7 +161,7 @@ TEST_F(AppTest, ClosedDisplayEndsTheLoop)
 TEST_F(AppTest, AResolutionChangeWithANewModeResizesTheWindow)
 {
     Settings::Threading.enabled = false;
-    App app(&database, game.depot.get(), {});
+    App app(&content.database, content.depot.get(), {});
     app.init();
     ASSERT_EQ(app.display()->currentMode().width, 320);
     Settings::Graphics.windowWidth = 400;
@@ -179,7 +179,7 @@ TEST_F(AppTest, AResolutionChangeWithANewModeResizesTheWindow)
 TEST_F(AppTest, WindowResizeChangesTheResolutionAndSavesTheWindow)
 {
     Settings::Threading.enabled = false;
-    App app(&database, game.depot.get(), {});
+    App app(&content.database, content.depot.get(), {});
     app.setUserFiles(&files);
     app.init();
     quern::testing::LogCapture log(3);
@@ -210,7 +210,7 @@ TEST_F(AppTest, WindowResizedThroughTheWindowingLibraryUnderX)
         GTEST_SKIP() << "needs an X server (the test command runs one)";
     unsetenv("SDL_VIDEODRIVER");
     Settings::Threading.enabled = false;
-    App app(&database, game.depot.get(), {});
+    App app(&content.database, content.depot.get(), {});
     app.setUserFiles(&files);
     app.init();
     quern::testing::LogCapture log(3);
@@ -234,7 +234,7 @@ TEST_F(AppTest, F4TogglesTheOverlayThroughTheEventQueue)
 {
     Settings::Threading.enabled = false;
     Settings::Development.enabled = true;
-    App app(&database, game.depot.get(), {});
+    App app(&content.database, content.depot.get(), {});
     app.init();
     while (app.appEventQueue().frontStoredType() >= 0)
         app.appEventQueue().drop();
@@ -275,7 +275,7 @@ TEST_F(AppDeathTest, StepThatIsNotAboveZeroIsFatal)
         Settings::Development.timestep = step;
         EXPECT_DEATH(
             {
-                App app(&database, game.depot.get(), {});
+                App app(&content.database, content.depot.get(), {});
                 app.init();
             },
             "Development.timestep must be above 0");

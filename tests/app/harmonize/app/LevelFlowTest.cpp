@@ -4,7 +4,6 @@
 
 #include "harmonize/app/App.h"
 
-#include "ContentBuilder.h"
 #include "harmonize/Settings.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "quern/assets/AssetDatabase.h"
@@ -15,12 +14,10 @@
 #include "quern/graphics/serialization/MaterialSerialization.h"
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
 #include "quern/io/FilePath.h"
-#include "quern/io/StringSource.h"
 #include "quern/platform/Clock.h"
-#include "quern/serialize/BinaryPODToken.h"
 #include "quern/strings/Hashes.h"
 #include "runtime/quern/graphics/DDSTestFiles.h"
-#include "support/FileContents.h"
+#include "support/BuiltContent.h"
 #include "support/LogCapture.h"
 #include "support/TextOrder.h"
 
@@ -28,7 +25,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 
@@ -129,39 +128,34 @@ protected:
         manifest += std::string(scriptPath.c_str()) + " worldscript\n";
         std::ofstream(root / "manifest.txt") << manifest;
 
-        quern::assetbuild::BuildOptions options;
-        options.manifestPath = (root / "manifest.txt").string();
-        options.sourceDirectory = source().string();
-        options.outDirectory = (root / "out").string();
-        options.depotKind = "files";
-        options.databaseName = "game";
         std::string error;
-        ASSERT_TRUE(quern::assetbuild::buildContent(options, error)) << error;
-        databaseBytes = quern::testing::readFile(root / "out/assets.db");
-        quern::StringSource bytes(databaseBytes.data(), databaseBytes.size());
-        quern::serialize::BinaryPODToken token;
-        ASSERT_TRUE(quern::assets::readAssetDatabase(bytes, token, database));
-        depot = std::make_unique<quern::assets::FileSystemDepot>((root / "out").string().c_str());
+        ASSERT_TRUE(content.build(root / "manifest.txt", source(), root / "out", error, "game")) << error;
     }
 
     std::unique_ptr<App> start()
     {
-        auto app = std::make_unique<App>(&database, depot.get(), AppServices {});
+        auto app = std::make_unique<App>(&content.database, content.depot.get(), AppServices {});
         app->init();
         return app;
     }
 
     // Frames and drains, as the main loop runs them, until the App has no load
-    // running and nothing left to handle (or the frames run out).
-    void settle(App& app, i32 frames = 2000)
+    // running and nothing left to handle. A threaded load finishes in its own
+    // time: the frames are paced as the frame-rate cap paces them, for at most
+    // half a minute.
+    void settle(App& app)
     {
-        for (i32 i = 0; i < frames; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
             m_time += 166'666;
             app.runFrame(m_time);
             app.drainAppEvents();
             if (app.appState() != kAppLoading && app.appEventQueue().isEmpty())
                 return;
+            if (app.taskDispatcher().threaded())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        ADD_FAILURE() << "the App did not settle";
     }
 
     // The levels named by the "Loading level" lines, in order.
@@ -178,9 +172,7 @@ protected:
 
     quern::assets::AssetHandlerRegistry registry;
     fs::path root;
-    std::string databaseBytes;
-    quern::assets::AssetDatabase database;
-    std::unique_ptr<quern::assets::FileSystemDepot> depot;
+    quern::testing::BuiltContent content;
     i64 m_time = 0;
 };
 

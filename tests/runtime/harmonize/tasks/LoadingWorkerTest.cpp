@@ -1,6 +1,5 @@
 #include "harmonize/tasks/LoadingWorker.h"
 
-#include "ContentBuilder.h"
 #include "LevelSource.h"
 #include "WorldWriter.h"
 #include "harmonize/Settings.h"
@@ -16,13 +15,11 @@
 #include "quern/graphics/Display.h"
 #include "quern/graphics/serialization/MaterialSerialization.h"
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
-#include "quern/io/StringSource.h"
 #include "quern/platform/Clock.h"
-#include "quern/serialize/BinaryPODToken.h"
 #include "quern/strings/Hashes.h"
 #include "quern/strings/PackedName.h"
 #include "runtime/quern/graphics/DDSTestFiles.h"
-#include "support/FileContents.h"
+#include "support/BuiltContent.h"
 #include "support/SoftAssertRecorder.h"
 
 #include <gtest/gtest.h>
@@ -161,19 +158,9 @@ protected:
     void build()
     {
         std::ofstream(root / "manifest.txt") << manifest;
-        quern::assetbuild::BuildOptions options;
-        options.manifestPath = (root / "manifest.txt").string();
-        options.sourceDirectory = (root / "source").string();
-        options.outDirectory = (root / "out").string();
-        options.depotKind = "files";
         std::string error;
-        ASSERT_TRUE(quern::assetbuild::buildContent(options, error)) << error;
-        databaseBytes = quern::testing::readFile(root / "out/assets.db");
-        quern::StringSource source(databaseBytes.data(), databaseBytes.size());
-        quern::serialize::BinaryPODToken token;
-        ASSERT_TRUE(quern::assets::readAssetDatabase(source, token, database));
-        depot = std::make_unique<quern::assets::FileSystemDepot>((root / "out").string().c_str());
-        worker = std::make_unique<LoadingWorker>(depot.get(), &database);
+        ASSERT_TRUE(content.build(root / "manifest.txt", root / "source", root / "out", error)) << error;
+        worker = std::make_unique<LoadingWorker>(content.depot.get(), &content.database);
     }
 
     void startThreads(i32 workers)
@@ -190,16 +177,27 @@ protected:
         worker->loadWorld(world, services, idOf(level), switchWhenLoaded, target, nullptr);
     }
 
-    // Drives the main thread as frames do until the load posted its event.
-    bool pumpUntilLoaded(i32 maxPumps = 20000)
+    // Drives the main thread as frames do until the load posted its event
+    // (half a minute at most: a loaded machine may be slow, never stuck).
+    bool pumpUntilLoaded()
     {
-        for (i32 i = 0; i < maxPumps; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
             if (!events.queue.isEmpty())
                 return true;
             worker->pumpMainThreadJobs(static_cast<i64>(quern::platform::kPerformanceFrequency / 1000));
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         return !events.queue.isEmpty();
+    }
+
+    // Waits until the task queued `count` jobs for the main thread.
+    bool waitForMainThreadJobs(u64 count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (worker->task().mainThreadJobsWaiting() < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        return worker->task().mainThreadJobsWaiting() == count;
     }
 
     bool cached(const std::string& name, u64 typeId)
@@ -218,9 +216,7 @@ protected:
     quern::assets::AssetHandlerRegistry registry;
     fs::path root;
     std::string manifest;
-    std::string databaseBytes;
-    quern::assets::AssetDatabase database;
-    std::unique_ptr<quern::assets::FileSystemDepot> depot;
+    quern::testing::BuiltContent content;
     std::unique_ptr<LoadingWorker> worker;
     AppEventQueueStorage events;
     TaskDispatcher dispatcher;
@@ -302,9 +298,7 @@ TEST_F(LoadingWorkerTest, APumpStopsOnceItsMillisecondIsSpent)
     quern::entity::World world;
     load(world, "levels/one");
     // The task queues the three jobs for the main thread, then waits for it.
-    for (i32 i = 0; i < 10000 && worker->task().mainThreadJobsWaiting() < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    ASSERT_EQ(worker->task().mainThreadJobsWaiting(), 3u);
+    ASSERT_TRUE(waitForMainThreadJobs(3));
 
     worker->pumpMainThreadJobs(static_cast<i64>(quern::platform::kPerformanceFrequency / 1000));
     {
@@ -368,7 +362,6 @@ TEST_F(LoadingWorkerTest, ATextWorldIsReadWithTheTextReader)
     addTexture("tex0.dds");
     addLevel("levels/text", "tex0.dds", "leveltext");
     build();
-    ASSERT_EQ(depot->size(depot->open(idOf("levels/text"))) > 0, true);
     quern::entity::World world;
     load(world, "levels/text");
     takeFinished();
@@ -397,9 +390,7 @@ TEST_F(LoadingWorkerTest, CancelledLoadLetsGoOfItsWaitAndPostsNothing)
     startThreads(2);
     quern::entity::World world;
     load(world, "levels/one");
-    for (i32 i = 0; i < 10000 && worker->task().mainThreadJobsWaiting() < 4; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    ASSERT_EQ(worker->task().mainThreadJobsWaiting(), 4u);
+    ASSERT_TRUE(waitForMainThreadJobs(4));
     // One job gets its first stage, then the game shuts down.
     worker->pumpMainThreadJobs(1);
     worker->cancel();
