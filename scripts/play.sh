@@ -11,6 +11,7 @@ build=$(bash scripts/build.sh release | tail -n 1)
 game="$PWD/$build/game"
 program="$PWD/$build/source/app/harmonize/harmonize"
 echo "The game loads and runs its demo levels, but it draws nothing yet: its window stays empty." \
+  "Keys and controllers reach the game; the log shows what they change (Esc: the input state goes to Menu)." \
   "Its log and settings go to $game." >&2
 run=("$program" --userFilePath="$game" --fullscreen=0 --graphics-backEnd=null "$@")
 cd "$game"

@@ -1,6 +1,7 @@
 #include "harmonize/Startup.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/input/InputReplayFiles.h"
 #include "quern/debug/Log.h"
 #include "quern/debug/Logger.h"
 #include "quern/debug/StackTrace.h"
@@ -143,6 +144,8 @@ void onCrash(u32, quern::platform::ExceptionPointers* pointers, bool interactive
     if (quern::platform::isCrashHandlingEnabled())
         quern::platform::writeMiniDump(pointers, interactive && isMainThread());
     quern::debug::printStackTrace();
+    if (Settings::Replay.enabled && Settings::Replay.persistent)
+        saveReplay();
 }
 
 void logCommandLine(i32 argc, char** argv)

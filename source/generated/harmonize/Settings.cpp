@@ -300,6 +300,12 @@ void printHelp()
     }
 }
 
+const char* internText(const char* text)
+{
+    const u64 length = std::strlen(text);
+    return g_strings.intern(text, length, quern::strings::murmurHash64A(text, length, quern::strings::kInternerSeed));
+}
+
 void setStringAllocator(quern::memory::Allocator* allocator) { g_strings.setAllocator(allocator); }
 
 void free()

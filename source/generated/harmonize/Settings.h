@@ -46,6 +46,9 @@ void printHelp();
 
 // Where copies of string values go; set before the first value is applied.
 void setStringAllocator(quern::memory::Allocator* allocator);
+// A copy of `text` in the settings' string store, for texts written into a
+// record by code (the same text gives the same copy).
+const char* internText(const char* text);
 // Releases every string copy. Keys that point at copies go back to their
 // defaults, so nothing reads freed text afterwards.
 void free();

@@ -3,17 +3,23 @@
 #include "harmonize/Settings.h"
 #include "harmonize/display/DisplaySettings.h"
 #include "harmonize/frame/FrameStatistics.h"
+#include "harmonize/input/InputBindings.h"
+#include "harmonize/input/InputReplayFiles.h"
 #include "harmonize/levels/NextLevel.h"
+#include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/SystemRegistration.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/utils/CurrentWorld.h"
 #include "harmonize/utils/DebugLog.h"
+#include "harmonize/utils/TextVariables.h"
+#include "quern/assets/AssetDatabase.h"
 #include "quern/assets/AssetHandlerRegistry.h"
 #include "quern/assets/ResourceCache.h"
 #include "quern/memory/GeneralHeap.h"
 #include "quern/platform/Clock.h"
 #include "quern/debug/Log.h"
 #include "quern/debug/Logger.h"
+#include "quern/entity/InputRecordingSystem.h"
 #include "quern/entity/System.h"
 #include "quern/graphics/DisplayWindow.h"
 #include "quern/input/InputBackEnd.h"
@@ -92,6 +98,8 @@ void App::init()
     m_inputBackEnd = m_display->createInputBackEnd();
     if (!m_inputBackEnd)
         QUERN_FATAL("The display has no input back end");
+    parseBindings(Settings::Input);
+    m_inputSwitcher.bindContexts();
     quern::input::InputBackEndStatus status;
     m_inputBackEnd->open(status);
     if (status.code != 0)
@@ -113,6 +121,7 @@ void App::init()
         m_inputManager->addListener(&m_developmentKeys);
     }
     m_display->addListener(this);
+    m_inputSwitcher.attach(*m_inputManager);
 
     // A step that is not a positive number would stop or flood the fixed ticks.
     if (!(development.timestep > 0.0f) || !std::isfinite(development.timestep))
@@ -136,7 +145,20 @@ void App::init()
         const LoadLevelEvent menuLoad { LevelList::referenceLevelIndex(menu), kFrontEndWorld, 0, {} };
         m_events.queue.pushGrowing(AppEventType::LoadLevel, &menuLoad, sizeof menuLoad);
     }
+    setDefaultPromptVariables();
     loadOverlayFont();
+}
+
+void App::setDefaultPromptVariables()
+{
+    // Controller names until the player's first input picks the device.
+    using quern::input::InputOrigin;
+    constexpr InputOrigin kOrigins[kPromptVariableCount] = { InputOrigin::Xbox360ButtonX, InputOrigin::Xbox360ButtonB,
+        InputOrigin::Xbox360ButtonA, InputOrigin::Xbox360Back, InputOrigin::Xbox360Back, InputOrigin::Xbox360ButtonY,
+        InputOrigin::Xbox360ButtonX, InputOrigin::Xbox360ButtonY };
+    TextVariables::reserve(kPromptVariableCount);
+    for (i32 i = 0; i < kPromptVariableCount; ++i)
+        TextVariables::set(kPromptVariables[i].name, quern::input::toString(kOrigins[i]));
 }
 
 void App::loadLevelList()
@@ -173,6 +195,7 @@ void App::startWorlds()
     m_services.loadingWorker = &m_loadingWorker;
     m_services.graphicsBackEnd = m_display->backEnd();
     m_services.inputManager = m_inputManager;
+    m_services.inputSwitcher = &m_inputSwitcher;
     m_services.taskDispatcher = &m_dispatcher;
     SystemSetup setup;
     setup.testMode = m_testMode;
@@ -206,6 +229,8 @@ void App::shutdown()
         m_dispatcher.wait(m_loadingWorker.task());
         m_dispatcher.stop();
     }
+    // The recording is saved while its world still holds it.
+    shutdownReplay();
     m_swapper.destroyWorlds();
     m_levelList.clear();
     if (m_overlayFont != 0)
@@ -218,6 +243,7 @@ void App::shutdown()
     if (m_inputManager) {
         if (Settings::Development.enabled)
             m_inputManager->removeListener(&m_developmentKeys);
+        m_inputSwitcher.detach(*m_inputManager);
         if (m_inputBackEnd)
             m_inputBackEnd->close();
         delete m_inputManager;
@@ -225,6 +251,7 @@ void App::shutdown()
     }
     delete m_inputBackEnd;
     m_inputBackEnd = nullptr;
+    TextVariables::clear();
     if (m_display)
         m_display->close();
     quern::graphics::Display::set(nullptr);
@@ -320,7 +347,10 @@ void App::switchToLoadedWorld()
 
     setCurrentWorld(&next);
     next.start();
-    m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld)).clear();
+    quern::entity::World& previous = m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld));
+    // The old level's recording is saved before its world lets it go.
+    shutdownReplay();
+    previous.clear();
     m_currentLevelWorld = loaded;
     m_swapper.currentLevel = m_swapper.lastLoadedLevel;
     next.restartClock();
@@ -345,6 +375,10 @@ void App::startLevel(AppContext& context)
     // not drawn yet.
     m_skipPresent = 2;
     context.paused = 0;
+    if (context.inputRecording && m_swapper.currentLevel >= 0) {
+        const u64 asset = m_swapper.getLevelId(static_cast<u64>(m_swapper.currentLevel));
+        setUpReplay(*context.inputRecording, m_swapper.database ? m_swapper.database->getAssetName(asset) : "");
+    }
 }
 
 bool App::frontEndHasLevel() const { return m_swapper.worlds && m_swapper.worlds[kFrontEndWorld].store != nullptr; }
@@ -452,6 +486,7 @@ void App::runFrame(i64 accumulatedTicks)
     const i64 frameStart = counterNow();
     const i64 time = ticksToMicroseconds(accumulatedTicks);
 
+    activateInputSystems();
     const i64 updateStart = counterNow();
     const bool levelTicked = tickWorld(m_currentLevelWorld, time);
     const bool menuTicked = m_menuShown && tickWorld(kFrontEndWorld, time);
@@ -475,6 +510,7 @@ void App::runFrame(i64 accumulatedTicks)
     if (menuTicked)
         m_dispatcher.wait(m_updateTasks[kFrontEndWorld]);
     setCurrentWorld(nullptr);
+    postInputSwitcherNotifications();
 
     if (m_inputBackEnd && m_inputManager)
         m_inputBackEnd->pollEvents(m_inputManager->getEventQueue());
@@ -493,6 +529,29 @@ void App::runFrame(i64 accumulatedTicks)
         profiler.endSample();
     m_dispatcher.flipFrame();
     finishFrameStatistics();
+}
+
+void App::activateInputSystems()
+{
+    // One world a frame drains the input manager and reads the switcher.
+    if (InputSystem* level = m_contexts[m_currentLevelWorld].input)
+        level->active = !m_menuShown;
+    if (InputSystem* menu = m_contexts[kFrontEndWorld].input)
+        menu->active = m_menuShown;
+}
+
+void App::postInputSwitcherNotifications()
+{
+    // The switcher's listener runs in a world task; the prompt texts are
+    // main-thread state, so they are refreshed here.
+    if (m_inputSwitcher.takeDeviceChanged()) {
+        const u8 device = m_inputSwitcher.lastDevice();
+        if (device != InputSwitcher::kNoDevice && m_inputManager)
+            updatePromptVariables(device, *m_inputManager, m_inputSwitcher.context(kInputStateCutscene));
+        m_events.queue.postInputDeviceChanged({ device });
+    }
+    if (m_inputSwitcher.takeContextChanged())
+        m_events.queue.postInputContextChanged({ m_inputSwitcher.topState() });
 }
 
 void DevelopmentKeyListener::onInputEvent(const InputEvent& event, quern::input::InputManager&)
@@ -543,6 +602,21 @@ void DevelopmentKeyListener::onInputEvent(const InputEvent& event, quern::input:
         break;
     case kKeyF1 + 3: // F4
         app->toggleDebugOverlay();
+        break;
+    case kKeyF1 + 5: // F6
+        saveReplay();
+        break;
+    case kKeyF1 + 8: // F9
+        if (quern::entity::InputRecordingSystem* recording = app->context(app->currentLevelWorld()).inputRecording) {
+            recording->mode = leftAltHeld ? quern::entity::InputRecordingSystem::Off
+                                          : quern::entity::InputRecordingSystem::Play;
+            if (!leftAltHeld)
+                recording->player.reset();
+        }
+        break;
+    case kKeyA + ('f' - 'a'):
+        if (InputSystem* input = app->context(app->currentLevelWorld()).input)
+            input->toggleFreeCamera();
         break;
     case kKeyF1 + 9: // F10
         Settings::Renderer.renderBloom = !Settings::Renderer.renderBloom;

@@ -7,6 +7,7 @@
 #include "harmonize/events/AppEventDispatch.h"
 #include "harmonize/frame/MainLoop.h"
 #include "harmonize/frame/WorldUpdateTask.h"
+#include "harmonize/input/InputSwitcher.h"
 #include "harmonize/levels/LevelList.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/SoakTestSystem.h"
@@ -105,6 +106,7 @@ public:
     void changeDisplayResolution(bool changeMode) override;
     quern::f32& musicVolume() override;
     MusicVolumeLatch& musicVolumeLatch() override { return m_musicLatch; }
+    InputSwitcher& inputSwitcher() override { return m_inputSwitcher; }
 
     // MainLoopHost
     bool displayOpen() override { return m_display && m_display->isOpen(); }
@@ -135,6 +137,9 @@ public:
 
 private:
     void startWorlds();
+    void setDefaultPromptVariables();
+    void activateInputSystems();
+    void postInputSwitcherNotifications();
     void loadLevelList();
     void loadOverlayFont();
 
@@ -144,6 +149,7 @@ private:
     WorldUpdateTask m_updateTasks[3];
     quern::input::InputManager* m_inputManager = nullptr;
     quern::input::InputBackEnd* m_inputBackEnd = nullptr;
+    InputSwitcher m_inputSwitcher;
     AppEventQueueStorage m_events;
     TaskDispatcher m_dispatcher;
     LoadingWorker m_loadingWorker;

@@ -1,5 +1,7 @@
 #include "harmonize/events/AppEventDispatch.h"
 
+#include "harmonize/input/InputSwitcher.h"
+
 #include "quern/debug/Log.h"
 #include "quern/platform/ErrorReporting.h"
 
@@ -42,6 +44,12 @@ bool dispatchShowMenu(u16 storedType, AppEventQueue& queue, AppEventHost& app, i
         app.setMenuMode(kMenuModeMenu);
     }
     app.setMenuShown(show);
+    // The menu's bindings are live while it shows; hiding it pops only its own state.
+    InputSwitcher& switcher = app.inputSwitcher();
+    if (show)
+        switcher.pushState(kInputStateMenu);
+    else if (switcher.topState() == kInputStateMenu)
+        switcher.popState();
     if (request.pauseLevel)
         app.setLevelPaused(show);
     if (!show)

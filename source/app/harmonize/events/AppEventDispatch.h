@@ -9,6 +9,8 @@
 
 namespace harmonize {
 
+class InputSwitcher;
+
 // App states.
 enum : i32 {
     kAppStarting = 0,
@@ -65,6 +67,7 @@ public:
 
     virtual quern::f32& musicVolume() = 0;
     virtual MusicVolumeLatch& musicVolumeLatch() = 0;
+    virtual InputSwitcher& inputSwitcher() = 0;
 };
 
 // Handles the oldest event, whose stored type the caller read from the queue.

@@ -29,6 +29,8 @@ using quern::u8;
 
 class App;
 class AppEventQueue;
+class InputSwitcher;
+class InputSystem;
 class LevelList;
 class LoadingWorker;
 class TaskDispatcher;
@@ -44,6 +46,7 @@ struct AppServices {
     quern::audio::AudioDevice* audioDevice = nullptr;
     quern::graphics::GraphicsBackEnd* graphicsBackEnd = nullptr;
     quern::input::InputManager* inputManager = nullptr;
+    InputSwitcher* inputSwitcher = nullptr;
     LoadingWorker* loadingWorker = nullptr;
     quern::serialize::StringTable* stringTable = nullptr;
     TaskDispatcher* taskDispatcher = nullptr;
@@ -60,6 +63,7 @@ struct AppContext {
     void finishSoakTest();
 
     // The world's systems, in the order of the fields; later systems join here.
+    InputSystem* input = nullptr;
     quern::entity::InputRecordingSystem* inputRecording = nullptr;
     TransformHierarchySystem* transformHierarchy = nullptr;
     AppServices services;

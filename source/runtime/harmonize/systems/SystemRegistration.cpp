@@ -2,6 +2,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "quern/entity/InputRecordingSystem.h"
@@ -17,6 +18,12 @@ quern::entity::System* createTransformHierarchy(AppContext& context, const Syste
 {
     context.transformHierarchy = new TransformHierarchySystem();
     return context.transformHierarchy;
+}
+
+quern::entity::System* createInput(AppContext& context, const SystemSetup&)
+{
+    context.input = new InputSystem(context);
+    return context.input;
 }
 
 quern::entity::System* createInputRecording(AppContext& context, const SystemSetup&)
@@ -37,6 +44,7 @@ quern::entity::System* createSoakTest(AppContext& context, const SystemSetup& se
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
+    { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
 };

@@ -37,22 +37,32 @@ bool isPress(u16 type) { return type == KeyDown || type == MouseButtonDown || ty
 bool isRelease(u16 type) { return type == KeyUp || type == MouseButtonUp || type == ControllerButtonUp; }
 
 // Keys and controller buttons carry their number in the code, mouse buttons in
-// the button field; other types have no button number.
-bool buttonMatches(const InputEvent& event, i32 code)
+// the button field; other types have no button number and match no binding.
+struct ButtonNumber {
+    i32 number = 0;
+    bool present = false;
+
+    bool matches(i32 code) const { return present && code == number; }
+};
+
+ButtonNumber buttonNumberOf(const InputEvent& event)
 {
     switch (event.type) {
     case KeyDown:
     case KeyUp:
     case ControllerButtonDown:
     case ControllerButtonUp:
-        return code == event.code;
+        return { event.code, true };
     case MouseButtonDown:
     case MouseButtonUp:
-        return code == event.button;
+        return { event.button, true };
     default:
-        return false;
+        return {};
     }
 }
+
+// One bit per event type or class; types past the mask share its top bit.
+u32 typeBit(u16 type) { return 1u << (type < 31 ? type : 31); }
 
 // Counters are signed bytes that never go below 0.
 i8 stepCounter(i8 counter, i32 step)
@@ -108,6 +118,7 @@ InputContext& InputContext::bindAction(i32 action, u16 eventType, i32 code)
     binding.code = static_cast<i16>(code);
     binding.eventType = static_cast<i8>(eventType);
     appendUnique(m_actionBindings, binding);
+    m_actionTypes |= typeBit(eventType);
     growToHold(m_actionCounts, action);
     growToHold(m_modifierCounters, action);
     return *this;
@@ -122,6 +133,7 @@ InputContext& InputContext::bindState(i32 state, u16 eventType, i32 code)
     binding.code = static_cast<i16>(code);
     binding.eventClass = getInputEventClass(eventType);
     appendUnique(m_stateBindings, binding);
+    m_stateClasses |= typeBit(static_cast<u16>(binding.eventClass));
     growToHold(m_heldCounters, state);
     return *this;
 }
@@ -137,6 +149,7 @@ void InputContext::addAxisBinding(i32 axis, i32 source, i8 eventClass, bool rese
     binding.resetEachFrame = resetEachFrame;
     binding.wheel = wheel;
     appendUnique(m_axisBindings, binding);
+    m_axisClasses |= typeBit(static_cast<u16>(eventClass));
     growToHold(m_axisValues, axis);
 }
 
@@ -188,13 +201,19 @@ void InputContext::clearBindings()
     m_axisBindings.release();
     m_axisValues.release();
     m_allocator.rewindArena();
+    m_actionTypes = m_stateClasses = m_axisClasses = 0;
 }
 
 void InputContext::applyEvent(const InputEvent& event)
 {
-    applyActions(event);
-    applyStates(event);
-    applyAxes(event);
+    // Most events concern a few of the bindings' types: the others' loops are skipped.
+    if (m_actionTypes & typeBit(event.type))
+        applyActions(event);
+    const u32 eventClass = typeBit(static_cast<u16>(getInputEventClass(event.type)));
+    if (m_stateClasses & eventClass)
+        applyStates(event);
+    if (m_axisClasses & eventClass)
+        applyAxes(event);
 }
 
 void InputContext::applyActions(const InputEvent& event)
@@ -203,20 +222,25 @@ void InputContext::applyActions(const InputEvent& event)
     i32* counts = m_actionCounts.dataAs<i32>();
     i8* modifiers = m_modifierCounters.dataAs<i8>();
     const i32 step = event.type == KeyDown ? 1 : event.type == KeyUp ? -1 : 0;
+    const i8 type = static_cast<i8>(event.type);
+    const ButtonNumber button = buttonNumberOf(event);
     for (u64 i = 0; i < m_actionBindings.count(); ++i) {
         const ActionBinding& binding = bindings[i];
         i8& held = modifiers[binding.action];
         i32 required = 0;
-        for (const i16 modifier : { binding.modifier1, binding.modifier2 }) {
-            if (modifier == 0)
-                continue;
-            ++required;
-            if (step != 0 && event.code == modifier)
-                held = stepCounter(held, step);
+        // Most bindings have no modifier keys: nothing to count for them.
+        if (binding.modifier1 != 0 || binding.modifier2 != 0) {
+            for (const i16 modifier : { binding.modifier1, binding.modifier2 }) {
+                if (modifier == 0)
+                    continue;
+                ++required;
+                if (step != 0 && event.code == modifier)
+                    held = stepCounter(held, step);
+            }
         }
-        if (held != required || binding.eventType != static_cast<i8>(event.type))
+        if (binding.eventType != type || held != required)
             continue;
-        if (binding.code == -1 || buttonMatches(event, binding.code))
+        if (binding.code == -1 || button.matches(binding.code))
             ++counts[binding.action];
     }
 }
@@ -227,11 +251,12 @@ void InputContext::applyStates(const InputEvent& event)
     if (step == 0)
         return;
     const i8 eventClass = getInputEventClass(event.type);
+    const ButtonNumber button = buttonNumberOf(event);
     const StateBinding* bindings = m_stateBindings.dataAs<StateBinding>();
     i8* held = m_heldCounters.dataAs<i8>();
     for (u64 i = 0; i < m_stateBindings.count(); ++i) {
         const StateBinding& binding = bindings[i];
-        if (binding.eventClass == eventClass && buttonMatches(event, binding.code))
+        if (binding.eventClass == eventClass && button.matches(binding.code))
             held[binding.state] = stepCounter(held[binding.state], step);
     }
 }

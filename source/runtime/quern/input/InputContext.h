@@ -122,6 +122,11 @@ private:
     containers::Array m_heldCounters; // i8 per state
     containers::Array m_axisBindings;
     containers::Array m_axisValues; // i32 per axis
+    // Which event types the action bindings name, which event classes the
+    // state and axis bindings name.
+    u32 m_actionTypes = 0;
+    u32 m_stateClasses = 0;
+    u32 m_axisClasses = 0;
 };
 
 } // namespace quern::input

@@ -38,15 +38,19 @@ public:
     {
         if (m_count == 0)
             return;
-        m_allocator = memory::getDefaultAllocator();
-        m_pointers = static_cast<void**>(m_allocator->allocate(m_count * sizeof(void*), alignof(void*)));
-        if (!m_pointers)
-            QUERN_OUT_OF_MEMORY();
+        // A few listeners are the rule: they are copied without a heap block.
+        m_pointers = m_inline;
+        if (m_count > kInlineCount) {
+            m_allocator = memory::getDefaultAllocator();
+            m_pointers = static_cast<void**>(m_allocator->allocate(m_count * sizeof(void*), alignof(void*)));
+            if (!m_pointers)
+                QUERN_OUT_OF_MEMORY();
+        }
         std::memcpy(m_pointers, listeners.data(), m_count * sizeof(void*));
     }
     ~ListenerSnapshot()
     {
-        if (m_pointers)
+        if (m_allocator)
             m_allocator->free(m_pointers);
     }
     ListenerSnapshot(const ListenerSnapshot&) = delete;
@@ -56,9 +60,12 @@ public:
     template <class T> T* at(u64 index) const { return static_cast<T*>(m_pointers[index]); }
 
 private:
+    static constexpr u64 kInlineCount = 8;
+
     memory::Allocator* m_allocator = nullptr;
     void** m_pointers = nullptr;
     u64 m_count;
+    void* m_inline[kInlineCount];
 };
 
 template <class T> void readPayload(containers::EventHeader* record, T& out)

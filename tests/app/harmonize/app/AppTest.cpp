@@ -1,4 +1,5 @@
 #include "harmonize/app/App.h"
+#include "PlaygroundGame.h"
 #include "support/BuiltContent.h"
 #include "support/FileContents.h"
 
@@ -52,21 +53,7 @@ protected:
         files.setDirectory(userDirectory.path().c_str());
         files.setQuiet(true);
 
-        root = fs::path(QUERN_TEST_BINARY_DIR)
-            / ("app-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(root);
-        fs::create_directories(root / "source/levels");
-        fs::copy_file(fs::path(QUERN_CONTENT_DIR) / "levels/playground", root / "source/levels/playground");
-        quern::strings::String scriptPath;
-        ASSERT_TRUE(quern::io::exportScenesListPath("game", scriptPath));
-        fs::create_directories((root / "source" / scriptPath.c_str()).parent_path());
-        std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary)
-            << "levels/playground\nlevels/list\n";
-        std::ofstream(root / "source/levels/list") << "world 0 0\nlevel 0 id 1 name Playground\n";
-        std::ofstream(root / "manifest.txt") << "levels/playground level\nlevels/list levellist\n"
-                                             << scriptPath.c_str() << " worldscript\n";
-        std::string error;
-        ASSERT_TRUE(content.build(root / "manifest.txt", root / "source", root / "out", error, "game")) << error;
+        testing::buildPlaygroundGame(content, "app-");
     }
     void TearDown() override
     {
@@ -89,7 +76,6 @@ protected:
 
     quern::testing::TemporaryDirectory userDirectory;
     quern::io::HomeFileSystem files;
-    fs::path root;
     quern::testing::BuiltContent content;
 };
 

@@ -365,7 +365,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         }
         // The hierarchy system keeps the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
-        std::vector<std::string> expected { "DefaultSystem", "InputRecordingSystem" };
+        std::vector<std::string> expected { "DefaultSystem", "InputSystem", "InputRecordingSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         EXPECT_EQ(names, expected) << test;

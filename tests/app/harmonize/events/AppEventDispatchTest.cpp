@@ -1,5 +1,7 @@
 #include "harmonize/events/AppEventDispatch.h"
 
+#include "harmonize/input/InputSwitcher.h"
+
 #include "quern/platform/ErrorReporting.h"
 
 #include "support/SoftAssertRecorder.h"
@@ -49,6 +51,7 @@ public:
     }
     quern::f32& musicVolume() override { return volume; }
     MusicVolumeLatch& musicVolumeLatch() override { return latch; }
+    InputSwitcher& inputSwitcher() override { return switcher; }
 
     i32 state = kAppRunningLoggedIn;
     bool test = false;
@@ -58,6 +61,7 @@ public:
     bool paused = false;
     i32 menuMode = kMenuModePlaying;
     quern::f32 volume = 0.75f;
+    InputSwitcher switcher;
     MusicVolumeLatch latch;
     std::vector<std::string> calls;
 };
@@ -168,6 +172,26 @@ TEST_F(AppEventDispatchTest, ShowMenuWaitsForTheFrontEndWorld)
     EXPECT_FALSE(app.shown);
     EXPECT_TRUE(app.paused);
     EXPECT_EQ(app.menuMode, kMenuModePlaying);
+}
+
+TEST_F(AppEventDispatchTest, TheMenuPushesItsInputStateAndPopsOnlyItsOwn)
+{
+    queue().postShowMenu({ 1, 0 });
+    drain();
+    EXPECT_EQ(app.switcher.topState(), kInputStateMenu);
+    EXPECT_TRUE(app.switcher.context(kInputStateMenu).enabled);
+    queue().postShowMenu({ 0, 0 });
+    drain();
+    EXPECT_EQ(app.switcher.topState(), kInputStateGame);
+
+    // A state pushed over the menu is not the menu's to pop.
+    queue().postShowMenu({ 1, 0 });
+    drain();
+    app.switcher.pushState(kInputStateMenuWaiting);
+    queue().postShowMenu({ 0, 0 });
+    drain();
+    EXPECT_EQ(app.switcher.topState(), kInputStateMenuWaiting);
+    EXPECT_EQ(app.switcher.stackDepth(), 3);
 }
 
 TEST_F(AppEventDispatchTest, ShowMenuWaitsWhileALevelLoads)
