@@ -22,6 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <unistd.h>
+
 #include <cstring>
 #include <memory>
 #include <set>
@@ -43,10 +46,12 @@ constexpr i32 kScriptEntries = static_cast<i32>(sizeof kScript / sizeof kScript[
 
 class DemoContent : public ::testing::Test {
 protected:
-    // One build for the suite, in the blob form the game reads.
+    // One build for the suite, in the blob form the game reads. CTest runs each
+    // test in a process of its own, side by side: each process builds into a
+    // folder of its own.
     static void SetUpTestSuite()
     {
-        s_out = harmonize::testing::buildDemoContent("DemoContent", "blob");
+        s_out = harmonize::testing::buildDemoContent("DemoContent-" + std::to_string(getpid()), "blob");
         s_database = new quern::assets::AssetDatabase;
         quern::FileSource file;
         file.open((s_out + "/assets.db").c_str());
@@ -61,6 +66,7 @@ protected:
         delete s_database;
         s_depot = nullptr;
         s_database = nullptr;
+        std::filesystem::remove_all(s_out);
     }
 
     static std::vector<u8> assetBytes(u64 id)
