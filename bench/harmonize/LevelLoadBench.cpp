@@ -5,6 +5,7 @@
 
 #include "support/RatioReporter.h"
 
+#include "runtime/quern/graphics/DDSTestFiles.h"
 #include "support/BuiltContent.h"
 #include "harmonize/Settings.h"
 #include "harmonize/systems/AppContext.h"
@@ -45,25 +46,8 @@ constexpr quern::u32 kTextureSize = 64;
 // An uncompressed 32-bit DDS of the given size with a pattern in it.
 std::string makeTexture(int seed)
 {
-    std::vector<quern::u8> file(128 + kTextureSize * kTextureSize * 4);
-    auto put32 = [&file](size_t at, quern::u32 value) {
-        for (int i = 0; i < 4; ++i)
-            file[at + i] = static_cast<quern::u8>(value >> (8 * i));
-    };
-    put32(0, 0x20534444); // "DDS "
-    put32(4, 124);
-    put32(8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x8); // caps, height, width, pixel format, pitch
-    put32(12, kTextureSize);
-    put32(16, kTextureSize);
-    put32(20, kTextureSize * 4);
-    put32(76, 32);
-    put32(80, 0x41); // RGB with alpha
-    put32(88, 32);
-    put32(92, 0x00ff0000);
-    put32(96, 0x0000ff00);
-    put32(100, 0x000000ff);
-    put32(104, 0xff000000);
-    put32(108, 0x1000);
+    std::vector<quern::u8> file = quern::graphics::testing::makeDDS(
+        quern::graphics::testing::rgba32Spec(kTextureSize, kTextureSize), kTextureSize * kTextureSize * 4);
     for (size_t i = 128; i < file.size(); ++i)
         file[i] = static_cast<quern::u8>(i * 7 + static_cast<size_t>(seed));
     return std::string(file.begin(), file.end());

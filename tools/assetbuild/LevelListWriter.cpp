@@ -1,5 +1,7 @@
 #include "LevelListWriter.h"
 
+#include "quern/LittleEndian.h"
+
 #include "SourceText.h"
 
 #include "harmonize/levels/LevelList.h"
@@ -266,11 +268,7 @@ private:
     std::vector<IndexUse> m_indices;
 };
 
-void put(std::vector<u8>& out, u64 offset, u64 value, u32 bytes)
-{
-    for (u32 i = 0; i < bytes; ++i)
-        out[offset + i] = static_cast<u8>(value >> (8 * i));
-}
+void put(std::vector<u8>& out, u64 offset, u64 value, u32 bytes) { writeLittleEndian(out.data() + offset, value, bytes); }
 
 // Zero bytes up to the next multiple of four counted from the data block.
 void align(std::vector<u8>& out)

@@ -1,5 +1,7 @@
 #include "TextureContent.h"
 
+#include "quern/LittleEndian.h"
+
 #include "quern/graphics/serialization/ImportDDS.h"
 #include "quern/strings/PackedName.h"
 
@@ -12,11 +14,7 @@ namespace {
 constexpr u32 kHeaderFlags = 0x100f;
 constexpr u32 kCapsTexture = 0x1000;
 
-void putU32(std::vector<u8>& out, u64 offset, u32 value)
-{
-    for (u32 i = 0; i < 4; ++i)
-        out[offset + i] = static_cast<u8>(value >> (8 * i));
-}
+void putU32(std::vector<u8>& out, u64 offset, u32 value) { writeLittleEndian32(out.data() + offset, value); }
 
 } // namespace
 

@@ -45,6 +45,9 @@ using quern::input::InputEvent;
 
 constexpr i32 kBuildNumber = 4090;
 
+// Main-thread time the loading worker gets per prepared world and frame: one millisecond.
+constexpr i64 kMainThreadLoadBudget = static_cast<i64>(quern::platform::kPerformanceFrequency / 1000);
+
 i64 counterNow() { return static_cast<i64>(quern::platform::getPerformanceCounter()); }
 
 // The first page is never mapped: a write there reaches the crash handler.
@@ -298,9 +301,8 @@ void App::loadLevel(const LoadLevelEvent& request)
     const i32 level = resolveLevel(request.level);
     if (level < 0)
         return;
-    const i32 world = request.world == -1 ? 1 - m_currentLevelWorld : request.world;
     m_levelLoader.switchWhenLoaded = request.switchWhenLoaded != 0;
-    loadLevel(level, world);
+    loadLevel(level, request.world);
     // The loading screen shows from here.
     QUERN_LOG(3) << "Loading started" << std::endl;
 }
@@ -316,8 +318,7 @@ i32 App::loadLevel(i32 level, i32 world)
     quern::entity::World& inactive = m_swapper.getWorld(static_cast<u64>(1 - m_currentLevelWorld));
     if (inactive.store)
         inactive.clear();
-    if (m_state != kAppLoading)
-        setState(kAppLoading);
+    setState(kAppLoading);
     m_levelLoader.targetWorld = world;
     m_swapper.loadLevel(level, m_levelLoader, &m_loadingWorker.cache(), world);
     m_contexts[world].levelIndex = level;
@@ -330,7 +331,7 @@ void App::switchToLoadedWorld()
     if (m_dispatcher.threaded()) {
         // The load may still want main-thread stages: pump them while waiting.
         while (!load.isComplete()) {
-            m_loadingWorker.pumpMainThreadJobs(static_cast<i64>(quern::platform::getPerformanceFrequency() / 1000));
+            m_loadingWorker.pumpMainThreadJobs(kMainThreadLoadBudget);
             m_dispatcher.runUntilIdle();
         }
         m_dispatcher.wait(load);
@@ -466,7 +467,7 @@ bool App::tickWorld(i32 worldIndex, i64 timeMicroseconds)
 void App::prepareRender(i32 worldIndex)
 {
     setCurrentWorld(&m_swapper.getWorld(static_cast<u64>(worldIndex)));
-    m_loadingWorker.pumpMainThreadJobs(static_cast<i64>(quern::platform::getPerformanceFrequency() / 1000));
+    m_loadingWorker.pumpMainThreadJobs(kMainThreadLoadBudget);
 }
 
 f32 frameSecondsFor(i64 ticks)

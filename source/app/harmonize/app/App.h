@@ -124,8 +124,6 @@ public:
     quern::entity::WorldSwapper& worldSwapper() { return m_swapper; }
     LoadingWorker& loadingWorker() { return m_loadingWorker; }
     const LevelList& levelList() const { return m_levelList; }
-    LevelLoader& levelLoader() { return m_levelLoader; }
-    const SoakTestDriver& soakTest() const { return m_soakTest; }
     i32 currentLevelWorld() const { return m_currentLevelWorld; }
     i32 currentLevelIndex() const { return m_swapper.currentLevel; }
     // The overlay's font, from the level list's global record; 0 when none.

@@ -51,8 +51,7 @@ quern::math::Vector3 worldBasisTimes(const Transform& transform, const quern::ma
 {
     quern::math::Matrix4 m = quern::math::Matrix4::identity();
     Transform::accumulateWorldMatrix(transform, m, EntityHandle {}, world);
-    return { m.m[0] * v.x + m.m[4] * v.y + m.m[8] * v.z, m.m[1] * v.x + m.m[5] * v.y + m.m[9] * v.z,
-        m.m[2] * v.x + m.m[6] * v.y + m.m[10] * v.z };
+    return m.transformVector(v);
 }
 
 } // namespace

@@ -19,7 +19,6 @@ void SoakTestDriver::setUp(i32 levels, i32 testStart, i32 testLevels, AppEventQu
     if (count < 0)
         count = 0;
     queue = events;
-    lastStarted.store(0, std::memory_order_relaxed);
     started.store(0, std::memory_order_relaxed);
 }
 
@@ -71,7 +70,6 @@ void SoakTestSystem::update(quern::entity::UpdateContext*, quern::entity::World&
         level = m_driver.first + started;
     }
     m_driver.started.store(started + 1, std::memory_order_relaxed);
-    m_driver.lastStarted.store(level, std::memory_order_relaxed);
     m_context.startTestLevel(level);
 }
 

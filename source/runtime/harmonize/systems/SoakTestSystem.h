@@ -30,7 +30,6 @@ struct SoakTestDriver {
     i32 first = 0;
     i32 count = 0;
     AppEventQueue* queue = nullptr;
-    std::atomic<i32> lastStarted { 0 };
     std::atomic<i32> started { 0 };
 };
 
@@ -42,9 +41,6 @@ public:
     void worldStarted(quern::entity::World& world, quern::memory::Allocator* allocator) override;
     void update(quern::entity::UpdateContext* context, quern::entity::World& world) override;
     void describe(quern::entity::SystemInfo* info) override;
-
-    u64 randomState() const { return m_random; }
-    bool done() const { return m_done != 0; }
 
 private:
     AppContext& m_context;

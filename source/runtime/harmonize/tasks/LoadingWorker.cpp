@@ -52,12 +52,11 @@ ResourceLoadJob::~ResourceLoadJob()
         complete();
 }
 
-void ResourceLoadJob::prepare(u64 assetId, u64 typeId, quern::assets::Depot& depot, ResourceCache& cache,
+void ResourceLoadJob::prepare(u64 assetId, quern::assets::Depot& depot, ResourceCache& cache,
     quern::assets::AssetHandler& handler)
 {
     if (m_context)
         complete();
-    m_typeId = typeId;
     m_depot = &depot;
     m_cache = &cache;
     m_handler = &handler;
@@ -356,7 +355,7 @@ void LoadWorldTask::preloadResource(u64 assetId, u64 typeId)
                         .c_str());
 
     ResourceLoadJob& job = m_jobs[m_jobCount++];
-    job.prepare(assetId, typeId, *m_depot, m_cache, *handler);
+    job.prepare(assetId, *m_depot, m_cache, *handler);
 
     TaskDispatcher* dispatcher = m_services ? m_services->taskDispatcher : nullptr;
     if (threaded()) {

@@ -61,7 +61,7 @@ public:
     // Opens the asset, binds a fresh loader context and lets the handler
     // prepare from the asset's bytes. The job starts at the main-thread stage
     // when its handler asks for the main thread, else at the load.
-    void prepare(u64 assetId, u64 typeId, quern::assets::Depot& depot, quern::assets::ResourceCache& cache,
+    void prepare(u64 assetId, quern::assets::Depot& depot, quern::assets::ResourceCache& cache,
         quern::assets::AssetHandler& handler);
     // The dispatcher's entry: runs the current stage.
     void run(quern::threads::TaskRange range) override;
@@ -77,12 +77,10 @@ public:
     i32 stage() const { return m_stage.load(std::memory_order_acquire); }
     bool needsMainThread() const { return m_mainThread; }
     bool active() const { return m_context != nullptr; }
-    u64 typeId() const { return m_typeId; }
 
 private:
     std::atomic<i32> m_stage { kLoad };
     u32 m_depotHandle = 0;
-    u64 m_typeId = 0;
     quern::assets::Depot* m_depot = nullptr;
     quern::assets::ResourceCache* m_cache = nullptr;
     quern::assets::AssetHandler* m_handler = nullptr;
@@ -137,9 +135,6 @@ public:
     const ResourceLoadJob& job(u64 index) const { return m_jobs[index]; }
     // Jobs the main thread still has to visit.
     u64 mainThreadJobsWaiting();
-    u64 worldAssetId() const { return m_worldAssetId; }
-    i32 targetWorld() const { return m_targetWorld; }
-    bool switchWhenLoaded() const { return m_switchWhenLoaded; }
 
     // The preload list of the load (keys, in the order they were queued).
     ResourceKeyList& currentList() { return m_current; }
@@ -209,8 +204,6 @@ public:
     LoadWorldTask& task() { return m_task; }
     quern::assets::DefaultResourceCache& cache() { return m_cache; }
     i32 progress() const { return m_task.progress(); }
-    const ResourceKeyList& previousList() const { return m_previous; }
-    const ResourceKeyList& persistentList() const { return m_persistent; }
 
 private:
     quern::assets::DefaultResourceCache m_cache;
