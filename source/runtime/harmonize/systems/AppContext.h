@@ -12,6 +12,9 @@ class World;
 namespace quern::audio {
 class AudioDevice;
 }
+namespace quern::fx {
+class ShadowMapRenderPass;
+}
 namespace quern::graphics {
 class GraphicsBackEnd;
 }
@@ -32,7 +35,9 @@ class AppEventQueue;
 class InputSwitcher;
 class InputSystem;
 class LevelList;
+class LightingSystem;
 class LoadingWorker;
+class RenderSystem;
 class TaskDispatcher;
 struct SoakTestDriver;
 struct SystemSetup;
@@ -66,9 +71,14 @@ struct AppContext {
     InputSystem* input = nullptr;
     quern::entity::InputRecordingSystem* inputRecording = nullptr;
     TransformHierarchySystem* transformHierarchy = nullptr;
+    LightingSystem* lighting = nullptr;
+    RenderSystem* render = nullptr;
     AppServices services;
     SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
     App* app = nullptr;
+    // The render pipeline's shadow-map pass while the pipeline draws this
+    // world with shadows; its light follows the world's shadow light.
+    quern::fx::ShadowMapRenderPass* shadowPass = nullptr;
     u8 paused = 0; // set by the menu, cleared at level start
     u8 frontEnd = 0; // 1 for world 2
     i32 levelIndex = -1; // -1 until a level is loaded into the world
