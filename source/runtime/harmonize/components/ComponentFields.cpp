@@ -51,13 +51,13 @@ const ComponentField kBoxShapeFields[] = {
     HARMONIZE_FIELD(BoxShape, size, Float32),
 };
 const ComponentField kCameraLensFields[] = {
-    HARMONIZE_FIELD(CameraLens, unused0, UInt8),
-    HARMONIZE_FIELD(CameraLens, pose, UInt8),
+    HARMONIZE_FIELD(CameraLens, clearColour, Float32),
+    HARMONIZE_FIELD(CameraLens, clearMode, Int32),
     HARMONIZE_FIELD(CameraLens, nearPlane, Float32),
     HARMONIZE_FIELD(CameraLens, fieldOfView, Float32),
     HARMONIZE_FIELD(CameraLens, farPlane, Float32),
-    HARMONIZE_FIELD(CameraLens, blend, Float32),
-    HARMONIZE_FIELD(CameraLens, poseFlag, UInt8),
+    HARMONIZE_FIELD(CameraLens, orthographicHalfHeight, Float32),
+    HARMONIZE_FIELD(CameraLens, orthographic, UInt8),
     HARMONIZE_FIELD(CameraLens, unused37, UInt8),
 };
 const ComponentField kCapsuleShapeFields[] = {
@@ -78,9 +78,12 @@ const ComponentField kCollisionLayerFields[] = {
     HARMONIZE_FIELD(CollisionLayer, mode, UInt32),
 };
 const ComponentField kLightFields[] = {
-    HARMONIZE_FIELD(Light, unused0, UInt8),
+    HARMONIZE_FIELD(Light, colour, Float32),
     HARMONIZE_FIELD(Light, intensity, Float32),
-    HARMONIZE_FIELD(Light, unused16, UInt8),
+    HARMONIZE_FIELD(Light, range, Float32),
+    HARMONIZE_FIELD(Light, unused20, UInt8),
+    HARMONIZE_FIELD(Light, castsShadows, UInt32),
+    HARMONIZE_FIELD(Light, kind, UInt32),
 };
 const ComponentField kLineFields[] = {
     HARMONIZE_FIELD(Line, unused0, UInt8),
@@ -91,7 +94,9 @@ const ComponentField kLineFields[] = {
 const ComponentField kNoPhysicsBodyFields[] = {
     HARMONIZE_FIELD(NoPhysicsBody, bytes, UInt8),
 };
-const ComponentField kComponent11Fields[] = { { "bytes", FieldKind::UInt8, 0, 8, nullptr } };
+const ComponentField kMeshReferenceFields[] = {
+    HARMONIZE_FIELD(MeshReference, mesh, UInt64),
+};
 const ComponentField kComponent12Fields[] = { { "bytes", FieldKind::UInt8, 0, 1, nullptr } };
 const ComponentField kComponent13Fields[] = { { "bytes", FieldKind::UInt8, 0, 1, nullptr } };
 const ComponentField kParticleSettingsFields[] = {
@@ -134,9 +139,12 @@ const ComponentField kParticleAppearanceFields[] = {
     HARMONIZE_FIELD(ParticleAppearance, unused24, UInt8),
 };
 const ComponentField kRendererFields[] = {
-    HARMONIZE_FIELD(Renderer, unused0, UInt8),
+    HARMONIZE_FIELD(Renderer, lightmap, UInt64),
+    HARMONIZE_FIELD(Renderer, lightmapScale, Float32),
+    HARMONIZE_FIELD(Renderer, lightmapOffset, Float32),
     HARMONIZE_FIELD(Renderer, material, UInt64),
-    HARMONIZE_FIELD(Renderer, unused32, UInt8),
+    HARMONIZE_FIELD(Renderer, castsShadows, UInt8),
+    HARMONIZE_FIELD(Renderer, unused33, UInt8),
 };
 const ComponentField kRigidBodyFields[] = {
     HARMONIZE_FIELD(RigidBody, velocity, Float32),
@@ -217,7 +225,10 @@ const ComponentField kPlayerStateFields[] = {
     HARMONIZE_FIELD(PlayerState, restHeightRace2, Float32),
     HARMONIZE_FIELD(PlayerState, restHeightRace0, Float32),
 };
-const ComponentField kComponent29Fields[] = { { "bytes", FieldKind::UInt8, 0, 32, nullptr } };
+const ComponentField kFxaaSettingsFields[] = {
+    HARMONIZE_FIELD(FxaaSettings, unused0, UInt8),
+    HARMONIZE_FIELD(FxaaSettings, material, UInt64),
+};
 const ComponentField kBeamPortalFields[] = {
     HARMONIZE_FIELD(BeamPortal, target, Entity),
     HARMONIZE_FIELD(BeamPortal, exitOffset, Float32),
@@ -226,7 +237,18 @@ const ComponentField kBeamPortalFields[] = {
     HARMONIZE_FIELD(BeamPortal, armed, UInt8),
     HARMONIZE_FIELD(BeamPortal, unused25, UInt8),
 };
-const ComponentField kComponent31Fields[] = { { "bytes", FieldKind::UInt8, 0, 56, nullptr } };
+const ComponentField kBloomSettingsFields[] = {
+    HARMONIZE_FIELD(BloomSettings, unused0, UInt8),
+    HARMONIZE_FIELD(BloomSettings, blurSpread, Float32),
+    HARMONIZE_FIELD(BloomSettings, alphaMaskWeight, Float32),
+    HARMONIZE_FIELD(BloomSettings, intensity, Float32),
+    HARMONIZE_FIELD(BloomSettings, threshold, Float32),
+    HARMONIZE_FIELD(BloomSettings, blurIterations, Int32),
+    HARMONIZE_FIELD(BloomSettings, blurMaterial, UInt64),
+    HARMONIZE_FIELD(BloomSettings, combineMaterial, UInt64),
+    HARMONIZE_FIELD(BloomSettings, unused40, UInt8),
+    HARMONIZE_FIELD(BloomSettings, brightPassMaterial, UInt64),
+};
 const ComponentField kSpeechBubbleFields[] = {
     HARMONIZE_FIELD(SpeechBubble, displayTime, Float32),
     HARMONIZE_FIELD(SpeechBubble, openScale, Float32),
@@ -279,7 +301,9 @@ const ComponentField kScreenFadeFields[] = {
     HARMONIZE_FIELD(ScreenFade, unused12, UInt8),
 };
 const ComponentField kComponent38Fields[] = { { "bytes", FieldKind::UInt8, 0, 28, nullptr } };
-const ComponentField kComponent39Fields[] = { { "bytes", FieldKind::UInt8, 0, 8, nullptr } };
+const ComponentField kVignetteMaskFields[] = {
+    HARMONIZE_FIELD(VignetteMask, texture, UInt64),
+};
 const ComponentField kRaceSourceFields[] = {
     HARMONIZE_FIELD(RaceSource, bytes, UInt8),
 };
@@ -463,7 +487,16 @@ const ComponentField kPushPadFields[] = {
     HARMONIZE_FIELD(PushPad, useUpAxis, UInt8),
     HARMONIZE_FIELD(PushPad, unused17, UInt8),
 };
-const ComponentField kComponent67Fields[] = { { "bytes", FieldKind::UInt8, 0, 52, nullptr } };
+const ComponentField kFogFields[] = {
+    HARMONIZE_FIELD(Fog, ambient, Float32),
+    HARMONIZE_FIELD(Fog, colour, Float32),
+    HARMONIZE_FIELD(Fog, unused32, UInt8),
+    HARMONIZE_FIELD(Fog, end, Float32),
+    HARMONIZE_FIELD(Fog, unused40, UInt8),
+    HARMONIZE_FIELD(Fog, start, Float32),
+    HARMONIZE_FIELD(Fog, enabled, UInt8),
+    HARMONIZE_FIELD(Fog, unused49, UInt8),
+};
 const ComponentField kLevelGoalFields[] = {
     HARMONIZE_FIELD(LevelGoal, bounceEffect, Entity),
     HARMONIZE_FIELD(LevelGoal, reachEffect, Entity),
@@ -619,7 +652,12 @@ const ComponentField kSavePointTriggerFields[] = {
     HARMONIZE_FIELD(SavePointTrigger, frameAnimation, Entity),
     HARMONIZE_FIELD(SavePointTrigger, respawnEffectPrefab, Entity),
 };
-const ComponentField kComponent96Fields[] = { { "bytes", FieldKind::UInt8, 0, 24, nullptr } };
+const ComponentField kOverlaySettingsFields[] = {
+    HARMONIZE_FIELD(OverlaySettings, unused0, UInt8),
+    HARMONIZE_FIELD(OverlaySettings, intensity, Float32),
+    HARMONIZE_FIELD(OverlaySettings, texture, UInt64),
+    HARMONIZE_FIELD(OverlaySettings, material, UInt64),
+};
 const ComponentField kShowOnStartFields[] = {
     HARMONIZE_FIELD(ShowOnStart, bytes, UInt8),
 };
@@ -702,7 +740,15 @@ const ComponentField kRaceLookFields[] = {
 const ComponentField kCutsceneActivatorFields[] = {
     HARMONIZE_FIELD(CutsceneActivator, bytes, UInt8),
 };
-const ComponentField kComponent108Fields[] = { { "bytes", FieldKind::UInt8, 0, 40, nullptr } };
+const ComponentField kVignetteSettingsFields[] = {
+    HARMONIZE_FIELD(VignetteSettings, intensity, Float32),
+    HARMONIZE_FIELD(VignetteSettings, chromaticAberration, Float32),
+    HARMONIZE_FIELD(VignetteSettings, blur, Float32),
+    HARMONIZE_FIELD(VignetteSettings, blurSpread, Float32),
+    HARMONIZE_FIELD(VignetteSettings, vignetteMaterial, UInt64),
+    HARMONIZE_FIELD(VignetteSettings, blurMaterial, UInt64),
+    HARMONIZE_FIELD(VignetteSettings, aberrationMaterial, UInt64),
+};
 const ComponentField kWaterFlowFields[] = {
     HARMONIZE_FIELD(WaterFlow, unused0, UInt8),
     HARMONIZE_FIELD(WaterFlow, blockingLayers, UInt32),
@@ -736,7 +782,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(Light),
     HARMONIZE_LAYOUT(Line),
     HARMONIZE_LAYOUT(NoPhysicsBody),
-    HARMONIZE_UNNAMED_LAYOUT(11),
+    HARMONIZE_LAYOUT(MeshReference),
     HARMONIZE_UNNAMED_LAYOUT(12),
     HARMONIZE_UNNAMED_LAYOUT(13),
     HARMONIZE_LAYOUT(ParticleSettings),
@@ -754,9 +800,9 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(AlarmMachine),
     HARMONIZE_LAYOUT(FrameAnimation),
     HARMONIZE_LAYOUT(PlayerState),
-    HARMONIZE_UNNAMED_LAYOUT(29),
+    HARMONIZE_LAYOUT(FxaaSettings),
     HARMONIZE_LAYOUT(BeamPortal),
-    HARMONIZE_UNNAMED_LAYOUT(31),
+    HARMONIZE_LAYOUT(BloomSettings),
     HARMONIZE_LAYOUT(SpeechBubble),
     HARMONIZE_UNNAMED_LAYOUT(33),
     HARMONIZE_LAYOUT(CameraZone),
@@ -764,7 +810,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(GameCameraRig),
     HARMONIZE_LAYOUT(ScreenFade),
     HARMONIZE_UNNAMED_LAYOUT(38),
-    HARMONIZE_UNNAMED_LAYOUT(39),
+    HARMONIZE_LAYOUT(VignetteMask),
     HARMONIZE_LAYOUT(RaceSource),
     HARMONIZE_LAYOUT(PlayerMovement),
     HARMONIZE_LAYOUT(Collectible),
@@ -792,7 +838,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_UNNAMED_LAYOUT(64),
     HARMONIZE_UNNAMED_LAYOUT(65),
     HARMONIZE_LAYOUT(PushPad),
-    HARMONIZE_UNNAMED_LAYOUT(67),
+    HARMONIZE_LAYOUT(Fog),
     HARMONIZE_LAYOUT(LevelGoal),
     HARMONIZE_UNNAMED_LAYOUT(69),
     HARMONIZE_LAYOUT(Lightning),
@@ -821,7 +867,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(Platform),
     HARMONIZE_UNNAMED_LAYOUT(94),
     HARMONIZE_LAYOUT(SavePointTrigger),
-    HARMONIZE_UNNAMED_LAYOUT(96),
+    HARMONIZE_LAYOUT(OverlaySettings),
     HARMONIZE_LAYOUT(ShowOnStart),
     HARMONIZE_UNNAMED_LAYOUT(98),
     HARMONIZE_LAYOUT(CameraFollow),
@@ -833,7 +879,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(SubtitleTrigger),
     HARMONIZE_LAYOUT(RaceLook),
     HARMONIZE_LAYOUT(CutsceneActivator),
-    HARMONIZE_UNNAMED_LAYOUT(108),
+    HARMONIZE_LAYOUT(VignetteSettings),
     HARMONIZE_LAYOUT(WaterFlow),
 };
 

@@ -18,7 +18,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "Light", // 8
     "Line", // 9
     "NoPhysicsBody", // 10
-    "Component11", // 11
+    "MeshReference", // 11
     "Component12", // 12
     "Component13", // 13
     "ParticleSettings", // 14
@@ -36,9 +36,9 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "AlarmMachine", // 26
     "FrameAnimation", // 27
     "PlayerState", // 28
-    "Component29", // 29
+    "FxaaSettings", // 29
     "BeamPortal", // 30
-    "Component31", // 31
+    "BloomSettings", // 31
     "SpeechBubble", // 32
     "Component33", // 33
     "CameraZone", // 34
@@ -46,7 +46,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "GameCameraRig", // 36
     "ScreenFade", // 37
     "Component38", // 38
-    "Component39", // 39
+    "VignetteMask", // 39
     "RaceSource", // 40
     "PlayerMovement", // 41
     "Collectible", // 42
@@ -74,7 +74,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "Component64", // 64
     "Component65", // 65
     "PushPad", // 66
-    "Component67", // 67
+    "Fog", // 67
     "LevelGoal", // 68
     "Component69", // 69
     "Lightning", // 70
@@ -103,7 +103,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "Platform", // 93
     "Component94", // 94
     "SavePointTrigger", // 95
-    "Component96", // 96
+    "OverlaySettings", // 96
     "ShowOnStart", // 97
     "Component98", // 98
     "CameraFollow", // 99
@@ -115,7 +115,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "SubtitleTrigger", // 105
     "RaceLook", // 106
     "CutsceneActivator", // 107
-    "Component108", // 108
+    "VignetteSettings", // 108
     "WaterFlow", // 109
 };
 

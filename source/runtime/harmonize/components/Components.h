@@ -62,13 +62,13 @@ struct BoxShape {
 
 struct CameraLens {
     static constexpr u8 kType = 3;
-    u8 unused0[16];
-    u8 pose[4]; // copied from the source pose when a pose is applied
+    f32 clearColour[4]; // RGBA
+    i32 clearMode; // 3: depth only, 4: nothing, else everything; copied when a pose is applied
     f32 nearPlane;
     f32 fieldOfView; // vertical, degrees
     f32 farPlane;
-    f32 blend;
-    u8 poseFlag;
+    f32 orthographicHalfHeight; // blended like the planes
+    u8 orthographic; // copied when a pose is applied
     u8 unused37[3];
 };
 
@@ -96,9 +96,14 @@ struct CollisionLayer {
 
 struct Light {
     static constexpr u8 kType = 8;
-    u8 unused0[12];
+    static constexpr u32 kDirectional = 1;
+    static constexpr u32 kPoint = 2;
+    f32 colour[3];
     f32 intensity;
-    u8 unused16[16];
+    f32 range;
+    u8 unused20[4];
+    u32 castsShadows; // not 0: yes
+    u32 kind; // kDirectional or kPoint; other kinds are no light
 };
 
 struct Line {
@@ -113,6 +118,11 @@ using LineStrip = Line;
 struct NoPhysicsBody {
     static constexpr u8 kType = 10;
     u8 bytes[8];
+};
+
+struct MeshReference {
+    static constexpr u8 kType = 11;
+    u64 mesh; // asset id
 };
 
 struct ParticleSettings {
@@ -162,9 +172,12 @@ struct ParticleAppearance {
 
 struct Renderer {
     static constexpr u8 kType = 17;
-    u8 unused0[24];
+    u64 lightmap; // texture asset id, 0 = none
+    f32 lightmapScale[2];
+    f32 lightmapOffset[2];
     u64 material; // asset id
-    u8 unused32[4];
+    u8 castsShadows;
+    u8 unused33[3];
 };
 using Renderable = Renderer;
 
@@ -253,6 +266,12 @@ struct PlayerState {
     f32 restHeightRace0;
 };
 
+struct FxaaSettings {
+    static constexpr u8 kType = 29;
+    u8 unused0[24];
+    u64 material; // asset id
+};
+
 struct BeamPortal {
     static constexpr u8 kType = 30;
     EntityHandle target;
@@ -261,6 +280,20 @@ struct BeamPortal {
     EntityHandle effectPrefab;
     u8 armed;
     u8 unused25[3];
+};
+
+struct BloomSettings {
+    static constexpr u8 kType = 31;
+    u8 unused0[4];
+    f32 blurSpread;
+    f32 alphaMaskWeight;
+    f32 intensity;
+    f32 threshold;
+    i32 blurIterations;
+    u64 blurMaterial; // asset ids
+    u64 combineMaterial;
+    u8 unused40[8];
+    u64 brightPassMaterial;
 };
 
 struct SpeechBubble {
@@ -323,6 +356,11 @@ struct ScreenFade {
     f32 fade;
     f32 fadeRate; // per second
     u8 unused12[4];
+};
+
+struct VignetteMask {
+    static constexpr u8 kType = 39;
+    u64 texture; // asset id
 };
 
 struct RaceSource {
@@ -532,6 +570,18 @@ struct PushPad {
     u8 unused17[3];
 };
 
+struct Fog {
+    static constexpr u8 kType = 67;
+    f32 ambient[4]; // RGBA, the lights' ambient colour
+    f32 colour[4]; // RGBA
+    u8 unused32[4];
+    f32 end;
+    u8 unused40[4];
+    f32 start;
+    u8 enabled;
+    u8 unused49[3];
+};
+
 struct LevelGoal {
     static constexpr u8 kType = 68;
     EntityHandle bounceEffect;
@@ -710,6 +760,14 @@ struct SavePointTrigger {
     EntityHandle respawnEffectPrefab;
 };
 
+struct OverlaySettings {
+    static constexpr u8 kType = 96;
+    u8 unused0[4];
+    f32 intensity;
+    u64 texture; // asset ids
+    u64 material;
+};
+
 struct ShowOnStart {
     static constexpr u8 kType = 97;
     u8 bytes[1];
@@ -811,6 +869,17 @@ struct CutsceneActivator {
     u8 bytes[68];
 };
 
+struct VignetteSettings {
+    static constexpr u8 kType = 108;
+    f32 intensity;
+    f32 chromaticAberration;
+    f32 blur;
+    f32 blurSpread;
+    u64 vignetteMaterial; // asset ids
+    u64 blurMaterial;
+    u64 aberrationMaterial;
+};
+
 struct WaterFlow {
     static constexpr u8 kType = 109;
     u8 unused0[4];
@@ -842,6 +911,7 @@ HARMONIZE_CHECK_RECORD(CollisionLayer);
 HARMONIZE_CHECK_RECORD(Light);
 HARMONIZE_CHECK_RECORD(Line);
 HARMONIZE_CHECK_RECORD(NoPhysicsBody);
+HARMONIZE_CHECK_RECORD(MeshReference);
 HARMONIZE_CHECK_RECORD(ParticleSettings);
 HARMONIZE_CHECK_RECORD(ParticleSpawner);
 HARMONIZE_CHECK_RECORD(ParticleAppearance);
@@ -854,12 +924,15 @@ HARMONIZE_CHECK_RECORD(AchievementTrigger);
 HARMONIZE_CHECK_RECORD(AlarmMachine);
 HARMONIZE_CHECK_RECORD(FrameAnimation);
 HARMONIZE_CHECK_RECORD(PlayerState);
+HARMONIZE_CHECK_RECORD(FxaaSettings);
 HARMONIZE_CHECK_RECORD(BeamPortal);
+HARMONIZE_CHECK_RECORD(BloomSettings);
 HARMONIZE_CHECK_RECORD(SpeechBubble);
 HARMONIZE_CHECK_RECORD(CameraZone);
 HARMONIZE_CHECK_RECORD(CameraCurve);
 HARMONIZE_CHECK_RECORD(GameCameraRig);
 HARMONIZE_CHECK_RECORD(ScreenFade);
+HARMONIZE_CHECK_RECORD(VignetteMask);
 HARMONIZE_CHECK_RECORD(RaceSource);
 HARMONIZE_CHECK_RECORD(PlayerMovement);
 HARMONIZE_CHECK_RECORD(Collectible);
@@ -876,6 +949,7 @@ HARMONIZE_CHECK_RECORD(FlyingEnemy);
 HARMONIZE_CHECK_RECORD(FuzzyCameraZone);
 HARMONIZE_CHECK_RECORD(FuzzyZone);
 HARMONIZE_CHECK_RECORD(GravityZone);
+HARMONIZE_CHECK_RECORD(Fog);
 HARMONIZE_CHECK_RECORD(PushPad);
 HARMONIZE_CHECK_RECORD(LevelGoal);
 HARMONIZE_CHECK_RECORD(Lightning);
@@ -894,6 +968,7 @@ HARMONIZE_CHECK_RECORD(RaceAnimationTrigger);
 HARMONIZE_CHECK_RECORD(SpeechTrigger);
 HARMONIZE_CHECK_RECORD(Platform);
 HARMONIZE_CHECK_RECORD(SavePointTrigger);
+HARMONIZE_CHECK_RECORD(OverlaySettings);
 HARMONIZE_CHECK_RECORD(ShowOnStart);
 HARMONIZE_CHECK_RECORD(CameraFollow);
 HARMONIZE_CHECK_RECORD(Snapbox);
@@ -904,6 +979,7 @@ HARMONIZE_CHECK_RECORD(AnimationStartTime);
 HARMONIZE_CHECK_RECORD(SubtitleTrigger);
 HARMONIZE_CHECK_RECORD(RaceLook);
 HARMONIZE_CHECK_RECORD(CutsceneActivator);
+HARMONIZE_CHECK_RECORD(VignetteSettings);
 HARMONIZE_CHECK_RECORD(WaterFlow);
 
 #undef HARMONIZE_CHECK_RECORD
@@ -915,7 +991,12 @@ static_assert(offsetof(Line, start) == 8 && offsetof(Line, end) == 20);
 static_assert(offsetof(Renderer, material) == 24);
 static_assert(offsetof(Animation, clips) == 376 && offsetof(Animation, wrapMode) == 748);
 static_assert(offsetof(Animation, kinematic) == 752);
-static_assert(offsetof(CameraLens, nearPlane) == 20 && offsetof(CameraLens, poseFlag) == 36);
+static_assert(offsetof(CameraLens, nearPlane) == 20 && offsetof(CameraLens, orthographic) == 36);
+static_assert(offsetof(Light, castsShadows) == 24 && offsetof(Light, kind) == 28);
+static_assert(offsetof(Renderer, lightmapOffset) == 16 && offsetof(Renderer, castsShadows) == 32);
+static_assert(offsetof(BloomSettings, blurIterations) == 20 && offsetof(BloomSettings, brightPassMaterial) == 48);
+static_assert(offsetof(Fog, end) == 36 && offsetof(Fog, start) == 44 && offsetof(Fog, enabled) == 48);
+static_assert(offsetof(OverlaySettings, texture) == 8 && offsetof(VignetteSettings, aberrationMaterial) == 32);
 static_assert(offsetof(Collider, halfExtents) == 12 && offsetof(Collider, trigger) == 24);
 static_assert(offsetof(RigidBody, massless) == 17 && offsetof(RigidBody, lockAngular) == 21);
 static_assert(offsetof(ParticleSettings, colourKeyCount) == 128 && offsetof(ParticleSettings, oneShot) == 188);
