@@ -14,6 +14,11 @@ namespace quern::platform {
 // changed) when the control word cannot be read.
 bool enableFloatingPointTraps();
 
+// Clears pending exceptions and masks all six, the denormal operand included:
+// the state enableFloatingPointTraps later leaves again. False when the
+// control word cannot be written.
+bool maskFloatingPointTraps();
+
 // True when any of the four exceptions above is unmasked on this thread.
 bool floatingPointTrapsEnabled();
 

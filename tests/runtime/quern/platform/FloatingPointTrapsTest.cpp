@@ -13,6 +13,7 @@ namespace {
 
 using quern::platform::enableFloatingPointTraps;
 using quern::platform::floatingPointTrapsEnabled;
+using quern::platform::maskFloatingPointTraps;
 using quern::platform::UntrappedFloatingPointScope;
 
 volatile float g_zero = 0.0f;
@@ -57,6 +58,24 @@ TEST(FloatingPointTraps, InexactAndUnderflowStayQuiet)
             std::exit(floatingPointTrapsEnabled() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST(FloatingPointTraps, MaskingLetsEveryFaultThroughAndEnablingTrapsAgainStopsTheNext)
+{
+    EXPECT_FLOATING_POINT_TRAP({
+        enableFloatingPointTraps();
+        if (!maskFloatingPointTraps() || floatingPointTrapsEnabled())
+            std::exit(1);
+        divideByZero();
+        invalid();
+        overflow();
+        denormalOperand();
+        // The flags raised while masked are cleared, so only a new fault stops.
+        enableFloatingPointTraps();
+        g_result = g_one + g_one;
+        divideByZero();
+        std::exit(0);
+    });
 }
 
 TEST(FloatingPointTraps, AnUntrappedScopeLetsFaultsThroughAndRestoresTheTraps)

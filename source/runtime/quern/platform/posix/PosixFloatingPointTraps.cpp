@@ -35,6 +35,16 @@ bool enableFloatingPointTraps()
     return true;
 }
 
+bool maskFloatingPointTraps()
+{
+    if (std::feclearexcept(FE_ALL_EXCEPT) != 0)
+        return false;
+    if (fedisableexcept(FE_ALL_EXCEPT) < 0)
+        return false;
+    _mm_setcsr((_mm_getcsr() | kMxcsrDenormalMask) & ~kMxcsrFlags);
+    return true;
+}
+
 bool floatingPointTrapsEnabled()
 {
     return (fegetexcept() & kTrappedExceptions) != 0 || (_mm_getcsr() & kMxcsrDenormalMask) == 0;
