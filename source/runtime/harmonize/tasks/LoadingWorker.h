@@ -138,6 +138,7 @@ public:
 
     // The preload list of the load (keys, in the order they were queued).
     ResourceKeyList& currentList() { return m_current; }
+    quern::assets::Depot* depot() const { return m_depot; }
 
 private:
     bool threaded() const;
@@ -203,6 +204,8 @@ public:
 
     LoadWorldTask& task() { return m_task; }
     quern::assets::DefaultResourceCache& cache() { return m_cache; }
+    // Where the assets come from; null for a worker made without one.
+    quern::assets::Depot* depot() const { return m_task.depot(); }
     i32 progress() const { return m_task.progress(); }
 
 private:

@@ -198,20 +198,43 @@ bool GenericMaterial::passIsShared() const
     return !programs || programs->refCount() > 1;
 }
 
-void GenericMaterial::setPropertyRGB(i32 index, f32 r, f32 g, f32 b)
+void GenericMaterial::setPropertyValues(i32 index, const f32* values, u32 count)
 {
     MaterialProperty& target = property(index);
-    const f32 colour[4] = {r, g, b, 1.0f};
-    std::memcpy(target.value, colour, sizeof colour);
+    std::memcpy(target.value, values, count * sizeof(f32));
     if (isDirty())
         return;
     const bool vectorUniform = target.type == static_cast<u32>(MaterialPropertyType::Color) ||
                                target.type == static_cast<u32>(MaterialPropertyType::Vector);
-    // Writing a uniform that other passes hold would recolour every copy.
-    if (!vectorUniform || !target.uniform || passIsShared())
+    const bool floatUniform = target.type == static_cast<u32>(MaterialPropertyType::Float);
+    const bool fits = (vectorUniform && count == 4) || (floatUniform && count == 1);
+    // Writing a uniform that other passes hold would change every copy.
+    if (!fits || !target.uniform || passIsShared())
         setDirty();
     else
-        std::memcpy(target.uniform->storage(), colour, sizeof colour);
+        std::memcpy(target.uniform->storage(), values, count * sizeof(f32));
+}
+
+void GenericMaterial::setPropertyRGB(i32 index, f32 r, f32 g, f32 b)
+{
+    const f32 colour[4] = {r, g, b, 1.0f};
+    setPropertyValues(index, colour, 4);
+}
+
+void GenericMaterial::setPropertyVector(i32 index, const f32 value[4]) { setPropertyValues(index, value, 4); }
+
+void GenericMaterial::setPropertyFloat(i32 index, f32 value) { setPropertyValues(index, &value, 1); }
+
+void GenericMaterial::setPropertyTexture(i32 index, Texture* texture)
+{
+    MaterialProperty& target = property(index);
+    target.texture = texture;
+    if (isDirty())
+        return;
+    if (!isTexture(target) || !shader() || shader()->refCount() > 1)
+        setDirty();
+    else
+        materials::texturesForWrite(*shader())->setTexture(static_cast<u32>(target.unit), texture);
 }
 
 void GenericMaterial::updatePropertyRGB(i32 index, f32 r, f32 g, f32 b)

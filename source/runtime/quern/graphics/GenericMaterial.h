@@ -95,6 +95,14 @@ public:
     void setPropertyRGB(i32 index, f32 r, f32 g, f32 b);
     // setPropertyRGB only when a component differs (a NaN never differs).
     void updatePropertyRGB(i32 index, f32 r, f32 g, f32 b);
+    // The same rule as setPropertyRGB for four floats and for one float.
+    void setPropertyVector(i32 index, const f32 value[4]);
+    void setPropertyFloat(i32 index, f32 value);
+    // Stores the texture (not counted: its owner keeps it alive while the
+    // material uses it). On a clean material whose pass nothing else holds
+    // it also goes into the property's unit at once; otherwise the material
+    // is marked dirty and the rebuilt pass takes it.
+    void setPropertyTexture(i32 index, Texture* texture);
     // Gives a type 5 property its uniform (counted; the one it replaces is
     // released). The uniform takes the property's name.
     void setPropertyUniform(i32 index, Uniform* uniform);
@@ -130,6 +138,7 @@ private:
     void releaseProgram(ProgramRef& program);
     void rebuildNameHashes();
     bool passIsShared() const;
+    void setPropertyValues(i32 index, const f32* values, u32 count);
     void setUpProperty(MaterialProperty& property, ShaderProgramState& programs, TextureState& textures);
 
     containers::Array m_nameHashes;
