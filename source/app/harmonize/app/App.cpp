@@ -6,6 +6,9 @@
 #include "harmonize/input/InputBindings.h"
 #include "harmonize/input/InputReplayFiles.h"
 #include "harmonize/levels/NextLevel.h"
+#include "harmonize/render/RenderPipeline.h"
+#include "harmonize/render/RenderTargetPool.h"
+#include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/SystemRegistration.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
@@ -93,6 +96,7 @@ void App::init()
 
     m_display = createDisplay();
     openDisplay(*m_display);
+    m_targetPool = std::make_unique<RenderTargetPool>(*m_display);
 
     const auto& development = Settings::Development;
     simulateFailures(development.simulateAssert, development.simulateCrash, development.simulateError,
@@ -234,6 +238,7 @@ void App::shutdown()
     }
     // The recording is saved while its world still holds it.
     shutdownReplay();
+    destroyRenderPipeline();
     m_swapper.destroyWorlds();
     m_levelList.clear();
     if (m_overlayFont != 0)
@@ -241,6 +246,7 @@ void App::shutdown()
     m_overlayFont = 0;
     for (AppContext& context : m_contexts)
         context = AppContext {};
+    m_targetPool.reset();
     if (m_display)
         m_display->removeListener(this);
     if (m_inputManager) {
@@ -346,6 +352,8 @@ void App::switchToLoadedWorld()
     QUERN_LOG(3) << "Loading complete - memory footprint "
                  << quern::memory::heapFootprint(quern::memory::getGeneralHeap()) / 1024 << "kb" << std::endl;
 
+    // The passes hold the old level's nodes and cameras.
+    destroyRenderPipeline();
     setCurrentWorld(&next);
     next.start();
     quern::entity::World& previous = m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld));
@@ -374,6 +382,7 @@ void App::startLevel(AppContext& context)
 {
     // Nothing is presented for two frames: the first images of a level are
     // not drawn yet.
+    buildRenderPipeline();
     m_skipPresent = 2;
     context.paused = 0;
     if (context.inputRecording && m_swapper.currentLevel >= 0) {
@@ -394,6 +403,9 @@ void App::setMouseMode(bool relative, bool cursorShown)
 
 void App::changeDisplayResolution(bool changeMode)
 {
+    // The targets are made for the old frame size: built again below.
+    const bool pipelineWasBuilt = m_pipelineBuilt;
+    destroyRenderPipeline();
     if (changeMode) {
         quern::graphics::DisplayWindow* window = m_display->window();
         const i32 state = window ? window->getWindowState() : kWindowNormal;
@@ -414,6 +426,8 @@ void App::changeDisplayResolution(bool changeMode)
     }
     m_display->setSwapInterval(Settings::Graphics.vsync ? 1 : 0);
     processDisplaySize() = { m_display->drawableWidth(), m_display->drawableHeight() };
+    if (pipelineWasBuilt)
+        buildRenderPipeline();
     if (!Settings::Graphics.fullscreen && m_userFiles) {
         quern::graphics::DisplayWindow* window = m_display->window();
         storeWindowSettings(
@@ -464,9 +478,35 @@ bool App::tickWorld(i32 worldIndex, i64 timeMicroseconds)
     return true;
 }
 
+void App::buildRenderPipeline()
+{
+    AppContext& level = m_contexts[m_currentLevelWorld];
+    quern::entity::World& world = m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld));
+    if (!m_display || !m_targetPool || !level.render || !world.store)
+        return;
+    AppContext* frontEnd = m_levelList.menuLevel() && !m_testMode && frontEndHasLevel() ? &m_contexts[kFrontEndWorld]
+                                                                                          : nullptr;
+    buildRenderPasses(m_passes, *m_targetPool, level, frontEnd, *m_display, world, m_loadingWorker);
+    m_pipelineBuilt = true;
+}
+
+void App::destroyRenderPipeline()
+{
+    if (!m_pipelineBuilt)
+        return;
+    destroyRenderPasses(m_passes);
+    for (AppContext& context : m_contexts)
+        context.shadowPass = nullptr;
+    m_pipelineBuilt = false;
+}
+
 void App::prepareRender(i32 worldIndex)
 {
     setCurrentWorld(&m_swapper.getWorld(static_cast<u64>(worldIndex)));
+    if (RenderSystem* render = m_contexts[worldIndex].render) {
+        render->commitDynamicVisuals();
+        render->releaseFrameResources();
+    }
     m_loadingWorker.pumpMainThreadJobs(kMainThreadLoadBudget);
 }
 
@@ -524,6 +564,8 @@ void App::runFrame(i64 accumulatedTicks)
             prepareRender(kFrontEndWorld);
         statistics.timings[kRenderPreparationTiming].store(
             static_cast<u64>(ticksToMicroseconds(counterNow() - renderStart)));
+        if (levelTicked && Settings::Renderer.enabled && m_pipelineBuilt)
+            renderFrame(m_passes, *m_display, m_menuMode == kMenuModeMenu);
     }
     parameters.update(frameSecondsFor(counterNow() - frameStart));
     if (profiler.isEnabled())

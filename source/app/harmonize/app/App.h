@@ -18,6 +18,9 @@
 #include "quern/entity/WorldSwapper.h"
 #include "quern/graphics/Display.h"
 #include "quern/input/InputListener.h"
+#include "quern/render/PassList.h"
+
+#include <memory>
 
 namespace quern::audio {
 class AudioDevice;
@@ -39,6 +42,7 @@ class StringTable;
 namespace harmonize {
 
 class App;
+class RenderTargetPool;
 
 // Development keys, heard only with Development.enabled.
 class DevelopmentKeyListener final : public quern::input::InputListener {
@@ -131,6 +135,8 @@ public:
     i32 skipPresentCount() const { return m_skipPresent; }
     i32 menuMode() const { return m_menuMode; }
     bool debugOverlayShown() const { return m_showDebugOverlay; }
+    quern::render::PassList& passList() { return m_passes; }
+    bool renderPipelineBuilt() const { return m_pipelineBuilt; }
     void toggleDebugOverlay();
 
 private:
@@ -140,6 +146,10 @@ private:
     void postInputSwitcherNotifications();
     void loadLevelList();
     void loadOverlayFont();
+    // The render pipeline for the current level world, and the front end
+    // when it holds the menu's level.
+    void buildRenderPipeline();
+    void destroyRenderPipeline();
 
     quern::entity::WorldSwapper m_swapper;
     i32 m_currentLevelWorld = 0;
@@ -158,6 +168,8 @@ private:
     u32 m_overlayFont = 0;
     i32 m_skipPresent = 0;
     quern::graphics::Display* m_display = nullptr;
+    quern::render::PassList m_passes;
+    std::unique_ptr<RenderTargetPool> m_targetPool;
     MainLoop m_loop;
     DevelopmentKeyListener m_developmentKeys;
     MusicVolumeLatch m_musicLatch;
@@ -169,6 +181,7 @@ private:
     bool m_loggedIn = false;
     bool m_menuShown = false;
     bool m_showDebugOverlay = false;
+    bool m_pipelineBuilt = false;
 };
 
 // Provokes the failures the Development settings ask for, after telling the

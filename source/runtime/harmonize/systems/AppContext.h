@@ -4,6 +4,7 @@
 // fills the system pointers of each world (null where a world has none).
 
 #include "quern/Types.h"
+#include "quern/language/RefCounted.h"
 
 namespace quern::entity {
 class InputRecordingSystem;
@@ -75,6 +76,8 @@ struct AppContext {
     RenderSystem* render = nullptr;
     AppServices services;
     SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
+    // The world's gizmo pass, which the render pipeline draws over the level.
+    quern::Ref gizmos;
     App* app = nullptr;
     // The render pipeline's shadow-map pass while the pipeline draws this
     // world with shadows; its light follows the world's shadow light.

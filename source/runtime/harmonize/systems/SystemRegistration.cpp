@@ -8,6 +8,7 @@
 #include "quern/entity/InputRecordingSystem.h"
 #include "quern/entity/World.h"
 #include "quern/platform/ErrorReporting.h"
+#include "quern/render/Gizmos.h"
 
 #include <vector>
 
@@ -72,6 +73,7 @@ bool worldGetsSystem(const SystemRow& row, bool frontEnd, const SystemSetup& set
 
 void AppContext::createSystems(quern::entity::World& world, const SystemSetup& setup)
 {
+    gizmos = quern::Ref(new quern::render::Gizmos());
     std::vector<quern::entity::System*> created;
     for (const SystemRow& row : systemRegistrationTable())
         if (worldGetsSystem(row, frontEnd != 0, setup))
