@@ -881,8 +881,7 @@ void RenderSystem::applyFog(GenericMaterial& material)
 {
     material.reserveProperties(material.propertyCount() + 2);
     material.setFog(m_fogStart, m_fogInverseRange);
-    const i32 colour = material.addProperty("fogColor", MaterialPropertyType::Vector);
-    std::memcpy(material.property(colour).value, m_fogColour, sizeof m_fogColour);
+    material.setPropertyVector(material.addProperty("fogColor", MaterialPropertyType::Vector), m_fogColour);
 }
 
 void RenderSystem::setRenderEnabledRecursive(EntityHandle entity, World& world, bool enabled)
@@ -955,8 +954,10 @@ void RenderSystem::screenPointToRay(quern::math::Ray& out, f32 x, f32 y)
         viewport[2] = size.width;
         viewport[3] = size.height;
     }
+    // Into the viewport's own pixels: its left edge and its top (viewports
+    // count y from the bottom) become 0.
     const FrameSizeF frame = computeFrameSize();
-    const f32 screenX = x + static_cast<f32>(viewport[0]);
+    const f32 screenX = x - static_cast<f32>(viewport[0]);
     const f32 screenY = y - (frame.height - static_cast<f32>(viewport[3]) - static_cast<f32>(viewport[1]));
     out = quern::math::Ray::fromScreenPoint(screenX, screenY, camera->viewMatrix(), camera->projectionMatrix(),
         static_cast<f32>(viewport[2]), static_cast<f32>(viewport[3]));
