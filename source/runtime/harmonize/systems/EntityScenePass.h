@@ -47,6 +47,9 @@ public:
 private:
     EntityScenePass& m_mainPass;
     i32 m_passIndex;
+    // u8 per slot: what the frustum-test chunks found of the slot's node, for
+    // the calling thread to act on without visiting every node again.
+    quern::containers::Array m_verdicts;
     quern::containers::Array& m_passIndices; // u8 per entity
     quern::containers::Array& m_visible; // u8 per entity
     TaskDispatcher* m_dispatcher;

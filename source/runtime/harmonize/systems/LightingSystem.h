@@ -11,7 +11,8 @@
 
 namespace quern::graphics {
 class GenericMaterial;
-}
+class Uniform;
+} // namespace quern::graphics
 
 namespace harmonize {
 
@@ -56,6 +57,30 @@ public:
     void updateVisualLights(quern::graphics::GenericMaterial& material, quern::entity::EntityHandle entity,
         const f32 worldPosition[3], f32 radius, quern::entity::World& world);
 
+    const f32* ambient() const { return m_ambient; }
+    u64 directionalCount() const { return m_directionalCount; }
+    const DirectionalLightRecord& directionalLight(u64 index) const { return m_directionalLights[index]; }
+    u64 pointLightCount() const { return m_pointLights.count(); }
+    const PointLightRecord& pointLight(u64 index) const { return m_pointLights.at<PointLightRecord>(index); }
+    quern::entity::EntityHandle shadowLight() const { return m_shadowLight; }
+    // The shadow matrix every lit material's "shadowMatrix" property holds.
+    quern::graphics::Uniform* shadowMatrix() const { return m_shadowMatrix.get<quern::graphics::Uniform>(); }
+
+private:
+    void addLight(quern::entity::EntityHandle entity, quern::entity::World& world);
+    void removeLight(quern::entity::EntityHandle entity, quern::entity::World& world);
+    void updateShadowLight(quern::entity::World& world);
+    void updateLightRecords(quern::entity::World& world);
+    void setUpShadowProperties(quern::graphics::GenericMaterial& material);
+    void updateShadowMap(quern::graphics::GenericMaterial& material);
+
+    AppContext& m_context;
+    f32 m_ambient[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
+    DirectionalLightRecord m_directionalLights[2] = {};
+    u64 m_directionalCount = 0;
+    quern::containers::Array m_pointLights; // PointLightRecord
+    quern::Ref m_shadowMatrix; // quern::graphics::Uniform
+    quern::entity::EntityHandle m_shadowLight;
 };
 
 } // namespace harmonize

@@ -8,12 +8,16 @@
 
 #include "quern/containers/Array.h"
 #include "quern/entity/System.h"
+#include "quern/graphics/Uniform.h"
 #include "quern/language/RefCounted.h"
 #include "quern/scene/Camera.h"
 
+#include <vector>
+
 namespace quern::graphics {
 class GenericMaterial;
-}
+class ParticleMaterial;
+} // namespace quern::graphics
 namespace quern::math {
 struct Ray;
 }
@@ -30,7 +34,23 @@ using quern::u8;
 struct AppContext;
 class EntityScenePass;
 class LightingSystem;
+class LoadingWorker;
+class TaskDispatcher;
 class TransformHierarchySystem;
+struct Transform;
+
+// The bone matrices a GPU-skinned entity's material uploads, one 4x4 matrix
+// per bone, identities until the skinning writes them.
+class SkinningPalette final : public quern::graphics::Uniform {
+public:
+    explicit SkinningPalette(u64 boneCount);
+
+    u64 boneCount() const { return m_matrices.count(); }
+    quern::math::Matrix4* matrices() { return m_matrices.dataAs<quern::math::Matrix4>(); }
+
+private:
+    quern::containers::Array m_matrices; // Matrix4
+};
 
 class RenderSystem : public quern::entity::System {
 public:
@@ -73,8 +93,70 @@ public:
     quern::visuals::Visual* visual(u64 entityIndex) const;
 
 private:
+    struct CameraSlot {
+        quern::Ref camera;
+        quern::entity::EntityHandle entity;
+    };
+    // The transform records of every slot as one fixed tick left them.
+    struct TransformSnapshot {
+        quern::containers::Array transforms; // Transform per slot
+        u64 time = 0; // microseconds of world time
+    };
+
+    void adoptAllocator(quern::memory::Allocator* allocator);
+    void setUpPasses(quern::memory::Allocator* allocator);
+    void destroyCullers(quern::memory::Allocator* allocator);
+    void releasePendingVisuals();
+    void freeArrays();
+    // Per-entity arrays cover every slot the world can hold.
+    void sizeArrays(quern::entity::World& world);
+    void snapshotTransforms(TransformSnapshot& snapshot, quern::entity::World& world);
+    void readFog(quern::entity::World& world);
+    void makeCameras(quern::entity::World& world);
+
+    void createEntity(quern::entity::EntityHandle entity, quern::entity::World& world);
+    void createVisual(quern::entity::EntityHandle entity, quern::scene::Node& node, quern::entity::World& world);
+    quern::visuals::Visual* cloneMesh(u64 meshId, bool ownVertices);
+    void createEntityMaterial(
+        quern::entity::EntityHandle entity, quern::visuals::Visual& visual, quern::entity::World& world);
+    void parentNodes(const quern::entity::EntityHandle* handles, u64 count, quern::entity::World& world);
+    // Moves the node under the node of its transform's parent when that differs.
+    void reparent(u64 index, const Transform& transform);
+
+    void syncNodes(quern::entity::World& world, f32 factor);
+    void syncNode(u64 index, quern::entity::World& world, f32 factor);
+    void applyFrameOffset(u64 index, quern::entity::World& world);
+    quern::scene::Camera* cameraOfEntity(u64 index) const;
+
+    quern::scene::Node* node(u64 index) const;
+    u64 nodeCount() const;
+
+    LoadingWorker* m_loadingWorker;
+    TaskDispatcher* m_dispatcher;
+    LightingSystem& m_lighting;
+    TransformHierarchySystem& m_hierarchy;
+    quern::memory::Allocator* m_allocator = nullptr;
+
+    quern::containers::Array m_visuals; // Visual* per slot; the node holds the reference
+    // The material made for the entity (GenericMaterial* per slot, not
+    // counted: its visual holds it); lights and frame offsets go there.
+    quern::containers::Array m_entityMaterials;
+    quern::Ref m_passes[2];
+    f32 m_fogStart = 0.0f;
+    f32 m_fogInverseRange = 0.0f;
+    f32 m_fogColour[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
+    std::vector<CameraSlot> m_cameras;
     quern::Ref m_currentCamera;
-    // Further members belong to the render system's own file.
+    TransformSnapshot m_newest;
+    TransformSnapshot m_previous;
+    // One reference each, let go by releaseFrameResources.
+    quern::containers::Array m_materialsToRelease; // Material*
+    quern::containers::Array m_nodesToRelease; // Node*
+    quern::containers::Array m_passIndex; // u8 per slot: the pass that draws it
+    quern::containers::Array m_visible; // u8 per slot: culling result
+    quern::graphics::ParticleMaterial* m_defaultMaterial = nullptr; // one reference
+    // Visuals made or replaced since the last commit, one reference each.
+    quern::containers::Array m_pendingVisuals; // Visual*
 };
 
 } // namespace harmonize

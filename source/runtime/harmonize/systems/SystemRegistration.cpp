@@ -3,6 +3,8 @@
 #include "harmonize/Settings.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/InputSystem.h"
+#include "harmonize/systems/LightingSystem.h"
+#include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "quern/entity/InputRecordingSystem.h"
@@ -42,12 +44,28 @@ quern::entity::System* createSoakTest(AppContext& context, const SystemSetup& se
         context, *setup.soakTest, setup.seed, Settings::Test.testSecondsPerLevel, Settings::Test.testRandomLevels);
 }
 
+quern::entity::System* createLighting(AppContext& context, const SystemSetup&)
+{
+    context.lighting = new LightingSystem(context);
+    return context.lighting;
+}
+
+quern::entity::System* createRender(AppContext& context, const SystemSetup&)
+{
+    if (!context.lighting || !context.transformHierarchy)
+        QUERN_FATAL("The render system needs the lighting system and the transform hierarchy");
+    context.render = new RenderSystem(context, *context.lighting, *context.transformHierarchy);
+    return context.render;
+}
+
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
+    { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
+    { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
 };
 
 } // namespace

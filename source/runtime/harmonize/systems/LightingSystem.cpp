@@ -1,0 +1,359 @@
+#include "harmonize/systems/LightingSystem.h"
+
+#include "harmonize/Settings.h"
+#include "harmonize/components/Components.h"
+#include "harmonize/components/TransformChain.h"
+#include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/LightAssignment.h"
+#include "harmonize/systems/RenderSystem.h"
+
+#include "quern/debug/Log.h"
+#include "quern/entity/World.h"
+#include "quern/fx/shadows/ShadowMapRenderPass.h"
+#include "quern/fx/shadows/ShadowMatrix.h"
+#include "quern/graphics/GenericMaterial.h"
+#include "quern/graphics/Uniform.h"
+#include "quern/graphics/renderstate/TextureState.h"
+#include "quern/scene/Light.h"
+#include "quern/threads/Task.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+
+namespace harmonize {
+
+using quern::i32;
+using quern::entity::EntityHandle;
+using quern::entity::World;
+using quern::graphics::GenericMaterial;
+using quern::graphics::MaterialPropertyType;
+using quern::math::Quaternion;
+using quern::math::Vector3;
+
+namespace {
+
+constexpr f32 kShadowExtent = 100.0f;
+constexpr f32 kShadowRange = 10000.0f;
+constexpr f32 kDefaultAmbient[4] = { 0.2f, 0.2f, 0.2f, 1.0f };
+constexpr f32 kUnlitAmbient[4] = { 1.0f, 1.0f, 1.0f, 1.0f };
+
+constexpr const char* kLightDirectionNames[kDirectionalLightSlots] = { "lightDirection0", "lightDirection1" };
+constexpr const char* kLightColorNames[kDirectionalLightSlots] = { "lightColor0", "lightColor1" };
+constexpr const char* kPointLightNames[kPointLightSlots]
+    = { "pointLight0", "pointLight1", "pointLight2", "pointLight3", "pointLight4", "pointLight5" };
+constexpr const char* kPointLightColorNames[kPointLightSlots] = { "pointLightColor0", "pointLightColor1",
+    "pointLightColor2", "pointLightColor3", "pointLightColor4", "pointLightColor5" };
+
+bool lightingEnabled() { return Settings::Renderer.enabled && Settings::Renderer.lightingEnabled; }
+
+Vector3 worldPosition(World& world, EntityHandle entity)
+{
+    return Transform::localToWorld(transformAt(world, entity.index()), Vector3 {}, world);
+}
+
+// The local z axis in world space.
+Vector3 worldDirection(World& world, EntityHandle entity)
+{
+    return TransformComponent::vectorToWorld(transformAt(world, entity.index()), Vector3 { 0.0f, 0.0f, 1.0f }, world);
+}
+
+const Light& lightOf(World& world, EntityHandle entity)
+{
+    return *static_cast<const Light*>(world.getComponent(entity.index(), Light::kType));
+}
+
+i32 addVector(GenericMaterial& material, const char* name, const f32 xyz[3], f32 w)
+{
+    const i32 index = material.addProperty(name, MaterialPropertyType::Vector);
+    const f32 value[4] = { xyz[0], xyz[1], xyz[2], w };
+    material.setPropertyVector(index, value);
+    return index;
+}
+
+// Removes the record of `entity`, keeping the order of the others.
+template <class Record>
+u64 removeRecord(Record* records, u64 count, EntityHandle entity)
+{
+    Record* end = records + count;
+    Record* found = std::find_if(records, end, [&](const Record& r) { return r.entity == entity.value; });
+    if (found == end)
+        return count;
+    std::copy(found + 1, end, found);
+    return count - 1;
+}
+
+// One drawn visual's lights, run on the thread that syncs the visual.
+class LightAssignTask final : public quern::threads::Task {
+public:
+    LightAssignTask(const DirectionalLightRecord* directional, u64 directionalCount,
+        const quern::containers::Array& pointLights, GenericMaterial& material, EntityHandle entity,
+        const f32 position[3], f32 radius, World& world, quern::fx::ShadowMapRenderPass* shadowPass)
+        : Task(1)
+        , m_directional(directional)
+        , m_directionalCount(directionalCount)
+        , m_pointLights(pointLights)
+        , m_material(material)
+        , m_entity(entity)
+        , m_position { position[0], position[1], position[2] }
+        , m_radius(radius)
+        , m_world(world)
+        , m_shadowPass(shadowPass)
+    {
+    }
+
+    void run(quern::threads::TaskRange) override
+    {
+        if (!isAliveEntity(m_world, m_entity) || !m_world.getEnabledMask(m_entity.index()).test(Transform::kType))
+            return;
+        updateShadowMap();
+        // Fewer properties than the lighting set alone: not a lit material.
+        if (m_material.propertyCount() <= 7)
+            return;
+        u32 picked[kPointLightSlots];
+        const auto* lights = m_pointLights.dataAs<PointLightRecord>();
+        const u32 count = pickPointLights(lights, m_pointLights.count(), m_position, m_radius, picked);
+        writeLightValues(m_material, m_directional, m_directionalCount, lights, picked, count);
+    }
+
+private:
+    // The shadow map is the current shadow pass's depth texture, or none:
+    // the material never keeps a texture of a pass that may be gone, which
+    // its next rebuild would bind.
+    void updateShadowMap()
+    {
+        const i32 index = m_material.findPropertyByHash(lightPropertyIds().shadowMap);
+        if (index == 0 || m_material.property(index).type != static_cast<u32>(MaterialPropertyType::Texture))
+            return;
+        quern::graphics::Texture* depth = nullptr;
+        if (Settings::Renderer.renderShadows && m_shadowPass)
+            depth = m_shadowPass->findDepthTarget();
+        m_material.setPropertyTexture(index, depth);
+    }
+
+    const DirectionalLightRecord* m_directional;
+    u64 m_directionalCount;
+    const quern::containers::Array& m_pointLights;
+    GenericMaterial& m_material;
+    EntityHandle m_entity;
+    f32 m_position[3];
+    f32 m_radius;
+    World& m_world;
+    quern::fx::ShadowMapRenderPass* m_shadowPass;
+};
+
+} // namespace
+
+LightingSystem::LightingSystem(AppContext& context)
+    : m_context(context)
+    , m_pointLights(sizeof(PointLightRecord), alignof(PointLightRecord))
+    , m_shadowMatrix(new quern::graphics::Uniform())
+{
+}
+
+LightingSystem::~LightingSystem() = default;
+
+void LightingSystem::attach(quern::memory::Allocator* allocator)
+{
+    lightPropertyIds();
+    m_pointLights = quern::containers::Array(sizeof(PointLightRecord), alignof(PointLightRecord), allocator);
+    m_pointLights.reserve(kPointLightSlots);
+    m_directionalCount = 0;
+    m_shadowLight = EntityHandle {};
+    std::memcpy(m_ambient, kDefaultAmbient, sizeof m_ambient);
+}
+
+void LightingSystem::detach(quern::memory::Allocator*) { m_pointLights.release(); }
+
+void LightingSystem::describe(quern::entity::SystemInfo* info)
+{
+    System::describe(info);
+    info->name = "LightingSystem";
+}
+
+void LightingSystem::entitiesCreated(
+    const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
+{
+    if (!lightingEnabled())
+        return;
+    for (u64 i = 0; i < count; ++i) {
+        const EntityHandle entity = handles[i];
+        if (!isValidEntity(world, entity))
+            continue;
+        const quern::entity::ComponentMask& mask = world.getComponentMask(entity.index());
+        if (mask.test(Fog::kType))
+            std::memcpy(m_ambient, static_cast<const Fog*>(world.getComponent(entity.index(), Fog::kType))->ambient,
+                sizeof m_ambient);
+        if (mask.test(Light::kType))
+            addLight(entity, world);
+    }
+}
+
+void LightingSystem::addLight(EntityHandle entity, World& world)
+{
+    const Light& light = lightOf(world, entity);
+    if (light.kind == Light::kDirectional) {
+        // A directional light past the second still casts the shadow when it says so.
+        if (light.castsShadows != 0)
+            m_shadowLight = entity;
+        if (m_directionalCount == kDirectionalLightSlots)
+            return;
+        DirectionalLightRecord& record = m_directionalLights[m_directionalCount++];
+        const Vector3 direction = worldDirection(world, entity);
+        record = DirectionalLightRecord { { direction.x, direction.y, direction.z },
+            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, entity.value };
+    } else if (light.kind == Light::kPoint) {
+        const Vector3 position = worldPosition(world, entity);
+        m_pointLights.append(PointLightRecord { { position.x, position.y, position.z },
+            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, light.range, entity.value });
+    }
+}
+
+void LightingSystem::entitiesDestroyed(
+    const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
+{
+    // The whole world going: detach frees the records.
+    if (!lightingEnabled() || count == world.liveEntityCount)
+        return;
+    for (u64 i = 0; i < count; ++i)
+        if (isValidEntity(world, handles[i]) && world.getComponentMask(handles[i].index()).test(Light::kType))
+            removeLight(handles[i], world);
+}
+
+// By handle from both lists: a record must not outlive its entity even when
+// the light changed its kind.
+void LightingSystem::removeLight(EntityHandle entity, World&)
+{
+    m_directionalCount = removeRecord(m_directionalLights, m_directionalCount, entity);
+    const u64 points = removeRecord(m_pointLights.dataAs<PointLightRecord>(), m_pointLights.count(), entity);
+    m_pointLights.expand(points);
+}
+
+void LightingSystem::update(quern::entity::UpdateContext*, World& world)
+{
+    if (!lightingEnabled())
+        return;
+    updateShadowLight(world);
+    updateLightRecords(world);
+}
+
+void LightingSystem::updateShadowLight(World& world)
+{
+    quern::fx::ShadowMapRenderPass* pass = m_context.shadowPass;
+    if (!Settings::Renderer.renderShadows || !pass || !isActiveEntity(world, m_shadowLight))
+        return;
+    // The pipeline gives the pass its light before it joins the pass list.
+    quern::scene::Light* node = pass->caster().light();
+    if (!node)
+        return;
+    if (!pass->enabled) {
+        pass->enabled = 1;
+        pass->invalidate();
+    }
+    const Transform& transform = transformAt(world, m_shadowLight.index());
+    const Vector3 p = Transform::localToWorld(transform, Vector3 {}, world);
+    Quaternion q;
+    Transform::accumulateWorldRotation(transform, q, EntityHandle {}, world);
+    const f32 lengthSquared = q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w;
+    const f32 scale = lengthSquared == 0.0f ? 1.0f : 1.0f / lengthSquared;
+    node->setTranslation(p.x, p.y, p.z);
+    node->setRotation(-q.x * scale, -q.y * scale, -q.z * scale, q.w * scale);
+    node->width = kShadowExtent;
+    node->height = kShadowExtent;
+    node->range = kShadowRange;
+    node->kind = quern::scene::Light::kOrthographicKind;
+    // Without a camera nothing is drawn that would read the matrix.
+    RenderSystem* render = m_context.render;
+    if (!render || !render->currentCamera())
+        return;
+    quern::math::Matrix4 matrix;
+    quern::fx::computeShadowMatrix(matrix, *node, render->getCameraViewMatrix());
+    shadowMatrix()->setValue(matrix.m, 16);
+}
+
+void LightingSystem::updateLightRecords(World& world)
+{
+    for (u64 i = 0; i < m_directionalCount; ++i) {
+        DirectionalLightRecord& record = m_directionalLights[i];
+        const EntityHandle entity { record.entity };
+        if (!isActiveEntity(world, entity)) {
+            record.intensity = 0.0f;
+            continue;
+        }
+        const Vector3 direction = worldDirection(world, entity);
+        const Light& light = lightOf(world, entity);
+        record = DirectionalLightRecord { { direction.x, direction.y, direction.z },
+            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, record.entity };
+    }
+    for (u64 i = 0; i < m_pointLights.count(); ++i) {
+        PointLightRecord& record = m_pointLights.at<PointLightRecord>(i);
+        const EntityHandle entity { record.entity };
+        if (!isActiveEntity(world, entity)) {
+            record.intensity = 0.0f;
+            continue;
+        }
+        const Vector3 position = worldPosition(world, entity);
+        const Light& light = lightOf(world, entity);
+        record = PointLightRecord { { position.x, position.y, position.z },
+            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, light.range, record.entity };
+    }
+}
+
+void LightingSystem::setUpMaterial(GenericMaterial& material)
+{
+    material.reserveProperties(material.propertyCount() + 1);
+    const i32 ambient = material.addProperty("ambientColor", MaterialPropertyType::Vector);
+    if (!lightingEnabled()) {
+        material.setPropertyVector(ambient, kUnlitAmbient);
+        return;
+    }
+    material.setPropertyVector(ambient, m_ambient);
+    for (u32 i = 0; i < kDirectionalLightSlots; ++i) {
+        material.reserveProperties(material.propertyCount() + 2);
+        const DirectionalLightRecord light = i < m_directionalCount ? m_directionalLights[i] : DirectionalLightRecord {};
+        addVector(material, kLightDirectionNames[i], light.direction, 1.0f);
+        addVector(material, kLightColorNames[i], light.colour, light.intensity);
+    }
+    for (u32 i = 0; i < kPointLightSlots; ++i) {
+        material.reserveProperties(material.propertyCount() + 4);
+        const PointLightRecord light = i < m_pointLights.count() ? pointLight(i) : PointLightRecord {};
+        addVector(material, kPointLightNames[i], light.position, light.range);
+        addVector(material, kPointLightColorNames[i], light.colour, light.intensity);
+    }
+    if (Settings::Renderer.renderShadows)
+        setUpShadowProperties(material);
+}
+
+void LightingSystem::setUpShadowProperties(GenericMaterial& material)
+{
+    i32 highestUnit = -1;
+    for (u64 i = 1; i <= material.propertyCount(); ++i) {
+        const quern::graphics::MaterialProperty& property = material.property(static_cast<i32>(i));
+        if (property.type == static_cast<u32>(MaterialPropertyType::Texture))
+            highestUnit = std::max(highestUnit, property.unit);
+    }
+    // A material whose textures fill every unit has none left for the map;
+    // it is drawn unshadowed rather than with a unit the pass does not have.
+    const i32 unit = highestUnit + 1;
+    if (unit < static_cast<i32>(quern::graphics::TextureState::kUnitCount)) {
+        const i32 shadowMap = material.addProperty("shadowMap", MaterialPropertyType::Texture);
+        material.property(shadowMap).unit = unit;
+    } else {
+        QUERN_LOG(2) << "Material \"" << material.name() << "\" has no texture unit left for the shadow map"
+                     << std::endl;
+    }
+    const i32 matrix = material.addProperty("shadowMatrix", MaterialPropertyType::Uniform);
+    material.setPropertyUniform(matrix, shadowMatrix());
+}
+
+void LightingSystem::updateVisualLights(
+    GenericMaterial& material, EntityHandle entity, const f32 worldPosition[3], f32 radius, World& world)
+{
+    if (!lightingEnabled())
+        return;
+    LightAssignTask task(m_directionalLights, m_directionalCount, m_pointLights, material, entity, worldPosition,
+        radius, world, m_context.shadowPass);
+    quern::threads::Task::runInline(task);
+}
+
+} // namespace harmonize

@@ -1,0 +1,1015 @@
+#include "harmonize/systems/RenderSystem.h"
+
+#include "harmonize/Settings.h"
+#include "harmonize/components/Components.h"
+#include "harmonize/components/TransformChain.h"
+#include "harmonize/display/DisplaySettings.h"
+#include "harmonize/display/FrameLayout.h"
+#include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/EntityScenePass.h"
+#include "harmonize/systems/LightingSystem.h"
+#include "harmonize/systems/TransformHierarchySystem.h"
+#include "harmonize/tasks/LoadingWorker.h"
+#include "harmonize/tasks/PreloadedResources.h"
+
+#include "quern/assets/ResourceCache.h"
+#include "quern/debug/Log.h"
+#include "quern/entity/World.h"
+#include "quern/graphics/BatchVertex.h"
+#include "quern/graphics/DefaultTextures.h"
+#include "quern/graphics/Display.h"
+#include "quern/graphics/GenericMaterial.h"
+#include "quern/graphics/Shader.h"
+#include "quern/graphics/StateObjectCache.h"
+#include "quern/graphics/Texture.h"
+#include "quern/graphics/VertexBuffer.h"
+#include "quern/graphics/materials/ParticleMaterial.h"
+#include "quern/graphics/renderstate/RenderState.h"
+#include "quern/math/Ray.h"
+#include "quern/memory/DefaultAllocator.h"
+#include "quern/platform/ErrorReporting.h"
+#include "quern/visuals/MeshVisual.h"
+
+#include <xmmintrin.h>
+
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <ostream>
+#include <utility>
+
+namespace harmonize {
+namespace {
+
+using quern::RefCounted;
+using quern::containers::Array;
+using quern::entity::EntityState;
+using quern::entity::World;
+using quern::graphics::GenericMaterial;
+using quern::graphics::Material;
+using quern::graphics::MaterialProperty;
+using quern::graphics::MaterialPropertyType;
+using quern::math::Quaternion;
+using quern::math::Vector3;
+using quern::scene::Camera;
+using quern::scene::Node;
+using quern::visuals::MeshVisual;
+using quern::visuals::Visual;
+
+// Components read here that have no record of their own.
+constexpr u8 kSkinnedMeshType = 19; // bounds at +0 (centre) and +12 (half extent), mesh at +308
+constexpr u8 kTrailType = 22;
+constexpr u64 kSkinnedMeshIdOffset = 308;
+constexpr u64 kLineDetachOffset = 64;
+static_assert(offsetof(ParticleSpawner, worldSpace) == 75, "the emitter's detach byte");
+
+const ComponentMask& kRendererOffMask = kRenderMasks[0];
+const ComponentMask& kAncestorRendererOffMask = kRenderMasks[1];
+const ComponentMask& kSkinnedMask = kRenderMasks[2];
+
+// A held body (collision mode 2 and above) keeps its node where it is.
+constexpr u32 kFrozenCollisionMode = 2;
+// A move of this length or more between ticks is a jump: drawn at once.
+constexpr f32 kSnapDistanceSquared = 1.0f;
+// A quaternion distance of pi/8 or more snaps as well.
+constexpr f32 kSnapRotation = 0.39269909f;
+constexpr f32 kDegreesToRadians = 3.1415927f * 0.0055555557f;
+
+constexpr u64 kPendingVisualCapacity = 512;
+constexpr u32 kDynamicDraw = quern::graphics::BufferUsage::Dynamic | quern::graphics::BufferUsage::Draw;
+// Lightmaps clamp to the edge both ways and sit on unit 4.
+constexpr u32 kLightmapWrap = 15;
+constexpr i32 kLightmapUnit = 4;
+
+constexpr u32 kClearEverything = 0x7FFFFFFF;
+constexpr u32 kClearDepth = 2;
+constexpr i32 kClearModeDepthOnly = 3;
+constexpr i32 kClearModeNothing = 4;
+constexpr f32 kDefaultClearColour[4] = { 2.0f / 255.0f, 95.0f / 255.0f, 213.0f / 255.0f, 1.0f };
+
+template <class Record> Record& record(World& world, u64 index)
+{
+    return *static_cast<Record*>(world.getComponent(index, Record::kType));
+}
+
+const u8* rawRecord(World& world, u64 index, u32 type) { return static_cast<const u8*>(world.getComponent(index, type)); }
+
+bool sharesBit(const ComponentMask& a, const ComponentMask& b)
+{
+    return ((a.words[0] & b.words[0]) | (a.words[1] & b.words[1])) != 0;
+}
+
+EntityHandle handleOf(World& world, u64 index) { return EntityHandle::make(static_cast<u16>(index), world.getGeneration(index)); }
+
+bool isFrozen(World& world, u64 index)
+{
+    return world.getEnabledMask(index).test(CollisionLayer::kType)
+        && record<CollisionLayer>(world, index).mode >= kFrozenCollisionMode;
+}
+
+// The entity, or an ancestor reached through transform parents that have a
+// Transform, has one of `mask`'s components enabled.
+bool selfOrAncestorHas(World& world, u64 index, const ComponentMask& mask)
+{
+    const u64 slots = world.getSlotCount();
+    const Transform& start = transformRecord(world, index);
+    u64 current = index;
+    for (u64 visited = 0;; ++visited) {
+        if (visited > slots)
+            failTransformCycle(world, start);
+        if (sharesBit(world.getEnabledMask(current), mask))
+            return true;
+        const i64 parent = linkedSlot(transformRecord(world, current).parent, slots);
+        if (parent < 0 || !world.getComponentMask(static_cast<u64>(parent)).test(Transform::kType))
+            return false;
+        current = static_cast<u64>(parent);
+    }
+}
+
+// 1 / sqrt(x): the processor's estimate refined by one Newton step.
+f32 reciprocalSquareRoot(f32 x)
+{
+    const f32 estimate = _mm_cvtss_f32(_mm_rsqrt_ss(_mm_set_ss(x)));
+    return estimate * (1.5f - 0.5f * x * estimate * estimate);
+}
+
+Vector3 extrapolatedPosition(const Transform& newest, const Transform& previous, f32 factor)
+{
+    const Vector3 step = newest.position - previous.position;
+    if (step.x * step.x + step.y * step.y + step.z * step.z >= kSnapDistanceSquared)
+        return newest.position;
+    return newest.position + step * factor;
+}
+
+Quaternion extrapolatedRotation(const Transform& newest, const Transform& previous, f32 factor)
+{
+    const Quaternion& q = newest.rotation;
+    const Quaternion& p = previous.rotation;
+    const f32 d[4] = { q.x - p.x, q.y - p.y, q.z - p.z, q.w - p.w };
+    if (d[0] * d[0] + d[1] * d[1] + d[2] * d[2] + d[3] * d[3] >= kSnapRotation * kSnapRotation)
+        return q;
+    Quaternion r { q.x + d[0] * factor, q.y + d[1] * factor, q.z + d[2] * factor, q.w + d[3] * factor };
+    const f32 lengthSquared = r.x * r.x + r.y * r.y + r.z * r.z + r.w * r.w;
+    if (lengthSquared <= 0.0f)
+        return q;
+    const f32 scale = reciprocalSquareRoot(lengthSquared);
+    r = Quaternion { r.x * scale, r.y * scale, r.z * scale, r.w * scale };
+    r.w = r.w > 1.0f ? 1.0f : (r.w < -1.0f ? -1.0f : r.w);
+    return r;
+}
+
+void applyLens(Camera& camera, const CameraLens& lens)
+{
+    const FrameSizeF frame = computeFrameSize();
+    camera.markProjectionDirty();
+    if (lens.orthographic) {
+        const f32 aspect = frame.height > 0.0f ? frame.width / frame.height : 1.0f;
+        camera.orthographic = 1;
+        camera.height = 2.0f * lens.orthographicHalfHeight;
+        camera.width = aspect * 2.0f * lens.orthographicHalfHeight;
+    } else {
+        camera.orthographic = 0;
+        camera.height = frame.height;
+        camera.width = frame.width;
+        camera.fieldOfView = lens.fieldOfView * kDegreesToRadians;
+    }
+    camera.nearPlane = lens.nearPlane;
+    camera.farPlane = lens.farPlane;
+}
+
+// Writing a uniform that another pass holds would change that pass too; such
+// a material is rebuilt instead.
+bool passIsPrivate(const GenericMaterial& material)
+{
+    const quern::graphics::Shader* pass = material.shader();
+    if (!pass || pass->refCount() > 1)
+        return false;
+    const quern::graphics::RenderState* programs
+        = pass->renderState(quern::graphics::RenderStateID::ShaderProgramState);
+    return programs && programs->refCount() <= 1;
+}
+
+// Texture properties of a cloned material hold no handles: take them from
+// the cache, where the level's preload put the textures.
+void resolveTextures(GenericMaterial& material, quern::assets::ResourceCache& cache)
+{
+    for (u64 i = 1; i <= material.propertyCount(); ++i) {
+        MaterialProperty& property = material.property(static_cast<i32>(i));
+        if (property.type != static_cast<u32>(MaterialPropertyType::Texture) || property.textureRef.assetId == 0
+            || property.textureRef.handle != 0)
+            continue;
+        const u32 handle = cache.acquire(
+            quern::assets::resourceKey(property.textureRef.assetId, quern::assets::ResourceType::Texture));
+        if (handle == 0)
+            continue;
+        u64 type = 0;
+        void* texture = cache.entry(handle, type);
+        property.textureRef.handle = handle;
+        property.texture = type == quern::assets::ResourceType::Texture
+            ? static_cast<quern::graphics::Texture*>(static_cast<RefCounted*>(texture))
+            : nullptr;
+    }
+    material.setResourceCache(&cache);
+}
+
+// The lightmap on unit 4: the entity's lightmap texture, or the white one.
+void addLightmap(GenericMaterial& material, const Renderable& renderer, quern::assets::ResourceCache& cache)
+{
+    MaterialProperty& lightmap = material.property(material.addProperty("lightmap", MaterialPropertyType::Texture));
+    lightmap.scale[0] = renderer.lightmapScale[0];
+    lightmap.scale[1] = renderer.lightmapScale[1];
+    lightmap.offset[0] = renderer.lightmapOffset[0];
+    lightmap.offset[1] = renderer.lightmapOffset[1];
+    lightmap.wrap = kLightmapWrap;
+    lightmap.unit = kLightmapUnit;
+    const u64 lightmapId = renderer.lightmap;
+    if (lightmapId != 0) {
+        lightmap.textureRef.assetId = lightmapId;
+        return;
+    }
+    const u64 whiteKey = quern::graphics::defaultWhiteTextureKey();
+    const u32 handle = whiteKey != 0 ? cache.acquire(whiteKey) : 0;
+    if (handle == 0)
+        return;
+    u64 type = 0;
+    void* white = cache.entry(handle, type);
+    lightmap.textureRef.handle = handle;
+    lightmap.texture = type == quern::assets::ResourceType::Texture
+        ? static_cast<quern::graphics::Texture*>(static_cast<RefCounted*>(white))
+        : nullptr;
+}
+
+void detachFromParent(Node& node)
+{
+    Node* parent = node.parent();
+    if (!parent)
+        return;
+    for (u64 i = 0; i < parent->childCount(); ++i)
+        if (parent->child(i) == &node) {
+            parent->removeChild(i);
+            return;
+        }
+}
+
+} // namespace
+
+SkinningPalette::SkinningPalette(u64 boneCount)
+    : Uniform("skinningPalette", quern::graphics::UniformType::Matrix4Array, 0)
+    , m_matrices(sizeof(quern::math::Matrix4), 4)
+{
+    m_matrices.expand(boneCount);
+    for (u64 i = 0; i < boneCount; ++i)
+        m_matrices.at<quern::math::Matrix4>(i) = quern::math::Matrix4::identity();
+    setExternalValue(m_matrices.data(), static_cast<u32>(boneCount * 16));
+}
+
+RenderSystem::RenderSystem(AppContext& context, LightingSystem& lighting, TransformHierarchySystem& hierarchy)
+    : m_loadingWorker(context.services.loadingWorker)
+    , m_dispatcher(context.services.taskDispatcher)
+    , m_lighting(lighting)
+    , m_hierarchy(hierarchy)
+    , m_visuals(sizeof(Visual*), alignof(Visual*))
+    , m_entityMaterials(sizeof(GenericMaterial*), alignof(GenericMaterial*))
+    , m_materialsToRelease(sizeof(Material*), alignof(Material*))
+    , m_nodesToRelease(sizeof(Node*), alignof(Node*))
+    , m_passIndex(sizeof(u8), 1)
+    , m_visible(sizeof(u8), 1)
+    , m_pendingVisuals(sizeof(Visual*), alignof(Visual*))
+{
+    m_newest.transforms = Array(sizeof(Transform), 4);
+    m_previous.transforms = Array(sizeof(Transform), 4);
+    for (quern::Ref& pass : m_passes)
+        pass = quern::Ref(new EntityScenePass());
+}
+
+RenderSystem::~RenderSystem()
+{
+    // A world destroyed without being cleared: what detach would let go.
+    destroyCullers(m_allocator);
+    releasePendingVisuals();
+    for (u64 i = 0; i < m_materialsToRelease.count(); ++i)
+        RefCounted::release(m_materialsToRelease.at<Material*>(i));
+    for (u64 i = 0; i < m_nodesToRelease.count(); ++i)
+        RefCounted::release(m_nodesToRelease.at<Node*>(i));
+    freeArrays();
+    if (m_defaultMaterial)
+        RefCounted::release(m_defaultMaterial);
+    m_cameras.clear();
+    m_currentCamera.reset();
+    for (quern::Ref& pass : m_passes)
+        pass.reset();
+}
+
+EntityScenePass* RenderSystem::pass(u64 index) const { return index < 2 ? m_passes[index].get<EntityScenePass>() : nullptr; }
+
+Visual* RenderSystem::visual(u64 entityIndex) const
+{
+    return entityIndex < m_visuals.count() ? m_visuals.at<Visual*>(entityIndex) : nullptr;
+}
+
+Node* RenderSystem::node(u64 index) const
+{
+    const std::vector<quern::Ref>& nodes = pass(0)->nodes;
+    return index < nodes.size() ? nodes[index].get<Node>() : nullptr;
+}
+
+u64 RenderSystem::nodeCount() const { return pass(0)->nodes.size(); }
+
+void RenderSystem::describe(quern::entity::SystemInfo* info)
+{
+    System::describe(info);
+    info->name = "RenderSystem";
+}
+
+// Lifecycle ------------------------------------------------------------------
+
+void RenderSystem::attach(quern::memory::Allocator* allocator)
+{
+    m_allocator = allocator ? allocator : quern::memory::getDefaultAllocator();
+    setUpPasses(m_allocator);
+    adoptAllocator(m_allocator);
+    m_pendingVisuals.reserve(kPendingVisualCapacity);
+    if (!m_defaultMaterial) {
+        m_defaultMaterial = new quern::graphics::ParticleMaterial();
+        RefCounted::retain(m_defaultMaterial);
+        m_defaultMaterial->setColour(1.0f, 1.0f, 1.0f, 1.0f);
+    }
+}
+
+void RenderSystem::setUpPasses(quern::memory::Allocator* allocator)
+{
+    destroyCullers(allocator);
+    for (i32 i = 0; i < 2; ++i) {
+        EntityScenePass& scenePass = *pass(static_cast<u64>(i));
+        void* memory = allocator->allocate(sizeof(EntityCuller), alignof(EntityCuller));
+        if (!memory)
+            QUERN_OUT_OF_MEMORY();
+        scenePass.culler = new (memory) EntityCuller(*pass(0), i, m_passIndex, m_visible, m_dispatcher, m_hierarchy);
+        if (i == 0) {
+            scenePass.clearFlags = kClearEverything;
+            std::memcpy(scenePass.clearColour, kDefaultClearColour, sizeof kDefaultClearColour);
+            std::memset(scenePass.viewport, 0, sizeof scenePass.viewport);
+        } else {
+            scenePass.clearFlags = kClearDepth;
+            const ViewportRect output = computeOutputViewport();
+            const i32 viewport[4] = { output.x, output.y, output.width, output.height };
+            std::memcpy(scenePass.viewport, viewport, sizeof viewport);
+        }
+        scenePass.setCamera(currentCamera());
+        scenePass.invalidate();
+        scenePass.setUpOnce();
+    }
+}
+
+void RenderSystem::destroyCullers(quern::memory::Allocator* allocator)
+{
+    for (u64 i = 0; i < 2; ++i) {
+        EntityScenePass& scenePass = *pass(i);
+        if (!scenePass.culler)
+            continue;
+        scenePass.culler->~EntityCuller();
+        allocator->free(scenePass.culler);
+        scenePass.culler = nullptr;
+        scenePass.invalidate();
+    }
+}
+
+void RenderSystem::adoptAllocator(quern::memory::Allocator* allocator)
+{
+    freeArrays();
+    m_visuals = Array(sizeof(Visual*), alignof(Visual*), allocator);
+    m_entityMaterials = Array(sizeof(GenericMaterial*), alignof(GenericMaterial*), allocator);
+    m_newest.transforms = Array(sizeof(Transform), 4, allocator);
+    m_previous.transforms = Array(sizeof(Transform), 4, allocator);
+    m_materialsToRelease = Array(sizeof(Material*), alignof(Material*), allocator);
+    m_nodesToRelease = Array(sizeof(Node*), alignof(Node*), allocator);
+    m_passIndex = Array(sizeof(u8), 1, allocator);
+    m_visible = Array(sizeof(u8), 1, allocator);
+    m_pendingVisuals = Array(sizeof(Visual*), alignof(Visual*), allocator);
+}
+
+void RenderSystem::freeArrays()
+{
+    m_visuals.release();
+    m_entityMaterials.release();
+    m_newest.transforms.release();
+    m_previous.transforms.release();
+    m_materialsToRelease.release();
+    m_nodesToRelease.release();
+    m_passIndex.release();
+    m_visible.release();
+    m_pendingVisuals.release();
+}
+
+void RenderSystem::releasePendingVisuals()
+{
+    for (u64 i = 0; i < m_pendingVisuals.count(); ++i)
+        RefCounted::release(m_pendingVisuals.at<Visual*>(i));
+    m_pendingVisuals.clear();
+}
+
+void RenderSystem::detach(quern::memory::Allocator*)
+{
+    // The cullers go back to the allocator they came from.
+    destroyCullers(m_allocator);
+    // The pending visuals let go while the list still holds them.
+    releasePendingVisuals();
+    releaseFrameResources();
+    quern::graphics::Display* display = quern::graphics::Display::current();
+    if (display && display->isOpen())
+        if (quern::graphics::StateObjectCache* cache = display->context().stateObjectCache)
+            cache->markShaderDirty(cache->defaultShader());
+    freeArrays();
+    if (m_defaultMaterial) {
+        RefCounted::release(m_defaultMaterial);
+        m_defaultMaterial = nullptr;
+    }
+}
+
+void RenderSystem::sizeArrays(World& world)
+{
+    const u64 capacity = std::max(world.getCapacity(), world.getSlotCount());
+    auto fit = [capacity](Array& array, u8 fill) {
+        const u64 old = array.count();
+        array.expand(capacity);
+        if (capacity > old)
+            std::memset(array.at(old), fill, (capacity - old) * array.elementSize());
+    };
+    fit(m_visuals, 0);
+    fit(m_entityMaterials, 0);
+    fit(m_passIndex, 0);
+    fit(m_visible, 1);
+    pass(0)->nodes.resize(capacity);
+}
+
+void RenderSystem::snapshotTransforms(TransformSnapshot& snapshot, World& world)
+{
+    const u64 capacity = world.getCapacity();
+    snapshot.transforms.expand(std::max(capacity, world.getSlotCount()));
+    if (capacity > 0)
+        std::memcpy(snapshot.transforms.data(), &transformRecord(world, 0), capacity * sizeof(Transform));
+    snapshot.time = world.currentTime;
+}
+
+void RenderSystem::worldStarted(World& world, quern::memory::Allocator*)
+{
+    m_currentCamera.reset();
+    sizeArrays(world);
+    snapshotTransforms(m_newest, world);
+    snapshotTransforms(m_previous, world);
+    readFog(world);
+    makeCameras(world);
+}
+
+void RenderSystem::readFog(World& world)
+{
+    i64 found = -1;
+    for (u64 i = 0; i < world.getSlotCount(); ++i)
+        if (world.getEnabledMask(i).test(Fog::kType))
+            found = static_cast<i64>(i);
+    m_fogStart = 0.0f;
+    m_fogInverseRange = 0.0f;
+    const f32 black[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
+    std::memcpy(m_fogColour, black, sizeof black);
+    if (found < 0)
+        return;
+    const Fog& fog = record<Fog>(world, static_cast<u64>(found));
+    if (!fog.enabled)
+        return;
+    m_fogStart = fog.start;
+    std::memcpy(m_fogColour, fog.colour, sizeof m_fogColour);
+    const f32 range = fog.end - fog.start;
+    if (range != 0.0f) {
+        m_fogInverseRange = 1.0f / range;
+        return;
+    }
+    // The shaders scale the depth by the inverse range: an infinite one would
+    // make every fogged pixel either clear or solid.
+    QUERN_LOG(2) << "Fog of entity \"" << world.getEntityName(handleOf(world, static_cast<u64>(found)))
+                 << "\" ends where it starts (" << fog.start << "); it has no range" << std::endl;
+}
+
+void RenderSystem::makeCameras(World& world)
+{
+    m_cameras.clear();
+    i64 chosen = -1;
+    for (u64 i = 0; i < world.getSlotCount(); ++i) {
+        const ComponentMask& has = world.getComponentMask(i);
+        if (!has.test(Transform::kType) || !has.test(CameraLens::kType))
+            continue;
+        Camera* camera = new Camera();
+        camera->setScale(1.0f, 1.0f, -1.0f);
+        m_cameras.push_back(CameraSlot { quern::Ref(camera), handleOf(world, i) });
+        if (world.getEnabledMask(i).containsAll(kGameCameraMask)) {
+            m_currentCamera = quern::Ref(camera);
+            chosen = static_cast<i64>(i);
+        }
+    }
+    if (chosen < 0 && !m_cameras.empty()) {
+        m_currentCamera = m_cameras.front().camera;
+        chosen = m_cameras.front().entity.index();
+    }
+    if (chosen >= 0) {
+        const CameraLens& lens = record<CameraLens>(world, static_cast<u64>(chosen));
+        EntityScenePass& main = *pass(0);
+        main.clearFlags = lens.clearMode == kClearModeDepthOnly ? kClearDepth
+            : lens.clearMode == kClearModeNothing               ? 0u
+                                                                : kClearEverything;
+        std::memcpy(main.clearColour, lens.clearColour, sizeof main.clearColour);
+        main.invalidate();
+    }
+    for (quern::Ref& scenePass : m_passes)
+        scenePass.get<EntityScenePass>()->setCamera(currentCamera());
+}
+
+void RenderSystem::worldStopped(World&, quern::memory::Allocator*)
+{
+    m_cameras.clear();
+    std::vector<quern::Ref>& nodes = pass(0)->nodes;
+    for (quern::Ref& held : nodes)
+        held.reset();
+    nodes.clear();
+}
+
+// Entities -------------------------------------------------------------------
+
+void RenderSystem::entitiesCreated(
+    const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
+{
+    sizeArrays(world);
+    for (u64 i = 0; i < count; ++i)
+        createEntity(handles[i], world);
+    // Parents made in the same batch exist only now.
+    parentNodes(handles, count, world);
+}
+
+void RenderSystem::createEntity(EntityHandle entity, World& world)
+{
+    const u64 index = entity.index();
+    if (index >= nodeCount() || !world.getComponentMask(index).test(Transform::kType))
+        return;
+    const Transform& transform = transformRecord(world, index);
+    m_newest.transforms.at<Transform>(index) = transform;
+    m_previous.transforms.at<Transform>(index) = transform;
+    m_visible.at<u8>(index) = 1;
+
+    Node* node = new Node();
+    node->setName(world.getEntityName(entity));
+    node->setTranslation(transform.position.x, transform.position.y, transform.position.z);
+    node->setRotation(transform.rotation.x, transform.rotation.y, transform.rotation.z, transform.rotation.w);
+    node->setScale(transform.scale.x, transform.scale.y, transform.scale.z);
+    pass(0)->nodes[index] = quern::Ref(node);
+    if (world.getComponentMask(index).test(Renderable::kType))
+        createVisual(entity, *node, world);
+}
+
+void RenderSystem::createVisual(EntityHandle entity, Node& node, World& world)
+{
+    const u64 index = entity.index();
+    const ComponentMask& has = world.getComponentMask(index);
+    ComponentMask& enabled = world.getEnabledMask(index);
+    if (sharesBit(enabled, kRendererOffMask) || selfOrAncestorHas(world, index, kAncestorRendererOffMask))
+        enabled.reset(Renderable::kType);
+
+    u8 detached = 0;
+    u8 cancelParentScale = 0;
+    if (has.test(ParticleSpawner::kType)) {
+        cancelParentScale = 1;
+        detached = record<ParticleSpawner>(world, index).worldSpace;
+    } else if (has.test(LineStrip::kType)) {
+        detached = rawRecord(world, index, LineStrip::kType)[kLineDetachOffset];
+    } else {
+        detached = has.test(kTrailType) ? 1 : 0;
+    }
+    const u8 identityLocal = enabled.containsAll(kSkinnedMask) ? 1 : detached;
+    node.detached = detached != 0 ? 1 : 0;
+    node.identityLocal = identityLocal != 0 ? 1 : 0;
+    node.cancelParentScale = cancelParentScale;
+    m_hierarchy.flags(index) = static_cast<u8>((node.identityLocal ? kParentOnly : 0)
+        | (node.detached ? kNoParent : 0) | (node.cancelParentScale ? kNoScale : 0));
+
+    if (record<Renderable>(world, index).castsShadows)
+        node.shadowMode = 1;
+
+    const bool ownVertices = !Settings::Animation.gpuSkinning && has.test(kSkinnedMeshType);
+    BoundingSphere sphere {};
+    Visual* visual = nullptr;
+    if (has.test(MeshReference::kType)) {
+        const u64 meshId = record<MeshReference>(world, index).mesh;
+        if (meshId == 0 || !(visual = cloneMesh(meshId, ownVertices)))
+            return;
+        Vector3 centre;
+        sphere.radius = visual->getBoundingSphere(centre);
+        sphere.centre[0] = centre.x;
+        sphere.centre[1] = centre.y;
+        sphere.centre[2] = centre.z;
+    } else if (has.test(kSkinnedMeshType)) {
+        const u8* skinned = rawRecord(world, index, kSkinnedMeshType);
+        f32 halfExtent[3];
+        u64 meshId = 0;
+        std::memcpy(sphere.centre, skinned, sizeof sphere.centre);
+        std::memcpy(halfExtent, skinned + 12, sizeof halfExtent);
+        std::memcpy(&meshId, skinned + kSkinnedMeshIdOffset, sizeof meshId);
+        sphere.radius = std::sqrt(
+            halfExtent[0] * halfExtent[0] + halfExtent[1] * halfExtent[1] + halfExtent[2] * halfExtent[2]);
+        if (meshId == 0 || !(visual = cloneMesh(meshId, ownVertices)))
+            return;
+    } else if (has.test(TextLabel::kType) || has.test(LineStrip::kType) || has.test(kTrailType)) {
+        visual = new MeshVisual();
+        visual->getVertexBuffer(kDynamicDraw)->setVertexFormat(
+            quern::graphics::VertexFormat::fromFlags(quern::graphics::kBatchVertexFlags));
+        visual->getFirstSubMesh();
+    } else if (has.test(ParticleAppearance::kType)) {
+        return;
+    } else {
+        QUERN_FATAL("Unknown renderer type");
+    }
+    const bool fromMesh = has.test(MeshReference::kType) || has.test(kSkinnedMeshType);
+    if (fromMesh && m_defaultMaterial)
+        visual->setMaterial(m_defaultMaterial);
+    m_hierarchy.localBounds(index) = sphere;
+
+    m_visuals.at<Visual*>(index) = visual;
+    node.setVisual(visual);
+    RefCounted::retain(visual);
+    m_pendingVisuals.append(visual);
+    createEntityMaterial(entity, *visual, world);
+}
+
+Visual* RenderSystem::cloneMesh(u64 meshId, bool ownVertices)
+{
+    if (!m_loadingWorker)
+        return nullptr;
+    const u32 handle = m_loadingWorker->acquirePreloadedResource(meshId, quern::assets::ResourceType::Mesh);
+    if (handle == 0)
+        return nullptr;
+    quern::assets::ResourceCache& cache = m_loadingWorker->cache();
+    u64 type = 0;
+    void* resource = cache.entry(handle, type);
+    Visual* clone = resource && type == quern::assets::ResourceType::Mesh
+        ? static_cast<MeshVisual*>(static_cast<RefCounted*>(resource))->clone()
+        : nullptr;
+    cache.release(handle);
+    // CPU skinning writes every entity's vertices into a buffer of its own.
+    if (clone && ownVertices && clone->vertexBuffer())
+        clone->setVertexBuffer(clone->vertexBuffer()->clone());
+    return clone;
+}
+
+void RenderSystem::createEntityMaterial(EntityHandle entity, Visual& visual, World& world)
+{
+    const u64 index = entity.index();
+    const Renderable& renderer = record<Renderable>(world, index);
+    const u64 materialId = renderer.material;
+    if (materialId == 0 || !m_loadingWorker)
+        return;
+    Material* preloaded = getPreloadedMaterial(*m_loadingWorker, materialId);
+    if (!preloaded)
+        return;
+    quern::assets::ResourceCache& cache = m_loadingWorker->cache();
+    // Material assets always load into the data-driven material.
+    auto* material = static_cast<GenericMaterial*>(preloaded->clone());
+    const quern::Ref hold(material);
+    material->reserveProperties(material->propertyCount() + 3);
+    addLightmap(*material, renderer, cache);
+    applyFog(*material);
+    m_lighting.setUpMaterial(*material);
+    const bool gpuSkinned = Settings::Animation.gpuSkinning && world.getComponentMask(index).test(kSkinnedMeshType);
+    f32 boneCount = 0.0f;
+    if (gpuSkinned) {
+        MeshVisual* mesh = visual.asMeshVisual();
+        const u64 bones = mesh ? mesh->boneMatrices().count() : 0;
+        material->reserveProperties(material->propertyCount() + 2);
+        const i32 palette = material->addProperty("skinningPalette", MaterialPropertyType::Uniform);
+        material->setPropertyUniform(palette, new SkinningPalette(bones));
+        boneCount = static_cast<f32>(bones);
+    } else {
+        material->reserveProperties(material->propertyCount() + 1);
+    }
+    material->property(material->addProperty("numBones", MaterialPropertyType::Float)).value[0] = boneCount;
+    resolveTextures(*material, cache);
+    visual.setMaterial(material);
+    m_entityMaterials.at<GenericMaterial*>(index) = material;
+}
+
+void RenderSystem::parentNodes(const EntityHandle* handles, u64 count, World& world)
+{
+    for (u64 i = 0; i < count; ++i) {
+        const u64 index = handles[i].index();
+        if (node(index))
+            reparent(index, transformRecord(world, index));
+    }
+}
+
+void RenderSystem::reparent(u64 index, const Transform& transform)
+{
+    if (!isSomeEntity(transform.parent))
+        return;
+    Node* child = node(index);
+    Node* parent = node(transform.parent.index());
+    if (!child || !parent || parent == child || child->parent() == parent)
+        return;
+    parent->addChild(child);
+}
+
+void RenderSystem::entitiesDestroyed(const EntityHandle* handles, u64 count, World&, quern::memory::Allocator*)
+{
+    std::vector<quern::Ref>& nodes = pass(0)->nodes;
+    for (u64 i = 0; i < count; ++i) {
+        const u64 index = handles[i].index();
+        if (index >= nodes.size())
+            continue;
+        m_passIndex.at<u8>(index) = 0;
+        if (Node* held = nodes[index].get<Node>()) {
+            RefCounted::retain(held);
+            m_nodesToRelease.append(held);
+            nodes[index].reset();
+        }
+        Visual*& slot = m_visuals.at<Visual*>(index);
+        // The default material is every mesh's until it gets its own.
+        Material* material = slot ? slot->material() : nullptr;
+        if (material && material != m_defaultMaterial) {
+            RefCounted::retain(material);
+            m_materialsToRelease.append(material);
+        }
+        slot = nullptr;
+        m_entityMaterials.at<GenericMaterial*>(index) = nullptr;
+    }
+}
+
+// Per tick and per frame -----------------------------------------------------
+
+void RenderSystem::fixedTick(quern::entity::UpdateContext* context, World& world)
+{
+    std::swap(m_newest, m_previous);
+    snapshotTransforms(m_newest, world);
+    const u64 count = std::min<u64>(context ? context->slotCount : world.getSlotCount(), nodeCount());
+    for (u64 i = 0; i < count; ++i) {
+        if (!node(i) || isFrozen(world, i) || world.getEnabledMask(i).test(CameraLens::kType))
+            continue;
+        reparent(i, transformRecord(world, i));
+    }
+}
+
+void RenderSystem::update(quern::entity::UpdateContext*, World& world)
+{
+    if (!Settings::Renderer.enabled)
+        return;
+    EntityScenePass& afterPost = *pass(1);
+    const ViewportRect output = computeOutputViewport();
+    const i32 viewport[4] = { output.x, output.y, output.width, output.height };
+    if (std::memcmp(afterPost.viewport, viewport, sizeof viewport) != 0) {
+        std::memcpy(afterPost.viewport, viewport, sizeof viewport);
+        afterPost.invalidate();
+    }
+    f32 factor = 0.0f;
+    if (m_newest.time != m_previous.time)
+        factor = static_cast<f32>(static_cast<i64>(world.currentTime - m_newest.time))
+            / static_cast<f32>(static_cast<i64>(m_newest.time - m_previous.time));
+    syncNodes(world, factor);
+}
+
+void RenderSystem::syncNodes(World& world, f32 factor)
+{
+    const u64 count = std::min(nodeCount(), world.getSlotCount());
+    for (u64 i = 0; i < count; ++i)
+        if (node(i))
+            syncNode(i, world, factor);
+}
+
+void RenderSystem::syncNode(u64 index, World& world, f32 factor)
+{
+    Node& entityNode = *node(index);
+    const ComponentMask& enabled = world.getEnabledMask(index);
+    if (enabled.test(TextureOffset::kType))
+        applyFrameOffset(index, world);
+    entityNode.hidden = enabled.test(Renderable::kType) ? 0 : 1;
+    GenericMaterial* material = m_entityMaterials.at<GenericMaterial*>(index);
+    Visual* entityVisual = m_visuals.at<Visual*>(index);
+    // Lights go into the material made here; one another system put in its
+    // place is that system's to light.
+    if (!entityNode.hidden && entityVisual && material && entityVisual->material() == material) {
+        const BoundingSphere& sphere = m_hierarchy.worldBounds(index);
+        m_lighting.updateVisualLights(*material, handleOf(world, index), sphere.centre, sphere.radius, world);
+    }
+    if (isFrozen(world, index))
+        return;
+    const Transform& newest = m_newest.transforms.at<Transform>(index);
+    const Transform& previous = m_previous.transforms.at<Transform>(index);
+    const Vector3 position = extrapolatedPosition(newest, previous, factor);
+    const Quaternion rotation = extrapolatedRotation(newest, previous, factor);
+    entityNode.setTranslation(position.x, position.y, position.z);
+    entityNode.setRotation(rotation.x, rotation.y, rotation.z, rotation.w);
+    if (enabled.test(CameraLens::kType)) {
+        if (Camera* camera = cameraOfEntity(index)) {
+            applyLens(*camera, record<CameraLens>(world, index));
+            camera->setTranslation(position.x, position.y, position.z);
+            camera->setRotation(rotation.x, rotation.y, rotation.z, rotation.w);
+        }
+        return;
+    }
+    entityNode.setScale(newest.scale.x, newest.scale.y, newest.scale.z);
+    reparent(index, transformRecord(world, index));
+}
+
+void RenderSystem::applyFrameOffset(u64 index, World& world)
+{
+    GenericMaterial* material = m_entityMaterials.at<GenericMaterial*>(index);
+    const i32 mainTexture = material ? material->findProperty("_MainTex") : 0;
+    if (mainTexture == 0)
+        return;
+    const TextureOffset& frames = record<TextureOffset>(world, index);
+    MaterialProperty& property = material->property(mainTexture);
+    // A record without frames stays on the first column.
+    property.offset[0]
+        = frames.frameCount > 0 ? static_cast<f32>(frames.currentFrame) / static_cast<f32>(frames.frameCount) : 0.0f;
+    property.offset[1] = frames.currentValue;
+    if (material->isDirty() || !property.scaleOffsetUniform)
+        return;
+    if (!passIsPrivate(*material)) {
+        material->setDirty();
+        return;
+    }
+    f32* value = property.scaleOffsetUniform->storage();
+    value[0] = property.scale[0] != 0.0f ? property.scale[0] : 1.0f;
+    value[1] = property.scale[1] != 0.0f ? property.scale[1] : 1.0f;
+    value[2] = property.offset[0];
+    value[3] = property.offset[1];
+}
+
+Camera* RenderSystem::cameraOfEntity(u64 index) const
+{
+    for (const CameraSlot& slot : m_cameras)
+        if (slot.entity.index() == index)
+            return slot.camera.get<Camera>();
+    return nullptr;
+}
+
+// Services to other systems --------------------------------------------------
+
+Visual* RenderSystem::getOrCreateVisual(u64 entityIndex)
+{
+    if (entityIndex >= m_visuals.count() || entityIndex >= nodeCount())
+        return nullptr;
+    Visual*& slot = m_visuals.at<Visual*>(entityIndex);
+    if (slot)
+        return slot;
+    slot = new MeshVisual();
+    quern::Ref& held = pass(0)->nodes[entityIndex];
+    if (!held)
+        held = quern::Ref(new Node());
+    held.get<Node>()->setVisual(slot);
+    RefCounted::retain(slot);
+    m_pendingVisuals.append(slot);
+    return slot;
+}
+
+void RenderSystem::setBoundingSphere(EntityHandle entity, const f32 centre[3], f32 radius)
+{
+    const u64 index = entity.index();
+    if (index >= m_visuals.count())
+        return;
+    BoundingSphere& local = m_hierarchy.localBounds(index);
+    std::memcpy(local.centre, centre, sizeof local.centre);
+    local.radius = radius;
+    if (Visual* entityVisual = visual(index))
+        if (MeshVisual* mesh = entityVisual->asMeshVisual())
+            mesh->setExplicitSphere(Vector3 { centre[0], centre[1], centre[2] }, radius);
+}
+
+void RenderSystem::applyFog(GenericMaterial& material)
+{
+    material.reserveProperties(material.propertyCount() + 2);
+    material.setFog(m_fogStart, m_fogInverseRange);
+    material.setPropertyVector(material.addProperty("fogColor", MaterialPropertyType::Vector), m_fogColour);
+}
+
+void RenderSystem::setRenderEnabledRecursive(EntityHandle entity, World& world, bool enabled)
+{
+    const u64 slots = world.getSlotCount();
+    std::vector<EntityHandle> pending { entity };
+    for (u64 visited = 0; !pending.empty(); ++visited) {
+        const EntityHandle current = pending.back();
+        pending.pop_back();
+        const u64 index = current.index();
+        if (index >= slots)
+            continue;
+        if (visited > slots)
+            failTransformCycle(world, transformRecord(world, index));
+        if (world.getComponentMask(index).test(Renderable::kType)) {
+            if (enabled)
+                world.getEnabledMask(index).set(Renderable::kType);
+            else
+                world.getEnabledMask(index).reset(Renderable::kType);
+        }
+        if (!isSomeEntity(current))
+            continue;
+        for (u64 s = 0; s < slots; ++s)
+            if (world.getGeneration(s) != 0 && world.getEnabledMask(s).test(Transform::kType)
+                && transformRecord(world, s).parent == current)
+                pending.push_back(handleOf(world, s));
+    }
+}
+
+void RenderSystem::setVisibleRecursive(u64 entityIndex, u8 passIndex, World& world)
+{
+    const u64 slots = world.getSlotCount();
+    std::vector<u64> pending { entityIndex };
+    for (u64 visited = 0; !pending.empty(); ++visited) {
+        const u64 index = pending.back();
+        pending.pop_back();
+        if (index < m_passIndex.count())
+            m_passIndex.at<u8>(index) = passIndex;
+        if (index >= slots)
+            continue;
+        if (visited > slots)
+            failTransformCycle(world, transformRecord(world, index));
+        // Children: live entities whose transform's parent names this slot,
+        // whatever generation the parent handle carries.
+        for (u64 s = 0; s < slots; ++s) {
+            if (world.getState(s) == EntityState::Free || world.getGeneration(s) == 0
+                || !world.getComponentMask(s).test(Transform::kType))
+                continue;
+            const EntityHandle parent = transformRecord(world, s).parent;
+            if (isSomeEntity(parent) && parent.index() == index)
+                pending.push_back(s);
+        }
+    }
+}
+
+void RenderSystem::screenPointToRay(quern::math::Ray& out, f32 x, f32 y)
+{
+    Camera* camera = currentCamera();
+    if (!camera) {
+        out = quern::math::Ray {};
+        return;
+    }
+    camera->refresh();
+    const EntityScenePass& main = *pass(0);
+    i32 viewport[4] = { main.viewport[0], main.viewport[1], main.viewport[2], main.viewport[3] };
+    if (static_cast<i64>(viewport[2]) * viewport[3] <= 0) {
+        const DisplaySize& display = processDisplaySize();
+        const FrameSize size = frameSizeFor(FrameSettings::fromSettings(), display.width, display.height);
+        viewport[0] = viewport[1] = 0;
+        viewport[2] = size.width;
+        viewport[3] = size.height;
+    }
+    // Into the viewport's own pixels: its left edge and its top (viewports
+    // count y from the bottom) become 0.
+    const FrameSizeF frame = computeFrameSize();
+    const f32 screenX = x - static_cast<f32>(viewport[0]);
+    const f32 screenY = y - (frame.height - static_cast<f32>(viewport[3]) - static_cast<f32>(viewport[1]));
+    out = quern::math::Ray::fromScreenPoint(screenX, screenY, camera->viewMatrix(), camera->projectionMatrix(),
+        static_cast<f32>(viewport[2]), static_cast<f32>(viewport[3]));
+}
+
+// Main thread ----------------------------------------------------------------
+
+void RenderSystem::commitDynamicVisuals()
+{
+    quern::graphics::Display* display = quern::graphics::Display::get();
+    for (u64 i = 0; i < m_pendingVisuals.count(); ++i) {
+        Visual* pending = m_pendingVisuals.at<Visual*>(i);
+        // A visual only this list holds will never be drawn.
+        if (pending->refCount() <= 1)
+            continue;
+        pending->queueUpload();
+        Material* material = pending->material();
+        if (!material)
+            continue;
+        if (material->isDirty()) {
+            material->updateShader(*display);
+            material->clearDirty();
+        }
+        quern::graphics::Shader* shader = material->shader();
+        quern::graphics::StateObjectCache* cache = shader && shader->stateObjectCache()
+            ? shader->stateObjectCache()
+            : display->context().stateObjectCache;
+        if (shader && cache) {
+            const quern::graphics::VertexBuffer* vertices = pending->vertexBuffer();
+            cache->getStateObject(shader, vertices ? &vertices->format() : nullptr);
+        }
+    }
+    releasePendingVisuals();
+}
+
+void RenderSystem::releaseFrameResources()
+{
+    for (u64 i = 0; i < m_materialsToRelease.count(); ++i) {
+        Material* material = m_materialsToRelease.at<Material*>(i);
+        if (m_loadingWorker)
+            material->detach(m_loadingWorker->cache());
+        RefCounted::release(material);
+    }
+    m_materialsToRelease.clear();
+    for (u64 i = 0; i < m_nodesToRelease.count(); ++i) {
+        Node* released = m_nodesToRelease.at<Node*>(i);
+        // A parent that lives on would otherwise keep the node among its
+        // children for good.
+        detachFromParent(*released);
+        RefCounted::release(released);
+    }
+    m_nodesToRelease.clear();
+}
+
+} // namespace harmonize
