@@ -4,6 +4,7 @@
 // write, and pixels read back from the targets and the window.
 
 #include "modules/quern/opengl/OpenGLDisplayFixture.h"
+#include "runtime/harmonize/render/EffectTestSupport.h"
 #include "runtime/quern/graphics/MemoryDepot.h"
 
 #include "harmonize/Settings.h"
@@ -49,31 +50,20 @@ using quern::graphics::PixelFormat;
 using quern::graphics::TextureRenderTarget;
 using quern::opengl::OpenGLPixelBuffer;
 using T = MaterialPropertyType;
+using test::preloadInto;
 
-constexpr char kVertexStage = '0';
 constexpr char kFragmentStage = '1';
 
-constexpr quern::graphics::GlslText kQuadVertex(kVertexStage, R"(#version 140
-uniform mat4 modelViewProjectionMatrix;
-in vec4 position;
-in vec2 texcoord0;
-out vec2 uv;
-void main()
-{
-    uv = texcoord0;
-    gl_Position = modelViewProjectionMatrix * position;
-}
-)");
-
+// Every material draws with the built-in unlit vertex program, whose output is "texCoord".
 // Keeps red and green; blue says whether inverseResolution reached it (1 / 180 x 90 = 0.5).
 constexpr quern::graphics::GlslText kFxaaFragment(kFragmentStage, R"(#version 140
 uniform sampler2D frameBuffer;
 uniform vec4 inverseResolution;
-in vec2 uv;
+in vec2 texCoord;
 out vec4 fragColor;
 void main()
 {
-    vec4 t = texture(frameBuffer, uv);
+    vec4 t = texture(frameBuffer, texCoord);
     fragColor = vec4(t.r, t.g, inverseResolution.y * 90.0, 1.0);
 }
 )");
@@ -81,11 +71,11 @@ void main()
 constexpr quern::graphics::GlslText kBlurFragment(kFragmentStage, R"(#version 140
 uniform sampler2D _MainTex;
 uniform vec4 offsets;
-in vec2 uv;
+in vec2 texCoord;
 out vec4 fragColor;
 void main()
 {
-    vec4 sum = texture(_MainTex, uv - offsets.xy) + texture(_MainTex, uv) + texture(_MainTex, uv + offsets.xy);
+    vec4 sum = texture(_MainTex, texCoord - offsets.xy) + texture(_MainTex, texCoord) + texture(_MainTex, texCoord + offsets.xy);
     fragColor = vec4(sum.rgb / 3.0, 1.0);
 }
 )");
@@ -95,11 +85,11 @@ constexpr quern::graphics::GlslText kAberrationFragment(kFragmentStage, R"(#vers
 uniform sampler2D _MainTex;
 uniform float chromaticAberration;
 uniform vec4 _MainTex_TexelSize;
-in vec2 uv;
+in vec2 texCoord;
 out vec4 fragColor;
 void main()
 {
-    fragColor = vec4(texture(_MainTex, uv + vec2(chromaticAberration * _MainTex_TexelSize.x, 0.0)).rgb, 1.0);
+    fragColor = vec4(texture(_MainTex, texCoord + vec2(chromaticAberration * _MainTex_TexelSize.x, 0.0)).rgb, 1.0);
 }
 )");
 
@@ -109,13 +99,13 @@ uniform sampler2D vignetteTex;
 uniform sampler2D blurredTex;
 uniform float intensity;
 uniform float blur;
-in vec2 uv;
+in vec2 texCoord;
 out vec4 fragColor;
 void main()
 {
-    vec3 sharp = texture(_MainTex, uv).rgb;
-    vec3 soft = texture(blurredTex, uv).rgb;
-    fragColor = vec4(mix(sharp, soft, blur) * (1.0 - intensity * texture(vignetteTex, uv).r), 1.0);
+    vec3 sharp = texture(_MainTex, texCoord).rgb;
+    vec3 soft = texture(blurredTex, texCoord).rgb;
+    fragColor = vec4(mix(sharp, soft, blur) * (1.0 - intensity * texture(vignetteTex, texCoord).r), 1.0);
 }
 )");
 
@@ -123,22 +113,22 @@ constexpr quern::graphics::GlslText kOverlayFragment(kFragmentStage, R"(#version
 uniform sampler2D _MainTex;
 uniform sampler2D _Overlay;
 uniform float _Intensity;
-in vec2 uv;
+in vec2 texCoord;
 out vec4 fragColor;
 void main()
 {
-    fragColor = vec4(texture(_MainTex, uv).rgb + texture(_Overlay, uv).rgb * _Intensity, 1.0);
+    fragColor = vec4(texture(_MainTex, texCoord).rgb + texture(_Overlay, texCoord).rgb * _Intensity, 1.0);
 }
 )");
 
 constexpr quern::graphics::GlslText kBrightPassFragment(kFragmentStage, R"(#version 140
 uniform sampler2D _MainTex;
 uniform vec4 threshold;
-in vec2 uv;
+in vec2 texCoord;
 out vec4 fragColor;
 void main()
 {
-    fragColor = vec4(max(texture(_MainTex, uv).rgb - vec3(threshold.x), vec3(0.0)) * threshold.y, 1.0);
+    fragColor = vec4(max(texture(_MainTex, texCoord).rgb - vec3(threshold.x), vec3(0.0)) * threshold.y, 1.0);
 }
 )");
 
@@ -147,17 +137,16 @@ constexpr quern::graphics::GlslText kCombineFragment(kFragmentStage, R"(#version
 uniform sampler2D _MainTex;
 uniform sampler2D bloomTex;
 uniform float intensity;
-in vec2 uv;
+in vec2 texCoord;
 out vec4 fragColor;
 void main()
 {
-    fragColor = vec4(texture(bloomTex, uv).rgb + texture(_MainTex, uv).rgb * intensity, 1.0);
+    fragColor = vec4(texture(bloomTex, texCoord).rgb + texture(_MainTex, texCoord).rgb * intensity, 1.0);
 }
 )");
 
 enum : u64 {
-    kVertexProgram = 0x5000000000000001ull,
-    kFxaaProgram,
+    kFxaaProgram = 0x5000000000000001ull,
     kBlurProgram,
     kAberrationProgram,
     kVignetteProgram,
@@ -210,7 +199,6 @@ protected:
         pool = std::make_unique<RenderTargetPool>(*display, &makeFrameBufferObject);
         effects.quads.init(quern::render::RenderQueue::create(), *display);
 
-        addProgram(kVertexProgram, quern::graphics::ShaderProgramType::Vertex, kQuadVertex.text, kQuadVertex.kLength);
         addFragment(kFxaaProgram, kFxaaFragment);
         addFragment(kBlurProgram, kBlurFragment);
         addFragment(kAberrationProgram, kAberrationFragment);
@@ -235,31 +223,20 @@ protected:
 
     template <u64 N> void addFragment(u64 id, const quern::graphics::GlslText<N>& text)
     {
-        addProgram(id, quern::graphics::ShaderProgramType::Fragment, text.text, text.kLength);
-    }
-    void addProgram(u64 id, quern::graphics::ShaderProgramType type, const char* text, u64 length)
-    {
-        auto* program = static_cast<quern::opengl::GLSLShaderProgram*>(
-            cached(id, quern::assets::ResourceType::ShaderProgram, sizeof(quern::opengl::GLSLShaderProgram),
-                alignof(quern::opengl::GLSLShaderProgram), nullptr));
-        new (program) quern::opengl::GLSLShaderProgram(type);
+        auto* program = static_cast<quern::opengl::GLSLShaderProgram*>(preloadInto(worker->cache(), id,
+            quern::assets::ResourceType::ShaderProgram, sizeof(quern::opengl::GLSLShaderProgram),
+            alignof(quern::opengl::GLSLShaderProgram), nullptr));
+        new (program) quern::opengl::GLSLShaderProgram(quern::graphics::ShaderProgramType::Fragment);
         quern::RefCounted::retain(program);
-        program->setCode(text, length, "post effect test program");
+        program->setCode(text.text, text.kLength, "post effect test program");
     }
-    // A preloaded material drawing with the quad vertex program and `fragment`.
-    void addMaterial(u64 id, u64 fragment, std::initializer_list<std::pair<const char*, T>> properties)
+    // A preloaded material drawing with the unlit vertex program and `fragment`.
+    void addMaterial(u64 id, u64 fragment, std::initializer_list<test::PropertySpec> properties)
     {
-        auto* material = static_cast<GenericMaterial*>(static_cast<quern::RefCounted*>(
-            cached(id, quern::assets::ResourceType::Material, sizeof(GenericMaterial), alignof(GenericMaterial),
-                [](void* memory, void*) { quern::RefCounted::retain(new (memory) GenericMaterial()); })));
-        material->setVertexProgram(kVertexProgram);
+        GenericMaterial* material = test::preloadMaterial(worker->cache(), id);
+        material->setVertexProgram(quern::graphics::embeddedProgramAssetId("unlit_glsl_v"));
         material->setFragmentProgram(fragment);
-        i32 unit = 0;
-        for (const auto& [name, type] : properties) {
-            const i32 index = material->addProperty(name, type);
-            if (type == T::Texture)
-                material->property(index).unit = unit++;
-        }
+        test::addProperties(*material, properties);
         material->acquireResources(depot, worker->cache());
     }
     // A 2 x 2 texture of one colour.
@@ -272,7 +249,7 @@ protected:
         image->setData(pixels, PixelBufferFormat::create2D(2, 2, PixelFormat::A8B8G8R8, 0, 0, 0), nullptr,
             OpenGLPixelBuffer::NoMipLevels | OpenGLPixelBuffer::ClampedLinear);
         auto* texture = static_cast<quern::graphics::Texture*>(static_cast<quern::RefCounted*>(
-            cached(id, quern::assets::ResourceType::Texture, sizeof(quern::graphics::Texture),
+            preloadInto(worker->cache(), id, quern::assets::ResourceType::Texture, sizeof(quern::graphics::Texture),
                 alignof(quern::graphics::Texture), nullptr)));
         new (texture) quern::graphics::Texture(image);
         quern::RefCounted::retain(texture);
@@ -303,20 +280,6 @@ protected:
         }
         target.unbind();
     }
-    // The colour image of a target, bottom row first, RGB.
-    static Frame readTarget(TextureRenderTarget& target)
-    {
-        auto& pixels = *static_cast<OpenGLPixelBuffer*>(colourTexture(&target)->pixelBuffer());
-        Frame image;
-        image.width = pixels.format().width;
-        image.height = pixels.format().height;
-        image.rgb.resize(static_cast<u64>(image.width) * image.height * 3);
-        glBindTexture(GL_TEXTURE_2D, pixels.name());
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, image.rgb.data());
-        glBindTexture(GL_TEXTURE_2D, 0);
-        return image;
-    }
     static void expectNear(const u8* pixel, std::array<f32, 3> expected, const char* where)
     {
         for (int c = 0; c < 3; ++c)
@@ -331,18 +294,6 @@ protected:
     quern::render::PassList passes;
     std::vector<quern::Ref> frame;
 
-private:
-    void* cached(u64 id, u64 type, u64 size, u64 alignment, quern::assets::ResourceCache::ConstructFunction construct)
-    {
-        quern::assets::ResourceCache& cache = worker->cache();
-        bool created = false;
-        const u32 handle = cache.acquireOrCreate(
-            quern::assets::resourceKey(id, type), type, size, alignment, created, construct);
-        u64 found = 0;
-        void* object = cache.entry(handle, found);
-        cache.release(handle);
-        return object;
-    }
 };
 
 TEST_F(PostEffectsOpenGLTest, AFrameThroughBrightnessFxaaVignetteOverlayAndPresentLandsLetterboxedInTheWindow)
@@ -443,7 +394,7 @@ TEST_F(PostEffectsOpenGLTest, BloomSpreadsABrightSquareIntoItsSurroundings)
     EXPECT_TRUE(effects.bloom.apply(source, destination, effects.quads, *pool));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
-    const Frame image = readTarget(*destination);
+    const Frame image = readTexture(colourTexture(destination));
     ASSERT_EQ(image.width, 256u);
     expectNear(image.at(128, 64), { 1.0f, 1.0f, 1.0f }, "the square");
     expectNear(image.at(4, 4), { 0.25f, 0.25f, 0.25f }, "far corner");
