@@ -6,10 +6,12 @@
 
 #include "quern/graphics/Display.h"
 #include "quern/graphics/NullPixelBuffer.h"
+#include "quern/graphics/Texture.h"
 #include "quern/graphics/TextureRenderTarget.h"
 #include "quern/graphics/VertexFormat.h"
 #include "quern/opengl/GLFunctions.h"
 #include "quern/opengl/OpenGLBackEnd.h"
+#include "quern/opengl/OpenGLPixelBuffer.h"
 #include "quern/sdl/SDL2Display.h"
 #include "quern/sdl/SDL2Library.h"
 
@@ -74,6 +76,20 @@ protected:
         const u8* pixels = image.lockPixels();
         frame.rgb.assign(pixels, pixels + static_cast<u64>(frame.width) * frame.height * 3);
         image.unlockPixels();
+        return frame;
+    }
+    // A 2D colour texture's pixels, bottom row first, three bytes each (R, G, B).
+    static Frame readTexture(graphics::Texture* texture)
+    {
+        auto& pixels = *static_cast<OpenGLPixelBuffer*>(texture->pixelBuffer());
+        Frame frame;
+        frame.width = pixels.format().width;
+        frame.height = pixels.format().height;
+        frame.rgb.resize(static_cast<u64>(frame.width) * frame.height * 3);
+        glBindTexture(GL_TEXTURE_2D, pixels.name());
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, frame.rgb.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
         return frame;
     }
 

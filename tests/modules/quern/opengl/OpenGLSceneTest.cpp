@@ -185,19 +185,6 @@ protected:
         expectNear(frame.at(300, 120), { 0, 0, 0 }, "background");
         expectNear(frame.at(110, 20), { 0, 0, 0 }, "below the cube");
     }
-    Frame readTexture(graphics::Texture* texture)
-    {
-        auto& pixels = *static_cast<OpenGLPixelBuffer*>(texture->pixelBuffer());
-        Frame frame;
-        frame.width = pixels.format().width;
-        frame.height = pixels.format().height;
-        frame.rgb.resize(static_cast<u64>(frame.width) * frame.height * 3);
-        glBindTexture(GL_TEXTURE_2D, pixels.name());
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, frame.rgb.data());
-        glBindTexture(GL_TEXTURE_2D, 0);
-        return frame;
-    }
     graphics::Texture* targetImage()
     {
         auto* image = device().createPixelBuffer(graphics::GraphicsBackEnd::RenderTargetImage);

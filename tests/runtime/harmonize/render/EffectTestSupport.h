@@ -97,6 +97,41 @@ struct PropertySpec {
     MaterialPropertyType type;
 };
 
+// Memory in the cache under (id, type), with `construct` (when given) run in
+// it, as a level's preload leaves its resources; the cache keeps one
+// reference and destroys it with itself.
+inline void* preloadInto(quern::assets::ResourceCache& cache, u64 id, u64 type, u64 size, u64 alignment,
+    quern::assets::ResourceCache::ConstructFunction construct)
+{
+    bool created = false;
+    const quern::u32 handle
+        = cache.acquireOrCreate(quern::assets::resourceKey(id, type), type, size, alignment, created, construct);
+    u64 found = 0;
+    void* object = cache.entry(handle, found);
+    cache.release(handle);
+    return object;
+}
+
+// Gives the preloaded material its properties, texture properties on units
+// 0, 1, ... in order.
+inline void addProperties(GenericMaterial& material, std::initializer_list<PropertySpec> properties)
+{
+    quern::i32 unit = 0;
+    for (const PropertySpec& spec : properties) {
+        const quern::i32 index = material.addProperty(spec.name, spec.type);
+        if (spec.type == MaterialPropertyType::Texture)
+            material.property(index).unit = unit++;
+    }
+}
+
+// A generic material constructed in cache memory.
+inline GenericMaterial* preloadMaterial(quern::assets::ResourceCache& cache, u64 id)
+{
+    return static_cast<GenericMaterial*>(static_cast<quern::RefCounted*>(
+        preloadInto(cache, id, quern::assets::ResourceType::Material, sizeof(GenericMaterial),
+            alignof(GenericMaterial), [](void* memory, void*) { quern::RefCounted::retain(new (memory) GenericMaterial()); })));
+}
+
 class EffectTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -120,25 +155,17 @@ protected:
 
     static void setDisplaySize(quern::i32 width, quern::i32 height) { processDisplaySize() = DisplaySize { width, height }; }
 
-    // A material the level "preloaded" under `id`, with these properties
-    // (texture properties on units 0, 1, ... in order).
+    // A material the level "preloaded" under `id`, with these properties.
     GenericMaterial* addMaterial(u64 id, std::initializer_list<PropertySpec> properties)
     {
-        auto* material = static_cast<GenericMaterial*>(static_cast<quern::RefCounted*>(
-            cached(id, quern::assets::ResourceType::Material, sizeof(GenericMaterial), alignof(GenericMaterial),
-                [](void* memory, void*) { quern::RefCounted::retain(new (memory) GenericMaterial()); })));
-        quern::i32 unit = 0;
-        for (const PropertySpec& spec : properties) {
-            const quern::i32 index = material->addProperty(spec.name, spec.type);
-            if (spec.type == MaterialPropertyType::Texture)
-                material->property(index).unit = unit++;
-        }
+        GenericMaterial* material = preloadMaterial(worker->cache(), id);
+        addProperties(*material, properties);
         return material;
     }
 
     Texture* addTexture(u64 id)
     {
-        auto* texture = static_cast<Texture*>(static_cast<quern::RefCounted*>(cached(id,
+        auto* texture = static_cast<Texture*>(static_cast<quern::RefCounted*>(preloadInto(worker->cache(), id,
             quern::assets::ResourceType::Texture, sizeof(Texture), alignof(Texture),
             [](void* memory, void*) { quern::RefCounted::retain(new (memory) Texture()); })));
         texture->pixelBuffer()->setBufferFormat(
@@ -173,18 +200,6 @@ protected:
     PostEffects effects;
     std::vector<quern::Ref> held;
 
-private:
-    void* cached(u64 id, u64 type, u64 size, u64 alignment, quern::assets::ResourceCache::ConstructFunction construct)
-    {
-        bool created = false;
-        quern::assets::ResourceCache& cache = worker->cache();
-        const quern::u32 handle = cache.acquireOrCreate(quern::assets::resourceKey(id, type), type, size, alignment,
-            created, construct);
-        u64 found = 0;
-        void* object = cache.entry(handle, found);
-        cache.release(handle);
-        return object;
-    }
 };
 
 } // namespace harmonize::test
