@@ -36,10 +36,7 @@ constexpr u64 kSpeck = 102;
 const std::vector<Vector3> kUnitCube = { { -1, -1, -1 }, { 1, 1, 1 } };
 
 // Looks down -z: x and y within 10 of the axis, z from -1 to -100.
-Frustum boxView()
-{
-    return Frustum(Matrix4::identity(), Matrix4::orthographic(-10, 10, 10, -10, 1, 100, true));
-}
+Frustum boxView() { return Frustum(Matrix4::identity(), Matrix4::orthographic(-10, 10, 10, -10, 1, 100, true)); }
 
 class EntityScenePassTest : public harmonize::testing::RenderWorldTest {
 protected:
@@ -232,8 +229,8 @@ TEST_F(EntityScenePassTest, ThreadingOnAndOffGiveTheSameVisibleSet)
     std::vector<EntityHandle> entities;
     for (u32 i = 0; i < 2900; ++i) {
         const Vector3 at { spread(random), spread(random), -std::abs(spread(random)) - 0.5f };
-        const EntityHandle e = w->addMeshEntity("e", i % 7 == 0 ? kSpeck : kCube, at,
-            i % 11 == 0 && !entities.empty() ? entities[i / 2] : EntityHandle {});
+        const EntityHandle e = w->addMeshEntity(
+            "e", i % 7 == 0 ? kSpeck : kCube, at, i % 11 == 0 && !entities.empty() ? entities[i / 2] : EntityHandle {});
         if (i % 13 == 0)
             w->world().getEnabledMask(e.index()).reset(Renderable::kType);
         if (i % 17 == 0) {
