@@ -26,29 +26,46 @@ using quern::scene::Node;
 
 // What the chunks leave for the calling thread, per slot.
 enum Verdict : u8 {
-    kSkip = 0, // no node of this pass to draw
-    kDrawWhenVisible = 1, // tested in the chunk (or nothing to test): drawn unless culled
-    kTestHere = 2, // a node whose render transform the flags change: tested on the calling thread
-    kNoVertices = 3, // a visual without a vertex buffer
+    kSkip = 0, // nothing of this pass to draw here
+    kDraw = 1,
+    kNoVertices = 2, // a visual without a vertex buffer
+    kInside = 3, // between the chunk's two sweeps: in view, node not looked at yet
 };
 
-bool isOutside(const Frustum& frustum, const BoundingSphere& sphere)
-{
-    const quern::math::Vector3 centre { sphere.centre[0], sphere.centre[1], sphere.centre[2] };
-    return frustum.testSphere(centre, sphere.radius) == Frustum::TestResult::Outside;
-}
+// The six planes of a frustum, read once per cull.
+struct CullPlanes {
+    explicit CullPlanes(const Frustum& frustum)
+    {
+        for (i32 side = 0; side < 6; ++side)
+            planes[side] = frustum.getPlane(static_cast<Frustum::Side>(side));
+    }
+    // Frustum::testSphere's outside: on the far side of a plane by the radius.
+    bool outside(const BoundingSphere& sphere) const
+    {
+        for (const quern::math::Plane& plane : planes)
+            if (plane.nx * sphere.centre[0] + plane.ny * sphere.centre[1] + plane.nz * sphere.centre[2] + plane.d
+                <= -sphere.radius)
+                return true;
+        return false;
+    }
 
+    quern::math::Plane planes[6];
+};
+
+// Nodes whose flags change their render transform draw nothing until their
+// vertex buffer holds something.
 bool hasRenderFlags(const Node& node) { return (node.identityLocal | node.cancelParentScale | node.detached) != 0; }
 
-// Frustum tests of the ordinary nodes of one pass, in chunks. A chunk reads
-// nodes, pass indices and world spheres, which nothing writes while culling
-// runs, and writes only its own slots' visibility bytes and verdicts.
+// The frustum tests of one pass, in chunks. A chunk reads nodes, pass bytes
+// and world spheres, which nothing writes while culling runs, and writes only
+// its own slots' visibility bytes and verdicts. It tests the packed spheres
+// first and visits the nodes of the slots in view only.
 class EntityCullTask final : public quern::threads::Task {
 public:
-    EntityCullTask(const Frustum& frustum, const std::vector<quern::Ref>& nodes, const u8* passIndices, u8 pass,
+    EntityCullTask(const CullPlanes& planes, const std::vector<quern::Ref>& nodes, const u8* passIndices, u8 pass,
         u8* visible, u8* verdicts, const TransformHierarchySystem& hierarchy, u32 count)
         : Task(count)
-        , m_frustum(frustum)
+        , m_planes(planes)
         , m_nodes(nodes)
         , m_passIndices(passIndices)
         , m_visible(visible)
@@ -61,33 +78,57 @@ public:
     void run(quern::threads::TaskRange range) override
     {
         const u32 end = range.firstItem + range.itemCount;
-        for (u32 i = range.firstItem; i < end; ++i)
-            m_verdicts[i] = judge(i);
+        // Locals: the byte stores below could alias the members otherwise.
+        const u8* passIndices = m_passIndices;
+        u8* visible = m_visible;
+        u8* verdicts = m_verdicts;
+        const u8 pass = m_pass;
+        for (u32 i = range.firstItem; i < end; ++i) {
+            const u8 inside = passIndices[i] == pass && !m_planes.outside(m_hierarchy.worldBounds(i)) ? 1 : 0;
+            const u8 tested = passIndices[i] == pass ? 1 : 0;
+            // Outside: culled. Inside or another pass's: as it was.
+            visible[i] = static_cast<u8>(visible[i] & (inside | (tested ^ 1)));
+            verdicts[i] = static_cast<u8>(inside * kInside);
+        }
+        for (u32 i = range.firstItem; i < end; ++i) {
+            if (verdicts[i] != kInside)
+                continue;
+            prefetch(i, end);
+            verdicts[i] = judge(m_nodes[i].get<Node>());
+        }
     }
 
 private:
-    u8 judge(u32 i)
+    // Nodes and visuals live wherever their allocations put them: ask for
+    // the node a few slots ahead, and for the visual of a nearer one whose
+    // node has arrived by now, so the misses overlap instead of queueing.
+    static constexpr u32 kNodeDistance = 32;
+    static constexpr u32 kVisualDistance = 16;
+
+    void prefetch(u32 i, u32 end) const
     {
-        if (m_passIndices[i] != m_pass)
-            return kSkip;
-        const Node* node = m_nodes[i].get<Node>();
-        if (!node || node->hidden)
-            return kSkip;
-        const quern::visuals::Visual* visual = node->visual();
-        if (!visual)
-            return kSkip;
-        const quern::graphics::VertexBuffer* vertices = visual->vertexBuffer();
-        if (!vertices)
-            return kNoVertices;
-        const bool empty = vertices->byteSize() == 0;
-        if (hasRenderFlags(*node))
-            return empty ? kSkip : kTestHere;
-        if (!empty && isOutside(m_frustum, m_hierarchy.worldBounds(i)))
-            m_visible[i] = 0;
-        return kDrawWhenVisible;
+        if (i + kNodeDistance < end && m_verdicts[i + kNodeDistance] == kInside)
+            if (const Node* ahead = m_nodes[i + kNodeDistance].get<Node>()) {
+                // The drawing flags, and the visual's handle less than a line after them.
+                __builtin_prefetch(&ahead->hidden);
+                __builtin_prefetch(&ahead->hidden + 64);
+            }
+        if (i + kVisualDistance < end && m_verdicts[i + kVisualDistance] == kInside)
+            if (const Node* near = m_nodes[i + kVisualDistance].get<Node>())
+                __builtin_prefetch(near->visual());
     }
 
-    const Frustum& m_frustum;
+    static u8 judge(const Node* node)
+    {
+        if (!node || node->hidden || !node->visual())
+            return kSkip;
+        const quern::graphics::VertexBuffer* vertices = node->visual()->vertexBuffer();
+        if (!vertices)
+            return kNoVertices;
+        return vertices->byteSize() == 0 && hasRenderFlags(*node) ? kSkip : kDraw;
+    }
+
+    const CullPlanes& m_planes;
     const std::vector<quern::Ref>& m_nodes;
     const u8* m_passIndices;
     u8* m_visible;
@@ -137,7 +178,8 @@ void EntityCuller::cull(const Frustum& frustum, quern::render::RenderLists& list
         m_verdicts.expand(count);
     u8* verdicts = m_verdicts.dataAs<u8>();
 
-    EntityCullTask task(frustum, nodes, m_passIndices.dataAs<u8>(), static_cast<u8>(m_passIndex), visible, verdicts,
+    const CullPlanes planes(frustum);
+    EntityCullTask task(planes, nodes, m_passIndices.dataAs<u8>(), static_cast<u8>(m_passIndex), visible, verdicts,
         m_hierarchy, static_cast<quern::u32>(count));
     if (Settings::Threading.enabled && m_dispatcher) {
         m_dispatcher->run(task);
@@ -146,27 +188,24 @@ void EntityCuller::cull(const Frustum& frustum, quern::render::RenderLists& list
         quern::threads::Task::runInline(task);
     }
 
+    // Every slot's node is written past the end of the visible list and kept
+    // when it is drawn: no branch on a verdict that is as likely one way as
+    // the other.
+    quern::containers::Array& drawn = lists.visible;
+    drawn.reserve(count);
+    Node** out = drawn.dataAs<Node*>();
+    u64 kept = 0;
     for (u64 i = 0; i < count; ++i) {
-        switch (verdicts[i]) {
-        case kSkip:
-            break;
-        case kDrawWhenVisible:
-            if (visible[i])
-                lists.addVisible(nodes[i].get<Node>());
-            break;
-        case kTestHere:
-            if (!isOutside(frustum, m_hierarchy.worldBounds(i)))
-                lists.addVisible(nodes[i].get<Node>());
-            else
-                visible[i] = 0;
-            break;
-        case kNoVertices:
+        out[kept] = nodes[i].get<Node>();
+        kept += verdicts[i] == kDraw ? 1 : 0;
+        if (verdicts[i] == kNoVertices) {
             // Reported here rather than in the chunks: the assertion hook is
             // not the workers' to call.
             quern::debug::softAssert(nodes[i].get<Node>()->name().c_str(), "", __FILE__, __LINE__);
-            break;
         }
     }
+    drawn.expand(kept);
+    lists.all.assign(drawn.data(), drawn.end());
 }
 
 void ShadowCasterCuller::cull(const Frustum& frustum, quern::render::RenderLists& lists)
