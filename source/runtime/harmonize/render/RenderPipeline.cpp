@@ -140,7 +140,8 @@ void buildRenderPasses(quern::render::PassList& passes, RenderTargetPool& target
     if (Settings::Renderer.renderShadows) {
         auto* shadow = new quern::fx::ShadowMapRenderPass();
         shadow->caster().setLight(new quern::scene::Light());
-        delete shadow->culler;
+        // The pass's own caster culler walks a scene root; the level's casters
+        // are the render system's nodes. Deleted again at teardown.
         shadow->culler = new ShadowCasterCuller(*render.pass(0));
         const PixelBufferFormat shadowFormats[] = {
             targetFormat(kShadowMapSize, kShadowMapSize, PixelFormat::B8G8R8, 0),
