@@ -91,6 +91,7 @@ TEST_F(GenericMaterialTest, LongNamesAreCutButHashedWhole)
     EXPECT_STREQ(material->property(index).name, "abcdefghijklmnopqrs");
     EXPECT_EQ(material->nameHashes().at<u32>(0), strings::murmurHash2(name, 25));
     EXPECT_EQ(material->findProperty(name), index);
+    EXPECT_EQ(material->findPropertyByHash(strings::murmurHash2(name, 25)), index);
     EXPECT_EQ(material->findProperty("abcdefghijklmnopqrs"), 0);
 }
 
@@ -211,6 +212,38 @@ TEST_F(GenericMaterialTest, UpdatePropertyRGBIgnoresTheStoredColourAndNaN)
     EXPECT_EQ(floatsOf(uniform), (Floats{0.5f, 0.75f, 0.5f, 1.0f}));
 }
 
+TEST_F(GenericMaterialTest, SetPropertyVectorWritesAllFourValues)
+{
+    Held<GenericMaterial> material(new GenericMaterial);
+    const i32 light = material->addProperty("pointLight0", T::Vector);
+    const Uniform* uniform = uniformNamed(programsOf(*material), kFragment, "pointLight0");
+    const f32 value[4] = {1.0f, 2.0f, 3.0f, 9.0f};
+    material->updatePropertyVector(light, value);
+    EXPECT_FALSE(material->isDirty());
+    EXPECT_EQ(floatsOf(uniform), (Floats{1.0f, 2.0f, 3.0f, 9.0f}));
+}
+
+TEST_F(GenericMaterialTest, SetPropertyTextureBindsOnAPrivatePassAndLeavesASharedOneAlone)
+{
+    Held<GenericMaterial> original(new GenericMaterial);
+    const i32 map = original->addProperty("shadowMap", T::Texture);
+    original->property(map).unit = 2;
+    original->getShader();
+    original->setPropertyTexture(map, whiteTexture());
+    EXPECT_FALSE(original->isDirty());
+    EXPECT_EQ(original->textureState()->texture(2), whiteTexture());
+
+    Held<GenericMaterial> copy(original->clone());
+    copy->getShader();
+    Texture* other = makeTexture(PixelBufferFormat::create2D(1, 1, PixelFormat::R8G8B8A8));
+    copy->setPropertyTexture(map, other);
+    EXPECT_TRUE(copy->isDirty());
+    EXPECT_EQ(original->textureState()->texture(2), whiteTexture());
+    copy->getShader();
+    EXPECT_EQ(copy->textureState()->texture(2), other);
+    EXPECT_EQ(original->textureState()->texture(2), whiteTexture());
+}
+
 TEST_F(GenericMaterialTest, ASecondUniformReleasesTheFirst)
 {
     Held<GenericMaterial> material(new GenericMaterial);
@@ -239,6 +272,7 @@ TEST_F(GenericMaterialTest, UniformsGoOnlyIntoUniformProperties)
     const i32 tint = material->addProperty("_Tint", T::Color);
     Held<Uniform> uniform(new Uniform);
     EXPECT_DEATH(material->setPropertyUniform(tint, uniform.get()), "not of the uniform type");
+    EXPECT_DEATH(material->setPropertyTexture(tint, nullptr), "not of the texture type");
     EXPECT_DEATH(material->property(2), "Material property index out of range");
 }
 
