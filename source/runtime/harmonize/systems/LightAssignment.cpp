@@ -37,36 +37,20 @@ LightPropertyIds makeLightPropertyIds()
     return ids;
 }
 
-// Moves the last kept light to its place among the others, which are in
-// order: after every one whose distance is not larger, so equal distances
-// keep their held order.
-void settleLast(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots])
+// Moves kept light `i` down to its place among the ones before it, which are
+// in order: after every one whose distance is not larger, so equal distances
+// keep their held order (an insertion sort's step, hence stable).
+void settle(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots], u32 i)
 {
-    const u32 light = picked[kPointLightSlots - 1];
-    const f32 d = distance[kPointLightSlots - 1];
-    u32 at = kPointLightSlots - 1;
+    const u32 light = picked[i];
+    const f32 d = distance[i];
+    u32 at = i;
     for (; at > 0 && distance[at - 1] > d; --at) {
         picked[at] = picked[at - 1];
         distance[at] = distance[at - 1];
     }
     picked[at] = light;
     distance[at] = d;
-}
-
-// A stable insertion sort of the six kept lights by distance.
-void sortKept(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots])
-{
-    for (u32 i = 1; i < kPointLightSlots; ++i) {
-        const u32 light = picked[i];
-        const f32 d = distance[i];
-        u32 at = i;
-        for (; at > 0 && distance[at - 1] > d; --at) {
-            picked[at] = picked[at - 1];
-            distance[at] = distance[at - 1];
-        }
-        picked[at] = light;
-        distance[at] = d;
-    }
 }
 
 bool writeSlot(GenericMaterial& material, u32 positionId, u32 colourId, const f32 position[4], const f32 colour[4])
@@ -116,14 +100,15 @@ u32 pickPointLights(
             continue;
         }
         if (!sorted) {
-            sortKept(picked, distance);
+            for (u32 k = 1; k < kPointLightSlots; ++k)
+                settle(picked, distance, k);
             sorted = true;
         }
         // A candidate only as far as the farthest kept one stays out.
         if (d < distance[kPointLightSlots - 1]) {
             picked[kPointLightSlots - 1] = static_cast<u32>(i);
             distance[kPointLightSlots - 1] = d;
-            settleLast(picked, distance);
+            settle(picked, distance, kPointLightSlots - 1);
         }
     }
     return kept;

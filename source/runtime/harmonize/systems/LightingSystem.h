@@ -68,7 +68,7 @@ public:
 
 private:
     void addLight(quern::entity::EntityHandle entity, quern::entity::World& world);
-    void removeLight(quern::entity::EntityHandle entity, quern::entity::World& world);
+    void removeLight(quern::entity::EntityHandle entity);
     void updateShadowLight(quern::entity::World& world);
     void updateLightRecords(quern::entity::World& world);
     void setUpShadowProperties(quern::graphics::GenericMaterial& material);

@@ -121,8 +121,8 @@ std::vector<std::string> propertyNames(const GenericMaterial& material)
 
 const quern::graphics::Uniform* passUniform(GenericMaterial& material, const std::string& name)
 {
-    const auto& list = material.getShader()->getShaderProgramState()->uniforms(
-        quern::graphics::ShaderProgramState::FragmentStage);
+    const auto& list
+        = material.getShader()->getShaderProgramState()->uniforms(quern::graphics::ShaderProgramState::FragmentStage);
     for (u64 i = 0; i < list.count(); ++i)
         if (list.at(i)->name() == name)
             return list.at(i);
@@ -152,10 +152,10 @@ TEST_F(LightingSystemTest, SetUpGivesTheLightingPropertiesWithTheCurrentLights)
 
     Ref held = w.litMaterial();
     const GenericMaterial& material = *held.get<GenericMaterial>();
-    const std::vector<std::string> expected = { "ambientColor", "lightDirection0", "lightColor0", "lightDirection1",
-        "lightColor1", "pointLight0", "pointLightColor0", "pointLight1", "pointLightColor1", "pointLight2",
-        "pointLightColor2", "pointLight3", "pointLightColor3", "pointLight4", "pointLightColor4", "pointLight5",
-        "pointLightColor5" };
+    const std::vector<std::string> expected
+        = { "ambientColor", "lightDirection0", "lightColor0", "lightDirection1", "lightColor1", "pointLight0",
+              "pointLightColor0", "pointLight1", "pointLightColor1", "pointLight2", "pointLightColor2", "pointLight3",
+              "pointLightColor3", "pointLight4", "pointLightColor4", "pointLight5", "pointLightColor5" };
     EXPECT_EQ(propertyNames(material), expected);
     EXPECT_EQ(valueOf(material, "ambientColor"), (Floats { 0.1f, 0.2f, 0.3f, 0.4f }));
     // The light's z axis turned a quarter about y points along x.
@@ -397,9 +397,9 @@ TEST_F(LightingSystemTest, MaterialsWithoutTheLightPropertiesAreLeftAlone)
     // update of this material stops, before the empty slots are reset.
     Ref held(new GenericMaterial);
     GenericMaterial& material = *held.get<GenericMaterial>();
-    for (const char* name : { "ambientColor", "lightDirection0", "lightColor0", "lightDirection1", "lightColor1",
-             "pointLight0", "pointLightColor0", "pointLightColor1", "pointLight2", "pointLightColor2",
-             "pointLightColor5" })
+    for (const char* name :
+        { "ambientColor", "lightDirection0", "lightColor0", "lightDirection1", "lightColor1", "pointLight0",
+            "pointLightColor0", "pointLightColor1", "pointLight2", "pointLightColor2", "pointLightColor5" })
         material.addProperty(name, MaterialPropertyType::Vector);
     w.assign(material);
     EXPECT_EQ(valueOf(material, "pointLightColor0"), (Floats { 1, 0.5f, 0.25f, 2 }));
