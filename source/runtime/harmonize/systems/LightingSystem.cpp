@@ -119,7 +119,7 @@ class LightAssignTask final : public quern::threads::Task {
 public:
     LightAssignTask(const DirectionalLightRecord* directional, u64 directionalCount,
         const quern::containers::Array& pointLights, GenericMaterial& material, EntityHandle entity,
-        const f32 position[3], f32 radius, World& world, quern::fx::ShadowMapRenderPass* shadowPass)
+        const f32 position[3], f32 radius, World& world, bool setShadowMap, quern::graphics::Texture* shadowMap)
         : Task(1)
         , m_directional(directional)
         , m_directionalCount(directionalCount)
@@ -129,7 +129,8 @@ public:
         , m_position { position[0], position[1], position[2] }
         , m_radius(radius)
         , m_world(world)
-        , m_shadowPass(shadowPass)
+        , m_setShadowMap(setShadowMap)
+        , m_shadowMap(shadowMap)
     {
     }
 
@@ -137,7 +138,8 @@ public:
     {
         if (!isAliveEntity(m_world, m_entity) || !m_world.getEnabledMask(m_entity.index()).test(Transform::kType))
             return;
-        updateShadowMap();
+        if (m_setShadowMap)
+            updateShadowMap();
         // Too few properties to hold the lighting set: not a lit material.
         if (m_material.propertyCount() <= 7)
             return;
@@ -148,18 +150,11 @@ public:
     }
 
 private:
-    // The shadow map is the current shadow pass's depth texture, or none:
-    // the material never keeps a texture of a pass that may be gone, which
-    // its next rebuild would bind.
     void updateShadowMap()
     {
         const i32 index = m_material.findPropertyByHash(lightPropertyIds().shadowMap);
-        if (index == 0 || m_material.property(index).type != static_cast<u32>(MaterialPropertyType::Texture))
-            return;
-        quern::graphics::Texture* depth = nullptr;
-        if (Settings::Renderer.renderShadows && m_shadowPass)
-            depth = m_shadowPass->findDepthTarget();
-        m_material.setPropertyTexture(index, depth);
+        if (index != 0 && m_material.property(index).type == static_cast<u32>(MaterialPropertyType::Texture))
+            m_material.setPropertyTexture(index, m_shadowMap);
     }
 
     const DirectionalLightRecord* m_directional;
@@ -170,7 +165,8 @@ private:
     f32 m_position[3];
     f32 m_radius;
     World& m_world;
-    quern::fx::ShadowMapRenderPass* m_shadowPass;
+    bool m_setShadowMap;
+    quern::graphics::Texture* m_shadowMap;
 };
 
 } // namespace
@@ -354,8 +350,16 @@ void LightingSystem::updateVisualLights(
 {
     if (!lightingEnabled())
         return;
+    // The shadow map is the current shadow pass's depth texture, or none: a
+    // material must not keep the texture of a pass that may be gone, which
+    // its next rebuild would bind. Until a map has been handed out no
+    // material holds one, and the look-up is left out.
+    quern::graphics::Texture* shadowMap = nullptr;
+    if (Settings::Renderer.renderShadows && m_context.shadowPass)
+        shadowMap = m_context.shadowPass->findDepthTarget();
+    m_shadowMapGiven = m_shadowMapGiven || shadowMap;
     LightAssignTask task(m_directionalLights, m_directionalCount, m_pointLights, material, entity, worldPosition,
-        radius, world, m_context.shadowPass);
+        radius, world, m_shadowMapGiven, shadowMap);
     quern::threads::Task::runInline(task);
 }
 
