@@ -53,14 +53,26 @@ void settle(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots], u32 i)
     distance[at] = d;
 }
 
+// Writes the value only when a component differs (a NaN never differs, as
+// with the material's own colour updates).
+void updateVector(GenericMaterial& material, i32 index, const f32 value[4])
+{
+    const f32* stored = material.property(index).value;
+    for (u32 i = 0; i < 4; ++i)
+        if (stored[i] < value[i] || stored[i] > value[i]) {
+            material.setPropertyVector(index, value);
+            return;
+        }
+}
+
 bool writeSlot(GenericMaterial& material, u32 positionId, u32 colourId, const f32 position[4], const f32 colour[4])
 {
     const i32 positionIndex = material.findPropertyByHash(positionId);
     if (positionIndex == 0)
         return false;
-    material.updatePropertyVector(positionIndex, position);
+    updateVector(material, positionIndex, position);
     if (const i32 colourIndex = material.findPropertyByHash(colourId))
-        material.updatePropertyVector(colourIndex, colour);
+        updateVector(material, colourIndex, colour);
     return true;
 }
 
@@ -124,7 +136,7 @@ void writeLightValues(GenericMaterial& material, const DirectionalLightRecord* d
         if (colourIndex == 0)
             return;
         const f32 colour[4] = { light.colour[0], light.colour[1], light.colour[2], light.intensity };
-        material.updatePropertyVector(colourIndex, colour);
+        updateVector(material, colourIndex, colour);
         if (const i32 directionIndex = material.findPropertyByHash(ids.lightDirection[i]))
             material.updatePropertyRGB(directionIndex, light.direction[0], light.direction[1], light.direction[2]);
     }
@@ -138,7 +150,7 @@ void writeLightValues(GenericMaterial& material, const DirectionalLightRecord* d
     static constexpr f32 kUnlit[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
     for (u32 slot = pickedCount; slot < kPointLightSlots; ++slot)
         if (const i32 colourIndex = material.findPropertyByHash(ids.pointLightColor[slot]))
-            material.updatePropertyVector(colourIndex, kUnlit);
+            updateVector(material, colourIndex, kUnlit);
 }
 
 } // namespace harmonize
