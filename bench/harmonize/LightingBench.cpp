@@ -3,7 +3,9 @@
 // directional light, against the same checks and material writes with the six
 // nearest lights picked by std::partial_sort. Both pick the same lights in the
 // same order (checked before the run), so the ratio is the cost of the
-// selection the lighting system keeps.
+// selection the lighting system keeps. The work is bound by memory (every
+// material's properties), so on a busy machine run it with
+// --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true.
 
 #include "support/RatioReporter.h"
 

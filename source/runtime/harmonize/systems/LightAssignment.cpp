@@ -53,16 +53,12 @@ void settle(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots], u32 i)
     distance[at] = d;
 }
 
-// Writes the value only when a component differs (a NaN never differs, as
-// with the material's own colour updates).
+// Writes the value only when it differs, bit for bit: a value that was NaN
+// once is still replaced when the light recovers.
 void updateVector(GenericMaterial& material, i32 index, const f32 value[4])
 {
-    const f32* stored = material.property(index).value;
-    for (u32 i = 0; i < 4; ++i)
-        if (stored[i] < value[i] || stored[i] > value[i]) {
-            material.setPropertyVector(index, value);
-            return;
-        }
+    if (std::memcmp(material.property(index).value, value, 4 * sizeof(f32)) != 0)
+        material.setPropertyVector(index, value);
 }
 
 bool writeSlot(GenericMaterial& material, u32 positionId, u32 colourId, const f32 position[4], const f32 colour[4])
@@ -137,8 +133,9 @@ void writeLightValues(GenericMaterial& material, const DirectionalLightRecord* d
             return;
         const f32 colour[4] = { light.colour[0], light.colour[1], light.colour[2], light.intensity };
         updateVector(material, colourIndex, colour);
+        const f32 direction[4] = { light.direction[0], light.direction[1], light.direction[2], 1.0f };
         if (const i32 directionIndex = material.findPropertyByHash(ids.lightDirection[i]))
-            material.updatePropertyRGB(directionIndex, light.direction[0], light.direction[1], light.direction[2]);
+            updateVector(material, directionIndex, direction);
     }
     for (u32 slot = 0; slot < pickedCount; ++slot) {
         const PointLightRecord& light = lights[picked[slot]];

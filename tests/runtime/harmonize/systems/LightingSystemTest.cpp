@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -377,6 +378,22 @@ TEST_F(LightingSystemTest, ValuesAreWrittenOnlyWhenTheyChange)
     EXPECT_FALSE(material.isDirty());
     EXPECT_EQ(Floats(colour->storage(), colour->storage() + 4), (Floats { 1, 0.75f, 0.25f, 2 }));
     EXPECT_EQ(unlit->storage()[0], -7.0f);
+}
+
+TEST_F(LightingSystemTest, ALightThatWasNotANumberIsWrittenOnceItRecovers)
+{
+    LightingWorld w;
+    const EntityHandle light = w.addPointLight(1, 9, 1);
+    w.scene.get<Light>(light).intensity = std::numeric_limits<f32>::quiet_NaN();
+    w.scene.start();
+    Ref held = w.litMaterial();
+    GenericMaterial& material = *held.get<GenericMaterial>();
+    w.assign(material);
+    ASSERT_TRUE(std::isnan(valueOf(material, "pointLightColor0")[3]));
+    w.scene.get<Light>(light).intensity = 2;
+    w.update();
+    w.assign(material);
+    EXPECT_EQ(valueOf(material, "pointLightColor0"), (Floats { 1, 0.5f, 0.25f, 2 }));
 }
 
 TEST_F(LightingSystemTest, MaterialsWithoutTheLightPropertiesAreLeftAlone)
