@@ -91,6 +91,7 @@ TEST_F(GenericMaterialTest, LongNamesAreCutButHashedWhole)
     EXPECT_STREQ(material->property(index).name, "abcdefghijklmnopqrs");
     EXPECT_EQ(material->nameHashes().at<u32>(0), strings::murmurHash2(name, 25));
     EXPECT_EQ(material->findProperty(name), index);
+    EXPECT_EQ(material->findPropertyByHash(strings::murmurHash2(name, 25)), index);
     EXPECT_EQ(material->findProperty("abcdefghijklmnopqrs"), 0);
 }
 
