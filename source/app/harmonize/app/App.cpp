@@ -24,7 +24,16 @@
 #include "quern/debug/Logger.h"
 #include "quern/entity/InputRecordingSystem.h"
 #include "quern/entity/System.h"
+#include "quern/fx/shadows/ShadowMaterial.h"
+#include "quern/graphics/DefaultTextures.h"
 #include "quern/graphics/DisplayWindow.h"
+#include "quern/graphics/GraphicsBackEnd.h"
+#include "quern/graphics/materials/BlitMaterial.h"
+#include "quern/graphics/materials/BrightnessMaterial.h"
+#include "quern/graphics/materials/ParticleMaterial.h"
+#include "quern/graphics/materials/SpriteMaterial.h"
+#include "quern/graphics/materials/UnlitMaterial.h"
+#include "quern/graphics/materials/YuvToRgbMaterial.h"
 #include "quern/input/InputBackEnd.h"
 #include "quern/input/InputManager.h"
 #include "quern/input/KeyCodes.h"
@@ -225,6 +234,23 @@ void App::startWorlds()
         context.levelIndex = -1;
         context.createSystems(world, setup);
     }
+    registerBuiltInResources();
+}
+
+void App::registerBuiltInResources()
+{
+    using namespace quern::graphics;
+    quern::assets::ResourceCache& cache = m_loadingWorker.cache();
+    registerDefaultTextures(cache);
+    const ShaderLanguage language = shadingLanguageForVersion(m_display->version());
+    UnlitMaterial::registerShaders(language, cache);
+    SpriteMaterial::registerShaders(language, cache);
+    UnlitMaterial::registerVertexColorShaders(language, cache);
+    ParticleMaterial::registerShaders(language, cache);
+    BlitMaterial::registerShaders(language, cache);
+    BrightnessMaterial::registerShaders(language, cache);
+    YuvToRgbMaterial::registerShaders(language, cache);
+    quern::fx::ShadowMaterial::registerShaders(language, cache);
 }
 
 void App::shutdown()

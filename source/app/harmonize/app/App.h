@@ -141,6 +141,9 @@ public:
 
 private:
     void startWorlds();
+    // The default textures and the built-in materials' programs in the
+    // loading worker's cache.
+    void registerBuiltInResources();
     void setDefaultPromptVariables();
     void activateInputSystems();
     void postInputSwitcherNotifications();
