@@ -58,6 +58,8 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& err
                 asset.blob = token.substr(5);
             else if (startsWith(token, "codec="))
                 asset.codec = token.substr(6);
+            else if (startsWith(token, "stage="))
+                asset.stage = token.substr(6);
             else if (startsWith(token, "gamevalue=")) {
                 if (!parseU32(token.substr(10), asset.gameValue)) {
                     error = "line " + std::to_string(number) + ": gamevalue takes a 32-bit number, not " + token.substr(10);

@@ -2,6 +2,7 @@
 // The content tool's input: a plain-text manifest, one asset a line,
 //
 //   <asset name> <type word> [<dependency name> ...] [blob=<blob name>] [codec=rle] [gamevalue=<u32>]
+//       [stage=vertex|fragment]
 //
 // '#' starts a comment; blank lines are skipped. The asset's bytes are the file
 // of the same name below the source folder.
@@ -20,6 +21,7 @@ struct ManifestAsset {
     std::string blob;  // empty: "misc"
     std::string codec; // empty: stored as is; "rle": the run-length test codec
     u32 gameValue = 0; // the database record's value for the game
+    std::string stage; // a shader program's stage word; empty when not given
     u32 line = 0;
 };
 

@@ -8,6 +8,7 @@
 #include "MaterialWriter.h"
 #include "MediaContent.h"
 #include "RunLengthCodec.h"
+#include "ShaderProgramContent.h"
 #include "SoundLibraryWriter.h"
 #include "StringTableWriter.h"
 #include "TextureContent.h"
@@ -116,6 +117,7 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
                 std::string& error)
 {
     std::map<std::string, u64> ids;
+    std::map<std::string, const ManifestAsset*> entries;
     std::set<u64> seenIds;
     for (const ManifestAsset& entry : manifest.assets) {
         const u64 id = strings::murmurHash64A(entry.name.data(), entry.name.size(), 0);
@@ -124,6 +126,7 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         }
         ids[entry.name] = id;
+        entries[entry.name] = &entry;
     }
     for (const ManifestAsset& entry : manifest.assets) {
         BuiltAsset asset;
@@ -155,7 +158,9 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         if (!convertLevelContent(entry, asset.bytes, error))
             return false;
-        if (!convertMaterialContent(entry, ids, asset.bytes, error))
+        if (!convertMaterialContent(entry, ids, entries, asset.bytes, error))
+            return false;
+        if (!convertShaderProgramContent(entry, asset.bytes, error))
             return false;
         if (!convertTextureContent(entry, asset.bytes, error))
             return false;

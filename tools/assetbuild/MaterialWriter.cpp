@@ -1,10 +1,14 @@
 #include "MaterialWriter.h"
+#include "ShaderProgramContent.h"
 
+#include "quern/assets/ResourceCache.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/PODTypeDescriptor.h"
 #include "quern/serialize/TextPODToken.h"
 #include "quern/strings/Hashes.h"
+#include "quern/strings/PackedName.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -117,12 +121,15 @@ bool parseProperty(const std::string& keyword, LineReader& in, const std::map<st
             error = "texture " + property.name + " names no texture asset";
             return false;
         }
-        const auto found = assetIds.find(texture);
-        if (found == assetIds.end()) {
-            error = "texture " + texture + " is not an asset";
-            return false;
+        // "-": no texture of its own; game code binds one.
+        if (texture != "-") {
+            const auto found = assetIds.find(texture);
+            if (found == assetIds.end()) {
+                error = "texture " + texture + " is not an asset";
+                return false;
+            }
+            property.textureId = found->second;
         }
-        property.textureId = found->second;
         ok = parseTextureOptions(in, property);
     }
     if (!ok || !in.done())
@@ -145,6 +152,7 @@ bool parseLine(const std::string& line, const std::map<std::string, u64>& assetI
     } else if (keyword == "vertex" || keyword == "fragment") {
         ok = in.word(name);
         (keyword == "vertex" ? out.vertexProgram : out.fragmentProgram) = nameId(name);
+        (keyword == "vertex" ? out.vertexProgramName : out.fragmentProgramName) = name;
     } else if (keyword == "blend") {
         ok = in.small(14, out.sourceFactor) && in.small(14, out.destinationFactor);
     } else if (keyword == "cull") {
@@ -173,6 +181,35 @@ bool parseLine(const std::string& line, const std::map<std::string, u64>& assetI
 void writeU8(std::ostream& out, serialize::PODToken& token, u8 value, const char* name)
 {
     token.writePOD(out, &value, 1, &kU8Descriptor, name);
+}
+
+// A program the manifest lists must be a shader program of the stage it is
+// named for, and a dependency of the material: materials find their programs
+// among the resources loaded before they link.
+bool checkProgram(const ManifestAsset& material, const std::string& name, graphics::ShaderProgramType stage,
+    const std::map<std::string, const ManifestAsset*>& manifestAssets, std::string& error)
+{
+    const auto found = manifestAssets.find(name);
+    if (name.empty() || found == manifestAssets.end())
+        return true;
+    const char* const wanted = stage == graphics::ShaderProgramType::Vertex ? "vertex" : "fragment";
+    const ManifestAsset& program = *found->second;
+    graphics::ShaderProgramType listed {};
+    if (packName(program.type.c_str()) != assets::ResourceType::ShaderProgram
+        || !parseProgramStage(program.stage, listed)) {
+        error = "its " + std::string(wanted) + " program " + name + " is not a shader program";
+        return false;
+    }
+    if (listed != stage) {
+        error = "its " + std::string(wanted) + " program " + name + " is a " + program.stage + " program";
+        return false;
+    }
+    const std::vector<std::string>& dependencies = material.dependencies;
+    if (std::find(dependencies.begin(), dependencies.end(), name) == dependencies.end()) {
+        error = "its program " + name + " must be listed as a dependency of the material";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -231,13 +268,16 @@ void writeMaterial(std::ostream& out, serialize::PODToken& token, const Material
 }
 
 bool convertMaterialContent(const ManifestAsset& asset, const std::map<std::string, u64>& assetIds,
-                            std::vector<u8>& bytes, std::string& error)
+    const std::map<std::string, const ManifestAsset*>& manifestAssets, std::vector<u8>& bytes, std::string& error)
 {
     if (asset.type != "material")
         return true;
     MaterialSource material;
     material.name = asset.name;
-    if (!parseMaterialSource(std::string(bytes.begin(), bytes.end()), assetIds, material, error)) {
+    if (!parseMaterialSource(std::string(bytes.begin(), bytes.end()), assetIds, material, error)
+        || !checkProgram(asset, material.vertexProgramName, graphics::ShaderProgramType::Vertex, manifestAssets, error)
+        || !checkProgram(
+            asset, material.fragmentProgramName, graphics::ShaderProgramType::Fragment, manifestAssets, error)) {
         error = "line " + std::to_string(asset.line) + ": " + asset.name + ": " + error;
         return false;
     }

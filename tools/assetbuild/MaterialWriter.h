@@ -9,13 +9,16 @@
 //   depth <comparison 0-7>                         (default 2, less or equal)
 //   color <name> <r> <g> <b> <a>    vector <name> <x> <y> <z> <w>
 //   float <name> <value>            uniform <name>
-//   texture <name> <texture asset name> [unit <0-7>] [wrap <n>] [offset <x> <y>] [scale <x> <y>]
+//   texture <name> <texture asset name | -> [unit <0-7>] [wrap <n>] [offset <x> <y>] [scale <x> <y>]
 //   format <binary | text>          (default binary: the POD-token form written)
 //
 // Programs are named by asset name and need not be in the manifest (the
-// built-in ones are registered by the game); textures must be manifest
-// assets. The type word is "material" in both forms, so the database records
-// the engine's Material type.
+// built-in ones are registered by the game); a program that is in the
+// manifest must be a shader program of the line's stage and a dependency of
+// the material, so that whatever preloads the material loads its programs.
+// Textures must be manifest assets; "-" declares a texture the game binds at
+// run time. The type word is "material" in both forms, so the database
+// records the engine's Material type.
 
 #include "AssetManifest.h"
 
@@ -45,6 +48,8 @@ struct MaterialSource {
     std::string name;
     u64 vertexProgram = 0;
     u64 fragmentProgram = 0;
+    std::string vertexProgramName; // as the source names them
+    std::string fragmentProgramName;
     u8 sourceFactor = 1;
     u8 destinationFactor = 0;
     u8 cullMode = 2;
@@ -63,8 +68,9 @@ bool parseMaterialSource(const std::string& text, const std::map<std::string, u6
 void writeMaterial(std::ostream& out, serialize::PODToken& token, const MaterialSource& material);
 
 // Turns the source of a "material" asset into what the engine reads; other
-// types are left as they are.
+// types are left as they are. `manifestAssets` finds the manifest entries of
+// the programs the material names.
 bool convertMaterialContent(const ManifestAsset& asset, const std::map<std::string, u64>& assetIds,
-                            std::vector<u8>& bytes, std::string& error);
+    const std::map<std::string, const ManifestAsset*>& manifestAssets, std::vector<u8>& bytes, std::string& error);
 
 } // namespace quern::assetbuild

@@ -14,7 +14,10 @@
 #include "quern/containers/Array.h"
 #include "quern/entity/World.h"
 #include "quern/entity/WorldFile.h"
+#include "quern/graphics/GenericMaterial.h"
+#include "quern/graphics/serialization/MaterialSerialization.h"
 #include "quern/io/FileSource.h"
+#include "quern/io/StringSource.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/PODUtility.h"
 #include "quern/serialize/StringInternerSerialization.h"
@@ -25,7 +28,9 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -43,6 +48,7 @@ namespace {
 const char* const kScript[] = { "levels/menu", "levels/start", "levels/playground", "levels/cliffs", "levels/caverns",
     "levels/final", "levels/list" };
 constexpr i32 kScriptEntries = static_cast<i32>(sizeof kScript / sizeof kScript[0]);
+const char* const kPlayable[] = { "levels/start", "levels/playground", "levels/cliffs", "levels/caverns", "levels/final" };
 
 class DemoContent : public ::testing::Test {
 protected:
@@ -97,6 +103,27 @@ protected:
         return ids;
     }
 
+    // Every asset the level depends on, directly or through others, with its type.
+    static std::map<u64, u64> dependenciesOf(const char* level)
+    {
+        quern::containers::Array dependencies(sizeof(u64), alignof(u64));
+        s_database->collectDependencies(assetId(level), dependencies);
+        std::map<u64, u64> types;
+        for (u64 d = 0; d < dependencies.count(); ++d)
+            types[dependencies.at<u64>(d)] = typeOf(dependencies.at<u64>(d));
+        return types;
+    }
+
+    static quern::Ref materialAsset(u64 id)
+    {
+        const std::vector<u8> bytes = assetBytes(id);
+        quern::Ref held(new quern::graphics::GenericMaterial);
+        quern::StringSource source(bytes.data(), bytes.size());
+        quern::graphics::readMaterial(
+            source, quern::serialize::selectPODToken(source), *held.get<quern::graphics::GenericMaterial>());
+        return held;
+    }
+
     static void parseList(LevelList& list)
     {
         const std::vector<u8> bytes = assetBytes(assetId("levels/list"));
@@ -149,8 +176,37 @@ public:
         return ids;
     }
 
+    // The slots of active entities holding component `type`, in index order.
+    std::vector<u64> slotsWith(u32 type)
+    {
+        std::vector<u64> slots;
+        for (u64 i = 0; i < world.getSlotCount(); ++i) {
+            const EntityHandle e = EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i));
+            if (world.getEnabledMask(i).test(type) && world.isActive(e))
+                slots.push_back(i);
+        }
+        return slots;
+    }
+    template <class Record> Record& component(u64 slot)
+    {
+        return *static_cast<Record*>(world.getComponent(slot, Record::kType));
+    }
+
     quern::entity::World world;
 };
+
+// Whether `id` is among the dependencies with the type of `typeWord`.
+::testing::AssertionResult isDependency(const std::map<u64, u64>& dependencies, u64 id, const char* typeWord)
+{
+    char hex[19];
+    std::snprintf(hex, sizeof hex, "0x%016llx", static_cast<unsigned long long>(id));
+    const auto found = dependencies.find(id);
+    if (found == dependencies.end())
+        return ::testing::AssertionFailure() << hex << " is not a dependency";
+    if (found->second != quern::packName(typeWord))
+        return ::testing::AssertionFailure() << hex << " is not of the type " << typeWord;
+    return ::testing::AssertionSuccess();
+}
 
 TEST_F(DemoContent, TheWorldScriptListsTheLevelsThenTheLevelList)
 {
@@ -298,6 +354,180 @@ TEST_F(DemoContent, LevelsDependOnTheTexturesAndMaterialsTheyShow)
         EXPECT_FALSE(materials.empty());
         for (u64 material : materials)
             EXPECT_TRUE(ids.count(material)) << std::hex << material << " is not a dependency";
+    }
+}
+
+// The render system takes a renderer's mesh and material from what the level
+// preloaded, and stops the game at a renderer with no kind of geometry.
+TEST_F(DemoContent, EveryRendererShowsAMeshAndAMaterialTheLevelPreloads)
+{
+    for (i32 i = 0; i + 1 < kScriptEntries; ++i) {
+        SCOPED_TRACE(kScript[i]);
+        const std::map<u64, u64> dependencies = dependenciesOf(kScript[i]);
+        LoadedLevel level(*s_depot, kScript[i]);
+        const std::vector<u64> renderers = level.slotsWith(Renderer::kType);
+        EXPECT_FALSE(renderers.empty());
+        for (u64 slot : renderers) {
+            ASSERT_TRUE(level.world.getComponentMask(slot).test(MeshReference::kType)) << "entity " << slot;
+            const u64 mesh = level.component<MeshReference>(slot).mesh;
+            const u64 material = level.component<Renderer>(slot).material;
+            const u64 lightmap = level.component<Renderer>(slot).lightmap;
+            EXPECT_TRUE(isDependency(dependencies, mesh, "mesh"));
+            EXPECT_TRUE(isDependency(dependencies, material, "material"));
+            if (lightmap != 0) {
+                EXPECT_TRUE(isDependency(dependencies, lightmap, "texture"));
+            }
+        }
+    }
+}
+
+TEST_F(DemoContent, PlayableLevelsHaveAShadowingSunPointLightsFogAndClearingCameras)
+{
+    for (const char* name : kPlayable) {
+        SCOPED_TRACE(name);
+        LoadedLevel level(*s_depot, name);
+        u32 suns = 0;
+        u32 points = 0;
+        for (u64 slot : level.slotsWith(Light::kType)) {
+            const Light& light = level.component<Light>(slot);
+            EXPECT_GT(light.intensity, 0.0f) << "light " << slot;
+            if (light.kind == Light::kDirectional && light.castsShadows != 0)
+                ++suns;
+            if (light.kind == Light::kPoint && light.range > 0.0f)
+                ++points;
+        }
+        EXPECT_EQ(suns, 1u);
+        // More than the six a material takes, so each visual gets the nearest.
+        EXPECT_GE(points, 7u);
+
+        const std::vector<u64> fogs = level.slotsWith(Fog::kType);
+        ASSERT_EQ(fogs.size(), 1u);
+        const Fog& fog = level.component<Fog>(fogs[0]);
+        EXPECT_NE(fog.enabled, 0);
+        EXPECT_GT(fog.end, fog.start);
+        EXPECT_GT(fog.ambient[0] + fog.ambient[1] + fog.ambient[2], 0.0f);
+
+        const std::vector<u64> lenses = level.slotsWith(CameraLens::kType);
+        EXPECT_FALSE(lenses.empty());
+        for (u64 slot : lenses) {
+            const CameraLens& lens = level.component<CameraLens>(slot);
+            // Modes 3 and 4 keep the colour of the frame before.
+            EXPECT_NE(lens.clearMode, 3);
+            EXPECT_NE(lens.clearMode, 4);
+            EXPECT_EQ(lens.clearColour[3], 1.0f);
+            EXPECT_EQ(std::vector<float>(lens.clearColour, lens.clearColour + 3),
+                std::vector<float>(fog.colour, fog.colour + 3))
+                << "the clear colour is the colour far things fade to";
+        }
+    }
+}
+
+// The pipeline reads the post effects from the last entity with an enabled
+// game-camera rig; every material and texture they name must be preloaded.
+TEST_F(DemoContent, PlayableLevelsCarryTheFivePostEffectSettingsOnTheGameCamera)
+{
+    for (const char* name : kPlayable) {
+        SCOPED_TRACE(name);
+        const std::map<u64, u64> dependencies = dependenciesOf(name);
+        LoadedLevel level(*s_depot, name);
+        const std::vector<u64> rigs = level.slotsWith(GameCameraRig::kType);
+        ASSERT_FALSE(rigs.empty());
+        const u64 camera = rigs.back();
+        for (u32 type : { FxaaSettings::kType, BloomSettings::kType, VignetteMask::kType, OverlaySettings::kType,
+                 VignetteSettings::kType }) {
+            EXPECT_TRUE(level.world.getEnabledMask(camera).test(type)) << "component " << type;
+        }
+        const BloomSettings& bloom = level.component<BloomSettings>(camera);
+        const VignetteSettings& vignette = level.component<VignetteSettings>(camera);
+        const OverlaySettings& overlay = level.component<OverlaySettings>(camera);
+        for (u64 material : { level.component<FxaaSettings>(camera).material, bloom.brightPassMaterial,
+                 bloom.blurMaterial, bloom.combineMaterial, vignette.vignetteMaterial, vignette.blurMaterial,
+                 vignette.aberrationMaterial, overlay.material }) {
+            EXPECT_TRUE(isDependency(dependencies, material, "material"));
+        }
+        EXPECT_TRUE(isDependency(dependencies, level.component<VignetteMask>(camera).texture, "texture"));
+        EXPECT_TRUE(isDependency(dependencies, overlay.texture, "texture"));
+        // The bright pass divides by 1 - threshold.
+        EXPECT_GT(bloom.threshold, 0.0f);
+        EXPECT_LT(bloom.threshold, 1.0f);
+        EXPECT_GE(bloom.blurIterations, 1);
+        EXPECT_GT(bloom.intensity, 0.0f);
+        EXPECT_GT(vignette.intensity, 0.0f);
+        EXPECT_GT(overlay.intensity, 0.0f);
+    }
+}
+
+// The effects find their properties by name and write vec4s, floats and
+// textures into them (a texture on a unit of its own); the overlay effect
+// adds "_Intensity" itself, so a declared one would be a second.
+TEST_F(DemoContent, EffectMaterialsDeclareEveryPropertyTheirEffectsWrite)
+{
+    using quern::graphics::MaterialPropertyType;
+    constexpr MaterialPropertyType T = MaterialPropertyType::Texture;
+    constexpr MaterialPropertyType V = MaterialPropertyType::Vector;
+    constexpr MaterialPropertyType F = MaterialPropertyType::Float;
+    const struct {
+        const char* material;
+        std::vector<std::pair<const char*, MaterialPropertyType>> properties;
+    } cases[] = {
+        { "materials/fxaa.mat", { { "_MainTex", T }, { "frameBuffer", T }, { "inverseResolution", V } } },
+        { "materials/bloom_bright.mat", { { "_MainTex", T }, { "threshold", V }, { "useSrcAlphaMask", F } } },
+        { "materials/blur.mat", { { "_MainTex", T }, { "offsets", V } } },
+        { "materials/bloom_combine.mat", { { "_MainTex", T }, { "bloomTex", T }, { "intensity", F } } },
+        { "materials/vignette.mat",
+            { { "_MainTex", T }, { "vignetteTex", T }, { "blurredTex", T }, { "intensity", F }, { "blur", F } } },
+        { "materials/aberration.mat",
+            { { "_MainTex", T }, { "chromaticAberration", F }, { "_MainTex_TexelSize", V } } },
+        { "materials/overlay.mat", { { "_MainTex", T }, { "_Overlay", T } } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.material);
+        quern::Ref held = materialAsset(assetId(c.material));
+        const auto& material = *held.get<quern::graphics::GenericMaterial>();
+        std::set<i32> units;
+        for (const auto& [name, type] : c.properties) {
+            const i32 index = material.findProperty(name);
+            ASSERT_NE(index, 0) << name;
+            EXPECT_EQ(material.property(index).type, static_cast<u32>(type)) << name;
+            if (type == T) {
+                EXPECT_TRUE(units.insert(material.property(index).unit).second) << name << " shares a unit";
+            }
+        }
+        EXPECT_EQ(material.findProperty("_Intensity"), 0);
+        // Full-screen passes draw whatever depth there is.
+        EXPECT_EQ(material.depthComparison(), 0u);
+    }
+}
+
+// The render and lighting systems add the lightmap (on unit 4), fog, light,
+// shadow and skinning properties to an entity's copy of its material; the
+// material must not declare them, or the program would get both.
+TEST_F(DemoContent, LitMaterialsLeaveTheirSystemsPropertiesToTheGame)
+{
+    const char* const added[] = { "lightmap", "fog", "fogColor", "ambientColor", "lightDirection0", "lightDirection1",
+        "lightColor0", "lightColor1", "pointLight0", "pointLight1", "pointLight2", "pointLight3", "pointLight4",
+        "pointLight5", "pointLightColor0", "pointLightColor1", "pointLightColor2", "pointLightColor3",
+        "pointLightColor4", "pointLightColor5", "shadowMap", "shadowMatrix", "skinningPalette", "numBones" };
+    std::set<u64> materials;
+    for (i32 i = 0; i + 1 < kScriptEntries; ++i) {
+        LoadedLevel level(*s_depot, kScript[i]);
+        for (u64 material : level.rendererMaterials())
+            materials.insert(material);
+    }
+    EXPECT_GE(materials.size(), 5u);
+    for (u64 id : materials) {
+        SCOPED_TRACE(s_database->getAssetName(id));
+        quern::Ref held = materialAsset(id);
+        const auto& material = *held.get<quern::graphics::GenericMaterial>();
+        const i32 mainTexture = material.findProperty("_MainTex");
+        ASSERT_NE(mainTexture, 0);
+        EXPECT_EQ(material.property(mainTexture).type, static_cast<u32>(quern::graphics::MaterialPropertyType::Texture));
+        EXPECT_LT(material.property(mainTexture).unit, 4);
+        for (const char* name : added) {
+            EXPECT_EQ(material.findProperty(name), 0) << name;
+        }
+        EXPECT_NE(material.vertexProgramRef().asset.assetId, 0u);
+        EXPECT_NE(material.fragmentProgramRef().asset.assetId, 0u);
     }
 }
 

@@ -34,7 +34,7 @@ TEST(AssetManifest, ReadsNamesTypesDependenciesAndOptions)
     ASSERT_TRUE(parseManifest("# the demo\n"
                               "\n"
                               "levels/one.world world   textures/a.dds  blob=levels # trailing comment\n"
-                              "textures/a.dds texture codec=rle gamevalue=0x1F\n",
+                              "textures/a.dds texture codec=rle gamevalue=0x1F stage=fragment\n",
                               manifest, error))
         << error;
     ASSERT_EQ(manifest.assets.size(), 2u);
@@ -47,6 +47,8 @@ TEST(AssetManifest, ReadsNamesTypesDependenciesAndOptions)
     EXPECT_EQ(manifest.assets[1].codec, "rle");
     EXPECT_EQ(level.gameValue, 0u);
     EXPECT_EQ(manifest.assets[1].gameValue, 31u);
+    EXPECT_EQ(level.stage, "");
+    EXPECT_EQ(manifest.assets[1].stage, "fragment");
 }
 
 TEST(AssetManifest, MalformedLinesNameTheirLine)

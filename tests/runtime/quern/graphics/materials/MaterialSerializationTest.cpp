@@ -225,6 +225,23 @@ TEST_F(MaterialFiles, TheToolRefusesBadSources)
     }
 }
 
+// Post-effect materials declare the textures the game binds each frame
+// (the frame, blurred copies) without a texture of their own.
+TEST_F(MaterialFiles, ADashDeclaresATextureTheGameBinds)
+{
+    assetbuild::MaterialSource source;
+    std::string error;
+    ASSERT_TRUE(assetbuild::parseMaterialSource("texture frameBuffer - unit 1\n", {}, source, error)) << error;
+    const std::string bytes = written(source, false);
+    Held<GenericMaterial> material(new GenericMaterial);
+    read(Bytes(bytes.begin(), bytes.end()), *material);
+    ASSERT_EQ(material->propertyCount(), 1u);
+    const MaterialProperty& texture = material->property(1);
+    EXPECT_EQ(texture.type, 4u);
+    EXPECT_EQ(texture.textureRef.assetId, 0u);
+    EXPECT_EQ(texture.unit, 1);
+}
+
 TEST_F(MaterialFiles, TheManifestTypeWordIsTheMaterialType)
 {
     EXPECT_EQ(packName("material"), assets::ResourceType::Material);
