@@ -115,6 +115,7 @@ protected:
 
     quern::testing::TemporaryDirectory userDirectory;
     std::string previousUserDirectory;
+    testing::GameAssetHandlers handlers;
     quern::testing::BuiltContent content;
     std::vector<AppEventType> posted;
     i64 m_time = 0;

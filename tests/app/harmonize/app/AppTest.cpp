@@ -76,6 +76,7 @@ protected:
 
     quern::testing::TemporaryDirectory userDirectory;
     quern::io::HomeFileSystem files;
+    testing::GameAssetHandlers handlers;
     quern::testing::BuiltContent content;
 };
 

@@ -10,6 +10,7 @@
 #include "quern/assets/AssetHandlerRegistry.h"
 #include "quern/assets/FileSystemDepot.h"
 #include "quern/entity/System.h"
+#include "quern/graphics/NullShaderProgramHandler.h"
 #include "quern/graphics/serialization/FontSerialization.h"
 #include "quern/graphics/serialization/MaterialSerialization.h"
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
@@ -61,6 +62,7 @@ protected:
         registry.create<quern::graphics::PixelBufferHandler>();
         registry.create<quern::graphics::MaterialHandler>();
         registry.create<quern::graphics::FontHandler>();
+        registry.create<quern::graphics::NullShaderProgramHandler>();
         quern::assets::AssetHandlerRegistry::setInstance(&registry);
     }
     void TearDown() override
