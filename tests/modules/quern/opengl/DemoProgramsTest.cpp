@@ -69,25 +69,18 @@ const std::set<std::string> kGameUniforms = { "lightmap", "lightmapScaleOffset",
 const std::set<std::string> kAttributes
     = { "position", "normal", "texcoord0", "texcoord1", "color", "blendindices", "blendweight" };
 
-std::string compileLog(GLuint shader)
+// A shader's or a program's info log, through its pair of GL queries.
+template <class Query, class Read> std::string infoLog(GLuint object, Query query, Read read)
 {
     GLint length = 0;
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    query(object, GL_INFO_LOG_LENGTH, &length);
     std::string log(static_cast<u64>(length > 0 ? length : 0), '\0');
     if (length > 0)
-        glGetShaderInfoLog(shader, length, nullptr, log.data());
+        read(object, length, nullptr, log.data());
     return log;
 }
-
-std::string linkLog(GLuint program)
-{
-    GLint length = 0;
-    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::string log(static_cast<u64>(length > 0 ? length : 0), '\0');
-    if (length > 0)
-        glGetProgramInfoLog(program, length, nullptr, log.data());
-    return log;
-}
+std::string compileLog(GLuint shader) { return infoLog(shader, glGetShaderiv, glGetShaderInfoLog); }
+std::string linkLog(GLuint program) { return infoLog(program, glGetProgramiv, glGetProgramInfoLog); }
 
 // The active uniforms or attributes of a linked program, array names without "[0]".
 std::set<std::string> activeNames(GLuint program, GLenum countQuery, bool uniforms)
@@ -517,6 +510,22 @@ TEST_F(DemoProgramsTest, PostEffectMaterialsComputeWhatTheirEffectsExpect)
 {
     using Setup = std::function<void(GenericMaterial&)>;
     const Colour frameColour = { 0.8f, 0.4f, 0.2f, 1 };
+    const auto brightPass = [&](f32 maskWeight) {
+        return [&, maskWeight](GenericMaterial& m) {
+            set(m, "_MainTex", solid({ 0.9f, 0.5f, 1.0f, 0.5f }));
+            set(m, "threshold", Colour { 0.8f, 5.0f, 0, 1 });
+            set(m, "useSrcAlphaMask", maskWeight);
+        };
+    };
+    // The effect adds "_Intensity" to its copy of the material.
+    const auto overlay = [&](f32 layer, f32 intensity) {
+        return [&, layer, intensity](GenericMaterial& m) {
+            set(m, "_MainTex", solid({ 0.2f, 0.6f, 0.5f, 1 }));
+            set(m, "_Overlay", solid({ layer, layer, layer, 1 }));
+            const i32 index = m.addProperty("_Intensity", MaterialPropertyType::Float);
+            m.property(index).value[0] = intensity;
+        };
+    };
     const struct {
         const char* what;
         const char* material;
@@ -531,18 +540,8 @@ TEST_F(DemoProgramsTest, PostEffectMaterialsComputeWhatTheirEffectsExpect)
             },
             frameColour },
         { "the bright pass keeps and stretches what exceeds the threshold", "materials/bloom_bright.mat",
-            [&](GenericMaterial& m) {
-                set(m, "_MainTex", solid({ 0.9f, 0.5f, 1.0f, 0.5f }));
-                set(m, "threshold", Colour { 0.8f, 5.0f, 0, 1 });
-                set(m, "useSrcAlphaMask", 0.0f);
-            },
-            { 0.5f, 0.0f, 1.0f } },
-        { "the bright pass masked by the source's alpha", "materials/bloom_bright.mat",
-            [&](GenericMaterial& m) {
-                set(m, "_MainTex", solid({ 0.9f, 0.5f, 1.0f, 0.5f }));
-                set(m, "threshold", Colour { 0.8f, 5.0f, 0, 1 });
-                set(m, "useSrcAlphaMask", 1.0f);
-            },
+            brightPass(0.0f), { 0.5f, 0.0f, 1.0f } },
+        { "the bright pass masked by the source's alpha", "materials/bloom_bright.mat", brightPass(1.0f),
             { 0.25f, 0.0f, 0.5f } },
         { "a blur of a flat image is the image", "materials/blur.mat",
             [&](GenericMaterial& m) {
@@ -566,29 +565,10 @@ TEST_F(DemoProgramsTest, PostEffectMaterialsComputeWhatTheirEffectsExpect)
                 set(m, "blur", 1.0f);
             },
             frameColour },
-        { "overlay: mid-grey changes nothing", "materials/overlay.mat",
-            [&](GenericMaterial& m) {
-                set(m, "_MainTex", solid({ 0.2f, 0.6f, 0.5f, 1 }));
-                set(m, "_Overlay", solid({ 0.5f, 0.5f, 0.5f, 1 }));
-                const i32 index = m.addProperty("_Intensity", MaterialPropertyType::Float);
-                m.property(index).value[0] = 1.0f;
-            },
-            { 0.2f, 0.6f, 0.5f } },
-        { "overlay: a dark layer darkens below mid-grey and above it", "materials/overlay.mat",
-            [&](GenericMaterial& m) {
-                set(m, "_MainTex", solid({ 0.2f, 0.6f, 0.5f, 1 }));
-                set(m, "_Overlay", solid({ 0.25f, 0.25f, 0.25f, 1 }));
-                const i32 index = m.addProperty("_Intensity", MaterialPropertyType::Float);
-                m.property(index).value[0] = 1.0f;
-            },
+        { "overlay: mid-grey changes nothing", "materials/overlay.mat", overlay(0.5f, 1.0f), { 0.2f, 0.6f, 0.5f } },
+        { "overlay: a dark layer darkens below mid-grey and above it", "materials/overlay.mat", overlay(0.25f, 1.0f),
             { 0.1f, 0.4f, 0.25f } },
-        { "overlay: no intensity, no overlay", "materials/overlay.mat",
-            [&](GenericMaterial& m) {
-                set(m, "_MainTex", solid({ 0.2f, 0.6f, 0.5f, 1 }));
-                set(m, "_Overlay", solid({ 0.25f, 0.25f, 0.25f, 1 }));
-                m.addProperty("_Intensity", MaterialPropertyType::Float);
-            },
-            { 0.2f, 0.6f, 0.5f } },
+        { "overlay: no intensity, no overlay", "materials/overlay.mat", overlay(0.25f, 0.0f), { 0.2f, 0.6f, 0.5f } },
         { "no chromatic aberration keeps the frame", "materials/aberration.mat",
             [&](GenericMaterial& m) {
                 set(m, "_MainTex", solid(frameColour));
