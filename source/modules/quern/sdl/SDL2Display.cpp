@@ -4,6 +4,7 @@
 #include "quern/graphics/PixelBuffer.h"
 #include "quern/opengl/GLExtensions.h"
 #include "quern/platform/ErrorReporting.h"
+#include "quern/platform/FloatingPointTraps.h"
 #include "quern/platform/SystemInfo.h"
 #include "quern/sdl/SDL2InputBackEnd.h"
 #include "quern/sdl/SDL2Library.h"
@@ -157,6 +158,10 @@ SDL2Display::~SDL2Display()
 
 void SDL2Display::implOpen(graphics::DisplayMode& mode, const graphics::DisplayConfiguration& configuration)
 {
+    // The GL driver's set-up (Mesa's included) raises floating-point
+    // exceptions of its own, and the threads it starts keep the mask they
+    // are started with.
+    platform::UntrappedFloatingPointScope untrapped;
     initSDL2(kVideoSubsystem);
     platform::setProcessDPIAware();
     if (isOpen())
