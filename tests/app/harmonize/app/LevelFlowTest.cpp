@@ -368,6 +368,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         std::vector<std::string> expected { "DefaultSystem", "InputSystem", "InputRecordingSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
+        expected.insert(expected.end(), { "LightingSystem", "RenderSystem" });
         EXPECT_EQ(names, expected) << test;
         EXPECT_NE(app->context(0).inputRecording, nullptr);
         app->shutdown();
