@@ -37,14 +37,14 @@ LightPropertyIds makeLightPropertyIds()
     return ids;
 }
 
-// Moves the last kept light to its place among the others, which are in
-// order: after every one whose distance is not larger, so equal distances
-// keep their held order.
-void settleLast(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots])
+// Moves kept light `i` down to its place among the ones before it, which are
+// in order: after every one whose distance is not larger, so equal distances
+// keep their held order (an insertion sort's step, hence stable).
+void settle(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots], u32 i)
 {
-    const u32 light = picked[kPointLightSlots - 1];
-    const f32 d = distance[kPointLightSlots - 1];
-    u32 at = kPointLightSlots - 1;
+    const u32 light = picked[i];
+    const f32 d = distance[i];
+    u32 at = i;
     for (; at > 0 && distance[at - 1] > d; --at) {
         picked[at] = picked[at - 1];
         distance[at] = distance[at - 1];
@@ -53,20 +53,12 @@ void settleLast(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots])
     distance[at] = d;
 }
 
-// A stable insertion sort of the six kept lights by distance.
-void sortKept(u32 picked[kPointLightSlots], f32 distance[kPointLightSlots])
+// Writes the value only when it differs, bit for bit: a value that was NaN
+// once is still replaced when the light recovers.
+void updateVector(GenericMaterial& material, i32 index, const f32 value[4])
 {
-    for (u32 i = 1; i < kPointLightSlots; ++i) {
-        const u32 light = picked[i];
-        const f32 d = distance[i];
-        u32 at = i;
-        for (; at > 0 && distance[at - 1] > d; --at) {
-            picked[at] = picked[at - 1];
-            distance[at] = distance[at - 1];
-        }
-        picked[at] = light;
-        distance[at] = d;
-    }
+    if (std::memcmp(material.property(index).value, value, 4 * sizeof(f32)) != 0)
+        material.setPropertyVector(index, value);
 }
 
 bool writeSlot(GenericMaterial& material, u32 positionId, u32 colourId, const f32 position[4], const f32 colour[4])
@@ -74,9 +66,9 @@ bool writeSlot(GenericMaterial& material, u32 positionId, u32 colourId, const f3
     const i32 positionIndex = material.findPropertyByHash(positionId);
     if (positionIndex == 0)
         return false;
-    material.updatePropertyVector(positionIndex, position);
+    updateVector(material, positionIndex, position);
     if (const i32 colourIndex = material.findPropertyByHash(colourId))
-        material.updatePropertyVector(colourIndex, colour);
+        updateVector(material, colourIndex, colour);
     return true;
 }
 
@@ -116,14 +108,15 @@ u32 pickPointLights(
             continue;
         }
         if (!sorted) {
-            sortKept(picked, distance);
+            for (u32 k = 1; k < kPointLightSlots; ++k)
+                settle(picked, distance, k);
             sorted = true;
         }
         // A candidate only as far as the farthest kept one stays out.
         if (d < distance[kPointLightSlots - 1]) {
             picked[kPointLightSlots - 1] = static_cast<u32>(i);
             distance[kPointLightSlots - 1] = d;
-            settleLast(picked, distance);
+            settle(picked, distance, kPointLightSlots - 1);
         }
     }
     return kept;
@@ -139,9 +132,10 @@ void writeLightValues(GenericMaterial& material, const DirectionalLightRecord* d
         if (colourIndex == 0)
             return;
         const f32 colour[4] = { light.colour[0], light.colour[1], light.colour[2], light.intensity };
-        material.updatePropertyVector(colourIndex, colour);
+        updateVector(material, colourIndex, colour);
+        const f32 direction[4] = { light.direction[0], light.direction[1], light.direction[2], 1.0f };
         if (const i32 directionIndex = material.findPropertyByHash(ids.lightDirection[i]))
-            material.updatePropertyRGB(directionIndex, light.direction[0], light.direction[1], light.direction[2]);
+            updateVector(material, directionIndex, direction);
     }
     for (u32 slot = 0; slot < pickedCount; ++slot) {
         const PointLightRecord& light = lights[picked[slot]];
@@ -153,7 +147,7 @@ void writeLightValues(GenericMaterial& material, const DirectionalLightRecord* d
     static constexpr f32 kUnlit[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
     for (u32 slot = pickedCount; slot < kPointLightSlots; ++slot)
         if (const i32 colourIndex = material.findPropertyByHash(ids.pointLightColor[slot]))
-            material.updatePropertyVector(colourIndex, kUnlit);
+            updateVector(material, colourIndex, kUnlit);
 }
 
 } // namespace harmonize

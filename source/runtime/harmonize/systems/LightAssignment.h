@@ -38,8 +38,8 @@ const LightPropertyIds& lightPropertyIds();
 // candidates are kept in arrival order, and once a seventh arrives the kept
 // ones are held sorted by d (equal values keep their order) and a later
 // candidate replaces the last one only when its d is smaller.
-u32 pickPointLights(const PointLightRecord* lights, u64 count, const f32 centre[3], f32 radius,
-    u32 picked[kPointLightSlots]);
+u32 pickPointLights(
+    const PointLightRecord* lights, u64 count, const f32 centre[3], f32 radius, u32 picked[kPointLightSlots]);
 
 // Writes the directional records and the picked point lights into the
 // material's light properties; slots past the picked ones get colour

@@ -38,6 +38,9 @@ constexpr f32 kShadowRange = 10000.0f;
 constexpr f32 kDefaultAmbient[4] = { 0.2f, 0.2f, 0.2f, 1.0f };
 constexpr f32 kUnlitAmbient[4] = { 1.0f, 1.0f, 1.0f, 1.0f };
 
+// The ambient colour, two properties per light slot, the shadow map and matrix.
+constexpr u64 kLitPropertyCount = 1 + 2 * (kDirectionalLightSlots + kPointLightSlots) + 2;
+
 constexpr const char* kLightDirectionNames[kDirectionalLightSlots] = { "lightDirection0", "lightDirection1" };
 constexpr const char* kLightColorNames[kDirectionalLightSlots] = { "lightColor0", "lightColor1" };
 constexpr const char* kPointLightNames[kPointLightSlots]
@@ -63,17 +66,45 @@ const Light& lightOf(World& world, EntityHandle entity)
     return *static_cast<const Light*>(world.getComponent(entity.index(), Light::kType));
 }
 
-i32 addVector(GenericMaterial& material, const char* name, const f32 xyz[3], f32 w)
+DirectionalLightRecord directionalRecord(World& world, EntityHandle entity)
+{
+    const Vector3 direction = worldDirection(world, entity);
+    const Light& light = lightOf(world, entity);
+    return { { direction.x, direction.y, direction.z }, { light.colour[0], light.colour[1], light.colour[2] },
+        light.intensity, entity.value };
+}
+
+PointLightRecord pointRecord(World& world, EntityHandle entity)
+{
+    const Vector3 position = worldPosition(world, entity);
+    const Light& light = lightOf(world, entity);
+    return { { position.x, position.y, position.z }, { light.colour[0], light.colour[1], light.colour[2] },
+        light.intensity, light.range, entity.value };
+}
+
+// Each record takes its light's current values; the record of a light whose
+// entity is not active stays, dark, until the entity is destroyed.
+template <class Record>
+void refreshRecords(Record* records, u64 count, World& world, Record (*make)(World&, EntityHandle))
+{
+    for (u64 i = 0; i < count; ++i) {
+        const EntityHandle entity { records[i].entity };
+        if (isActiveEntity(world, entity))
+            records[i] = make(world, entity);
+        else
+            records[i].intensity = 0.0f;
+    }
+}
+
+void addVector(GenericMaterial& material, const char* name, const f32 xyz[3], f32 w)
 {
     const i32 index = material.addProperty(name, MaterialPropertyType::Vector);
     const f32 value[4] = { xyz[0], xyz[1], xyz[2], w };
     material.setPropertyVector(index, value);
-    return index;
 }
 
 // Removes the record of `entity`, keeping the order of the others.
-template <class Record>
-u64 removeRecord(Record* records, u64 count, EntityHandle entity)
+template <class Record> u64 removeRecord(Record* records, u64 count, EntityHandle entity)
 {
     Record* end = records + count;
     Record* found = std::find_if(records, end, [&](const Record& r) { return r.entity == entity.value; });
@@ -88,7 +119,7 @@ class LightAssignTask final : public quern::threads::Task {
 public:
     LightAssignTask(const DirectionalLightRecord* directional, u64 directionalCount,
         const quern::containers::Array& pointLights, GenericMaterial& material, EntityHandle entity,
-        const f32 position[3], f32 radius, World& world, quern::fx::ShadowMapRenderPass* shadowPass)
+        const f32 position[3], f32 radius, World& world, bool setShadowMap, quern::graphics::Texture* shadowMap)
         : Task(1)
         , m_directional(directional)
         , m_directionalCount(directionalCount)
@@ -98,7 +129,8 @@ public:
         , m_position { position[0], position[1], position[2] }
         , m_radius(radius)
         , m_world(world)
-        , m_shadowPass(shadowPass)
+        , m_setShadowMap(setShadowMap)
+        , m_shadowMap(shadowMap)
     {
     }
 
@@ -106,8 +138,9 @@ public:
     {
         if (!isAliveEntity(m_world, m_entity) || !m_world.getEnabledMask(m_entity.index()).test(Transform::kType))
             return;
-        updateShadowMap();
-        // Fewer properties than the lighting set alone: not a lit material.
+        if (m_setShadowMap)
+            updateShadowMap();
+        // Too few properties to hold the lighting set: not a lit material.
         if (m_material.propertyCount() <= 7)
             return;
         u32 picked[kPointLightSlots];
@@ -117,18 +150,11 @@ public:
     }
 
 private:
-    // The shadow map is the current shadow pass's depth texture, or none:
-    // the material never keeps a texture of a pass that may be gone, which
-    // its next rebuild would bind.
     void updateShadowMap()
     {
         const i32 index = m_material.findPropertyByHash(lightPropertyIds().shadowMap);
-        if (index == 0 || m_material.property(index).type != static_cast<u32>(MaterialPropertyType::Texture))
-            return;
-        quern::graphics::Texture* depth = nullptr;
-        if (Settings::Renderer.renderShadows && m_shadowPass)
-            depth = m_shadowPass->findDepthTarget();
-        m_material.setPropertyTexture(index, depth);
+        if (index != 0 && m_material.property(index).type == static_cast<u32>(MaterialPropertyType::Texture))
+            m_material.setPropertyTexture(index, m_shadowMap);
     }
 
     const DirectionalLightRecord* m_directional;
@@ -139,7 +165,8 @@ private:
     f32 m_position[3];
     f32 m_radius;
     World& m_world;
-    quern::fx::ShadowMapRenderPass* m_shadowPass;
+    bool m_setShadowMap;
+    quern::graphics::Texture* m_shadowMap;
 };
 
 } // namespace
@@ -171,8 +198,7 @@ void LightingSystem::describe(quern::entity::SystemInfo* info)
     info->name = "LightingSystem";
 }
 
-void LightingSystem::entitiesCreated(
-    const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
+void LightingSystem::entitiesCreated(const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
 {
     if (!lightingEnabled())
         return;
@@ -196,33 +222,26 @@ void LightingSystem::addLight(EntityHandle entity, World& world)
         // A directional light past the second still casts the shadow when it says so.
         if (light.castsShadows != 0)
             m_shadowLight = entity;
-        if (m_directionalCount == kDirectionalLightSlots)
-            return;
-        DirectionalLightRecord& record = m_directionalLights[m_directionalCount++];
-        const Vector3 direction = worldDirection(world, entity);
-        record = DirectionalLightRecord { { direction.x, direction.y, direction.z },
-            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, entity.value };
+        if (m_directionalCount < kDirectionalLightSlots)
+            m_directionalLights[m_directionalCount++] = directionalRecord(world, entity);
     } else if (light.kind == Light::kPoint) {
-        const Vector3 position = worldPosition(world, entity);
-        m_pointLights.append(PointLightRecord { { position.x, position.y, position.z },
-            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, light.range, entity.value });
+        m_pointLights.append(pointRecord(world, entity));
     }
 }
 
-void LightingSystem::entitiesDestroyed(
-    const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
+void LightingSystem::entitiesDestroyed(const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
 {
     // The whole world going: detach frees the records.
     if (!lightingEnabled() || count == world.liveEntityCount)
         return;
     for (u64 i = 0; i < count; ++i)
         if (isValidEntity(world, handles[i]) && world.getComponentMask(handles[i].index()).test(Light::kType))
-            removeLight(handles[i], world);
+            removeLight(handles[i]);
 }
 
 // By handle from both lists: a record must not outlive its entity even when
 // the light changed its kind.
-void LightingSystem::removeLight(EntityHandle entity, World&)
+void LightingSystem::removeLight(EntityHandle entity)
 {
     m_directionalCount = removeRecord(m_directionalLights, m_directionalCount, entity);
     const u64 points = removeRecord(m_pointLights.dataAs<PointLightRecord>(), m_pointLights.count(), entity);
@@ -273,49 +292,29 @@ void LightingSystem::updateShadowLight(World& world)
 
 void LightingSystem::updateLightRecords(World& world)
 {
-    for (u64 i = 0; i < m_directionalCount; ++i) {
-        DirectionalLightRecord& record = m_directionalLights[i];
-        const EntityHandle entity { record.entity };
-        if (!isActiveEntity(world, entity)) {
-            record.intensity = 0.0f;
-            continue;
-        }
-        const Vector3 direction = worldDirection(world, entity);
-        const Light& light = lightOf(world, entity);
-        record = DirectionalLightRecord { { direction.x, direction.y, direction.z },
-            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, record.entity };
-    }
-    for (u64 i = 0; i < m_pointLights.count(); ++i) {
-        PointLightRecord& record = m_pointLights.at<PointLightRecord>(i);
-        const EntityHandle entity { record.entity };
-        if (!isActiveEntity(world, entity)) {
-            record.intensity = 0.0f;
-            continue;
-        }
-        const Vector3 position = worldPosition(world, entity);
-        const Light& light = lightOf(world, entity);
-        record = PointLightRecord { { position.x, position.y, position.z },
-            { light.colour[0], light.colour[1], light.colour[2] }, light.intensity, light.range, record.entity };
-    }
+    refreshRecords(m_directionalLights, m_directionalCount, world, directionalRecord);
+    refreshRecords(m_pointLights.dataAs<PointLightRecord>(), m_pointLights.count(), world, pointRecord);
 }
 
 void LightingSystem::setUpMaterial(GenericMaterial& material)
 {
-    material.reserveProperties(material.propertyCount() + 1);
-    const i32 ambient = material.addProperty("ambientColor", MaterialPropertyType::Vector);
     if (!lightingEnabled()) {
+        material.reserveProperties(material.propertyCount() + 1);
+        const i32 ambient = material.addProperty("ambientColor", MaterialPropertyType::Vector);
         material.setPropertyVector(ambient, kUnlitAmbient);
         return;
     }
+    // Room for the whole set at once: the property list grows to exactly what is reserved.
+    material.reserveProperties(material.propertyCount() + kLitPropertyCount);
+    const i32 ambient = material.addProperty("ambientColor", MaterialPropertyType::Vector);
     material.setPropertyVector(ambient, m_ambient);
     for (u32 i = 0; i < kDirectionalLightSlots; ++i) {
-        material.reserveProperties(material.propertyCount() + 2);
-        const DirectionalLightRecord light = i < m_directionalCount ? m_directionalLights[i] : DirectionalLightRecord {};
+        const DirectionalLightRecord light
+            = i < m_directionalCount ? m_directionalLights[i] : DirectionalLightRecord {};
         addVector(material, kLightDirectionNames[i], light.direction, 1.0f);
         addVector(material, kLightColorNames[i], light.colour, light.intensity);
     }
     for (u32 i = 0; i < kPointLightSlots; ++i) {
-        material.reserveProperties(material.propertyCount() + 4);
         const PointLightRecord light = i < m_pointLights.count() ? pointLight(i) : PointLightRecord {};
         addVector(material, kPointLightNames[i], light.position, light.range);
         addVector(material, kPointLightColorNames[i], light.colour, light.intensity);
@@ -351,8 +350,16 @@ void LightingSystem::updateVisualLights(
 {
     if (!lightingEnabled())
         return;
+    // The shadow map is the current shadow pass's depth texture, or none: a
+    // material must not keep the texture of a pass that may be gone, which
+    // its next rebuild would bind. Until a map has been handed out no
+    // material holds one, and the look-up is left out.
+    quern::graphics::Texture* shadowMap = nullptr;
+    if (Settings::Renderer.renderShadows && m_context.shadowPass)
+        shadowMap = m_context.shadowPass->findDepthTarget();
+    m_shadowMapGiven = m_shadowMapGiven || shadowMap;
     LightAssignTask task(m_directionalLights, m_directionalCount, m_pointLights, material, entity, worldPosition,
-        radius, world, m_context.shadowPass);
+        radius, world, m_shadowMapGiven, shadowMap);
     quern::threads::Task::runInline(task);
 }
 

@@ -57,7 +57,6 @@ public:
     void updateVisualLights(quern::graphics::GenericMaterial& material, quern::entity::EntityHandle entity,
         const f32 worldPosition[3], f32 radius, quern::entity::World& world);
 
-    const f32* ambient() const { return m_ambient; }
     u64 directionalCount() const { return m_directionalCount; }
     const DirectionalLightRecord& directionalLight(u64 index) const { return m_directionalLights[index]; }
     u64 pointLightCount() const { return m_pointLights.count(); }
@@ -68,11 +67,10 @@ public:
 
 private:
     void addLight(quern::entity::EntityHandle entity, quern::entity::World& world);
-    void removeLight(quern::entity::EntityHandle entity, quern::entity::World& world);
+    void removeLight(quern::entity::EntityHandle entity);
     void updateShadowLight(quern::entity::World& world);
     void updateLightRecords(quern::entity::World& world);
     void setUpShadowProperties(quern::graphics::GenericMaterial& material);
-    void updateShadowMap(quern::graphics::GenericMaterial& material);
 
     AppContext& m_context;
     f32 m_ambient[4] = { 0.0f, 0.0f, 0.0f, 1.0f };
@@ -81,6 +79,7 @@ private:
     quern::containers::Array m_pointLights; // PointLightRecord
     quern::Ref m_shadowMatrix; // quern::graphics::Uniform
     quern::entity::EntityHandle m_shadowLight;
+    bool m_shadowMapGiven = false; // a material has been given a shadow map
 };
 
 } // namespace harmonize

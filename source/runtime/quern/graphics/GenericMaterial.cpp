@@ -200,60 +200,54 @@ bool GenericMaterial::passIsShared() const
     return !programs || programs->refCount() > 1;
 }
 
-void GenericMaterial::setPropertyVector(i32 index, const f32 value[4])
+void GenericMaterial::setPropertyValues(i32 index, const f32* values, u32 count)
 {
     MaterialProperty& target = property(index);
-    std::memcpy(target.value, value, sizeof target.value);
+    std::memcpy(target.value, values, count * sizeof(f32));
     if (isDirty())
         return;
     const bool vectorUniform = target.type == static_cast<u32>(MaterialPropertyType::Color) ||
                                target.type == static_cast<u32>(MaterialPropertyType::Vector);
+    const bool floatUniform = target.type == static_cast<u32>(MaterialPropertyType::Float);
+    const bool fits = (vectorUniform && count == 4) || (floatUniform && count == 1);
     // Writing a uniform that other passes hold would change every copy.
-    if (!vectorUniform || !target.uniform || passIsShared())
+    if (!fits || !target.uniform || passIsShared())
         setDirty();
     else
-        std::memcpy(target.uniform->storage(), value, sizeof target.value);
-}
-
-void GenericMaterial::updatePropertyVector(i32 index, const f32 value[4])
-{
-    const f32* stored = property(index).value;
-    for (u32 i = 0; i < 4; ++i)
-        if (stored[i] < value[i] || stored[i] > value[i]) {
-            setPropertyVector(index, value);
-            return;
-        }
+        std::memcpy(target.uniform->storage(), values, count * sizeof(f32));
 }
 
 void GenericMaterial::setPropertyRGB(i32 index, f32 r, f32 g, f32 b)
 {
     const f32 colour[4] = {r, g, b, 1.0f};
-    setPropertyVector(index, colour);
+    setPropertyValues(index, colour, 4);
 }
 
-void GenericMaterial::updatePropertyRGB(i32 index, f32 r, f32 g, f32 b)
-{
-    const f32 colour[4] = {r, g, b, 1.0f};
-    updatePropertyVector(index, colour);
-}
+void GenericMaterial::setPropertyVector(i32 index, const f32 value[4]) { setPropertyValues(index, value, 4); }
+
+void GenericMaterial::setPropertyFloat(i32 index, f32 value) { setPropertyValues(index, &value, 1); }
 
 void GenericMaterial::setPropertyTexture(i32 index, Texture* texture)
 {
     MaterialProperty& target = property(index);
-    if (!isTexture(target))
-        QUERN_FATAL("setPropertyTexture on a material property that is not of the texture type");
-    if (target.texture == texture)
-        return;
     target.texture = texture;
     if (isDirty())
         return;
-    // Binding into a texture state that other passes hold would change
-    // their textures too; the rebuild binds the property's texture instead.
-    TextureState* textures = textureState();
-    if (!textures || textures->refCount() > 1 || shader()->refCount() > 1)
+    if (!isTexture(target) || !shader() || shader()->refCount() > 1)
         setDirty();
     else
-        textures->setTexture(static_cast<u32>(target.unit), texture);
+        materials::texturesForWrite(*shader())->setTexture(static_cast<u32>(target.unit), texture);
+}
+
+void GenericMaterial::updatePropertyRGB(i32 index, f32 r, f32 g, f32 b)
+{
+    const f32* value = property(index).value;
+    const f32 wanted[4] = {r, g, b, 1.0f};
+    for (u32 i = 0; i < 4; ++i)
+        if (value[i] < wanted[i] || value[i] > wanted[i]) {
+            setPropertyRGB(index, r, g, b);
+            return;
+        }
 }
 
 void GenericMaterial::setPropertyUniform(i32 index, Uniform* uniform)

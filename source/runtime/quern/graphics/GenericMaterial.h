@@ -90,20 +90,20 @@ public:
     i32 findPropertyByHash(u32 nameHash) const;
     // The vector property "fog" (start, end, 0, 1); returns its index.
     i32 setFog(f32 start, f32 end);
-    // Stores the four values. On a clean material whose pass nothing else
+    // Stores (r, g, b, 1). On a clean material whose pass nothing else
     // shares the value goes straight into the pass's uniform; when the pass
     // or its program state is shared the material is marked dirty instead,
-    // so the copies sharing it keep their value.
-    void setPropertyVector(i32 index, const f32 value[4]);
-    // setPropertyVector only when a component differs (a NaN never differs).
-    void updatePropertyVector(i32 index, const f32 value[4]);
-    // The vector (r, g, b, 1).
+    // so the copies sharing it keep their colour.
     void setPropertyRGB(i32 index, f32 r, f32 g, f32 b);
+    // setPropertyRGB only when a component differs (a NaN never differs).
     void updatePropertyRGB(i32 index, f32 r, f32 g, f32 b);
-    // Gives a type 4 property its texture (not counted, as resolved textures
-    // are not). On a clean material whose pass and texture state nothing else
-    // shares the texture is bound to the property's unit at once; otherwise
-    // the material is marked dirty.
+    // The same rule as setPropertyRGB for four floats and for one float.
+    void setPropertyVector(i32 index, const f32 value[4]);
+    void setPropertyFloat(i32 index, f32 value);
+    // Stores the texture (not counted: its owner keeps it alive while the
+    // material uses it). On a clean material whose pass nothing else holds
+    // it also goes into the property's unit at once; otherwise the material
+    // is marked dirty and the rebuilt pass takes it.
     void setPropertyTexture(i32 index, Texture* texture);
     // Gives a type 5 property its uniform (counted; the one it replaces is
     // released). The uniform takes the property's name.
@@ -140,6 +140,7 @@ private:
     void releaseProgram(ProgramRef& program);
     void rebuildNameHashes();
     bool passIsShared() const;
+    void setPropertyValues(i32 index, const f32* values, u32 count);
     void setUpProperty(MaterialProperty& property, ShaderProgramState& programs, TextureState& textures);
 
     containers::Array m_nameHashes;

@@ -91,6 +91,7 @@ TEST_F(GenericMaterialTest, LongNamesAreCutButHashedWhole)
     EXPECT_STREQ(material->property(index).name, "abcdefghijklmnopqrs");
     EXPECT_EQ(material->nameHashes().at<u32>(0), strings::murmurHash2(name, 25));
     EXPECT_EQ(material->findProperty(name), index);
+    EXPECT_EQ(material->findPropertyByHash(strings::murmurHash2(name, 25)), index);
     EXPECT_EQ(material->findProperty("abcdefghijklmnopqrs"), 0);
 }
 
@@ -191,6 +192,61 @@ TEST_F(GenericMaterialTest, SetPropertyRGBOnASharedPassLeavesTheCopiesColour)
     EXPECT_FALSE(original->isDirty());
     EXPECT_EQ(floatsOf(uniformNamed(programsOf(*original), kFragment, "_Tint")), (Floats{0.0f, 0.0f, 1.0f, 1.0f}));
     EXPECT_EQ(floatsOf(uniformNamed(programsOf(*copy), kFragment, "_Tint")), (Floats{0.0f, 1.0f, 0.0f, 1.0f}));
+}
+
+TEST_F(GenericMaterialTest, VectorAndFloatWritesGoIntoAPrivatePassAndLeaveASharedOnesCopies)
+{
+    Held<GenericMaterial> original(new GenericMaterial);
+    const i32 offsets = original->addProperty("offsets", T::Vector);
+    const i32 weight = original->addProperty("weight", T::Float);
+    Shader* pass = original->getShader();
+    const f32 first[4] = {1.0f, 2.0f, 3.0f, 4.0f};
+    original->setPropertyVector(offsets, first);
+    original->setPropertyFloat(weight, 0.25f);
+    EXPECT_FALSE(original->isDirty());
+    EXPECT_EQ(original->getShader(), pass);
+    EXPECT_EQ(floatsOf(uniformNamed(programsOf(*original), kFragment, "offsets")), (Floats{1.0f, 2.0f, 3.0f, 4.0f}));
+    EXPECT_EQ(floatsOf(uniformNamed(programsOf(*original), kFragment, "weight")), (Floats{0.25f}));
+
+    Held<GenericMaterial> copy(original->clone());
+    const f32 second[4] = {5.0f, 6.0f, 7.0f, 8.0f};
+    copy->setPropertyVector(offsets, second);
+    copy->setPropertyFloat(weight, 0.5f);
+    EXPECT_TRUE(copy->isDirty());
+    EXPECT_EQ(floatsOf(uniformNamed(programsOf(*copy), kFragment, "offsets")), (Floats{5.0f, 6.0f, 7.0f, 8.0f}));
+    EXPECT_EQ(floatsOf(uniformNamed(programsOf(*copy), kFragment, "weight")), (Floats{0.5f}));
+    EXPECT_EQ(floatsOf(uniformNamed(programsOf(*original), kFragment, "offsets")), (Floats{1.0f, 2.0f, 3.0f, 4.0f}));
+    EXPECT_EQ(floatsOf(uniformNamed(programsOf(*original), kFragment, "weight")), (Floats{0.25f}));
+}
+
+TEST_F(GenericMaterialTest, AFloatWrittenIntoAVectorPropertyRebuildsThePass)
+{
+    Held<GenericMaterial> material(new GenericMaterial);
+    const i32 offsets = material->addProperty("offsets", T::Vector);
+    material->getShader();
+    material->setPropertyFloat(offsets, 0.5f);
+    EXPECT_TRUE(material->isDirty());
+    EXPECT_EQ(floatsOf(uniformNamed(programsOf(*material), kFragment, "offsets")), (Floats{0.5f, 0.0f, 0.0f, 0.0f}));
+}
+
+TEST_F(GenericMaterialTest, ATextureGoesIntoThePropertysUnitOfAPrivatePassOnly)
+{
+    Held<GenericMaterial> original(new GenericMaterial);
+    const i32 index = original->addProperty("bloomTex", T::Texture);
+    original->property(index).unit = 2;
+    Texture* first = makeTexture(PixelBufferFormat::create2D(4, 4, PixelFormat::B8G8R8));
+    Texture* second = makeTexture(PixelBufferFormat::create2D(4, 4, PixelFormat::B8G8R8));
+    original->getShader();
+    original->setPropertyTexture(index, first);
+    EXPECT_FALSE(original->isDirty());
+    EXPECT_EQ(original->property(index).texture, first);
+    EXPECT_EQ(original->getShader()->getTextureState()->texture(2), first);
+
+    Held<GenericMaterial> copy(original->clone());
+    copy->setPropertyTexture(index, second);
+    EXPECT_TRUE(copy->isDirty());
+    EXPECT_EQ(copy->getShader()->getTextureState()->texture(2), second);
+    EXPECT_EQ(original->getShader()->getTextureState()->texture(2), first);
 }
 
 TEST_F(GenericMaterialTest, UpdatePropertyRGBIgnoresTheStoredColourAndNaN)
