@@ -1,10 +1,10 @@
 #pragma once
 // The render system's two scene passes and their cullers. Pass 0 draws the
 // world's entities, pass 1 the subtrees moved there to be drawn after the post
-// effects. Both cull pass 0's entity nodes: the frustum tests of ordinary
-// nodes run in chunks on the task dispatcher, each chunk writing only its own
-// range of visibility bytes. The shadow-caster culler picks the casters for
-// the shadow-map pass.
+// effects. Both cull pass 0's entity nodes: the frustum tests of the world
+// spheres run in chunks on the task dispatcher, each chunk writing only its
+// own range of visibility bytes. The shadow-caster culler picks the casters
+// for the shadow-map pass.
 
 #include "quern/containers/Array.h"
 #include "quern/language/RefCounted.h"
@@ -47,8 +47,8 @@ public:
 private:
     EntityScenePass& m_mainPass;
     i32 m_passIndex;
-    // u8 per slot: what the frustum-test chunks found of the slot's node, for
-    // the calling thread to act on without visiting every node again.
+    // u8 per slot: what the chunks found of the slot's node, for the calling
+    // thread to act on without visiting the nodes again.
     quern::containers::Array m_verdicts;
     quern::containers::Array& m_passIndices; // u8 per entity
     quern::containers::Array& m_visible; // u8 per entity
