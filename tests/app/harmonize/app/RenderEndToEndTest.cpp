@@ -7,11 +7,15 @@
 #include "harmonize/app/App.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/components/Components.h"
 #include "harmonize/display/FrameLayout.h"
 #include "harmonize/events/AppEventDispatch.h"
 #include "harmonize/systems/LightingSystem.h"
+#include "harmonize/systems/EntityScenePass.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "quern/graphics/NullPixelBuffer.h"
+#include "quern/scene/Node.h"
+#include <cstring>
 #include "quern/graphics/TextureRenderTarget.h"
 #include "quern/io/HomeFileSystem.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
@@ -41,6 +45,7 @@ struct Frame {
     std::vector<u8> rgb; // bottom row first
     const u8* at(i32 x, i32 y) const { return &rgb[(static_cast<u64>(y) * width + static_cast<u64>(x)) * 3]; }
     // The mean colour of a square of pixels around (x, y).
+    std::array<f32, 3> mean(std::pair<i32, i32> at, i32 half = 2) const { return mean(at.first, at.second, half); }
     std::array<f32, 3> mean(i32 x, i32 y, i32 half = 2) const
     {
         std::array<f32, 3> sum { 0, 0, 0 };
@@ -55,6 +60,32 @@ struct Frame {
     }
 };
 
+
+f32 luma(const std::array<f32, 3>& c) { return 0.299f * c[0] + 0.587f * c[1] + 0.114f * c[2]; }
+
+EntityHandle findEntity(quern::entity::World& world, const char* name)
+{
+    for (u64 i = 0; i < world.getSlotCount(); ++i)
+        if (const char* n = world.getEntityName(EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i)));
+            n && std::strcmp(n, name) == 0)
+            return EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i));
+    ADD_FAILURE() << "no entity " << name;
+    return {};
+}
+
+// Where a world point lands in the window (bottom row 0), through the
+// current camera and the output viewport.
+std::pair<i32, i32> project(RenderSystem& render, const quern::math::Vector3& point, const ViewportRect& view)
+{
+    quern::scene::Camera& camera = *render.currentCamera();
+    camera.refresh();
+    const quern::math::Vector3 eye = camera.viewMatrix().transformPoint(point);
+    f32 clip[4];
+    camera.projectionMatrix().transform(eye.x, eye.y, eye.z, 1.0f, clip);
+    const f32 x = clip[0] / clip[3], y = clip[1] / clip[3];
+    return { view.x + static_cast<i32>((x + 1.0f) * 0.5f * static_cast<f32>(view.width)),
+        view.y + static_cast<i32>((y + 1.0f) * 0.5f * static_cast<f32>(view.height)) };
+}
 
 class RenderEndToEndTest : public ::testing::Test {
 protected:
@@ -146,6 +177,59 @@ TEST_F(RenderEndToEndTest, APlaygroundFrameIsLetterboxedLitAndShaded)
     save(lit, "playground.png");
     ASSERT_EQ(lit.width, static_cast<u32>(kWindowWidth));
     ASSERT_EQ(lit.height, static_cast<u32>(kWindowHeight));
+
+    // Bars above and below the 16:9 frame, and nothing else black at the edges.
+    const ViewportRect view = computeOutputViewport();
+    EXPECT_EQ(view.y, 19);
+    EXPECT_EQ(view.height, 562);
+    for (i32 x : { 0, kWindowWidth / 2, kWindowWidth - 1 })
+        for (i32 y : { 0, view.y - 1, view.y + view.height, kWindowHeight - 1 }) {
+            const u8* p = lit.at(x, y);
+            EXPECT_LE(p[0] + p[1] + p[2], 3) << "bar pixel " << x << ", " << y;
+        }
+    EXPECT_GT(luma(lit.mean(kWindowWidth / 2, view.y + 2, 1)), 40.0f) << "the frame starts right above the bar";
+
+    // The lens clears to its colour where the level draws nothing: high in the
+    // middle, where the vignette hardly darkens.
+    RenderSystem& render = *app->context(app->currentLevelWorld()).render;
+    quern::entity::World& world = app->worldSwapper().getWorld(static_cast<u64>(app->currentLevelWorld()));
+    const EntityHandle camera = findEntity(world, "gameCamera");
+    const CameraLens& lens = *static_cast<const CameraLens*>(world.getComponent(camera.index(), CameraLens::kType));
+    const std::array<f32, 3> sky = lit.mean(view.x + view.width / 2, view.y + view.height * 9 / 10, 3);
+    for (i32 c = 0; c < 3; ++c)
+        EXPECT_NEAR(sky[c], lens.clearColour[c] * 255.0f, 40.0f) << "channel " << c;
+
+    // The ground box's top faces the sun more than its front does, and shows
+    // brighter; both are sampled left of the player, out of every shadow.
+    const LightingSystem& lighting = *app->context(app->currentLevelWorld()).lighting;
+    ASSERT_GE(lighting.directionalCount(), 1u);
+    const f32* towards = lighting.directionalLight(0).direction;
+    const quern::math::Vector3 up { 0, 1, 0 }, front { 0, 0, -1 };
+    const f32 upFacing = -(towards[0] * up.x + towards[1] * up.y + towards[2] * up.z);
+    const f32 frontFacing = -(towards[0] * front.x + towards[1] * front.y + towards[2] * front.z);
+    ASSERT_GT(upFacing, frontFacing) << "the demo's sun shines from above";
+    const std::array<f32, 3> top = lit.mean(project(render, { -6.0f, 0.0f, -0.3f }, view));
+    const std::array<f32, 3> side = lit.mean(project(render, { -6.0f, -0.5f, -1.0f }, view));
+    EXPECT_GT(luma(top), luma(side) + 10.0f);
+
+    // Without lighting the level reloads with unlit materials and looks different.
+    Settings::Renderer.lightingEnabled = false;
+    app->appEventQueue().postLoadLevel({ -2, -1, 1, {} });
+    const i32 world0 = app->currentLevelWorld();
+    for (i32 i = 0; i < 200 && app->currentLevelWorld() == world0; ++i)
+        frame();
+    ASSERT_NE(app->currentLevelWorld(), world0);
+    for (i32 i = 0; i < 10; ++i)
+        frame();
+    const Frame unlit = readWindow();
+    save(unlit, "playground-unlit.png");
+    ASSERT_EQ(unlit.rgb.size(), lit.rgb.size());
+    u64 changed = 0;
+    for (u64 i = 0; i < lit.rgb.size(); i += 3)
+        changed += std::abs(lit.rgb[i] - unlit.rgb[i]) + std::abs(lit.rgb[i + 1] - unlit.rgb[i + 1])
+                + std::abs(lit.rgb[i + 2] - unlit.rgb[i + 2])
+            > 24;
+    EXPECT_GT(changed, lit.rgb.size() / 3 / 50) << "at least 2% of the pixels change";
 }
 
 } // namespace
