@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds (the demo content included) and starts the
 # game in build/release/game, where the content tool put its bin/ folder and
-# where its log and settings land: windowed, on the null graphics back end, on
-# the user's display, or on a virtual X server when $DISPLAY is not set.
+# where its log and settings land: windowed, on OpenGL, on the user's display,
+# or on a virtual X server when $DISPLAY is not set.
 # Arguments pass through to the game (a later option overrides an earlier one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,10 +10,10 @@ bash scripts/install-deps.sh
 build=$(bash scripts/build.sh release | tail -n 1)
 game="$PWD/$build/game"
 program="$PWD/$build/source/app/harmonize/harmonize"
-echo "The game loads and runs its demo levels, but it draws nothing yet: its window stays empty." \
+echo "The game draws its demo levels; nothing moves yet, and there is no sound, menu or HUD." \
   "Keys and controllers reach the game; the log shows what they change (Esc: the input state goes to Menu)." \
   "Its log and settings go to $game." >&2
-run=("$program" --userFilePath="$game" --fullscreen=0 --graphics-backEnd=null "$@")
+run=("$program" --userFilePath="$game" --fullscreen=0 "$@")
 cd "$game"
 if [ -n "${DISPLAY:-}" ]; then
   echo "Close the window to quit." >&2
