@@ -468,6 +468,12 @@ void RenderSystem::entitiesDestroyed(const EntityHandle* handles, u64 count, Wor
 
 // Per tick and per frame -----------------------------------------------------
 
+void RenderSystem::restoreQuickSave(World& world)
+{
+    snapshotTransforms(m_newest, world);
+    snapshotTransforms(m_previous, world);
+}
+
 void RenderSystem::fixedTick(quern::entity::UpdateContext* context, World& world)
 {
     std::swap(m_newest, m_previous);

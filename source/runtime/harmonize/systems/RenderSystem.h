@@ -84,6 +84,10 @@ public:
     void commitDynamicVisuals();
     // Main thread: lets go the nodes and materials of destroyed entities.
     void releaseFrameResources();
+    // After a quick save put the world back: both transform snapshots become
+    // the restored transforms, so the next frames draw the restored places
+    // instead of extrapolating across the jump.
+    void restoreQuickSave(quern::entity::World& world);
 
     // Pass 0 draws the world, pass 1 after the post effects.
     EntityScenePass* pass(u64 index) const;

@@ -178,6 +178,21 @@ TEST_F(RenderSystemTest, SmallMovesAreExtrapolatedAndJumpsSnap)
     }
 }
 
+TEST_F(RenderSystemTest, AfterAQuickSaveRestoreTheRestoredPlaceIsDrawnWithoutExtrapolation)
+{
+    RenderWorld world;
+    const EntityHandle e = world.scene.add("mover", { "Transform" });
+    world.start();
+    world.tickAt(kTick);
+    world.scene.get<Transform>(e).position = { 0.5f, 0, 0 };
+    world.tickAt(2 * kTick);
+    // The restore puts the entity back at the origin between ticks.
+    world.scene.get<Transform>(e).position = { 0, 0, 0 };
+    world.render->restoreQuickSave(world.world());
+    world.updateAt(2 * kTick + kTick / 2);
+    EXPECT_NEAR(world.node(e)->translation().x, 0.0f, 1e-6f);
+}
+
 // A turn about z by `angle` moves the quaternion by 2 sin(angle / 4): pi/8
 // is reached at about 0.79 radians.
 TEST_F(RenderSystemTest, RotationsOfAnEighthOfPiOrMoreSnap)
