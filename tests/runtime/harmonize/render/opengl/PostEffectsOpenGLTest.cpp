@@ -248,10 +248,10 @@ protected:
             pixels[i] = i % 4 == 3 ? 255 : rgb[static_cast<u64>(i % 4)];
         image->setData(pixels, PixelBufferFormat::create2D(2, 2, PixelFormat::A8B8G8R8, 0, 0, 0), nullptr,
             OpenGLPixelBuffer::NoMipLevels | OpenGLPixelBuffer::ClampedLinear);
-        auto* texture = static_cast<quern::graphics::Texture*>(static_cast<quern::RefCounted*>(
-            preloadInto(worker->cache(), id, quern::assets::ResourceType::Texture, sizeof(quern::graphics::Texture),
-                alignof(quern::graphics::Texture), nullptr)));
-        new (texture) quern::graphics::Texture(image);
+        // Constructed in the cache's slot first: only then is it a Texture.
+        void* slot = preloadInto(worker->cache(), id, quern::assets::ResourceType::Texture,
+            sizeof(quern::graphics::Texture), alignof(quern::graphics::Texture), nullptr);
+        auto* texture = new (slot) quern::graphics::Texture(image);
         quern::RefCounted::retain(texture);
     }
 
