@@ -30,26 +30,44 @@ enum Verdict : u8 {
     kDraw = 1,
     kNoVertices = 2, // a visual without a vertex buffer
     kInside = 3, // between the chunk's two sweeps: in view, node not looked at yet
+    kDrawJudged = 4, // drawn, on the node's own word rather than the node sync's
 };
 
-// The six planes of a frustum, read once per cull.
+// The six planes of a frustum, read once per cull, laid out component by
+// component (and padded with two planes nothing is outside of) so that one
+// sphere is tested against all of them with a few vector operations.
 struct CullPlanes {
     explicit CullPlanes(const Frustum& frustum)
     {
-        for (i32 side = 0; side < 6; ++side)
-            planes[side] = frustum.getPlane(static_cast<Frustum::Side>(side));
+        for (i32 side = 0; side < 8; ++side) {
+            quern::math::Plane plane;
+            if (side < 6)
+                plane = frustum.getPlane(static_cast<Frustum::Side>(side));
+            else
+                plane.d = kFar;
+            nx[side] = plane.nx;
+            ny[side] = plane.ny;
+            nz[side] = plane.nz;
+            d[side] = plane.d;
+        }
     }
     // Frustum::testSphere's outside: on the far side of a plane by the radius.
+    // All planes are tested: about half of a level's spheres are in view, and
+    // an early way out would be a branch the processor cannot guess.
     bool outside(const BoundingSphere& sphere) const
     {
-        for (const quern::math::Plane& plane : planes)
-            if (plane.nx * sphere.centre[0] + plane.ny * sphere.centre[1] + plane.nz * sphere.centre[2] + plane.d
-                <= -sphere.radius)
-                return true;
-        return false;
+        const f32 x = sphere.centre[0], y = sphere.centre[1], z = sphere.centre[2], limit = -sphere.radius;
+        i32 out = 0;
+        for (i32 k = 0; k < 8; ++k)
+            out |= nx[k] * x + ny[k] * y + nz[k] * z + d[k] <= limit ? 1 : 0;
+        return out != 0;
     }
 
-    quern::math::Plane planes[6];
+    static constexpr f32 kFar = 3.0e38f;
+    alignas(16) f32 nx[8];
+    alignas(16) f32 ny[8];
+    alignas(16) f32 nz[8];
+    alignas(16) f32 d[8];
 };
 
 // Nodes whose flags change their render transform draw nothing until their
@@ -62,12 +80,14 @@ bool hasRenderFlags(const Node& node) { return (node.identityLocal | node.cancel
 // first and visits the nodes of the slots in view only.
 class EntityCullTask final : public quern::threads::Task {
 public:
-    EntityCullTask(const CullPlanes& planes, const std::vector<quern::Ref>& nodes, const u8* passIndices, u8 pass,
-        u8* visible, u8* verdicts, const TransformHierarchySystem& hierarchy, u32 count)
+    EntityCullTask(const CullPlanes& planes, const std::vector<quern::Ref>& nodes, const u8* passIndices,
+        const u8* drawStates, u8 pass, u8* visible, u8* verdicts, const TransformHierarchySystem& hierarchy,
+        u32 count)
         : Task(count)
         , m_planes(planes)
         , m_nodes(nodes)
         , m_passIndices(passIndices)
+        , m_drawStates(drawStates)
         , m_visible(visible)
         , m_verdicts(verdicts)
         , m_hierarchy(hierarchy)
@@ -83,13 +103,19 @@ public:
         u8* visible = m_visible;
         u8* verdicts = m_verdicts;
         const u8 pass = m_pass;
+        // What a slot in view becomes, by the node sync's word on its node:
+        // skipped, drawn, or left for the node itself to say.
+        static constexpr u8 kInView[3] = { kSkip, kDraw, kInside };
+        const u8* drawStates = m_drawStates;
         for (u32 i = range.firstItem; i < end; ++i) {
-            const u8 inside = passIndices[i] == pass && !m_planes.outside(m_hierarchy.worldBounds(i)) ? 1 : 0;
             const u8 tested = passIndices[i] == pass ? 1 : 0;
+            const u8 inside = static_cast<u8>(tested & (m_planes.outside(m_hierarchy.worldBounds(i)) ? 0 : 1));
             // Outside: culled. Inside or another pass's: as it was.
             visible[i] = static_cast<u8>(visible[i] & (inside | (tested ^ 1)));
-            verdicts[i] = static_cast<u8>(inside * kInside);
+            const u8 state = drawStates[i] < 3 ? drawStates[i] : static_cast<u8>(kNodeJudge);
+            verdicts[i] = static_cast<u8>(kInView[state] & static_cast<u8>(-inside));
         }
+        // The nodes something changed since the node sync.
         for (u32 i = range.firstItem; i < end; ++i) {
             if (verdicts[i] != kInside)
                 continue;
@@ -105,15 +131,16 @@ private:
     static constexpr u32 kNodeDistance = 32;
     static constexpr u32 kVisualDistance = 16;
 
+    bool judged(u32 i) const { return m_verdicts[i] == kInside; }
     void prefetch(u32 i, u32 end) const
     {
-        if (i + kNodeDistance < end && m_verdicts[i + kNodeDistance] == kInside)
+        if (i + kNodeDistance < end && judged(i + kNodeDistance))
             if (const Node* ahead = m_nodes[i + kNodeDistance].get<Node>()) {
                 // The drawing flags, and the visual's handle less than a line after them.
                 __builtin_prefetch(&ahead->hidden);
                 __builtin_prefetch(&ahead->hidden + 64);
             }
-        if (i + kVisualDistance < end && m_verdicts[i + kVisualDistance] == kInside)
+        if (i + kVisualDistance < end && judged(i + kVisualDistance))
             if (const Node* near = m_nodes[i + kVisualDistance].get<Node>())
                 __builtin_prefetch(near->visual());
     }
@@ -125,12 +152,13 @@ private:
         const quern::graphics::VertexBuffer* vertices = node->visual()->vertexBuffer();
         if (!vertices)
             return kNoVertices;
-        return vertices->byteSize() == 0 && hasRenderFlags(*node) ? kSkip : kDraw;
+        return vertices->byteSize() == 0 && hasRenderFlags(*node) ? kSkip : kDrawJudged;
     }
 
     const CullPlanes& m_planes;
     const std::vector<quern::Ref>& m_nodes;
     const u8* m_passIndices;
+    const u8* m_drawStates;
     u8* m_visible;
     u8* m_verdicts;
     const TransformHierarchySystem& m_hierarchy;
@@ -151,12 +179,15 @@ void EntityScenePass::recordCommands(quern::render::RenderCommandList& list)
 }
 
 EntityCuller::EntityCuller(EntityScenePass& mainPass, i32 passIndex, quern::containers::Array& passIndices,
-    quern::containers::Array& visible, TaskDispatcher* dispatcher, TransformHierarchySystem& hierarchy)
+    quern::containers::Array& visible, quern::containers::Array& drawStates, quern::containers::Array& drawNodes,
+    TaskDispatcher* dispatcher, TransformHierarchySystem& hierarchy)
     : m_mainPass(mainPass)
     , m_passIndex(passIndex)
     , m_verdicts(sizeof(u8), 1)
     , m_passIndices(passIndices)
     , m_visible(visible)
+    , m_drawStates(drawStates)
+    , m_drawNodes(drawNodes)
     , m_dispatcher(dispatcher)
     , m_hierarchy(hierarchy)
 {
@@ -165,7 +196,8 @@ EntityCuller::EntityCuller(EntityScenePass& mainPass, i32 passIndex, quern::cont
 void EntityCuller::cull(const Frustum& frustum, quern::render::RenderLists& lists)
 {
     const std::vector<quern::Ref>& nodes = m_mainPass.nodes;
-    const u64 count = std::min<u64>({ nodes.size(), m_passIndices.count(), m_visible.count() });
+    const u64 count = std::min<u64>({ nodes.size(), m_passIndices.count(), m_visible.count(), m_drawStates.count(),
+        m_drawNodes.count() });
     u8* visible = m_visible.dataAs<u8>();
     // Pass 0 culls first in every frame: what the previous frame culled is
     // tested again.
@@ -179,8 +211,8 @@ void EntityCuller::cull(const Frustum& frustum, quern::render::RenderLists& list
     u8* verdicts = m_verdicts.dataAs<u8>();
 
     const CullPlanes planes(frustum);
-    EntityCullTask task(planes, nodes, m_passIndices.dataAs<u8>(), static_cast<u8>(m_passIndex), visible, verdicts,
-        m_hierarchy, static_cast<quern::u32>(count));
+    EntityCullTask task(planes, nodes, m_passIndices.dataAs<u8>(), m_drawStates.dataAs<u8>(),
+        static_cast<u8>(m_passIndex), visible, verdicts, m_hierarchy, static_cast<quern::u32>(count));
     if (Settings::Threading.enabled && m_dispatcher) {
         m_dispatcher->run(task);
         m_dispatcher->wait(task);
@@ -195,10 +227,16 @@ void EntityCuller::cull(const Frustum& frustum, quern::render::RenderLists& list
     drawn.reserve(count);
     Node** out = drawn.dataAs<Node*>();
     u64 kept = 0;
+    // The node sync's packed pointers serve the slots it vouched for; the
+    // few judged slots read their node.
+    Node* const* synced = m_drawNodes.dataAs<Node*>();
     for (u64 i = 0; i < count; ++i) {
-        out[kept] = nodes[i].get<Node>();
-        kept += verdicts[i] == kDraw ? 1 : 0;
-        if (verdicts[i] == kNoVertices) {
+        const u8 verdict = verdicts[i];
+        out[kept] = synced[i];
+        kept += verdict == kDraw ? 1 : 0;
+        if (verdict == kDrawJudged) {
+            out[kept++] = nodes[i].get<Node>();
+        } else if (verdict == kNoVertices) {
             // Reported here rather than in the chunks: the assertion hook is
             // not the workers' to call.
             quern::debug::softAssert(nodes[i].get<Node>()->name().c_str(), "", __FILE__, __LINE__);

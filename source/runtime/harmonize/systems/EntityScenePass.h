@@ -20,6 +20,16 @@ using quern::u8;
 
 class EntityCuller;
 class TaskDispatcher;
+
+// What the render system's node sync found out about an entity's node for
+// drawing, packed per entity so the culler reads no node in the common case.
+// Whatever changes a node or its visual after the sync leaves Judge, and the
+// culler looks at the node itself.
+enum NodeDrawState : u8 {
+    kNodeSkip = 0, // no node, no visual or hidden
+    kNodeDraw = 1, // drawn when its sphere is in view
+    kNodeJudge = 2, // look at the node
+};
 class TransformHierarchySystem;
 
 class EntityScenePass : public quern::render::ScenePass {
@@ -40,7 +50,8 @@ public:
 class EntityCuller final : public quern::render::Culler {
 public:
     EntityCuller(EntityScenePass& mainPass, i32 passIndex, quern::containers::Array& passIndices,
-        quern::containers::Array& visible, TaskDispatcher* dispatcher, TransformHierarchySystem& hierarchy);
+        quern::containers::Array& visible, quern::containers::Array& drawStates,
+        quern::containers::Array& drawNodes, TaskDispatcher* dispatcher, TransformHierarchySystem& hierarchy);
 
     void cull(const quern::math::Frustum& frustum, quern::render::RenderLists& lists) override;
 
@@ -52,6 +63,9 @@ private:
     quern::containers::Array m_verdicts;
     quern::containers::Array& m_passIndices; // u8 per entity
     quern::containers::Array& m_visible; // u8 per entity
+    quern::containers::Array& m_drawStates; // NodeDrawState per entity
+    // Node* per entity, as the node sync saw it: the node of a kNodeDraw slot.
+    quern::containers::Array& m_drawNodes;
     TaskDispatcher* m_dispatcher;
     TransformHierarchySystem& m_hierarchy;
 };

@@ -181,6 +181,8 @@ RenderSystem::RenderSystem(AppContext& context, LightingSystem& lighting, Transf
     , m_nodesToRelease(sizeof(Node*), alignof(Node*))
     , m_passIndex(sizeof(u8), 1)
     , m_visible(sizeof(u8), 1)
+    , m_drawStates(sizeof(u8), 1)
+    , m_drawNodes(sizeof(Node*), alignof(Node*))
     , m_pendingVisuals(sizeof(Visual*), alignof(Visual*))
 {
     m_newest.transforms = Array(sizeof(Transform), 4);
@@ -254,7 +256,7 @@ void RenderSystem::setUpPasses(quern::memory::Allocator* allocator)
         void* memory = allocator->allocate(sizeof(EntityCuller), alignof(EntityCuller));
         if (!memory)
             QUERN_OUT_OF_MEMORY();
-        scenePass.culler = new (memory) EntityCuller(*pass(0), i, m_passIndex, m_visible, m_dispatcher, m_hierarchy);
+        scenePass.culler = new (memory) EntityCuller(*pass(0), i, m_passIndex, m_visible, m_drawStates, m_drawNodes, m_dispatcher, m_hierarchy);
         if (i == 0) {
             scenePass.clearFlags = kClearEverything;
             std::memcpy(scenePass.clearColour, kDefaultClearColour, sizeof kDefaultClearColour);
@@ -295,6 +297,8 @@ void RenderSystem::adoptAllocator(quern::memory::Allocator* allocator)
     m_nodesToRelease = Array(sizeof(Node*), alignof(Node*), allocator);
     m_passIndex = Array(sizeof(u8), 1, allocator);
     m_visible = Array(sizeof(u8), 1, allocator);
+    m_drawStates = Array(sizeof(u8), 1, allocator);
+    m_drawNodes = Array(sizeof(Node*), alignof(Node*), allocator);
     m_pendingVisuals = Array(sizeof(Visual*), alignof(Visual*), allocator);
 }
 
@@ -308,6 +312,8 @@ void RenderSystem::freeArrays()
     m_nodesToRelease.release();
     m_passIndex.release();
     m_visible.release();
+    m_drawStates.release();
+    m_drawNodes.release();
     m_pendingVisuals.release();
 }
 
@@ -349,6 +355,8 @@ void RenderSystem::sizeArrays(World& world)
     fit(m_entityMaterials, 0);
     fit(m_passIndex, 0);
     fit(m_visible, 1);
+    fit(m_drawStates, kNodeJudge);
+    fit(m_drawNodes, 0);
     pass(0)->nodes.resize(capacity);
 }
 
@@ -439,6 +447,8 @@ void RenderSystem::worldStopped(World&, quern::memory::Allocator*)
     for (quern::Ref& held : nodes)
         held.reset();
     nodes.clear();
+    if (m_drawStates.count() > 0)
+        std::memset(m_drawStates.data(), kNodeJudge, m_drawStates.count());
 }
 
 void RenderSystem::entitiesDestroyed(const EntityHandle* handles, u64 count, World&, quern::memory::Allocator*)
@@ -454,6 +464,7 @@ void RenderSystem::entitiesDestroyed(const EntityHandle* handles, u64 count, Wor
             m_nodesToRelease.append(held);
             nodes[index].reset();
         }
+        markForJudging(index);
         Visual*& slot = m_visuals.at<Visual*>(index);
         // The default material is every mesh's until it gets its own.
         Material* material = slot ? slot->material() : nullptr;
@@ -484,6 +495,24 @@ void RenderSystem::fixedTick(quern::entity::UpdateContext* context, World& world
             continue;
         reparent(i, transformRecord(world, i));
     }
+}
+
+u8 RenderSystem::drawStateOf(const Node& node)
+{
+    const Visual* nodeVisual = node.visual();
+    if (node.hidden || !nodeVisual)
+        return kNodeSkip;
+    // Flagged nodes are tested against their render transform, and a visual
+    // without vertices is reported: both by the culler itself.
+    if ((node.identityLocal | node.cancelParentScale | node.detached) != 0 || !nodeVisual->vertexBuffer())
+        return kNodeJudge;
+    return kNodeDraw;
+}
+
+void RenderSystem::markForJudging(u64 index)
+{
+    if (index < m_drawStates.count())
+        m_drawStates.at<u8>(index) = kNodeJudge;
 }
 
 void RenderSystem::update(quern::entity::UpdateContext*, World& world)
@@ -519,6 +548,8 @@ void RenderSystem::syncNode(u64 index, World& world, f32 factor)
     if (enabled.test(TextureOffset::kType))
         applyFrameOffset(index, world);
     entityNode.hidden = enabled.test(Renderable::kType) ? 0 : 1;
+    m_drawStates.at<u8>(index) = drawStateOf(entityNode);
+    m_drawNodes.at<Node*>(index) = &entityNode;
     GenericMaterial* material = m_entityMaterials.at<GenericMaterial*>(index);
     Visual* entityVisual = m_visuals.at<Visual*>(index);
     // Lights go into the material made here; one another system put in its
@@ -594,6 +625,7 @@ Visual* RenderSystem::getOrCreateVisual(u64 entityIndex)
     if (!held)
         held = quern::Ref(new Node());
     held.get<Node>()->setVisual(slot);
+    markForJudging(entityIndex);
     RefCounted::retain(slot);
     m_pendingVisuals.append(slot);
     return slot;

@@ -129,6 +129,9 @@ private:
 
     void syncNodes(quern::entity::World& world, f32 factor);
     void syncNode(u64 index, quern::entity::World& world, f32 factor);
+    static u8 drawStateOf(const quern::scene::Node& node);
+    // Something changed the entity's node or visual since the node sync.
+    void markForJudging(u64 index);
     void applyFrameOffset(u64 index, quern::entity::World& world);
     quern::scene::Camera* cameraOfEntity(u64 index) const;
 
@@ -158,6 +161,8 @@ private:
     quern::containers::Array m_nodesToRelease; // Node*
     quern::containers::Array m_passIndex; // u8 per slot: the pass that draws it
     quern::containers::Array m_visible; // u8 per slot: culling result
+    quern::containers::Array m_drawStates; // NodeDrawState per slot, from the node sync
+    quern::containers::Array m_drawNodes; // Node* per slot, as the node sync saw it
     quern::graphics::ParticleMaterial* m_defaultMaterial = nullptr; // one reference
     // Visuals made or replaced since the last commit, one reference each.
     quern::containers::Array m_pendingVisuals; // Visual*

@@ -156,6 +156,7 @@ void RenderSystem::createEntity(EntityHandle entity, World& world)
     m_newest.transforms.at<Transform>(index) = transform;
     m_previous.transforms.at<Transform>(index) = transform;
     m_visible.at<u8>(index) = 1;
+    markForJudging(index);
 
     Node* node = new Node();
     node->setName(world.getEntityName(entity));

@@ -58,22 +58,30 @@ protected:
         EXPECT_EQ(drawn.size(), lists.visibleCount()) << "each node once";
         return drawn;
     }
-    // A culler of the world's nodes over visibility and pass bytes of the
-    // test's own, every node in pass 0 unless moved.
+    // A culler of the world's nodes over visibility, pass and draw-state
+    // bytes of the test's own, every node in pass 0 unless moved, and every
+    // node looked at by the culler itself.
     struct OwnCuller {
         OwnCuller(RenderWorld& world, i32 pass, TaskDispatcher* dispatcher)
-            : culler(*world.render->pass(0), pass, passIndices, visible, dispatcher, *world.hierarchy)
+            : culler(*world.render->pass(0), pass, passIndices, visible, drawStates, drawNodes, dispatcher,
+                *world.hierarchy)
         {
             const u64 count = world.render->pass(0)->nodes.size();
             passIndices.expand(count);
             visible.expand(count);
+            drawStates.expand(count);
+            drawNodes.expand(count);
             std::memset(passIndices.data(), 0, count);
             std::memset(visible.data(), 1, count);
+            std::memset(drawStates.data(), kNodeJudge, count);
+            std::memset(drawNodes.data(), 0, count * sizeof(void*));
         }
         u8 visibleByte(EntityHandle e) const { return visible.at<u8>(e.index()); }
 
         quern::containers::Array passIndices { 1, 1 };
         quern::containers::Array visible { 1, 1 };
+        quern::containers::Array drawStates { 1, 1 };
+        quern::containers::Array drawNodes { sizeof(void*), alignof(void*) };
         EntityCuller culler;
     };
 
@@ -136,6 +144,33 @@ TEST_F(EntityScenePassTest, NodesOutsideTheFrustumAreCulledAndTestedAgainNextFra
     w->scene.get<Transform>(behind).position = { 0, 0, -50 };
     w->hierarchy->updateWorldMatrices(w->world());
     EXPECT_EQ(cull(0), indices({ middle, edge, right, behind }));
+}
+
+// The culler takes the node sync's word on a node only while nothing changed
+// it since: a node destroyed, hidden or given a visual after the sync is
+// looked at again.
+TEST_F(EntityScenePassTest, NodesChangedSinceTheNodeSyncAreLookedAtAgain)
+{
+    w->preloadMesh(kCube, kUnitCube);
+    const EntityHandle kept = w->addMeshEntity("kept", kCube, { 0, 0, -5 });
+    const EntityHandle gone = w->addMeshEntity("gone", kCube, { 2, 0, -5 });
+    const EntityHandle late = w->scene.add("late", { "Transform", "Renderer", "ParticleAppearance" });
+    w->scene.get<Transform>(late).position = { -2, 0, -5 };
+    w->start();
+    w->updateAt(0);
+    EXPECT_EQ(cull(0), indices({ kept, gone }));
+
+    w->world().destroyEntities(&gone, 1);
+    EXPECT_EQ(cull(0), indices({ kept })) << "no node of a destroyed entity, and no null in the list";
+
+    w->render->getOrCreateVisual(late.index());
+    quern::testing::SoftAssertRecorder asserts;
+    EXPECT_EQ(cull(0), indices({ kept })) << "a visual with no vertex buffer yet is reported, not drawn";
+    EXPECT_EQ(asserts.messages, std::vector<std::string> { "late" });
+
+    w->scene.world().getEnabledMask(kept.index()).reset(Renderable::kType);
+    w->updateAt(20'000);
+    EXPECT_TRUE(cull(0).empty()) << "hidden at the next sync";
 }
 
 // A subtree moved to pass 1 is drawn only by pass 1, and back again.
