@@ -57,7 +57,6 @@ public:
     {
         record("getDownloadedEntries", "", download, u64(count));
     }
-    void unusedRequest() override { record("unusedRequest"); }
     i32 requestUserInformation(const u64* userIds, i32 count) override
     {
         record("requestUserInformation", "", count > 0 ? userIds[0] : 0, u64(count));

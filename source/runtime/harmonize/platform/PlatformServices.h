@@ -93,8 +93,6 @@ public:
     virtual void downloadEntries(u64 leaderboard, i32 mode, i32 first, i32 last) = 0;
     // Fills count rows of a finished download.
     virtual void getDownloadedEntries(u64 download, LeaderboardEntry* entries, i32 count) = 0;
-    // A request no caller makes; back ends keep it to hold the operations' order.
-    virtual void unusedRequest() = 0;
 
     // Asks for the information of count users; returns the request (0 none),
     // answered by UserInformationReceived.
