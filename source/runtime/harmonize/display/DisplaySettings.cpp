@@ -1,6 +1,7 @@
 #include "harmonize/display/DisplaySettings.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/display/FrameLayout.h"
 #include "quern/containers/Array.h"
 #include "quern/debug/Log.h"
 #include "quern/graphics/Display.h"
@@ -69,9 +70,7 @@ DisplaySize chooseDisplaySize(bool fullscreen, const DisplaySizeSettings& settin
     if (fullscreen)
         return { desktop.width, desktop.height };
 
-    const bool aspectValid = settings.aspectNumerator > 0 && settings.aspectDenominator > 0;
-    const i32 numerator = aspectValid ? settings.aspectNumerator : 16;
-    const i32 denominator = aspectValid ? settings.aspectDenominator : 9;
+    const auto [numerator, denominator] = validAspect(settings.aspectNumerator, settings.aspectDenominator);
     constexpr quern::f32 kTwoThirds = 0.6666667f;
     size.height = static_cast<i32>(static_cast<quern::f32>(desktop.height) * kTwoThirds);
     size.width = size.height * numerator / denominator;

@@ -10,17 +10,28 @@ FrameSettings FrameSettings::fromSettings()
     FrameSettings settings;
     settings.frameWidth = Settings::Renderer.frameWidth;
     settings.frameHeight = Settings::Renderer.frameHeight;
-    if (Settings::Renderer.aspectNumerator > 0 && Settings::Renderer.aspectDenominator > 0) {
-        settings.aspectNumerator = Settings::Renderer.aspectNumerator;
-        settings.aspectDenominator = Settings::Renderer.aspectDenominator;
-    }
+    settings.aspectNumerator = Settings::Renderer.aspectNumerator;
+    settings.aspectDenominator = Settings::Renderer.aspectDenominator;
     return settings;
+}
+
+AspectRatio validAspect(i32 numerator, i32 denominator)
+{
+    if (numerator > 0 && denominator > 0)
+        return { numerator, denominator };
+    return { 16, 9 };
+}
+
+FrameSize requestedFrameSize(const FrameSettings& settings, i32 displayWidth, i32 displayHeight)
+{
+    if (settings.frameWidth != 0 && settings.frameHeight != 0)
+        return { settings.frameWidth, settings.frameHeight };
+    return { displayWidth, displayHeight };
 }
 
 FrameSize frameSizeFor(const FrameSettings& settings, i32 displayWidth, i32 displayHeight)
 {
-    const i32 numerator = settings.aspectNumerator > 0 ? settings.aspectNumerator : 16;
-    const i32 denominator = settings.aspectDenominator > 0 ? settings.aspectDenominator : 9;
+    const auto [numerator, denominator] = validAspect(settings.aspectNumerator, settings.aspectDenominator);
     if (settings.frameWidth != 0)
         return { settings.frameWidth, settings.frameWidth * denominator / numerator };
     FrameSize size { displayWidth, denominator * displayWidth / numerator };
@@ -51,9 +62,7 @@ ViewportRect outputViewportFor(const FrameSettings& settings, i32 displayWidth, 
 {
     const i32 dw = displayWidth;
     const i32 dh = displayHeight;
-    const bool frameSet = settings.frameWidth != 0 && settings.frameHeight != 0;
-    const i32 fw = frameSet ? settings.frameWidth : dw;
-    const i32 fh = frameSet ? settings.frameHeight : dh;
+    const auto [fw, fh] = requestedFrameSize(settings, dw, dh);
     const FrameSize aspect = frameSizeFor(settings, dw, dh);
     // A closed display or a degenerate frame has no area to show anything in;
     // dividing by its size would trap.

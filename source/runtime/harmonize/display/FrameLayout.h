@@ -18,10 +18,17 @@ struct FrameSettings {
     i32 aspectNumerator = 16;
     i32 aspectDenominator = 9;
 
-    // The Renderer section's values. An aspect term that is not above 0
-    // means 16:9, as the display's window size takes it.
+    // The Renderer section's values.
     static FrameSettings fromSettings();
 };
+
+struct AspectRatio {
+    i32 numerator;
+    i32 denominator;
+};
+
+// The aspect the terms give; unless both are above 0, 16:9.
+AspectRatio validAspect(i32 numerator, i32 denominator);
 
 struct FrameSize {
     i32 width;
@@ -44,6 +51,10 @@ struct ViewportRect {
 // frame width with the aspect's height, or the widest frame of the aspect
 // that fits the display. The frame height setting does not count here.
 FrameSize frameSizeFor(const FrameSettings& settings, i32 displayWidth, i32 displayHeight);
+
+// The frame in pixels the settings ask for: the frame width and height when
+// both are set, else the display's size.
+FrameSize requestedFrameSize(const FrameSettings& settings, i32 displayWidth, i32 displayHeight);
 
 // The frame size from the settings and the process's display size, as floats.
 FrameSizeF computeFrameSize();

@@ -162,11 +162,9 @@ void PresentEffect::setUp(quern::graphics::TextureRenderTarget* windowTarget)
     m_windowTarget = windowTarget;
     m_viewport = computeOutputViewport();
     const DisplaySize& display = processDisplaySize();
-    const bool frameSet = Settings::Renderer.frameWidth != 0 && Settings::Renderer.frameHeight != 0;
-    const i32 frameWidth = frameSet ? Settings::Renderer.frameWidth : display.width;
-    const i32 frameHeight = frameSet ? Settings::Renderer.frameHeight : display.height;
+    const FrameSize frame = requestedFrameSize(FrameSettings::fromSettings(), display.width, display.height);
     // A frame larger than the display is halved on the way to the window.
-    if (display.width < frameWidth || display.height < frameHeight) {
+    if (display.width < frame.width || display.height < frame.height) {
         material->setDownsample(true);
         material->setDirty();
     }

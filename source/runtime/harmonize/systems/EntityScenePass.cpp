@@ -70,9 +70,6 @@ struct CullPlanes {
     alignas(16) f32 d[8];
 };
 
-// Nodes whose flags change their render transform draw nothing until their
-// vertex buffer holds something.
-bool hasRenderFlags(const Node& node) { return (node.identityLocal | node.cancelParentScale | node.detached) != 0; }
 
 // The frustum tests of one pass, in chunks. A chunk reads nodes, pass bytes
 // and world spheres, which nothing writes while culling runs, and writes only

@@ -10,6 +10,7 @@
 #include "quern/language/RefCounted.h"
 #include "quern/render/Culler.h"
 #include "quern/render/ScenePass.h"
+#include "quern/scene/Node.h"
 
 #include <vector>
 
@@ -30,6 +31,14 @@ enum NodeDrawState : u8 {
     kNodeDraw = 1, // drawn when its sphere is in view
     kNodeJudge = 2, // look at the node
 };
+
+// Nodes with these flags are tested against their render transform, not the
+// hierarchy's sphere, and draw nothing until their vertex buffer holds
+// something.
+inline bool hasRenderFlags(const quern::scene::Node& node)
+{
+    return (node.identityLocal | node.cancelParentScale | node.detached) != 0;
+}
 class TransformHierarchySystem;
 
 class EntityScenePass : public quern::render::ScenePass {

@@ -504,7 +504,7 @@ u8 RenderSystem::drawStateOf(const Node& node)
         return kNodeSkip;
     // Flagged nodes are tested against their render transform, and a visual
     // without vertices is reported: both by the culler itself.
-    if ((node.identityLocal | node.cancelParentScale | node.detached) != 0 || !nodeVisual->vertexBuffer())
+    if (hasRenderFlags(node) || !nodeVisual->vertexBuffer())
         return kNodeJudge;
     return kNodeDraw;
 }
