@@ -354,6 +354,7 @@ i32 App::loadLevel(i32 level, i32 world)
     m_levelLoader.targetWorld = world;
     m_swapper.loadLevel(level, m_levelLoader, &m_loadingWorker.cache(), world);
     m_contexts[world].levelIndex = level;
+    m_contexts[world].levelAssetId = m_swapper.getLevelId(static_cast<u64>(level));
     return world;
 }
 

@@ -38,7 +38,9 @@ class InputSystem;
 class LevelList;
 class LightingSystem;
 class LoadingWorker;
+class PlatformServices;
 class RenderSystem;
+class SaveGameSystem;
 class TaskDispatcher;
 struct SoakTestDriver;
 struct SystemSetup;
@@ -54,6 +56,7 @@ struct AppServices {
     quern::input::InputManager* inputManager = nullptr;
     InputSwitcher* inputSwitcher = nullptr;
     LoadingWorker* loadingWorker = nullptr;
+    PlatformServices* platformServices = nullptr;
     quern::serialize::StringTable* stringTable = nullptr;
     TaskDispatcher* taskDispatcher = nullptr;
 };
@@ -74,6 +77,7 @@ struct AppContext {
     TransformHierarchySystem* transformHierarchy = nullptr;
     LightingSystem* lighting = nullptr;
     RenderSystem* render = nullptr;
+    SaveGameSystem* saveGame = nullptr; // level worlds only
     AppServices services;
     SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
     // The world's gizmo pass, which the render pipeline draws over the level.
@@ -85,6 +89,7 @@ struct AppContext {
     u8 paused = 0; // set by the menu, cleared at level start
     u8 frontEnd = 0; // 1 for world 2
     i32 levelIndex = -1; // -1 until a level is loaded into the world
+    quern::u64 levelAssetId = 0; // the world asset of that level; 0 until then
 };
 
 } // namespace harmonize
