@@ -2,6 +2,7 @@
 
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/platform/ErrorReporting.h"
+#include "quern/platform/Thread.h"
 
 #include <new>
 
@@ -71,8 +72,17 @@ UserStorageRequest* AsyncUserStorage::allocateRequest(UserStorageOperation opera
 void AsyncUserStorage::releaseRequest(UserStorageRequest* request)
 {
     request->~UserStorageRequest();
-    debug::MutexLock lock(m_lock);
-    m_requests->give(request);
+    {
+        debug::MutexLock lock(m_lock);
+        m_requests->give(request);
+    }
+    m_pending.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void AsyncUserStorage::waitUntilIdle() const
+{
+    while (pendingCount() != 0)
+        platform::sleepMilliseconds(1);
 }
 
 UserStorageResult AsyncUserStorage::submit(UserStorageOperation operation, const char* name, void* buffer, u64 size,
@@ -84,6 +94,7 @@ UserStorageResult AsyncUserStorage::submit(UserStorageOperation operation, const
     if (!m_workers || !m_fileSystem)
         return refused;
 
+    m_pending.fetch_add(1, std::memory_order_acq_rel);
     UserStorageRequest* request = allocateRequest(operation, name, buffer, size, flag, listener);
     if (!m_workers->push(request)) {
         releaseRequest(request);

@@ -12,6 +12,7 @@
 #include "quern/threads/Task.h"
 #include "quern/threads/TaskQueuePool.h"
 
+#include <atomic>
 #include <optional>
 
 namespace quern::io {
@@ -54,6 +55,11 @@ public:
     // must have been stopped first (their queued requests run to the end).
     void shutdown();
     bool isInitialized() const { return m_workers != nullptr; }
+    // Returns once no request is queued or running, its completion included, so
+    // listeners and buffers can go. Requests made meanwhile are waited for too.
+    void waitUntilIdle() const;
+    // Requests queued or running now.
+    u64 pendingCount() const { return m_pending.load(std::memory_order_acquire); }
 
     // Each returns "No error" at once when the request is queued. A request that the
     // worker refuses (its queue is full, or there is no worker) is not run and is
@@ -95,6 +101,7 @@ private:
     std::optional<containers::BlockPool<UserStorageRequest>> m_requests;
     HomeFileSystem* m_fileSystem = nullptr;
     threads::TaskQueuePool* m_workers = nullptr;
+    std::atomic<u64> m_pending { 0 };
     debug::MutexImpl m_lock;
 };
 

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "quern/platform/Thread.h"
+
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -212,6 +216,37 @@ TEST_F(AsyncUserStorageTest, RefusedRequestIsReportedAndFreed)
     for (const Completion& completion : done)
         EXPECT_NE(completion.name, "refused.save");
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "refused.save"));
+}
+
+// Writes down, inside the completion, whether the listener was still wanted.
+class LateListener : public quern::io::UserStorageListener {
+public:
+    void onUserStorageComplete(const UserStorageResult&) override
+    {
+        quern::platform::sleepMilliseconds(20);
+        completed.store(true);
+    }
+    std::atomic<bool> completed { false };
+};
+
+TEST_F(AsyncUserStorageTest, WaitUntilIdleReturnsOnlyAfterEveryCompletionRan)
+{
+    GateTask gate;
+    ASSERT_TRUE(pool.push(&gate));
+    gate.waitUntilEntered();
+    LateListener listener;
+    storage.requestWrite("a.save", "a", 1, 0, &listener);
+    storage.requestFileSize("a.save", &listener);
+    EXPECT_EQ(storage.pendingCount(), 2u);
+
+    std::thread opener([&] {
+        quern::platform::sleepMilliseconds(10);
+        gate.open();
+    });
+    storage.waitUntilIdle();
+    EXPECT_TRUE(listener.completed.load());
+    EXPECT_EQ(storage.pendingCount(), 0u);
+    opener.join();
 }
 
 TEST(AsyncUserStorage, WithoutWorkerRequestsAreRefused)
