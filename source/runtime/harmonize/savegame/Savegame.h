@@ -70,6 +70,9 @@ struct LevelResult {
     i32 timeMilliseconds = 0;
 };
 
+// Main thread only. Size and read requests answer through an object the
+// Savegame owns: the storage must have run its queued requests to the end
+// (stopUserStorage) before the Savegame goes. Writes need only the queue.
 class Savegame {
 public:
     // The record reset and nothing requested yet.
