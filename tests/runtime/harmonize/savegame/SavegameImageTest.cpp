@@ -5,6 +5,8 @@
 
 #include "quern/platform/Clock.h"
 
+#include "SavegameTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +15,8 @@
 
 namespace harmonize {
 namespace {
+
+using test::imageOf;
 
 constexpr u64 kNow = 1'600'000'000;
 constexpr u8 kKey = 0xE4;
@@ -47,13 +51,6 @@ void putPlain32(std::vector<u8>& image, size_t offset, u32 value)
 {
     for (size_t i = 0; i < 4; ++i)
         image[offset + i] = u8(value >> (8 * i)) ^ kKey;
-}
-
-std::vector<u8> imageOf(const ProgressRecord& record)
-{
-    std::vector<u8> image(kSavegameImageSize);
-    Savegame::scrambleImage(record, image.data());
-    return image;
 }
 
 ProgressRecord resetRecord()

@@ -13,23 +13,24 @@
 
 #include "SavegameTestSupport.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/GateTask.h"
 #include "support/harmonize/RecordingPlatformServices.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace harmonize {
 namespace {
 
+using quern::testing::GateTask;
 using test::HandledEvent;
+using test::imageOf;
 
 constexpr u64 kFirstWrite = 1'650'000'000;
 constexpr u64 kLater = 1'650'000'900;
@@ -38,43 +39,6 @@ constexpr const char* kLevels = "world 0 0\nworld 0 1\nworld 0 2\n"
                                 "level 0 id 11 chapter 0 name One\n"
                                 "level 1 id 12 chapter 0 name Two\n"
                                 "level 2 id 13 chapter 1 name Three\n";
-
-// Holds the storage worker inside a task until opened.
-class GateTask : public quern::threads::Task {
-public:
-    GateTask() : Task(1) {}
-    void run(quern::threads::TaskRange) override
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_entered = true;
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return m_open; });
-    }
-    void waitUntilEntered()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_entered; });
-    }
-    void open()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_entered = false;
-    bool m_open = false;
-};
-
-std::vector<u8> imageOf(const ProgressRecord& record)
-{
-    std::vector<u8> image(kSavegameImageSize);
-    Savegame::scrambleImage(record, image.data());
-    return image;
-}
 
 bool sameRecord(const ProgressRecord& a, const ProgressRecord& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -28,6 +28,14 @@ inline bool buildLevels(const std::string& source, LevelList& levels, std::strin
         && levels.parse(image.data(), image.size(), &error);
 }
 
+// The file image of a record.
+inline std::vector<u8> imageOf(const ProgressRecord& record)
+{
+    std::vector<u8> image(kSavegameImageSize);
+    Savegame::scrambleImage(record, image.data());
+    return image;
+}
+
 struct HandledEvent {
     AppEventType type = AppEventType::Invalid;
     bool succeeded = false;
