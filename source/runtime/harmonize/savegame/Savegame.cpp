@@ -59,14 +59,14 @@ void recordResult(ProgressRecord& record, i32 slot, const LevelResult& result)
     const u8 deathScore = deaths < 255 ? static_cast<u8>(255 - deaths) : 0;
     record.deathScore[slot] = std::max(record.deathScore[slot], deathScore);
 
-    const i32 missed = kMaxNibble - std::clamp(result.toSave, 0, kMaxNibble);
+    const i32 notToSave = kMaxNibble - std::clamp(result.toSave, 0, kMaxNibble);
     const i32 saved = std::max<i32>(record.savedNibbles[slot] & 0x0F, std::clamp(result.saved, 0, kMaxNibble));
-    record.savedNibbles[slot] = static_cast<u8>(missed << 4 | saved);
+    record.savedNibbles[slot] = static_cast<u8>(notToSave << 4 | saved);
 
     record.collected[slot] = std::max(record.collected[slot], static_cast<u8>(result.collected));
 }
 
-void requestRefusedAtOnce(const UserStorageResult& result)
+void fatalWhenRefused(const UserStorageResult& result)
 {
     if (result.code != UserStorageError::NoError)
         QUERN_FATAL(result.message);
@@ -114,7 +114,7 @@ void Savegame::load(AsyncUserStorage& storage, AppEventQueue& queue)
         status = SavegameStatus::None;
         return;
     }
-    requestRefusedAtOnce(m_storage->requestSize(storage, queue));
+    fatalWhenRefused(m_storage->requestSize(storage, queue));
     status = SavegameStatus::SizeRequested;
 }
 
@@ -122,7 +122,7 @@ void Savegame::onStorageEvent(AppEventType type, AsyncUserStorage& storage, AppE
 {
     switch (type) {
     case AppEventType::SavegameFound:
-        requestRefusedAtOnce(m_storage->requestRead(storage, queue));
+        fatalWhenRefused(m_storage->requestRead(storage, queue));
         status = SavegameStatus::Reading;
         break;
     case AppEventType::SavegameMissing: status = SavegameStatus::None; break;
