@@ -36,7 +36,7 @@ const LevelList& levels()
                                                "level 4 id 5 chapter 3 name E\nlevel 5 id 6 chapter 4 name F\n"
                                                "level 6 id 7 chapter 5 name G\nlevel 7 id 8 chapter 6 name H\n"
                                                "level 8 id 0x7fffffff chapter 9 name Outside\n",
-                                               {}, image, error))
+                {}, image, error))
             __builtin_trap();
         return list.parse(image.data(), image.size(), &error);
     }();

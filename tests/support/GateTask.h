@@ -11,7 +11,10 @@ namespace quern::testing {
 
 class GateTask : public threads::Task {
 public:
-    GateTask() : Task(1) {}
+    GateTask()
+        : Task(1)
+    {
+    }
     void run(threads::TaskRange) override
     {
         std::unique_lock<std::mutex> lock(m_mutex);

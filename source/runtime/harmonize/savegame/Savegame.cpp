@@ -125,13 +125,18 @@ void Savegame::onStorageEvent(AppEventType type, AsyncUserStorage& storage, AppE
         fatalWhenRefused(m_storage->requestRead(storage, queue));
         status = SavegameStatus::Reading;
         break;
-    case AppEventType::SavegameMissing: status = SavegameStatus::None; break;
+    case AppEventType::SavegameMissing:
+        status = SavegameStatus::None;
+        break;
     case AppEventType::SavegameLoaded:
         m_storage->takeLoaded(record);
         status = SavegameStatus::Loaded;
         break;
-    case AppEventType::SavegameStored: status = SavegameStatus::Loaded; break;
-    default: break;
+    case AppEventType::SavegameStored:
+        status = SavegameStatus::Loaded;
+        break;
+    default:
+        break;
     }
 }
 
@@ -175,7 +180,7 @@ bool Savegame::isLevelUnlocked(const u8* levelRecord) const
 }
 
 void Savegame::onLevelFinished(i32 finished, i32 next, const LevelResult& result, const LevelList& levels,
-                               PlatformServices& platform, AsyncUserStorage& storage, AppEventQueue& queue)
+    PlatformServices& platform, AsyncUserStorage& storage, AppEventQueue& queue)
 {
     if (isExtraLevel(next, levels))
         next = nextLevelAfter(next, levels);

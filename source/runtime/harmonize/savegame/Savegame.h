@@ -108,7 +108,7 @@ public:
     // a level without record after the final one), evaluates the progress
     // achievements and writes the savegame. Nothing without a finished record.
     void onLevelFinished(i32 finished, i32 next, const LevelResult& result, const LevelList& levels,
-                         PlatformServices& platform, quern::io::AsyncUserStorage& storage, AppEventQueue& queue);
+        PlatformServices& platform, quern::io::AsyncUserStorage& storage, AppEventQueue& queue);
     // The record of the last level finished, or null.
     const u8* findLastLevel(const LevelList& levels) const;
     // The slot of a level id, probing every slot from its home; -1 when absent.

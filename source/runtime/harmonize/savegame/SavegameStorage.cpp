@@ -67,7 +67,8 @@ UserStorageResult SavegameStorage::requestRead(AsyncUserStorage& storage, AppEve
 void SavegameStorage::requestWrite(AsyncUserStorage& storage, AppEventQueue& queue, const ProgressRecord& record)
 {
     SavegameWrite* write = new SavegameWrite(queue, record);
-    const UserStorageResult queued = storage.requestWrite(kSavegameFileName, write->image(), kSavegameImageSize, 0, write);
+    const UserStorageResult queued
+        = storage.requestWrite(kSavegameFileName, write->image(), kSavegameImageSize, 0, write);
     if (queued.code != UserStorageError::NoError) {
         // A refused request never completes: the progress of this finish
         // reaches the file only with the next one.
@@ -89,9 +90,14 @@ bool SavegameStorage::takeLoaded(ProgressRecord& out)
 void SavegameStorage::onUserStorageComplete(const UserStorageResult& result)
 {
     switch (result.operation) {
-    case UserStorageOperation::FileSize: onSize(result); break;
-    case UserStorageOperation::Read: onRead(result); break;
-    default: break;
+    case UserStorageOperation::FileSize:
+        onSize(result);
+        break;
+    case UserStorageOperation::Read:
+        onRead(result);
+        break;
+    default:
+        break;
     }
 }
 
@@ -101,8 +107,8 @@ void SavegameStorage::onSize(const UserStorageResult& result)
     if (result.code == UserStorageError::NoError)
         postSavegameResult(queue, AppEventType::SavegameFound, nullptr, true);
     else
-        postSavegameResult(queue, AppEventType::SavegameMissing, result.message,
-                           result.code == UserStorageError::PathNotFound);
+        postSavegameResult(
+            queue, AppEventType::SavegameMissing, result.message, result.code == UserStorageError::PathNotFound);
 }
 
 void SavegameStorage::onRead(const UserStorageResult& result)

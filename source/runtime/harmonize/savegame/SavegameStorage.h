@@ -24,8 +24,7 @@ public:
     quern::io::UserStorageResult requestSize(quern::io::AsyncUserStorage& storage, AppEventQueue& queue);
     quern::io::UserStorageResult requestRead(quern::io::AsyncUserStorage& storage, AppEventQueue& queue);
     // Sends the image of `record` to the file; a refusal is logged as an error.
-    static void requestWrite(
-        quern::io::AsyncUserStorage& storage, AppEventQueue& queue, const ProgressRecord& record);
+    static void requestWrite(quern::io::AsyncUserStorage& storage, AppEventQueue& queue, const ProgressRecord& record);
 
     // Moves the record the last successful read decoded into `out`; false when
     // none is waiting.

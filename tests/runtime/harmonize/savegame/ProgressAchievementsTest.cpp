@@ -21,7 +21,10 @@ namespace {
 using test::PlatformCall;
 using test::RecordingPlatformServices;
 
-PlatformCall progress(const char* name, u32 current, u32 target) { return { "unlockAchievement", name, current, target }; }
+PlatformCall progress(const char* name, u32 current, u32 target)
+{
+    return { "unlockAchievement", name, current, target };
+}
 PlatformCall stored(const char* name, u32 value) { return { "storeStatistic", name, value, 0 }; }
 const PlatformCall kStoreAll { "storeStatistics", "", 0, 0 };
 
@@ -109,8 +112,13 @@ TEST_F(ProgressAchievementsTest, BeforeTheStatisticsArriveOnlyTheCountersChange)
         PlayerStat stat;
         u32 value;
     } counters[] = {
-        { kStatSubsNotDied, 1 }, { kStatSubsAllSaved, 1 }, { kStatCityNotDied, 0 }, { kStatCollectibles, 5 },
-        { kStatLevelsCompleted, 2 }, { kStatLevelsAllSaved, 1 }, { kStatLevelsNotDied, 1 },
+        { kStatSubsNotDied, 1 },
+        { kStatSubsAllSaved, 1 },
+        { kStatCityNotDied, 0 },
+        { kStatCollectibles, 5 },
+        { kStatLevelsCompleted, 2 },
+        { kStatLevelsAllSaved, 1 },
+        { kStatLevelsNotDied, 1 },
     };
     for (const auto& counter : counters)
         EXPECT_EQ(PlayerProfile::stats[counter.stat], counter.value) << kStatNames[counter.stat];

@@ -193,8 +193,8 @@ TEST_F(SavegameRecordTest, AFullTableSkipsTheNextLevelWhichOnlyRaisesASoftAssert
     for (i32 i = 0; i <= kLevelSlotCount; ++i)
         source += "world 0 " + std::to_string(i) + "\n";
     for (i32 i = 0; i <= kLevelSlotCount; ++i)
-        source += "level " + std::to_string(i) + " id " + std::to_string(i + 1) + " name L" + std::to_string(i + 1)
-            + "\n";
+        source
+            += "level " + std::to_string(i) + " id " + std::to_string(i + 1) + " name L" + std::to_string(i + 1) + "\n";
     LevelList full;
     std::string error;
     ASSERT_TRUE(test::buildLevels(source, full, error)) << error;
