@@ -1,6 +1,7 @@
 #include "quern/io/AsyncUserStorage.h"
 
 #include "TempDirectory.h"
+#include "support/GateTask.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 
 namespace {
 
+using quern::testing::GateTask;
 using quern::u64;
 using quern::io::AsyncUserStorage;
 using quern::io::HomeFileSystem;
@@ -51,36 +53,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<Completion> m_completions;
-};
-
-// Holds the worker inside a task until opened.
-class GateTask : public quern::threads::Task {
-public:
-    GateTask() : Task(1) {}
-    void run(quern::threads::TaskRange) override
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_entered = true;
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return m_open; });
-    }
-    void waitUntilEntered()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_entered; });
-    }
-    void open()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_entered = false;
-    bool m_open = false;
 };
 
 // Counts the blocks the request pool takes.
