@@ -142,9 +142,26 @@ void Savegame::onStorageEvent(AppEventType type, AsyncUserStorage& storage, AppE
 
 void Savegame::onStorageFailure(AppEventType type)
 {
+    // Marking the progress as absent after a failed write would lock every
+    // level the player has finished.
+    if (type == AppEventType::SavegameStored)
+        return;
     if (type == AppEventType::SavegameLoaded)
         reset();
     status = SavegameStatus::None;
+}
+
+void Savegame::handleStorageResult(AppEventType type, const SavegameResultEvent& result,
+    quern::io::AsyncUserStorage& storage, AppEventQueue& queue, const LevelList& levels)
+{
+    if (result.succeeded) {
+        onStorageEvent(type, storage, queue);
+    } else {
+        QUERN_LOG(1) << (result.errorText ? result.errorText : "Savegame request failed") << std::endl;
+        onStorageFailure(type);
+    }
+    if (status == SavegameStatus::None || status == SavegameStatus::Loaded)
+        refreshLevelTable(levels);
 }
 
 void Savegame::refreshLevelTable(const LevelList& levels)

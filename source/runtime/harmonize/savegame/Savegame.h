@@ -95,8 +95,14 @@ public:
     // (refused: fatal), Loaded installs what was read.
     void onStorageEvent(AppEventType type, quern::io::AsyncUserStorage& storage, AppEventQueue& queue);
     // A savegame event whose payload says failed: status None; a failed read
-    // leaves the progress empty.
+    // leaves the progress empty. A failed write changes neither: the progress
+    // in memory still holds, and the next finish writes it again.
     void onStorageFailure(AppEventType type);
+    // A savegame event as the main thread takes it from the queue: handled as
+    // succeeded or failed (logged), then, once the progress is settled (no
+    // savegame, or loaded), every level of the list gets its slot.
+    void handleStorageResult(AppEventType type, const SavegameResultEvent& result,
+        quern::io::AsyncUserStorage& storage, AppEventQueue& queue, const LevelList& levels);
 
     // Gives every level of the list a slot, unless it has one or the table is full.
     void refreshLevelTable(const LevelList& levels);

@@ -223,7 +223,9 @@ TEST_F(SavegameStorageTest, AFailedWriteIsReportedAndKeepsTheProgressInMemory)
     EXPECT_EQ(stored.type, AppEventType::SavegameStored);
     EXPECT_FALSE(stored.succeeded);
     EXPECT_EQ(stored.errorText, "File not writable");
-    EXPECT_EQ(savegame.status, SavegameStatus::None);
+    // The finished level stays unlocked: the progress is still there.
+    EXPECT_EQ(savegame.status, SavegameStatus::Loaded);
+    EXPECT_TRUE(savegame.isLevelUnlocked(levels.levelRecord(0)));
     EXPECT_EQ(savegame.record.lastLevelId, 11);
     EXPECT_EQ(savegame.record.completions[savegame.findSlot(11)], 1);
 }

@@ -71,14 +71,7 @@ inline HandledEvent dispatchSavegameEvent(
     handled.type = type;
     handled.succeeded = event.succeeded != 0;
     handled.errorText = event.errorText ? event.errorText : "";
-    if (handled.succeeded) {
-        savegame.onStorageEvent(type, storage, queue);
-    } else {
-        QUERN_LOG(1) << handled.errorText << std::endl;
-        savegame.onStorageFailure(type);
-    }
-    if (savegame.status == SavegameStatus::None || savegame.status == SavegameStatus::Loaded)
-        savegame.refreshLevelTable(levels);
+    savegame.handleStorageResult(type, event, storage, queue, levels);
     return handled;
 }
 
