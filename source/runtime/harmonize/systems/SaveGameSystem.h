@@ -47,7 +47,6 @@ public:
     bool holdsQuickSave() const { return m_snapshot.holdsStore(); }
     // The player found at world start; 0 when the level has none.
     quern::entity::EntityHandle player() const { return m_player; }
-    const quern::entity::WorldSnapshot& snapshot() const { return m_snapshot; }
 
     // The save point that asks for the next save (its entity handle), 0 for
     // any other save; written by the save points.

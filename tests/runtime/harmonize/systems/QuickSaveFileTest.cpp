@@ -15,6 +15,7 @@
 #include "support/BuiltContent.h"
 #include "support/FileContents.h"
 #include "support/LogCapture.h"
+#include "support/SoftAssertRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -222,6 +223,36 @@ TEST_F(QuickSaveFileTest, AFailedWriteIsLoggedAndTheSaveIsStillHeld)
     level->system->createQuickSave(level->scene.world());
     EXPECT_TRUE(log.contains("Can't write the quick save 'level.save'")) << log.text();
     EXPECT_TRUE(level->system->holdsQuickSave());
+}
+
+// A file whose size is known but whose bytes cannot be read.
+class UnreadableStorage final : public quern::io::UserStorage {
+public:
+    quern::io::UserStorageResult fileSize(const char*, quern::io::UserStorageListener*) override
+    {
+        return quern::io::makeUserStorageResult(64, quern::io::UserStorageError::NoError);
+    }
+    quern::io::UserStorageResult read(const char*, void*, u64, quern::io::UserStorageListener*) override
+    {
+        return quern::io::makeUserStorageResult(0, quern::io::UserStorageError::ReadError);
+    }
+    quern::io::UserStorageResult write(const char*, const void*, u64, i32, quern::io::UserStorageListener*) override
+    {
+        return {};
+    }
+    quern::io::UserStorageResult remove(const char*, quern::io::UserStorageListener*) override { return {}; }
+};
+
+TEST_F(QuickSaveFileTest, AReadFailureIsReportedAndReadsNothing)
+{
+    auto level = startLevel(1.0f);
+    UnreadableStorage storage;
+    quern::testing::SoftAssertRecorder asserts;
+    WorldSnapshot snapshot;
+    EXPECT_FALSE(readQuickSaveFile(snapshot, storage, "level.save", nullptr, level->scene.world(), kLevelAssetId));
+    EXPECT_EQ(asserts.messages, std::vector<std::string> { quern::io::userStorageMessage(
+                                    quern::io::UserStorageError::ReadError) });
+    EXPECT_FALSE(snapshot.holdsStore());
 }
 
 // The fuzz target's seeds are quick saves of its world: one of that world's
