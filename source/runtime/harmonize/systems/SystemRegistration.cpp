@@ -5,6 +5,7 @@
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LightingSystem.h"
 #include "harmonize/systems/RenderSystem.h"
+#include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "quern/entity/InputRecordingSystem.h"
@@ -50,6 +51,12 @@ quern::entity::System* createLighting(AppContext& context, const SystemSetup&)
     return context.lighting;
 }
 
+quern::entity::System* createSaveGame(AppContext& context, const SystemSetup&)
+{
+    context.saveGame = new SaveGameSystem(context);
+    return context.saveGame;
+}
+
 quern::entity::System* createRender(AppContext& context, const SystemSetup&)
 {
     if (!context.lighting || !context.transformHierarchy)
@@ -65,6 +72,7 @@ constexpr SystemRow kRows[] = {
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
+    { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
 };
 

@@ -8,6 +8,7 @@
 #include "quern/strings/Format.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace quern::entity {
@@ -226,18 +227,89 @@ u64 readLittleEndian(ByteSource& source, u32 bytes)
     return value;
 }
 
-void checkSnapshotSlots(const WorldSnapshot& snapshot, const World& world)
+constexpr u64 kStreamHeaderSize = 12;
+constexpr u64 kSlotBatch = 256; // slot records checked per read
+
+using SnapshotFault = strings::format<128>;
+
+// The types past the world's own, which no slot may enable.
+ComponentMask foreignTypes(const World& world)
 {
-    for (u64 j = 0; j < snapshot.slotCount; ++j) {
-        if (static_cast<u8>(snapshot.states[j]) > static_cast<u8>(EntityState::Active))
-            rejectSnapshot(strings::format<96>("slot %llu has the unknown state %u", static_cast<unsigned long long>(j),
-                                               static_cast<unsigned>(snapshot.states[j])));
-        const ComponentMask& mask = snapshot.enabledMasks[j];
-        for (u32 t = static_cast<u32>(world.componentTypeCount); t < kMaxComponentTypes; ++t)
-            if (mask.test(t))
-                rejectSnapshot(strings::format<96>("slot %llu enables component type %u, which the world doesn't have",
-                                                   static_cast<unsigned long long>(j), t));
+    ComponentMask mask;
+    for (u32 t = static_cast<u32>(world.componentTypeCount); t < kMaxComponentTypes; ++t)
+        mask.set(t);
+    return mask;
+}
+
+u32 lowestType(const ComponentMask& mask)
+{
+    return mask.words[0] != 0 ? static_cast<u32>(std::countr_zero(mask.words[0]))
+                              : 64 + static_cast<u32>(std::countr_zero(mask.words[1]));
+}
+
+// Reads the slot records (states, then masks) of a stream whose header and
+// length have been checked; the position stands at the first state.
+void findSlotFault(ByteSource& source, const World& world, u64 slotCount, SnapshotFault& fault)
+{
+    u8 states[kSlotBatch];
+    for (u64 first = 0; first < slotCount; first += kSlotBatch) {
+        const u64 count = std::min(kSlotBatch, slotCount - first);
+        source.read(states, count);
+        for (u64 j = 0; j < count; ++j)
+            if (states[j] > static_cast<u8>(EntityState::Active)) {
+                fault.print("slot %llu has the unknown state %u", static_cast<unsigned long long>(first + j),
+                            static_cast<unsigned>(states[j]));
+                return;
+            }
     }
+    const ComponentMask foreign = foreignTypes(world);
+    u8 raw[kSlotBatch * sizeof(ComponentMask)];
+    for (u64 first = 0; first < slotCount; first += kSlotBatch) {
+        const u64 count = std::min(kSlotBatch, slotCount - first);
+        source.read(raw, count * sizeof(ComponentMask));
+        for (u64 j = 0; j < count; ++j) {
+            ComponentMask mask;
+            std::memcpy(mask.words, raw + j * sizeof(ComponentMask), sizeof(ComponentMask));
+            mask.words[0] &= foreign.words[0];
+            mask.words[1] &= foreign.words[1];
+            if (!mask.isEmpty()) {
+                fault.print("slot %llu enables component type %u, which the world doesn't have",
+                            static_cast<unsigned long long>(first + j), lowestType(mask));
+                return;
+            }
+        }
+    }
+}
+
+void findStreamFault(ByteSource& source, const World& world, SnapshotFault& fault)
+{
+    if (!world.hasComponentStore()) {
+        fault.print("the world has no component store");
+        return;
+    }
+    const u64 available = source.size() > source.position ? source.size() - source.position : 0;
+    if (available < kStreamHeaderSize) {
+        fault.print("the stream ends early");
+        return;
+    }
+    const u64 slotCount = readLittleEndian(source, 4);
+    const u64 storeSize = readLittleEndian(source, 8);
+    if (slotCount > world.getCapacity() || slotCount > EntityHandle::kNoIndex) {
+        fault.print("%llu entities for a world of capacity %llu", static_cast<unsigned long long>(slotCount),
+                    static_cast<unsigned long long>(world.getCapacity()));
+        return;
+    }
+    if (storeSize != world.storeSize) {
+        fault.print("store of %llu bytes for a world whose store has %llu", static_cast<unsigned long long>(storeSize),
+                    static_cast<unsigned long long>(world.storeSize));
+        return;
+    }
+    if (available - kStreamHeaderSize < storeSize + slotCount * (1 + sizeof(ComponentMask))) {
+        fault.print("the stream ends early");
+        return;
+    }
+    source.position += storeSize;
+    findSlotFault(source, world, slotCount, fault);
 }
 
 // The stream has no generations or component masks: take them from the world
@@ -269,25 +341,24 @@ void rebuildSlotRecords(WorldSnapshot& snapshot, World& world)
 
 } // namespace
 
+strings::format<128> findWorldSnapshotFault(ByteSource& source, const World& world)
+{
+    const u64 start = source.position;
+    SnapshotFault fault;
+    findStreamFault(source, world, fault);
+    source.position = start;
+    return fault;
+}
+
 void readWorldSnapshot(ByteSource& source, WorldSnapshot& snapshot, memory::Allocator* allocator, World& world)
 {
+    const SnapshotFault fault = findWorldSnapshotFault(source, world);
+    if (fault.c_str()[0] != 0)
+        rejectSnapshot(fault);
     if (!allocator)
         allocator = memory::getDefaultAllocator();
     const u64 slotCount = readLittleEndian(source, 4);
     const u64 storeSize = readLittleEndian(source, 8);
-    if (!world.hasComponentStore())
-        rejectSnapshot("the world has no component store");
-    if (slotCount > world.getCapacity() || slotCount > EntityHandle::kNoIndex)
-        rejectSnapshot(strings::format<128>("%llu entities for a world of capacity %llu",
-                                            static_cast<unsigned long long>(slotCount),
-                                            static_cast<unsigned long long>(world.getCapacity())));
-    if (storeSize != world.storeSize)
-        rejectSnapshot(strings::format<128>("store of %llu bytes for a world whose store has %llu",
-                                            static_cast<unsigned long long>(storeSize),
-                                            static_cast<unsigned long long>(world.storeSize)));
-    const u64 remaining = source.size() > source.position ? source.size() - source.position : 0;
-    if (remaining < storeSize + slotCount * (1 + sizeof(ComponentMask)))
-        rejectSnapshot("the stream ends early");
 
     release(snapshot, allocator);
     const u64 capacity = world.getCapacity();
@@ -306,7 +377,6 @@ void readWorldSnapshot(ByteSource& source, WorldSnapshot& snapshot, memory::Allo
         mask.words[0] = readLittleEndian(source, 8);
         mask.words[1] = readLittleEndian(source, 8);
     }
-    checkSnapshotSlots(snapshot, world);
     rebuildSlotRecords(snapshot, world);
 }
 

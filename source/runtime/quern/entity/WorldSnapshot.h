@@ -10,6 +10,7 @@
 #include "quern/Types.h"
 #include "quern/entity/ComponentMask.h"
 #include "quern/entity/EntityHandle.h"
+#include "quern/strings/Format.h"
 
 namespace quern {
 class ByteSource;
@@ -56,14 +57,21 @@ struct ComponentDifference {
 // zeroes the record. An empty snapshot is left as it is.
 void release(WorldSnapshot& snapshot, memory::Allocator* allocator);
 
+// Why the stream form at the source's position cannot belong to `world`: the
+// world has no store, the stream has more slots than the world's capacity or
+// another store size, it ends before its slot records do, or a slot has an
+// unknown state or enables a component type the world doesn't have. Empty when
+// the stream fits. Never fatal; the source's position is put back.
+strings::format<128> findWorldSnapshotFault(ByteSource& source, const World& world);
+
 // Reads the stream form at the source's position into `snapshot` for a restore
-// into `world`; copies the snapshot held are released through `allocator` first. The stream carries neither generations nor
-// component masks: they are rebuilt from `world` (an entity of the world that
-// has every component the stream's entity enables is taken as the same one),
-// from the stream's enabled masks for entities the world does not have, and
-// empty for free slots. A stream that cannot belong to
-// `world` (more slots than its capacity, another store size, unknown states or
-// component types) is fatal with "Invalid world snapshot: " and the reason.
+// into `world`; copies the snapshot held are released through `allocator`
+// first. The stream carries neither generations nor component masks: they are
+// rebuilt from `world` (an entity of the world that has every component the
+// stream's entity enables is taken as the same one), from the stream's enabled
+// masks for entities the world does not have, and empty for free slots. A
+// stream with a fault (findWorldSnapshotFault) is fatal with "Invalid world
+// snapshot: " and the reason.
 void readWorldSnapshot(ByteSource& source, WorldSnapshot& snapshot, memory::Allocator* allocator, World& world);
 
 } // namespace quern::entity

@@ -375,6 +375,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         if (test)
             expected.push_back("SoakTestSystem");
         expected.push_back("LightingSystem");
+        expected.push_back("SaveGameSystem");
         expected.push_back("RenderSystem");
         EXPECT_EQ(names, expected) << test;
         EXPECT_NE(app->context(0).inputRecording, nullptr);

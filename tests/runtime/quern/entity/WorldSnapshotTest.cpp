@@ -5,9 +5,11 @@
 
 #include "WorldTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -309,42 +311,82 @@ TEST(WorldSnapshotStream, StreamIntoAFreshWorldCreatesItsEntities)
     EXPECT_TRUE(f.world.getComponentMask(1).test(2));
 }
 
-TEST(WorldSnapshotStreamDeathTest, StreamsThatCannotBelongToTheWorldAreRejected)
+struct StreamCase {
+    const char* name;
+    std::vector<u8> bytes;
+    const char* reason;
+};
+
+// Streams that cannot belong to a world of capacity 4 with the fixture's types.
+std::vector<StreamCase> faultyStreams(const World& world)
 {
-    SnapshotFixture f(4);
-    std::vector<u8> store(f.world.storeSize, 0);
+    std::vector<u8> store(world.storeSize, 0);
     u8 states[8] = { 3, 3, 3, 3, 3, 0, 0, 0 };
     ComponentMask masks[8];
     ComponentMask foreign;
     foreign.set(5);
-
-    struct Case {
-        const char* name;
-        std::vector<u8> bytes;
-        const char* message;
-    };
+    ComponentMask farType;
+    farType.set(100);
+    ComponentMask secondForeign[2];
+    secondForeign[1].set(3);
     u8 badState[1] = { 7 };
     std::vector<u8> truncated = encodeStream(2, store.size(), store.data(), states, masks);
     truncated.resize(truncated.size() - 1);
-    const Case cases[] = {
+    std::vector<u8> header = encodeStream(0, store.size(), store.data(), states, masks);
+    header.resize(11);
+    return {
         { "too many entities", encodeStream(5, store.size(), store.data(), states, masks),
-          "Invalid world snapshot: 5 entities for a world of capacity 4" },
+          "5 entities for a world of capacity 4" },
         { "other store size", encodeStream(1, 8, store.data(), states, masks),
-          "Invalid world snapshot: store of 8 bytes for a world whose store has" },
-        { "truncated", truncated, "Invalid world snapshot: the stream ends early" },
+          "store of 8 bytes for a world whose store has" },
+        { "truncated", truncated, "the stream ends early" },
+        { "header cut short", header, "the stream ends early" },
         { "unknown state", encodeStream(1, store.size(), store.data(), badState, masks),
-          "Invalid world snapshot: slot 0 has the unknown state 7" },
+          "slot 0 has the unknown state 7" },
         { "unknown component type", encodeStream(1, store.size(), store.data(), states, &foreign),
-          "Invalid world snapshot: slot 0 enables component type 5" },
+          "slot 0 enables component type 5" },
+        { "type in the high word", encodeStream(1, store.size(), store.data(), states, &farType),
+          "slot 0 enables component type 100" },
+        { "second slot", encodeStream(2, store.size(), store.data(), states, secondForeign),
+          "slot 1 enables component type 3" },
     };
-    for (const Case& c : cases) {
+}
+
+TEST(WorldSnapshotStream, FaultsAreNamedWithoutEndingTheProcess)
+{
+    SnapshotFixture f(4);
+    const std::vector<u8> good = encodeWorld(f.world);
+    for (u64 at : { u64 { 0 }, u64 { 3 } }) {
+        // The stream may start anywhere in its source; the position comes back.
+        std::vector<u8> bytes(at, 0xaa);
+        bytes.insert(bytes.end(), good.begin(), good.end());
+        StringSource source(bytes.data(), bytes.size());
+        source.position = at;
+        EXPECT_STREQ(findWorldSnapshotFault(source, f.world).c_str(), "");
+        EXPECT_EQ(source.position, at);
+    }
+    for (const StreamCase& c : faultyStreams(f.world)) {
+        SCOPED_TRACE(c.name);
+        StringSource source(c.bytes.data(), c.bytes.size());
+        EXPECT_THAT(findWorldSnapshotFault(source, f.world).c_str(), ::testing::HasSubstr(c.reason));
+        EXPECT_EQ(source.position, 0u);
+    }
+    World storeless;
+    StringSource source(good.data(), good.size());
+    EXPECT_STREQ(findWorldSnapshotFault(source, storeless).c_str(), "the world has no component store");
+}
+
+TEST(WorldSnapshotStreamDeathTest, StreamsThatCannotBelongToTheWorldAreRejected)
+{
+    SnapshotFixture f(4);
+    for (const StreamCase& c : faultyStreams(f.world)) {
         SCOPED_TRACE(c.name);
         EXPECT_DEATH(
             {
                 StringSource source(c.bytes.data(), c.bytes.size());
                 readWorldSnapshot(source, f.snapshot, nullptr, f.world);
             },
-            c.message);
+            std::string("Invalid world snapshot: ") + c.reason);
     }
 }
 
