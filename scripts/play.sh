@@ -12,7 +12,7 @@ game="$PWD/$build/game"
 program="$PWD/$build/source/app/harmonize/harmonize"
 echo "The game draws its demo levels; nothing moves yet, and there is no sound, menu or HUD." \
   "Keys and controllers reach the game; the log shows what they change (Esc: the input state goes to Menu)." \
-  "Its log and settings go to $game." >&2
+  "Its log and settings go to $game; the progress persists between runs in $game/default.save." >&2
 run=("$program" --userFilePath="$game" --fullscreen=0 "$@")
 cd "$game"
 if [ -n "${DISPLAY:-}" ]; then

@@ -10,6 +10,7 @@
 #include "harmonize/render/RenderTargetPool.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/InputSystem.h"
+#include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SystemRegistration.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/utils/CurrentWorld.h"
@@ -37,6 +38,7 @@
 #include "quern/input/InputBackEnd.h"
 #include "quern/input/InputManager.h"
 #include "quern/input/KeyCodes.h"
+#include "quern/io/AsyncUserStorage.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/parameter/Parameter.h"
 #include "quern/parameter/ParameterRegistry.h"
@@ -99,8 +101,10 @@ void App::init()
 {
     logBuildInformation();
     m_testMode = Settings::Test.test;
+    mapGameEvents(m_platform);
     m_swapper.loadScript();
     loadLevelList();
+    m_savegame.refreshLevelTable(m_levelList);
     m_dispatcher.start(Settings::Threading);
 
     m_display = createDisplay();
@@ -208,6 +212,7 @@ void App::startWorlds()
     m_swapper.createWorlds(nullptr);
     m_services.appEventQueue = &m_events.queue;
     m_services.levelList = &m_levelList;
+    m_services.platformServices = &m_platform;
     m_services.loadingWorker = &m_loadingWorker;
     m_services.graphicsBackEnd = m_display->backEnd();
     m_services.inputManager = m_inputManager;
@@ -255,6 +260,9 @@ void App::registerBuiltInResources()
 
 void App::shutdown()
 {
+    // Storage completions post into the event queue and write the savegame:
+    // none may arrive once those are gone.
+    quern::io::getUserStorage().waitUntilIdle();
     // A running load stops after the dependency it is queuing; one waiting for
     // the main thread is let go.
     m_loadingWorker.cancel();
@@ -594,11 +602,47 @@ void App::runFrame(i64 accumulatedTicks)
         if (levelTicked && Settings::Renderer.enabled && m_pipelineBuilt)
             renderFrame(m_passes, *m_display, m_menuMode == kMenuModeMenu);
     }
+    m_platform.update();
+    requestSavegame();
     parameters.update(frameSecondsFor(counterNow() - frameStart));
     if (profiler.isEnabled())
         profiler.endSample();
     m_dispatcher.flipFrame();
     finishFrameStatistics();
+}
+
+quern::io::AsyncUserStorage& App::userStorage() { return quern::io::getUserStorage(); }
+
+void App::requestSavegame()
+{
+    if (m_savegame.status != SavegameStatus::NotRequested || !m_loggedIn || Settings::Development.ignoreSavegame)
+        return;
+    m_savegame.load(userStorage(), m_events.queue);
+    if (Settings::Development.resetProgress)
+        m_savegame.refreshLevelTable(m_levelList);
+}
+
+void App::finishLevel()
+{
+    // Nothing counts deaths or collectibles in a level yet: its result is empty.
+    const LevelResult result {};
+    const i32 finished = m_swapper.currentLevel;
+    const i32 next = getNextLevelIndex(finished, m_swapper, m_levelList);
+    m_savegame.onLevelFinished(finished, next, result, m_levelList, m_platform, userStorage(), m_events.queue);
+}
+
+void App::saveProgress()
+{
+    quern::entity::World& world = m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld));
+    if (SaveGameSystem* system = m_contexts[m_currentLevelWorld].saveGame; system && world.store)
+        system->createQuickSave(world);
+}
+
+void App::loadSaveGame()
+{
+    quern::entity::World& world = m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld));
+    if (SaveGameSystem* system = m_contexts[m_currentLevelWorld].saveGame; system && world.store && system->holdsQuickSave())
+        system->restoreQuickSave(world);
 }
 
 void App::activateInputSystems()

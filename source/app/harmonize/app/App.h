@@ -9,6 +9,8 @@
 #include "harmonize/frame/WorldUpdateTask.h"
 #include "harmonize/input/InputSwitcher.h"
 #include "harmonize/levels/LevelList.h"
+#include "harmonize/platform/AppEventMapper.h"
+#include "harmonize/savegame/Savegame.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/tasks/LevelLoader.h"
@@ -111,6 +113,13 @@ public:
     quern::f32& musicVolume() override;
     MusicVolumeLatch& musicVolumeLatch() override { return m_musicLatch; }
     InputSwitcher& inputSwitcher() override { return m_inputSwitcher; }
+    PlatformServices& platformServices() override { return m_platform; }
+    Savegame& savegame() override { return m_savegame; }
+    quern::io::AsyncUserStorage& userStorage() override;
+    const LevelList& levelList() const override { return m_levelList; }
+    void finishLevel() override;
+    void saveProgress() override;
+    void loadSaveGame() override;
 
     // MainLoopHost
     bool displayOpen() override { return m_display && m_display->isOpen(); }
@@ -127,7 +136,6 @@ public:
     AppContext& context(i32 world) { return m_contexts[world]; }
     quern::entity::WorldSwapper& worldSwapper() { return m_swapper; }
     LoadingWorker& loadingWorker() { return m_loadingWorker; }
-    const LevelList& levelList() const { return m_levelList; }
     i32 currentLevelWorld() const { return m_currentLevelWorld; }
     i32 currentLevelIndex() const { return m_swapper.currentLevel; }
     // The overlay's font, from the level list's global record; 0 when none.
@@ -149,6 +157,8 @@ private:
     void postInputSwitcherNotifications();
     void loadLevelList();
     void loadOverlayFont();
+    // Asks for the savegame once the player is logged in.
+    void requestSavegame();
     // The render pipeline for the current level world, and the front end
     // when it holds the menu's level.
     void buildRenderPipeline();
@@ -162,6 +172,8 @@ private:
     quern::input::InputBackEnd* m_inputBackEnd = nullptr;
     InputSwitcher m_inputSwitcher;
     AppEventQueueStorage m_events;
+    AppEventMapper m_platform { m_events.queue };
+    Savegame m_savegame;
     TaskDispatcher m_dispatcher;
     LoadingWorker m_loadingWorker;
     AppServices m_services;

@@ -1,6 +1,12 @@
 #include "harmonize/events/AppEventDispatch.h"
 
+#include "harmonize/PlayerProfile.h"
+#include "harmonize/Settings.h"
 #include "harmonize/input/InputSwitcher.h"
+#include "harmonize/levels/LevelList.h"
+#include "harmonize/levels/NextLevel.h"
+#include "harmonize/platform/PlatformServices.h"
+#include "harmonize/savegame/Savegame.h"
 
 #include "quern/debug/Log.h"
 #include "quern/platform/ErrorReporting.h"
@@ -64,11 +70,41 @@ void dispatchPlayerAuth(u16 storedType, AppEventQueue& queue, AppEventHost& app,
         app.setLoggedIn(true);
         if (state == kAppStarting || state == kAppRunningLoggedOut)
             app.setState(kAppRunningLoggedIn);
+        // A new player: nothing of the last one's statistics may be stored for them.
+        PlayerProfile::clear();
+        PlatformServices& platform = app.platformServices();
+        if (Settings::Development.resetProgress)
+            platform.storeStatistics();
+        else
+            platform.requestStatistics();
     } else if (auth.result <= 3) {
         app.setLoggedIn(false);
         if (state == kAppRunningLoggedIn)
             app.setState(kAppRunningLoggedOut);
     }
+}
+
+void dispatchSavegameEvent(AppEventType type, u16 storedType, AppEventQueue& queue, AppEventHost& app)
+{
+    const SavegameResultEvent result = pop<SavegameResultEvent>(queue, storedType);
+    app.savegame().handleStorageResult(type, result, app.userStorage(), queue, app.levelList());
+}
+
+// Continues after the last level finished, or from the first level.
+void dispatchResume(AppEventQueue& queue, AppEventHost& app)
+{
+    queue.drop();
+    const LevelList& levels = app.levelList();
+    i32 level = 0;
+    if (const u8* last = app.savegame().findLastLevel(levels)) {
+        QUERN_LOG(3) << "Resuming from level '" << LevelList::recordName(last) << "'" << std::endl;
+        level = nextLevelAfter(LevelList::recordWorldEntryIndex(last), levels);
+    } else if (const u8* first = levels.levelRecord(0)) {
+        QUERN_LOG(3) << "Resume not possible, starting from level 0" << std::endl;
+        level = LevelList::recordWorldEntryIndex(first);
+    }
+    const LoadLevelEvent load { level, -1, 1, {} };
+    queue.pushGrowing(AppEventType::LoadLevel, &load, sizeof load);
 }
 
 } // namespace
@@ -134,6 +170,31 @@ bool dispatchAppEvent(u16 storedType, AppEventQueue& queue, AppEventHost& app)
     }
     case AppEventType::PlayerAuth:
         dispatchPlayerAuth(storedType, queue, app, state);
+        return true;
+    case AppEventType::PlayerStatsReceived:
+        queue.drop();
+        PlayerProfile::load(app.platformServices());
+        return true;
+    case AppEventType::SavegameFound:
+    case AppEventType::SavegameMissing:
+    case AppEventType::SavegameLoaded:
+    case AppEventType::SavegameStored:
+        dispatchSavegameEvent(type, storedType, queue, app);
+        return true;
+    case AppEventType::LevelFinished:
+        queue.drop();
+        app.finishLevel();
+        return true;
+    case AppEventType::SaveProgress:
+        queue.drop();
+        app.saveProgress();
+        return true;
+    case AppEventType::LoadSaveGame:
+        queue.drop();
+        app.loadSaveGame();
+        return true;
+    case AppEventType::Resume:
+        dispatchResume(queue, app);
         return true;
     default:
         // Events whose handlers belong to objects the shell does not hold are

@@ -7,9 +7,16 @@
 #include "harmonize/utils/AppEventQueue.h"
 #include "harmonize/utils/MusicVolume.h"
 
+namespace quern::io {
+class AsyncUserStorage;
+}
+
 namespace harmonize {
 
 class InputSwitcher;
+class LevelList;
+class PlatformServices;
+class Savegame;
 
 // App states.
 enum : i32 {
@@ -68,6 +75,16 @@ public:
     virtual quern::f32& musicVolume() = 0;
     virtual MusicVolumeLatch& musicVolumeLatch() = 0;
     virtual InputSwitcher& inputSwitcher() = 0;
+
+    virtual PlatformServices& platformServices() = 0;
+    virtual Savegame& savegame() = 0;
+    virtual quern::io::AsyncUserStorage& userStorage() = 0;
+    virtual const LevelList& levelList() const = 0;
+    // The current level's result and the level after it go to the savegame.
+    virtual void finishLevel() = 0;
+    // The current level world's quick save: taken, or put back when it holds one.
+    virtual void saveProgress() = 0;
+    virtual void loadSaveGame() = 0;
 };
 
 // Handles the oldest event, whose stored type the caller read from the queue.

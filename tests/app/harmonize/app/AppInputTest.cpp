@@ -13,7 +13,7 @@
 #include "quern/io/HomeFileSystem.h"
 #include "quern/platform/DynamicLibrary.h"
 #include "quern/sdl/SDL2Library.h"
-#include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/harmonize/TemporaryUserFolder.h"
 #include "support/LogCapture.h"
 #include "support/harmonize/SmallWindowSettings.h"
 
@@ -55,14 +55,11 @@ protected:
     {
         testing::useSmallDummyWindow();
         Settings::Threading.enabled = false;
-        previousUserDirectory = quern::io::getHomeFileSystem().directory();
-        quern::io::setUserDirectoryOverride(userDirectory.path().c_str());
 
         testing::buildPlaygroundGame(content, "input-");
     }
     void TearDown() override
     {
-        quern::io::setUserDirectoryOverride(previousUserDirectory.c_str());
         unsetenv("SDL_VIDEODRIVER");
         Settings::resetToDefaults();
     }
@@ -107,14 +104,13 @@ protected:
     std::vector<fs::path> replayFiles() const
     {
         std::vector<fs::path> found;
-        for (const auto& entry : fs::recursive_directory_iterator(userDirectory.path()))
+        for (const auto& entry : fs::recursive_directory_iterator(userFolder.path()))
             if (entry.path().extension() == ".replay")
                 found.push_back(entry.path());
         return found;
     }
 
-    quern::testing::TemporaryDirectory userDirectory;
-    std::string previousUserDirectory;
+    testing::TemporaryUserFolder userFolder;
     testing::GameAssetHandlers handlers;
     quern::testing::BuiltContent content;
     std::vector<AppEventType> posted;
@@ -218,13 +214,13 @@ TEST_F(AppInputTest, AReplaySavedWithF6IsPlayedBackByATestRun)
     // The whole recording up to F6: the press, the release and the F6 itself.
     quern::input::InputReplay replay;
     quern::io::HomeFileSystem files;
-    files.setDirectory(userDirectory.path().c_str());
+    files.setDirectory(userFolder.path().c_str());
     quern::entity::loadInputRecording(replay, saved[0].filename().c_str(), files);
     EXPECT_GE(replay.frameCount(), 2u);
     replay.release();
 
-    fs::create_directories(userDirectory.path() / "replays");
-    fs::rename(saved[0], userDirectory.path() / "replays/playground.replay");
+    fs::create_directories(userFolder.path() / "replays");
+    fs::rename(saved[0], userFolder.path() / "replays/playground.replay");
     Settings::Development.enabled = false;
     Settings::Replay.runTests = true;
     Settings::Replay.directory = "replays";

@@ -19,7 +19,7 @@
 #include "quern/sdl/SDL2Display.h"
 #include "quern/sdl/SDL2Library.h"
 #include "quern/serialize/BinaryPODToken.h"
-#include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/harmonize/TemporaryUserFolder.h"
 #include "support/LogCapture.h"
 #include "support/TextOrder.h"
 
@@ -50,7 +50,7 @@ protected:
     void SetUp() override
     {
         testing::useSmallDummyWindow();
-        files.setDirectory(userDirectory.path().c_str());
+        files.setDirectory(userFolder.path().c_str());
         files.setQuiet(true);
 
         testing::buildPlaygroundGame(content, "app-");
@@ -74,7 +74,7 @@ protected:
         EXPECT_EQ(quern::graphics::Display::current(), nullptr);
     }
 
-    quern::testing::TemporaryDirectory userDirectory;
+    testing::TemporaryUserFolder userFolder;
     quern::io::HomeFileSystem files;
     testing::GameAssetHandlers handlers;
     quern::testing::BuiltContent content;
@@ -188,7 +188,7 @@ TEST_F(AppTest, WindowResizeChangesTheResolutionAndSavesTheWindow)
     EXPECT_TRUE(log.contains("Resized display to 400x300"));
     app.drainAppEvents();
     EXPECT_TRUE(log.contains("Internal resolution changed: "));
-    const std::string saved = readFile(userDirectory.path() / "settings.ini");
+    const std::string saved = readFile(userFolder.path() / "settings.ini");
     // The window's own state decides the saved flags: a normal window keeps
     // the default full-screen flag off in the file.
     const i32 state = app.display()->window()->getWindowState();
@@ -227,7 +227,7 @@ TEST_F(AppTest, WindowResizedThroughTheWindowingLibraryUnderX)
     EXPECT_TRUE(log.contains("Internal resolution changed: "));
     EXPECT_EQ(Settings::Graphics.windowWidth, 480);
     EXPECT_EQ(Settings::Graphics.windowHeight, 270);
-    EXPECT_NE(readFile(userDirectory.path() / "settings.ini").find("WindowWidth = 480"), std::string::npos);
+    EXPECT_NE(readFile(userFolder.path() / "settings.ini").find("WindowWidth = 480"), std::string::npos);
     app.shutdown();
 }
 

@@ -24,6 +24,7 @@
 #include "support/TextOrder.h"
 
 #include "support/harmonize/SmallWindowSettings.h"
+#include "support/harmonize/TemporaryUserFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,8 @@ protected:
         std::ofstream(source() / name, std::ios::binary) << text;
     }
     fs::path source() const { return root / "source"; }
+
+    testing::TemporaryUserFolder userFolder;
 
     // Levels "levels/l<i>", each with a texture and a material; the level list
     // last in the world script.
@@ -189,7 +192,9 @@ TEST_F(LevelFlowTest, TheFirstLevelLoadsAndBecomesCurrent)
     auto app = start();
     settle(*app);
     EXPECT_EQ(app->currentLevelIndex(), 0);
-    EXPECT_EQ(app->appState(), kAppRunningLoggedOut);
+    // The offline platform logs the player in on the first frame.
+    EXPECT_TRUE(app->loggedIn());
+    EXPECT_EQ(app->appState(), kAppRunningLoggedIn);
     const i32 world = app->currentLevelWorld();
     EXPECT_TRUE(app->worldSwapper().getWorld(static_cast<u64>(world)).started);
     EXPECT_FALSE(app->worldSwapper().getWorld(static_cast<u64>(1 - world)).hasComponentStore());

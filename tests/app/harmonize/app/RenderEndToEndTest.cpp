@@ -18,7 +18,7 @@
 #include <cstring>
 #include "quern/graphics/TextureRenderTarget.h"
 #include "quern/io/HomeFileSystem.h"
-#include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/harmonize/TemporaryUserFolder.h"
 
 #include "PlaygroundGame.h"
 #include "modules/quern/opengl/PngWriter.h"
@@ -100,8 +100,6 @@ protected:
         Settings::Graphics.windowHeight = kWindowHeight;
         Settings::Threading.enabled = false;
         Settings::Renderer.renderShadows = true;
-        previousUserDirectory = quern::io::getHomeFileSystem().directory();
-        quern::io::setUserDirectoryOverride(userDirectory.path().c_str());
         handlers = std::make_unique<testing::GameAssetHandlers>("opengl");
         testing::buildPlaygroundGame(content, "render-");
     }
@@ -111,8 +109,6 @@ protected:
             app->shutdown();
         app.reset();
         handlers.reset();
-        if (!previousUserDirectory.empty())
-            quern::io::setUserDirectoryOverride(previousUserDirectory.c_str());
         Settings::resetToDefaults();
     }
 
@@ -160,8 +156,7 @@ protected:
         EXPECT_TRUE(quern::opengl::testing::writePng(path.string(), frame.width, frame.height, frame.rgb)) << path;
     }
 
-    quern::testing::TemporaryDirectory userDirectory;
-    std::string previousUserDirectory;
+    testing::TemporaryUserFolder userFolder;
     std::unique_ptr<testing::GameAssetHandlers> handlers;
     quern::testing::BuiltContent content;
     std::unique_ptr<App> app;

@@ -1,10 +1,19 @@
 #include "harmonize/events/AppEventDispatch.h"
 
+#include "harmonize/PlayerProfile.h"
+#include "harmonize/Settings.h"
 #include "harmonize/input/InputSwitcher.h"
+#include "harmonize/levels/LevelList.h"
+#include "harmonize/levels/NextLevel.h"
+#include "harmonize/savegame/Savegame.h"
 
+#include "quern/io/AsyncUserStorage.h"
 #include "quern/platform/ErrorReporting.h"
 
+#include "LevelListWriter.h"
+#include "support/LogCapture.h"
 #include "support/SoftAssertRecorder.h"
+#include "support/harmonize/RecordingPlatformServices.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +61,19 @@ public:
     quern::f32& musicVolume() override { return volume; }
     MusicVolumeLatch& musicVolumeLatch() override { return latch; }
     InputSwitcher& inputSwitcher() override { return switcher; }
+    PlatformServices& platformServices() override { return platform; }
+    Savegame& savegame() override { return progress; }
+    // Never started: nothing here may reach the files.
+    quern::io::AsyncUserStorage& userStorage() override { return storage; }
+    const LevelList& levelList() const override { return levels; }
+    void finishLevel() override { calls.push_back("finish"); }
+    void saveProgress() override { calls.push_back("save"); }
+    void loadSaveGame() override { calls.push_back("restore"); }
 
+    test::RecordingPlatformServices platform;
+    Savegame progress;
+    quern::io::AsyncUserStorage storage;
+    LevelList levels;
     i32 state = kAppRunningLoggedIn;
     bool test = false;
     bool logged = true;
@@ -219,7 +240,7 @@ TEST_F(AppEventDispatchTest, BadStoredTypeIsReportedAndDropped)
 TEST_F(AppEventDispatchTest, EventsWithoutAHandlerHereAreTakenOutWithTheirPayload)
 {
     const u8 payload[24] = {};
-    for (AppEventType type : { AppEventType::LeaderboardScoresReceived, AppEventType::SavegameFound,
+    for (AppEventType type : { AppEventType::LeaderboardScoresReceived, AppEventType::ShowLeaderboard,
              AppEventType::InputContextChanged, AppEventType::AchievementUnlocked, AppEventType::SwitchProfile })
         queue().postEvent(type, payload, appEventPayloadSize(type));
     queue().postMouseModeChange({ 0, 1 });
@@ -336,6 +357,143 @@ TEST_F(AppEventDispatchTest, MusicPlaybackKeepsThePlayersVolumeAside)
     app.volume = 0.5f;
     drain();
     EXPECT_EQ(app.volume, 0.5f);
+}
+
+// Three levels in two worlds; the second level's id is 12.
+void buildLevels(LevelList& levels)
+{
+    const char* source = "world 0 0\nworld 0 1\nworld 0 2\n"
+                         "level 0 id 11 chapter 0 name One\n"
+                         "level 1 id 12 chapter 0 name Two\n"
+                         "level 2 id 13 chapter 1 name Three\n";
+    std::vector<u8> image;
+    std::string error;
+    ASSERT_TRUE(quern::assetbuild::buildLevelList(source, {}, image, error)) << error;
+    ASSERT_TRUE(levels.parse(image.data(), image.size(), &error)) << error;
+}
+
+class ProgressDispatchTest : public AppEventDispatchTest {
+protected:
+    void SetUp() override
+    {
+        Settings::resetToDefaults();
+        PlayerProfile::clear();
+        buildLevels(app.levels);
+    }
+    void TearDown() override
+    {
+        Settings::resetToDefaults();
+        PlayerProfile::clear();
+    }
+    void postSavegame(AppEventType type, bool succeeded, const char* error = nullptr)
+    {
+        const SavegameResultEvent result { error, static_cast<u8>(succeeded ? 1 : 0), {} };
+        queue().postEvent(type, &result, sizeof result);
+    }
+};
+
+TEST_F(ProgressDispatchTest, ALoginStartsAFreshProfileAndAsksForItsStatistics)
+{
+    struct Case {
+        bool resetProgress;
+        const char* expected;
+    } cases[] = { { false, "requestStatistics" }, { true, "storeStatistics" } };
+    for (const Case& c : cases) {
+        Settings::Development.resetProgress = c.resetProgress;
+        app.platform.calls.clear();
+        *PlayerProfile::statCounter(kStatJumps) = 40;
+        PlayerProfile::statsReceived = true;
+        const PlayerAuthEvent success {};
+        queue().postEvent(AppEventType::PlayerAuth, &success, sizeof success);
+        drain();
+        EXPECT_EQ(*PlayerProfile::statCounter(kStatJumps), 0u);
+        EXPECT_FALSE(PlayerProfile::statsReceived);
+        ASSERT_EQ(app.platform.calls.size(), 1u);
+        EXPECT_EQ(app.platform.calls[0].operation, c.expected);
+    }
+    // A failed login leaves the profile alone.
+    *PlayerProfile::statCounter(kStatJumps) = 40;
+    PlayerAuthEvent failed {};
+    failed.result = 2;
+    queue().postEvent(AppEventType::PlayerAuth, &failed, sizeof failed);
+    drain();
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatJumps), 40u);
+}
+
+TEST_F(ProgressDispatchTest, ReceivedStatisticsAreLoadedIntoTheProfile)
+{
+    app.platform.statisticAnswers.assign(kStatCount, 0);
+    app.platform.statisticAnswers[kStatDeaths] = 9;
+    queue().post(AppEventType::PlayerStatsReceived);
+    drain();
+    EXPECT_TRUE(PlayerProfile::statsReceived);
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatDeaths), 9u);
+}
+
+TEST_F(ProgressDispatchTest, SavegameEventsSettleTheStatusAndGiveEveryLevelItsSlot)
+{
+    struct Case {
+        AppEventType type;
+        bool succeeded;
+        const char* error;
+        SavegameStatus expected;
+        bool logged;
+    } cases[] = {
+        { AppEventType::SavegameMissing, true, "Path not found", SavegameStatus::None, false },
+        { AppEventType::SavegameMissing, false, "Read error", SavegameStatus::None, true },
+        { AppEventType::SavegameLoaded, false, "Invalid savegame", SavegameStatus::None, true },
+        { AppEventType::SavegameStored, true, nullptr, SavegameStatus::Loaded, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toString(c.type));
+        app.progress.reset();
+        app.progress.status = SavegameStatus::Reading;
+        quern::testing::LogCapture errors(1);
+        postSavegame(c.type, c.succeeded, c.error);
+        drain();
+        EXPECT_EQ(app.progress.status, c.expected);
+        EXPECT_GE(app.progress.findSlot(13), 0);
+        EXPECT_EQ(errors.contains(c.error ? c.error : "?"), c.logged);
+    }
+}
+
+TEST_F(ProgressDispatchTest, FinishesAndQuickSavesGoToTheAppInQueueOrder)
+{
+    queue().post(AppEventType::SaveProgress);
+    queue().post(AppEventType::LevelFinished);
+    queue().post(AppEventType::LoadSaveGame);
+    drain();
+    EXPECT_EQ(app.calls, (std::vector<std::string> { "save", "finish", "restore" }));
+    EXPECT_TRUE(queue().isEmpty());
+}
+
+TEST_F(ProgressDispatchTest, ResumeContinuesAfterTheLastLevelFinished)
+{
+    struct Case {
+        i32 lastLevelId;
+        bool withLevels;
+        i32 expectedLevel;
+        const char* logged;
+    } cases[] = {
+        { 12, true, 2, "Resuming from level 'Two'" },
+        { 99, true, 0, "Resume not possible, starting from level 0" },
+        { 0, false, 0, nullptr },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lastLevelId);
+        if (!c.withLevels)
+            app.levels.clear();
+        app.progress.record.lastLevelId = c.lastLevelId;
+        quern::testing::LogCapture info(3);
+        queue().post(AppEventType::Resume);
+        drain(); // the LoadLevel it pushes is handled in the same drain
+        ASSERT_FALSE(app.calls.empty());
+        EXPECT_EQ(app.calls.back(), "load " + std::to_string(c.expectedLevel) + " -1 1");
+        if (c.logged) {
+            EXPECT_TRUE(info.contains(c.logged)) << info.text();
+        }
+        app.calls.clear();
+    }
 }
 
 } // namespace
