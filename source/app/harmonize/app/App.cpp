@@ -2,7 +2,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/display/DisplaySettings.h"
-#include "harmonize/frame/FrameStatistics.h"
+#include "harmonize/utils/FrameStatistics.h"
 #include "harmonize/input/InputBindings.h"
 #include "harmonize/input/InputReplayFiles.h"
 #include "harmonize/levels/NextLevel.h"

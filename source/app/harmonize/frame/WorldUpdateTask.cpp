@@ -1,6 +1,6 @@
 #include "harmonize/frame/WorldUpdateTask.h"
 
-#include "harmonize/frame/FrameStatistics.h"
+#include "harmonize/utils/FrameStatistics.h"
 #include "harmonize/frame/MainLoop.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/utils/CurrentWorld.h"

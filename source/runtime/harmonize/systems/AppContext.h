@@ -33,6 +33,8 @@ using quern::u8;
 
 class App;
 class AppEventQueue;
+class CollisionSystem;
+class CoroutineSystem;
 class InputSwitcher;
 class InputSystem;
 class LevelList;
@@ -72,6 +74,8 @@ struct AppContext {
     void finishSoakTest();
 
     // The world's systems, in the order of the fields; later systems join here.
+    CollisionSystem* collision = nullptr;
+    CoroutineSystem* coroutine = nullptr;
     InputSystem* input = nullptr;
     quern::entity::InputRecordingSystem* inputRecording = nullptr;
     TransformHierarchySystem* transformHierarchy = nullptr;

@@ -1,7 +1,7 @@
 #include "harmonize/frame/WorldUpdateTask.h"
 
 #include "harmonize/Scenario.h"
-#include "harmonize/frame/FrameStatistics.h"
+#include "harmonize/utils/FrameStatistics.h"
 #include "harmonize/tasks/TaskDispatcher.h"
 #include "harmonize/utils/CurrentWorld.h"
 #include "quern/entity/System.h"

@@ -1,4 +1,4 @@
-#include "harmonize/frame/FrameStatistics.h"
+#include "harmonize/utils/FrameStatistics.h"
 
 namespace harmonize {
 namespace {
