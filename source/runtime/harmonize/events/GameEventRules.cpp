@@ -1,0 +1,148 @@
+#include "harmonize/events/GameEventRules.h"
+
+#include "harmonize/components/Components.h"
+
+#include "quern/entity/World.h"
+
+#include <algorithm>
+#include <limits>
+
+// Each type's rules run in a fixed order, and some depend on it: a rule may
+// read what an earlier one wrote for the same event. Every pair rule tries the
+// pair both ways round, since contacts come in no particular order.
+
+namespace harmonize {
+namespace {
+
+using quern::entity::World;
+
+// The records of `First` and `Second` on the pair, taken either way round;
+// false when neither order has them.
+template <class First, class Second>
+bool findPair(World& world, const PairEvent& pair, First*& first, Second*& second)
+{
+    void* a = nullptr;
+    void* b = nullptr;
+    if (!findComponents(First::kType, Second::kType, world, pair.entityA, pair.entityB, &a, &b)
+        && !findComponents(First::kType, Second::kType, world, pair.entityB, pair.entityA, &a, &b))
+        return false;
+    first = static_cast<First*>(a);
+    second = static_cast<Second*>(b);
+    return true;
+}
+
+// The record of `Record` on an entity whose mask holds it; null otherwise.
+template <class Record> Record* findComponent(World& world, u32 entity)
+{
+    const u16 index = EntityHandle { entity }.index();
+    if (index >= world.getSlotCount() || !world.getComponentMask(index).test(Record::kType))
+        return nullptr;
+    return static_cast<Record*>(world.getComponent(index, Record::kType));
+}
+
+// Occupancy counts the player's triggers overlapping the platform; it never
+// drops below zero, so an exit whose enter was missed cannot leave it owing.
+void changePlatformOccupancy(World& world, const PairEvent& pair, i32 change)
+{
+    Platform* platform = nullptr;
+    PlayerMovement* player = nullptr;
+    if (!findPair(world, pair, platform, player))
+        return;
+    // Level files may hold any count; widened so that no value overflows.
+    const i64 occupancy = i64 { platform->occupancy } + change;
+    platform->occupancy = static_cast<i32>(std::clamp<i64>(occupancy, 0, std::numeric_limits<i32>::max()));
+}
+
+constexpr u32 kSavePointInside = 1u << 0;
+constexpr u32 kSavePointRaceMatch = 1u << 1;
+
+void setSavePointInside(World& world, const PairEvent& pair, bool inside)
+{
+    SavePointTrigger* savePoint = nullptr;
+    PlayerMovement* player = nullptr;
+    if (!findPair(world, pair, savePoint, player))
+        return;
+    savePoint->flags = inside ? savePoint->flags | kSavePointInside : savePoint->flags & ~kSavePointInside;
+}
+
+// The save point the player touches learns whether their races still match.
+void updateTouchedSavePointRace(World& world, const RaceChangedEvent& event)
+{
+    if (!isSomeEntity(EntityHandle { event.touchingTrigger }))
+        return;
+    SavePointTrigger* savePoint = findComponent<SavePointTrigger>(world, event.touchingTrigger);
+    if (!savePoint)
+        return;
+    // Without a race on both sides there is nothing to compare: a store row
+    // the entity does not own holds another entity's leftovers.
+    const Race* playerRace = findComponent<Race>(world, event.player);
+    const Race* savePointRace = findComponent<Race>(world, event.touchingTrigger);
+    if (!playerRace || !savePointRace)
+        return;
+    if (racesOppose(playerRace->value, savePointRace->value))
+        savePoint->flags &= ~kSavePointRaceMatch;
+    else
+        savePoint->flags |= kSavePointRaceMatch;
+}
+
+// A subtitle trigger fires once: leaving it marks it done for good.
+void finishSubtitle(World& world, const PairEvent& pair)
+{
+    SubtitleTrigger* subtitle = nullptr;
+    PlayerMovement* player = nullptr;
+    if (!findPair(world, pair, subtitle, player))
+        return;
+    if (subtitle->done == 0)
+        subtitle->done = 1;
+}
+
+void setPlayerFacing(World& world, const PlayerEvent& event)
+{
+    if (PlayerState* state = findComponent<PlayerState>(world, event.player))
+        state->facingCode = event.value;
+}
+
+void runTriggerEnterRules(const PairEvent& pair, World& world)
+{
+    changePlatformOccupancy(world, pair, +1);
+    setSavePointInside(world, pair, true);
+}
+
+void runTriggerExitRules(const PairEvent& pair, World& world)
+{
+    changePlatformOccupancy(world, pair, -1);
+    setSavePointInside(world, pair, false);
+    finishSubtitle(world, pair);
+}
+
+void runRaceChangedRules(const RaceChangedEvent& event, World& world) { updateTouchedSavePointRace(world, event); }
+
+} // namespace
+
+void runGameEventRules(GameEventType type, const GameEventPayload& payload, World& world,
+    [[maybe_unused]] AppContext& context)
+{
+    switch (type) {
+    case GameEventType::TriggerEnter:
+        runTriggerEnterRules(payload.pair, world);
+        break;
+    case GameEventType::TriggerExit:
+        runTriggerExitRules(payload.pair, world);
+        break;
+    case GameEventType::FacingChanged:
+        setPlayerFacing(world, payload.player);
+        break;
+    case GameEventType::RaceChanged:
+        runRaceChangedRules(payload.race, world);
+        break;
+    case GameEventType::ContactBegin:
+    case GameEventType::ContactStay:
+    case GameEventType::ContactEnd:
+    case GameEventType::TriggerStay:
+    case GameEventType::MovementStateChanged:
+        // No rule of this build reacts to these.
+        break;
+    }
+}
+
+} // namespace harmonize
