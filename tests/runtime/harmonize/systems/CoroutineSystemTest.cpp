@@ -68,6 +68,18 @@ protected:
 
     Coroutine& start(Script script) { return system->start(scripted, &log, script); }
 
+    // Nothing starts coroutines on the frame list; the tests put them there.
+    Coroutine pushFrameRecord(Script script, f32 wait)
+    {
+        Coroutine record {};
+        record.localsAs<Script>() = script;
+        record.wait = wait;
+        record.callback = scripted;
+        record.userData = &log;
+        system->frameList().push(&record);
+        return record;
+    }
+
     // One fixed tick of the world: one pass over the fixed-tick list.
     void pass()
     {
@@ -255,12 +267,7 @@ TEST_F(CoroutineSystemTest, RestoreSnapshotBringsBackTheExactSavedRecordsOfBothL
 {
     start({ 'A', false, 0, 0.03f });
     start({ 'B', false, 1, 0.0f });
-    Coroutine frame {};
-    frame.localsAs<Script>() = { 'F', false, 0, 0.1f };
-    frame.wait = 0.3f;
-    frame.callback = scripted;
-    frame.userData = &log;
-    system->frameList().push(&frame);
+    const Coroutine frame = pushFrameRecord({ 'F', false, 0, 0.1f }, 0.3f);
     pass();
     pass();
 
@@ -356,12 +363,7 @@ TEST_F(CoroutineSystemTest, ACallbackThatGrowsTheListPastItsReserveIsWrittenBack
 
 TEST_F(CoroutineSystemTest, TheFrameListCountsDownWithTheFrameDeltaOfTheWorldUpdate)
 {
-    Coroutine frame {};
-    frame.localsAs<Script>() = { 'F', false, 0, 0.0f };
-    frame.wait = 0.05f;
-    frame.callback = scripted;
-    frame.userData = &log;
-    system->frameList().push(&frame);
+    pushFrameRecord({ 'F', false, 0, 0.0f }, 0.05f);
     start({ 'T', false, 0, 0.0f });
 
     u64 now = 1;
