@@ -2,6 +2,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LightingSystem.h"
 #include "harmonize/systems/RenderSystem.h"
@@ -34,6 +35,12 @@ quern::entity::System* createInputRecording(AppContext& context, const SystemSet
 {
     context.inputRecording = new quern::entity::InputRecordingSystem();
     return context.inputRecording;
+}
+
+quern::entity::System* createCoroutine(AppContext& context, const SystemSetup&)
+{
+    context.coroutine = new CoroutineSystem(context);
+    return context.coroutine;
 }
 
 quern::entity::System* createSoakTest(AppContext& context, const SystemSetup& setup)
@@ -70,6 +77,7 @@ constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
+    { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
