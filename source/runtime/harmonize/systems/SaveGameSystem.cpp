@@ -3,6 +3,7 @@
 #include "harmonize/Settings.h"
 #include "harmonize/components/Components.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/QuickSaveFile.h"
 #include "harmonize/systems/RenderSystem.h"
@@ -141,6 +142,8 @@ void SaveGameSystem::restoreQuickSave(World& world)
 // The systems keep their copies in this order.
 void SaveGameSystem::saveSystemStates()
 {
+    if (m_context.coroutine)
+        m_context.coroutine->saveSnapshot();
     if (m_context.input)
         m_context.input->saveQuickSave(); // with the input switcher's stack
 }
@@ -148,6 +151,8 @@ void SaveGameSystem::saveSystemStates()
 // The systems put their state back in this order, after the world's.
 void SaveGameSystem::restoreSystemStates(World& world)
 {
+    if (m_context.coroutine)
+        m_context.coroutine->restoreSnapshot();
     if (m_context.render)
         m_context.render->restoreQuickSave(world);
     destroySubtreesWith(world, SpeechBubble::kType);

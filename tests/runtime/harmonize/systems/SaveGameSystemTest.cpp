@@ -4,6 +4,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/input/InputSwitcher.h"
+#include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "quern/entity/World.h"
 #include "support/CountingAllocator.h"
@@ -248,6 +249,34 @@ TEST_F(SaveGameSystemTest, TheInputSwitchersStackAndTheInputSystemComeBack)
     EXPECT_EQ(switcher.stackDepth(), 2);
     EXPECT_EQ(switcher.topState(), kInputStateCutscene);
     EXPECT_TRUE(input->movementEnabled);
+}
+
+// Counts its runs in its resume point and never finishes.
+bool countRuns(void*, Coroutine& coroutine, quern::entity::World&, AppContext&)
+{
+    ++coroutine.resumePoint;
+    return true;
+}
+
+TEST_F(SaveGameSystemTest, CoroutinesComeBackAsTheSaveFoundThem)
+{
+    SaveGameLevel level;
+    auto* coroutines = new CoroutineSystem(level.context);
+    level.context.coroutine = coroutines;
+    level.scene.addSystem(coroutines);
+    level.addPlayer();
+    level.scene.start();
+    coroutines->start(countRuns, nullptr);
+    level.scene.tick(3);
+    ASSERT_EQ(coroutines->fixedTickList().count(), 1u);
+    const i32 runsAtSave = coroutines->fixedTickList().at<Coroutine>(0).resumePoint;
+    level.system->createQuickSave(level.scene.world());
+
+    level.scene.tick(4);
+    coroutines->start(countRuns, nullptr);
+    level.system->restoreQuickSave(level.scene.world());
+    ASSERT_EQ(coroutines->fixedTickList().count(), 1u);
+    EXPECT_EQ(coroutines->fixedTickList().at<Coroutine>(0).resumePoint, runsAtSave);
 }
 
 } // namespace
