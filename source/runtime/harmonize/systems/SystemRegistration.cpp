@@ -1,6 +1,7 @@
 #include "harmonize/systems/SystemRegistration.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LightingSystem.h"
@@ -34,6 +35,12 @@ quern::entity::System* createInputRecording(AppContext& context, const SystemSet
 {
     context.inputRecording = new quern::entity::InputRecordingSystem();
     return context.inputRecording;
+}
+
+quern::entity::System* createCollision(AppContext& context, const SystemSetup&)
+{
+    context.collision = new CollisionSystem(context);
+    return context.collision;
 }
 
 quern::entity::System* createSoakTest(AppContext& context, const SystemSetup& setup)
@@ -70,6 +77,7 @@ constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
+    { "CollisionSystem", SystemWorlds::All, SystemCondition::Always, createCollision },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
