@@ -44,7 +44,10 @@ void TransformMotionState::getWorldTransform(btTransform& worldTransform) const
 
 void TransformMotionState::setWorldTransform(const btTransform& worldTransform)
 {
-    const btVector3 origin = worldTransform.getOrigin() + worldTransform.getBasis() * m_inverseOffset.getOrigin();
+    // The offset was turned into world space once and is not turned by the
+    // body's rotation: taking it back out as it was put in keeps an entity
+    // with a turned, offset shape from creeping a little every step.
+    const btVector3 origin = worldTransform.getOrigin() + m_inverseOffset.getOrigin();
     Transform::setWorldPosition(*m_transform, Vector3 { origin.x(), origin.y(), origin.z() }, *m_world);
 }
 
