@@ -98,6 +98,7 @@ void CollisionSystem::attach(Allocator* allocator)
     m_particleBodies = Array(sizeof(ParticleBodies), alignof(ParticleBodies), allocator);
     m_pairs = Array(sizeof(ContactPair), alignof(ContactPair), allocator);
     m_savedPairs = Array(sizeof(ContactPair), alignof(ContactPair), allocator);
+    m_pairIndex = PairIndex(allocator);
 }
 
 void CollisionSystem::detach(Allocator*)
@@ -107,6 +108,7 @@ void CollisionSystem::detach(Allocator*)
     m_particleBodies.release();
     m_pairs.release();
     m_savedPairs.release();
+    m_pairIndex.release();
     Allocator& a = levelAllocator();
     destroyIn(a, m_dynamicsWorld);
     destroyIn(a, m_solver);
@@ -370,6 +372,9 @@ void CollisionSystem::updateContactPairs()
         pairs[i].state = ContactState::Ended;
 
     const int manifolds = m_dispatcher->getNumManifolds();
+    m_pairIndex.reset(m_pairs.count() + static_cast<u64>(manifolds));
+    for (u64 i = 0; i < m_pairs.count(); ++i)
+        m_pairIndex.insert(pairs[i].entityA, pairs[i].entityB, i);
     for (int m = 0; m < manifolds; ++m) {
         const btPersistentManifold* manifold = m_dispatcher->getManifoldByIndexInternal(m);
         if (manifold->getNumContacts() == 0)
@@ -379,18 +384,14 @@ void CollisionSystem::updateContactPairs()
         if (a == -1 || b == -1)
             continue;
         const ContactPair found { static_cast<u32>(a), static_cast<u32>(b), ContactState::Started };
-        bool known = false;
-        pairs = m_pairs.dataAs<ContactPair>();
-        for (u64 i = 0; i < m_pairs.count() && !known; ++i) {
-            ContactPair& pair = pairs[i];
-            if ((pair.entityA == found.entityA && pair.entityB == found.entityB)
-                || (pair.entityA == found.entityB && pair.entityB == found.entityA)) {
-                pair.state = ContactState::Continuing;
-                known = true;
-            }
-        }
-        if (!known)
+        // The first stored pair of the two entities, in either order.
+        const u64 known = m_pairIndex.find(found.entityA, found.entityB);
+        if (known != PairIndex::kNone) {
+            m_pairs.at<ContactPair>(known).state = ContactState::Continuing;
+        } else {
+            m_pairIndex.insert(found.entityA, found.entityB, m_pairs.count());
             m_pairs.append(found);
+        }
     }
 
     // Ended pairs leave by taking the last pair into their place, which is

@@ -9,6 +9,7 @@
 // the world stop and every query take it, so queries from other threads (a
 // menu world's task, workers) never overlap a step or each other.
 
+#include "harmonize/collision/PairIndex.h"
 #include "harmonize/collision/ParticlePoolView.h"
 #include "harmonize/events/GameEvents.h"
 
@@ -160,6 +161,7 @@ private:
     quern::containers::Array m_particleBodies; // ParticleBodies
     quern::containers::Array m_pairs; // ContactPair
     quern::containers::Array m_savedPairs; // ContactPair, the quick save's copy
+    PairIndex m_pairIndex; // of m_pairs, while the contacts are counted
     GameEventQueue m_events;
     AppContext* m_context;
     const u8* m_paused;
