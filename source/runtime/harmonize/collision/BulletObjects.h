@@ -4,9 +4,12 @@
 
 #include "harmonize/Settings.h"
 
+#include "quern/math/Vector3.h"
 #include "quern/memory/Allocator.h"
 #include "quern/platform/ErrorReporting.h"
 #include "quern/platform/FloatingPointTraps.h"
+
+#include <LinearMath/btVector3.h>
 
 #include <algorithm>
 #include <new>
@@ -14,6 +17,9 @@
 #include <utility>
 
 namespace harmonize {
+
+inline btVector3 toBullet(const quern::math::Vector3& v) { return btVector3(v.x, v.y, v.z); }
+inline quern::math::Vector3 fromBullet(const btVector3& v) { return { v.x(), v.y(), v.z() }; }
 
 // Bullet's vector types want 16-byte alignment.
 template <class T, class... Args> T* makeIn(quern::memory::Allocator& allocator, Args&&... args)

@@ -19,9 +19,6 @@ namespace {
 constexpr f32 kRayLength = 2000.0f;
 constexpr f32 kSphereCastAllRadius = 0.2f;
 
-btVector3 toBullet(const Vector3& v) { return btVector3(v.x, v.y, v.z); }
-Vector3 fromBullet(const btVector3& v) { return Vector3 { v.x(), v.y(), v.z() }; }
-
 CollisionHit makeHit(const btCollisionObject* object, const btVector3& point, const btVector3& normal)
 {
     return CollisionHit { static_cast<u32>(object->getUserIndex()), fromBullet(point), fromBullet(normal) };

@@ -40,7 +40,6 @@ template <class Record> Record& component(World& world, u64 slot)
     return *static_cast<Record*>(world.getComponent(slot, Record::kType));
 }
 
-btVector3 toBullet(const Vector3& v) { return btVector3(v.x, v.y, v.z); }
 
 } // namespace
 
@@ -211,14 +210,17 @@ btCollisionShape* CollisionSystem::createShape(EntityHandle entity, World& world
 void CollisionSystem::addBody(EntityHandle entity, World& world)
 {
     MutexLock locked(m_lock);
-    if (!m_dynamicsWorld)
+    const u64 slot = entity.index();
+    if (!m_dynamicsWorld) {
+        if (!isEnabled(world, slot, Collider::kType))
+            return;
         QUERN_FATAL("The collision system gives bodies only while attached to a level");
+    }
     btTransform offset;
     offset.setIdentity();
     btCollisionShape* shape = createShape(entity, world, offset);
     if (!shape)
         return;
-    const u64 slot = entity.index();
     Transform& transform = transformAt(world, slot);
     shape->setLocalScaling(toBullet(accumulatedScale(transform, world)));
 

@@ -129,7 +129,6 @@ public:
     btRigidBody* findBody(EntityHandle entity) const;
     // Null outside attach and detach.
     btDiscreteDynamicsWorld* dynamicsWorld() const { return m_dynamicsWorld; }
-    quern::debug::MutexImpl& lock() { return m_lock; }
 
 private:
     struct CollisionBody {
