@@ -5,8 +5,8 @@
 
 namespace harmonize {
 
-bool findComponents(u8 typeA, u8 typeB, quern::entity::World& world, u32 entityA, u32 entityB, void** componentA,
-    void** componentB)
+bool findComponents(
+    u8 typeA, u8 typeB, quern::entity::World& world, u32 entityA, u32 entityB, void** componentA, void** componentB)
 {
     // Events may name entities destroyed earlier in the tick, whose records
     // still sit in the store; but an index past the world's slots, or a type

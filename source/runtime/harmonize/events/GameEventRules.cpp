@@ -18,8 +18,7 @@ using quern::entity::World;
 
 // The records of `First` and `Second` on the pair, taken either way round;
 // false when neither order has them.
-template <class First, class Second>
-bool findPair(World& world, const PairEvent& pair, First*& first, Second*& second)
+template <class First, class Second> bool findPair(World& world, const PairEvent& pair, First*& first, Second*& second)
 {
     void* a = nullptr;
     void* b = nullptr;
@@ -68,8 +67,6 @@ void setSavePointInside(World& world, const PairEvent& pair, bool inside)
 // The save point the player touches learns whether their races still match.
 void updateTouchedSavePointRace(World& world, const RaceChangedEvent& event)
 {
-    if (!isSomeEntity(EntityHandle { event.touchingTrigger }))
-        return;
     SavePointTrigger* savePoint = findComponent<SavePointTrigger>(world, event.touchingTrigger);
     if (!savePoint)
         return;
@@ -115,12 +112,17 @@ void runTriggerExitRules(const PairEvent& pair, World& world)
     finishSubtitle(world, pair);
 }
 
-void runRaceChangedRules(const RaceChangedEvent& event, World& world) { updateTouchedSavePointRace(world, event); }
+void runRaceChangedRules(const RaceChangedEvent& event, World& world)
+{
+    // The rules about the touched trigger need one; no trigger is handle 0.
+    if (isSomeEntity(EntityHandle { event.touchingTrigger }))
+        updateTouchedSavePointRace(world, event);
+}
 
 } // namespace
 
-void runGameEventRules(GameEventType type, const GameEventPayload& payload, World& world,
-    [[maybe_unused]] AppContext& context)
+void runGameEventRules(
+    GameEventType type, const GameEventPayload& payload, World& world, [[maybe_unused]] AppContext& context)
 {
     switch (type) {
     case GameEventType::TriggerEnter:

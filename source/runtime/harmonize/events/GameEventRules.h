@@ -15,7 +15,7 @@ union GameEventPayload {
 };
 
 // Runs the rules of `type`, which must be one of GameEventType's values.
-void runGameEventRules(GameEventType type, const GameEventPayload& payload, quern::entity::World& world,
-    AppContext& context);
+void runGameEventRules(
+    GameEventType type, const GameEventPayload& payload, quern::entity::World& world, AppContext& context);
 
 } // namespace harmonize
