@@ -511,3 +511,27 @@ TEST(CollisionSystem, TheTickFillsTheFrameStatistics)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CollisionSystemDeathTest, ABodyOutsideAnAttachedLevelIsFatal)
+{
+    EXPECT_DEATH(
+        {
+            CollisionWorld w;
+            w.box("box", { 0, 0, 0 }, { 1, 1, 1 });
+            w.scene.start();
+        },
+        "The collision system gives bodies only while attached to a level");
+}
+
+TEST(CollisionSystem, AWorldNeverAttachedStartsWhenNothingNeedsABody)
+{
+    CollisionWorld w;
+    w.scene.add("plain", { "Transform" });
+    w.scene.start();
+    w.tick();
+    EXPECT_EQ(w.collision->bodyCount(), 0u);
+}
+
+} // namespace
