@@ -1,6 +1,7 @@
 #include "harmonize/systems/SystemRegistration.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
@@ -35,6 +36,12 @@ quern::entity::System* createInputRecording(AppContext& context, const SystemSet
 {
     context.inputRecording = new quern::entity::InputRecordingSystem();
     return context.inputRecording;
+}
+
+quern::entity::System* createCollision(AppContext& context, const SystemSetup&)
+{
+    context.collision = new CollisionSystem(context);
+    return context.collision;
 }
 
 quern::entity::System* createCoroutine(AppContext& context, const SystemSetup&)
@@ -77,6 +84,7 @@ constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
+    { "CollisionSystem", SystemWorlds::All, SystemCondition::Always, createCollision },
     { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
