@@ -1,6 +1,7 @@
 #include "harmonize/systems/SaveGameSystem.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/components/Components.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
@@ -144,6 +145,8 @@ void SaveGameSystem::saveSystemStates()
 {
     if (m_context.coroutine)
         m_context.coroutine->saveSnapshot();
+    if (m_context.collision)
+        m_context.collision->saveContactPairs();
     if (m_context.input)
         m_context.input->saveQuickSave(); // with the input switcher's stack
 }
@@ -153,6 +156,8 @@ void SaveGameSystem::restoreSystemStates(World& world)
 {
     if (m_context.coroutine)
         m_context.coroutine->restoreSnapshot();
+    if (m_context.collision)
+        m_context.collision->restoreSnapshot(world);
     if (m_context.render)
         m_context.render->restoreQuickSave(world);
     destroySubtreesWith(world, SpeechBubble::kType);

@@ -6,6 +6,8 @@
 
 #include "harmonize/collision/CollisionDispatcher.h"
 #include "harmonize/collision/CollisionLayers.h"
+#include "harmonize/systems/SaveGameSystem.h"
+#include "harmonize/utils/AppEventQueue.h"
 #include "harmonize/utils/FrameStatistics.h"
 
 #include "quern/platform/Clock.h"
@@ -532,6 +534,41 @@ TEST(CollisionSystem, AWorldNeverAttachedStartsWhenNothingNeedsABody)
     w.scene.start();
     w.tick();
     EXPECT_EQ(w.collision->bodyCount(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// The quick save keeps the pairs and puts the bodies back where the
+// restored world has them.
+TEST(CollisionQuickSave, ARestoredLevelPutsBodiesBackAndItsTouchingPairsBeginAgain)
+{
+    CollisionWorld w;
+    AppEventQueueStorage events;
+    w.context.services.appEventQueue = &events.queue;
+    auto* saves = new SaveGameSystem(w.context);
+    w.context.saveGame = saves;
+    w.scene.addSystem(saves);
+    w.scene.add("player", { "Transform", "PlayerMovement" });
+    const EntityHandle a = w.box("a", { 0, 0, 0 }, { 1, 1, 1 });
+    w.setMass(a, 1);
+    const EntityHandle b = w.box("b", { 0.9f, 0, 0 }, { 1, 1, 1 });
+    w.start();
+    w.tick(2);
+    ASSERT_EQ(w.pairState(a, b), kContinuing);
+    const btScalar savedX = w.body(a).getWorldTransform().getOrigin().x();
+    saves->createQuickSave(w.world());
+    EXPECT_EQ(w.collision->savedContactPairs().size(), 1u);
+
+    // Moved away through its entity, whose transform the body follows.
+    w.scene.get<Transform>(a).position = { 20, 0, 0 };
+    w.tick(2);
+    ASSERT_EQ(w.pairState(a, b), -1);
+    saves->restoreQuickSave(w.world());
+    EXPECT_NEAR(w.body(a).getWorldTransform().getOrigin().x(), savedX, 1e-5f);
+    EXPECT_TRUE(w.pairs().empty());
+    EXPECT_EQ(typesOf(w.stepBulletAlone()), std::vector<GameEventType> { GameEventType::ContactBegin });
 }
 
 } // namespace
