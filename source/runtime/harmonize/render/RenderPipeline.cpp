@@ -1,6 +1,7 @@
 #include "harmonize/render/RenderPipeline.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/components/Components.h"
 #include "harmonize/display/DisplaySettings.h"
 #include "harmonize/display/FrameLayout.h"
@@ -22,12 +23,14 @@
 #include "quern/graphics/serialization/PixelBufferSerialization.h"
 #include "quern/platform/FloatingPointTraps.h"
 #include "quern/render/BoundingVolumePass.h"
+#include "quern/bullet/BulletPass.h"
 #include "quern/render/Gizmos.h"
 #include "quern/render/PassList.h"
 #include "quern/render/RenderQueue.h"
 #include "quern/scene/Light.h"
 #include "quern/debug/Log.h"
 
+#include <BulletDynamics/Dynamics/btDiscreteDynamicsWorld.h>
 #include <algorithm>
 
 namespace harmonize {
@@ -224,6 +227,14 @@ void buildRenderPasses(quern::render::PassList& passes, RenderTargetPool& target
         pipeline.menuPass = &menu;
     }
 
+    // The level's physics world, drawn as lines when "renderPhysics" is on.
+    if (levelContext.collision && levelContext.collision->dynamicsWorld()) {
+        auto* physics = new quern::bullet::BulletPass(levelContext.collision->dynamicsWorld());
+        physics->setCamera(render.currentCamera());
+        passes.addPass(physics);
+        pipeline.physicsPass = physics;
+    }
+
     passes.enableStatistics();
     if (auto* gizmos = levelContext.gizmos.get<quern::render::Gizmos>()) {
         gizmos->setCamera(render.currentCamera());
@@ -258,6 +269,7 @@ void renderFrame(quern::render::PassList& passes, quern::graphics::Display& disp
 {
     RenderPipeline& pipeline = renderPipeline();
     const auto& renderer = Settings::Renderer;
+    setEnabled(pipeline.physicsPass, renderer.renderPhysics);
     setEnabled(pipeline.menuPass, menuShown);
     setEnabled(pipeline.fxaaPass, renderer.antiAliasEnabled);
     setEnabled(pipeline.bloomPass, renderer.renderBloom);

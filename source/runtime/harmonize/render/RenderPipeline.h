@@ -7,6 +7,9 @@
 #include "quern/Types.h"
 #include "quern/entity/EntityHandle.h"
 
+namespace quern::bullet {
+class BulletPass;
+}
 namespace quern::entity {
 class World;
 }
@@ -39,6 +42,7 @@ struct RenderPipeline {
     quern::fx::ShadowMapRenderPass* shadowPass = nullptr;
     quern::render::BoundingVolumePass* boundingVolumePass = nullptr;
     EntityScenePass* menuPass = nullptr;
+    quern::bullet::BulletPass* physicsPass = nullptr;
 };
 
 RenderPipeline& renderPipeline();

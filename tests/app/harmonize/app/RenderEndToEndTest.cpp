@@ -227,5 +227,26 @@ TEST_F(RenderEndToEndTest, APlaygroundFrameIsLetterboxedLitAndShaded)
     EXPECT_GT(changed, lit.rgb.size() / 3 / 50) << "at least 2% of the pixels change";
 }
 
+TEST_F(RenderEndToEndTest, ThePhysicsDebugPassDrawsTheCollisionShapesOverTheFrame)
+{
+    startLevel();
+    for (i32 i = 0; i < 10; ++i)
+        frame();
+    const Frame plain = readWindow();
+    Settings::Renderer.renderPhysics = true;
+    for (i32 i = 0; i < 3; ++i)
+        frame();
+    const Frame lines = readWindow();
+    save(lines, "playground-physics.png");
+    ASSERT_EQ(lines.rgb.size(), plain.rgb.size());
+    // The shapes' outlines: thin, but over a few thousand pixels.
+    u64 changed = 0;
+    for (u64 i = 0; i < plain.rgb.size(); i += 3)
+        changed += std::abs(plain.rgb[i] - lines.rgb[i]) + std::abs(plain.rgb[i + 1] - lines.rgb[i + 1])
+                + std::abs(plain.rgb[i + 2] - lines.rgb[i + 2])
+            > 24;
+    EXPECT_GT(changed, 1000u);
+}
+
 } // namespace
 } // namespace harmonize

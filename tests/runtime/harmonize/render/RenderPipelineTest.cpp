@@ -4,6 +4,9 @@
 
 #include "harmonize/render/RenderPipeline.h"
 
+#include "harmonize/collision/CollisionSystem.h"
+#include "quern/bullet/BulletPass.h"
+
 #include "harmonize/Settings.h"
 #include "harmonize/render/PostEffects.h"
 #include "harmonize/render/QuadPasses.h"
@@ -118,6 +121,8 @@ protected:
                 name = "gizmos";
             if (dynamic_cast<quern::render::BoundingVolumePass*>(pass))
                 name = "volumes";
+            if (dynamic_cast<quern::bullet::BulletPass*>(pass))
+                name = "physics";
             names.push_back(name);
         }
         return names;
@@ -155,6 +160,25 @@ TEST_F(RenderPipelineTest, EveryEffectAndShadowsGiveTheFullOrder)
     ASSERT_NE(renderPipeline().shadowPass, nullptr);
     EXPECT_EQ(level.shadowPass, renderPipeline().shadowPass) << "the level's lighting drives its light";
     EXPECT_NE(renderPipeline().shadowPass->findDepthTarget(), nullptr);
+}
+
+TEST_F(RenderPipelineTest, ThePhysicsWorldIsDrawnOverTheLevelOnlyWhenAskedFor)
+{
+    auto* collision = new CollisionSystem(level);
+    level.collision = collision;
+    w->scene.addSystem(collision);
+    build();
+    EXPECT_EQ(passNames(),
+        (std::vector<std::string> { "Level", "brightness", "present", "AfterPost", "physics", "gizmos", "volumes" }));
+    quern::bullet::BulletPass* physics = renderPipeline().physicsPass;
+    ASSERT_NE(physics, nullptr);
+    EXPECT_EQ(physics->camera(), w->render->currentCamera());
+
+    for (bool on : { true, false }) {
+        Settings::Renderer.renderPhysics = on;
+        renderFrame(passes, *display, false);
+        EXPECT_EQ(physics->enabled, on ? 1 : 0);
+    }
 }
 
 TEST_F(RenderPipelineTest, WithoutMultisamplingTheSceneIsTheFirstTargetAndThereIsNoResolve)
