@@ -150,6 +150,16 @@ protected:
         image.unlockPixels();
         return frame;
     }
+    // Pixels of two frames of one size whose colours differ by more than 24 in all.
+    static u64 changedPixels(const Frame& a, const Frame& b)
+    {
+        u64 changed = 0;
+        for (u64 i = 0; i + 2 < a.rgb.size(); i += 3)
+            changed += std::abs(a.rgb[i] - b.rgb[i]) + std::abs(a.rgb[i + 1] - b.rgb[i + 1])
+                    + std::abs(a.rgb[i + 2] - b.rgb[i + 2])
+                > 24;
+        return changed;
+    }
     void save(const Frame& frame, const char* name)
     {
         const fs::path path = fs::path(QUERN_TEST_BINARY_DIR) / name;
@@ -219,12 +229,7 @@ TEST_F(RenderEndToEndTest, APlaygroundFrameIsLetterboxedLitAndShaded)
     const Frame unlit = readWindow();
     save(unlit, "playground-unlit.png");
     ASSERT_EQ(unlit.rgb.size(), lit.rgb.size());
-    u64 changed = 0;
-    for (u64 i = 0; i < lit.rgb.size(); i += 3)
-        changed += std::abs(lit.rgb[i] - unlit.rgb[i]) + std::abs(lit.rgb[i + 1] - unlit.rgb[i + 1])
-                + std::abs(lit.rgb[i + 2] - unlit.rgb[i + 2])
-            > 24;
-    EXPECT_GT(changed, lit.rgb.size() / 3 / 50) << "at least 2% of the pixels change";
+    EXPECT_GT(changedPixels(lit, unlit), lit.rgb.size() / 3 / 50) << "at least 2% of the pixels change";
 }
 
 TEST_F(RenderEndToEndTest, ThePhysicsDebugPassDrawsTheCollisionShapesOverTheFrame)
@@ -239,13 +244,8 @@ TEST_F(RenderEndToEndTest, ThePhysicsDebugPassDrawsTheCollisionShapesOverTheFram
     const Frame lines = readWindow();
     save(lines, "playground-physics.png");
     ASSERT_EQ(lines.rgb.size(), plain.rgb.size());
-    // The shapes' outlines: thin, but over a few thousand pixels.
-    u64 changed = 0;
-    for (u64 i = 0; i < plain.rgb.size(); i += 3)
-        changed += std::abs(plain.rgb[i] - lines.rgb[i]) + std::abs(plain.rgb[i + 1] - lines.rgb[i + 1])
-                + std::abs(plain.rgb[i + 2] - lines.rgb[i + 2])
-            > 24;
-    EXPECT_GT(changed, 1000u);
+    // The shapes' outlines: thin, but over a thousand pixels.
+    EXPECT_GT(changedPixels(plain, lines), 1000u);
 }
 
 } // namespace

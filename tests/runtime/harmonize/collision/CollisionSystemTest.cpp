@@ -405,9 +405,7 @@ TEST(CollisionSystem, RestoreBringsTheSavedPairsBackAndEveryTouchingPairBeginsAg
 TEST(CollisionSystem, RestoreKeepsSavedPairsOfEntitiesWithoutABody)
 {
     CollisionWorld w;
-    const EntityHandle a = w.box("a", { 0, 0, 0 }, { 1, 1, 1 });
-    w.setMass(a, 1);
-    const EntityHandle b = w.box("b", { 0.9f, 0, 0 }, { 1, 1, 1 });
+    const auto [a, b] = w.touchingBoxes();
     w.start();
     w.tick();
     w.collision->saveContactPairs();
@@ -422,9 +420,7 @@ TEST(CollisionSystem, RestoreKeepsSavedPairsOfEntitiesWithoutABody)
 TEST(CollisionSystem, ADeactivatedEntityLosesItsBodyAndPairsWithoutEndEvents)
 {
     CollisionWorld w;
-    const EntityHandle a = w.box("a", { 0, 0, 0 }, { 1, 1, 1 });
-    w.setMass(a, 1);
-    const EntityHandle b = w.box("b", { 0.9f, 0, 0 }, { 1, 1, 1 });
+    const auto [a, b] = w.touchingBoxes();
     w.start();
     w.tick();
     ASSERT_EQ(w.pairState(a, b), kStarted);
@@ -551,9 +547,7 @@ TEST(CollisionQuickSave, ARestoredLevelPutsBodiesBackAndItsTouchingPairsBeginAga
     w.context.saveGame = saves;
     w.scene.addSystem(saves);
     w.scene.add("player", { "Transform", "PlayerMovement" });
-    const EntityHandle a = w.box("a", { 0, 0, 0 }, { 1, 1, 1 });
-    w.setMass(a, 1);
-    const EntityHandle b = w.box("b", { 0.9f, 0, 0 }, { 1, 1, 1 });
+    const auto [a, b] = w.touchingBoxes();
     w.start();
     w.tick(2);
     ASSERT_EQ(w.pairState(a, b), kContinuing);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace harmonize::testing {
@@ -74,6 +75,14 @@ public:
         scene.get<RigidBody>(e).velocity = velocity;
     }
     void setTrigger(EntityHandle e) { scene.get<Collider>(e).trigger = 1; }
+
+    // Two unit boxes overlapping along x: "a" with a mass at the origin, "b" static beside it.
+    std::pair<EntityHandle, EntityHandle> touchingBoxes()
+    {
+        const EntityHandle a = box("a", { 0, 0, 0 }, { 1, 1, 1 });
+        setMass(a, 1);
+        return { a, box("b", { 0.9f, 0, 0 }, { 1, 1, 1 }) };
+    }
 
     btRigidBody& body(EntityHandle e)
     {
