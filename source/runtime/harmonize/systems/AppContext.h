@@ -31,6 +31,7 @@ namespace harmonize {
 using quern::i32;
 using quern::u8;
 
+class AnimationSystem;
 class App;
 class AppEventQueue;
 class CollisionSystem;
@@ -74,6 +75,7 @@ struct AppContext {
     void finishSoakTest();
 
     // The world's systems, in the order of the fields; later systems join here.
+    AnimationSystem* animation = nullptr;
     CollisionSystem* collision = nullptr;
     CoroutineSystem* coroutine = nullptr;
     InputSystem* input = nullptr;

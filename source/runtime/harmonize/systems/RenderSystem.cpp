@@ -580,16 +580,22 @@ void RenderSystem::syncNode(u64 index, World& world, f32 factor)
 
 void RenderSystem::applyFrameOffset(u64 index, World& world)
 {
-    GenericMaterial* material = m_entityMaterials.at<GenericMaterial*>(index);
+    const TextureOffset& frames = record<TextureOffset>(world, index);
+    // A record without frames stays on the first column.
+    const f32 u
+        = frames.frameCount > 0 ? static_cast<f32>(frames.currentFrame) / static_cast<f32>(frames.frameCount) : 0.0f;
+    setMainTextureOffset(index, u, frames.currentValue);
+}
+
+void RenderSystem::setMainTextureOffset(u64 index, f32 u, f32 v)
+{
+    GenericMaterial* material = index < m_entityMaterials.count() ? m_entityMaterials.at<GenericMaterial*>(index) : nullptr;
     const i32 mainTexture = material ? material->findProperty("_MainTex") : 0;
     if (mainTexture == 0)
         return;
-    const TextureOffset& frames = record<TextureOffset>(world, index);
     MaterialProperty& property = material->property(mainTexture);
-    // A record without frames stays on the first column.
-    property.offset[0]
-        = frames.frameCount > 0 ? static_cast<f32>(frames.currentFrame) / static_cast<f32>(frames.frameCount) : 0.0f;
-    property.offset[1] = frames.currentValue;
+    property.offset[0] = u;
+    property.offset[1] = v;
     if (material->isDirty() || !property.scaleOffsetUniform)
         return;
     if (!passIsPrivate(*material)) {

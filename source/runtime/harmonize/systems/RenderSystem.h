@@ -74,6 +74,9 @@ public:
     void setBoundingSphere(quern::entity::EntityHandle entity, const f32 centre[3], f32 radius);
     // Adds the world's fog to a material.
     void applyFog(quern::graphics::GenericMaterial& material);
+    // The texture offset of the "_MainTex" property of the entity's own
+    // material (a sprite frame, a scrolling surface); nothing without one.
+    void setMainTextureOffset(u64 entityIndex, f32 u, f32 v);
     void setRenderEnabledRecursive(quern::entity::EntityHandle entity, quern::entity::World& world, bool enabled);
     // Moves the entity's subtree to pass 0 (the scene) or 1 (after the post effects).
     void setVisibleRecursive(u64 entityIndex, u8 pass, quern::entity::World& world);

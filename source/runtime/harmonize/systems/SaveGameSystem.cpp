@@ -3,6 +3,7 @@
 #include "harmonize/Settings.h"
 #include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/components/Components.h"
+#include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
@@ -147,6 +148,8 @@ void SaveGameSystem::saveSystemStates()
         m_context.coroutine->saveSnapshot();
     if (m_context.collision)
         m_context.collision->saveContactPairs();
+    if (m_context.animation)
+        m_context.animation->saveSnapshot();
     if (m_context.input)
         m_context.input->saveQuickSave(); // with the input switcher's stack
 }
@@ -158,6 +161,8 @@ void SaveGameSystem::restoreSystemStates(World& world)
         m_context.coroutine->restoreSnapshot();
     if (m_context.collision)
         m_context.collision->restoreSnapshot(world);
+    if (m_context.animation)
+        m_context.animation->restoreSnapshot();
     if (m_context.render)
         m_context.render->restoreQuickSave(world);
     destroySubtreesWith(world, SpeechBubble::kType);

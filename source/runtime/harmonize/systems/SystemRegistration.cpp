@@ -2,6 +2,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/collision/CollisionSystem.h"
+#include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
@@ -36,6 +37,12 @@ quern::entity::System* createInputRecording(AppContext& context, const SystemSet
 {
     context.inputRecording = new quern::entity::InputRecordingSystem();
     return context.inputRecording;
+}
+
+quern::entity::System* createAnimation(AppContext& context, const SystemSetup&)
+{
+    context.animation = new AnimationSystem(context);
+    return context.animation;
 }
 
 quern::entity::System* createCollision(AppContext& context, const SystemSetup&)
@@ -84,6 +91,7 @@ constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
+    { "AnimationSystem", SystemWorlds::All, SystemCondition::Always, createAnimation },
     { "CollisionSystem", SystemWorlds::All, SystemCondition::Always, createCollision },
     { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },

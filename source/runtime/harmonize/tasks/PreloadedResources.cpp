@@ -2,6 +2,7 @@
 
 #include "harmonize/tasks/LoadingWorker.h"
 
+#include "quern/animate/KeyframeAnimation.h"
 #include "quern/assets/ResourceCache.h"
 #include "quern/graphics/Material.h"
 #include "quern/graphics/Texture.h"
@@ -31,6 +32,12 @@ quern::graphics::Material* getPreloadedMaterial(LoadingWorker& worker, quern::u6
 quern::graphics::Texture* getPreloadedTexture(LoadingWorker& worker, quern::u64 assetId)
 {
     return static_cast<quern::graphics::Texture*>(preloaded(worker, assetId, quern::assets::ResourceType::Texture));
+}
+
+quern::animate::KeyframeAnimation* getPreloadedKeyframeAnimation(LoadingWorker& worker, quern::u64 assetId)
+{
+    return static_cast<quern::animate::KeyframeAnimation*>(
+        preloaded(worker, assetId, quern::animate::kKeyframeAnimationTypeId));
 }
 
 } // namespace harmonize

@@ -1,9 +1,12 @@
 #pragma once
-// The materials and textures a level preloaded, looked up by asset id. The
+// The materials, textures and keyframe clips a level preloaded, looked up by asset id. The
 // loading worker's preload keeps them alive; the look-up holds no handle.
 
 #include "quern/Types.h"
 
+namespace quern::animate {
+class KeyframeAnimation;
+}
 namespace quern::graphics {
 class Material;
 class Texture;
@@ -17,5 +20,6 @@ class LoadingWorker;
 // the level did not preload; null also when the id names another kind.
 quern::graphics::Material* getPreloadedMaterial(LoadingWorker& worker, quern::u64 assetId);
 quern::graphics::Texture* getPreloadedTexture(LoadingWorker& worker, quern::u64 assetId);
+quern::animate::KeyframeAnimation* getPreloadedKeyframeAnimation(LoadingWorker& worker, quern::u64 assetId);
 
 } // namespace harmonize

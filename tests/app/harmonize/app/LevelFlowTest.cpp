@@ -376,8 +376,8 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         }
         // The hierarchy system keeps the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
-        std::vector<std::string> expected { "DefaultSystem", "InputSystem", "InputRecordingSystem", "CollisionSystem",
-            "CoroutineSystem" };
+        std::vector<std::string> expected { "DefaultSystem", "InputSystem", "InputRecordingSystem", "AnimationSystem",
+            "CollisionSystem", "CoroutineSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         expected.push_back("LightingSystem");
@@ -385,6 +385,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         expected.push_back("RenderSystem");
         EXPECT_EQ(names, expected) << test;
         EXPECT_NE(app->context(0).inputRecording, nullptr);
+        EXPECT_NE(app->context(0).animation, nullptr);
         EXPECT_NE(app->context(0).collision, nullptr);
         EXPECT_NE(app->context(0).coroutine, nullptr);
         app->shutdown();
