@@ -3,6 +3,7 @@
 
 #include "AssetDatabaseWriter.h"
 #include "GraphicsContent.h"
+#include "KeyframeClipWriter.h"
 #include "LevelListWriter.h"
 #include "LevelSource.h"
 #include "MaterialWriter.h"
@@ -171,6 +172,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!convertSoundLibraryContent(entry, ids, asset.bytes, error))
             return false;
         if (!convertMeshContent(entry, asset.bytes, error))
+            return false;
+        if (!convertKeyframeClipContent(entry, asset.bytes, error))
             return false;
         assets.push_back(std::move(asset));
     }

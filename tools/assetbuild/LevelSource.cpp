@@ -1,6 +1,7 @@
 #include "LevelSource.h"
 
 #include "harmonize/components/ComponentFields.h"
+#include "harmonize/components/Components.h"
 #include "harmonize/components/Transform.h"
 
 #include "quern/serialize/BinaryPODToken.h"
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 namespace quern::assetbuild {
@@ -198,7 +200,26 @@ struct LevelParser {
                 = harmonize::findComponentField(harmonize::componentLayout(harmonize::Transform::kType), "parent");
             harmonize::writeFieldInteger(*parent, transform.data(), 0, handleOf(found->second).value);
         }
-        return checkCycles();
+        return checkCycles() && checkFrameAnimations();
+    }
+
+    // The game would never finish stepping a frame time that is not above 0,
+    // and divides by the frame count.
+    bool checkFrameAnimations()
+    {
+        for (const LevelEntity& entity : entities) {
+            auto found = entity.components.find(harmonize::FrameAnimation::kType);
+            if (found == entity.components.end())
+                continue;
+            harmonize::FrameAnimation frames;
+            std::memcpy(&frames, found->second.data(), sizeof frames);
+            line = entity.line;
+            if (frames.frameCount < 1)
+                return fail("the FrameAnimation of " + entity.name + " has no frames");
+            if (!(frames.secondsPerFrame > 0.0f))
+                return fail("the FrameAnimation of " + entity.name + " needs secondsPerFrame above 0");
+        }
+        return true;
     }
 
     // A parent chain longer than the level can only come back on itself.

@@ -1,5 +1,7 @@
 #include "RenderWorld.h"
 
+#include "harmonize/systems/AnimationSystem.h"
+
 #include "quern/graphics/Shader.h"
 #include "quern/graphics/Uniform.h"
 #include "quern/math/Ray.h"
@@ -9,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -665,6 +668,41 @@ TEST_F(RenderSystemTest, FrameAnimationsOffsetTheMainTexture)
     w->scene.set(e, "FrameAnimation", "frameCount", { 0 });
     w->updateAt(2 * kTick);
     EXPECT_EQ(mainTexture->offset[0], 0.0f) << "no frames: no division";
+}
+
+// The animation system scrolls the surface by the world clock; the offset
+// reaches the entity's own material and, once its pass exists, the uniform.
+TEST_F(RenderSystemTest, TextureScrollReachesTheEntitysMaterial)
+{
+    auto* animation = new AnimationSystem(w->context);
+    w->scene.addSystem(animation);
+    w->preloadMesh(kCube, kUnitCube);
+    w->preloadMaterial(kStone);
+    const EntityHandle e = w->addMeshEntity("river", kCube, { 1.5f, 2.0f, 0.0f });
+    w->scene.set(e, "Renderer", "material", { static_cast<f64>(kStone) });
+    w->scene.set(e, "TextureScroll", "speed", { 0.5 });
+    w->scene.set(e, "TextureScroll", "timeOffset", { 1.0 });
+    w->scene.set(e, "TextureScroll", "uRate", { 2.0 });
+    w->scene.set(e, "TextureScroll", "vRate", { -1.0 });
+    w->start();
+    w->updateAt(3'000'000); // f = (3 + 1) * 0.5
+    const MaterialProperty* mainTexture = property(entityMaterial(e), "_MainTex");
+    ASSERT_NE(mainTexture, nullptr);
+    expectVector(mainTexture->offset, { 4.0f, -2.0f });
+
+    w->render->commitDynamicVisuals();
+    ASSERT_NE(mainTexture->scaleOffsetUniform, nullptr);
+    w->updateAt(5'000'000);
+    expectVector(mainTexture->scaleOffsetUniform->storage(), { 1.0f, 1.0f, 6.0f, -3.0f });
+
+    // A random start derived from where the surface stands.
+    w->scene.set(e, "TextureScroll", "randomU", { 1 });
+    w->updateAt(5'000'000);
+    u64 x = 0;
+    std::memcpy(&x, &w->scene.get<Transform>(e).position, sizeof x);
+    x = x * 4561u + 51349u;
+    EXPECT_FLOAT_EQ(mainTexture->offset[0], 6.0f + static_cast<f32>(x) / 18446744073709551616.0f * 20.0f - 10.0f);
+    EXPECT_FLOAT_EQ(mainTexture->offset[1], -3.0f);
 }
 
 using RenderSystemDeathTest = RenderSystemTest;

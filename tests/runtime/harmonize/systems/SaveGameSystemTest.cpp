@@ -4,6 +4,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/input/InputSwitcher.h"
+#include "AnimationWorld.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "quern/entity/World.h"
@@ -277,6 +278,39 @@ TEST_F(SaveGameSystemTest, CoroutinesComeBackAsTheSaveFoundThem)
     level.system->restoreQuickSave(level.scene.world());
     ASSERT_EQ(coroutines->fixedTickList().count(), 1u);
     EXPECT_EQ(coroutines->fixedTickList().at<Coroutine>(0).resumePoint, runsAtSave);
+}
+
+// The clip's time and the pending cross-fade come back with the world.
+TEST_F(SaveGameSystemTest, AnimationsComeBackAsTheSaveFoundThem)
+{
+    SaveGameLevel level;
+    LoadingWorker worker { nullptr, nullptr };
+    level.context.services.loadingWorker = &worker;
+    testing::preloadClip(worker, 0x51, "duration 1\nwrap loop\ntrack - m_LocalPosition.y\nkey 0 0\nkey 1 10\n");
+    testing::preloadClip(worker, 0x52, "duration 1\ntrack - m_LocalPosition.y\nkey 0 -1\n");
+    auto* animation = new AnimationSystem(level.context);
+    level.context.animation = animation;
+    level.scene.addSystem(animation);
+    level.addPlayer();
+    const EntityHandle platform = level.scene.add("platform", { "Transform", "Animation" });
+    Animation& clips = level.scene.get<Animation>(platform);
+    clips.clips[0] = clips.defaultClip = 0x51;
+    clips.clips[1] = 0x52;
+    clips.playAutomatically = 1;
+    level.scene.world().attachSystems(nullptr);
+    level.scene.start();
+    level.scene.tick(3);
+    animation->play(platform, 0x52, 1.0f);
+    const AnimationClip atSave = animation->clips().at<AnimationClip>(0);
+    level.system->createQuickSave(level.scene.world());
+
+    level.scene.tick(4);
+    level.system->restoreQuickSave(level.scene.world());
+    EXPECT_EQ(animation->clips().at<AnimationClip>(0).time, atSave.time);
+    ASSERT_EQ(animation->tasks().count(), 1u);
+    EXPECT_EQ(animation->tasks().at<AnimationTask>(0).clip, 0x52u);
+    EXPECT_TRUE(animation->isPlaying(platform, 0x51));
+    EXPECT_FALSE(animation->isPlaying(platform, 0x52));
 }
 
 } // namespace
