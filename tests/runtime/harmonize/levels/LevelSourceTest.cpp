@@ -50,6 +50,9 @@ TEST(LevelSource, RefusesBadSourcesNamingTheLine)
         { "entity a parent b\nentity b parent a", "level line 1: the parents of a form a cycle" },
         { "entity a\nentity b parent b", "level line 2: the parents of b form a cycle" },
         { "world", "level line 1: world takes one name" },
+        { "entity a\nentity sign\nFrameAnimation.secondsPerFrame 0.1", "level line 2: the FrameAnimation of sign has no frames" },
+        { "entity sign\nFrameAnimation.frameCount 4", "level line 1: the FrameAnimation of sign needs secondsPerFrame above 0" },
+        { "entity sign\nFrameAnimation.frameCount 4\nFrameAnimation.secondsPerFrame -1", "needs secondsPerFrame above 0" },
     };
     for (const Case& c : cases) {
         WorldDocument document;
