@@ -1,10 +1,9 @@
 #pragma once
 // A game world with the transform hierarchy and the animation system, a
-// loading worker whose cache holds the clips the level preloaded (written from
-// the content tool's clip sources), and the clock driven by hand.
+// loading worker whose cache holds the clips the level preloaded
+// (PreloadedClip.h), and the clock driven by hand.
 
-#include "KeyframeClipWriter.h"
-
+#include "harmonize/PreloadedClip.h"
 #include "harmonize/Scenario.h"
 #include "harmonize/Settings.h"
 #include "harmonize/components/Components.h"
@@ -14,16 +13,9 @@
 #include "harmonize/tasks/LoadingWorker.h"
 
 #include "quern/animate/KeyframeAnimation.h"
-#include "quern/assets/ResourceCache.h"
-#include "quern/io/StringSource.h"
-#include "quern/serialize/BinaryPODToken.h"
 #include "quern/strings/Hashes.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <new>
-#include <sstream>
 #include <string>
 
 namespace harmonize::testing {
@@ -31,34 +23,6 @@ namespace harmonize::testing {
 inline u64 nameIdOf(const char* text)
 {
     return quern::strings::murmurHash64A(text, std::strlen(text), quern::strings::kInternerSeed);
-}
-
-// Puts a clip written from `source` into the worker's cache under `assetId`,
-// as a level's preload would.
-inline quern::animate::KeyframeAnimation* preloadClip(LoadingWorker& worker, u64 assetId, const std::string& source)
-{
-    quern::assetbuild::KeyframeClipSource clip;
-    clip.name = "clip" + std::to_string(assetId);
-    std::string error;
-    const std::vector<u8> text(source.begin(), source.end());
-    EXPECT_TRUE(quern::assetbuild::parseKeyframeClipSource(text, clip, error)) << error;
-    std::ostringstream out;
-    quern::serialize::BinaryPODToken writer;
-    quern::assetbuild::writeKeyframeClip(out, writer, clip);
-    const std::string bytes = out.str();
-
-    quern::assets::ResourceCache& cache = worker.cache();
-    const u64 type = quern::animate::kKeyframeAnimationTypeId;
-    const u32 handle = cache.allocateAndInsert(quern::assets::resourceKey(assetId, type), type,
-        sizeof(quern::animate::KeyframeAnimation), alignof(quern::animate::KeyframeAnimation));
-    u64 found = 0;
-    auto* resource = new (cache.entry(handle, found)) quern::animate::KeyframeAnimation();
-    quern::RefCounted::retain(resource); // the cache's reference
-    quern::StringSource input(bytes.data(), bytes.size());
-    quern::serialize::BinaryPODToken reader;
-    quern::animate::readKeyframeAnimation(input, reader, *resource);
-    cache.release(handle);
-    return resource;
 }
 
 struct AnimationWorld {
