@@ -9,6 +9,7 @@
 #include "quern/openal/OpenALEffect.h"
 #include "quern/openal/OpenALError.h"
 #include "quern/openal/OpenALOutputChannel.h"
+#include "quern/openal/OpenALReverbSlot.h"
 
 #include <AL/al.h>
 #include <AL/alc.h>
@@ -79,6 +80,7 @@ audio::AudioBackEnd* makeBackEnd(const char* deviceName, memory::Allocator& allo
 
 OpenALBackEnd::OpenALBackEnd(const char* deviceName, const OpenALDeviceAccess& access)
     : m_effectSlots(sizeof(OpenALEffectSlot*), 8)
+    , m_reverbSlots(sizeof(OpenALReverbSlot*), 8)
     , m_deviceName(deviceName)
     , m_buffers(sizeof(OpenALBuffer*), 8)
     , m_access(access)
@@ -136,6 +138,10 @@ void OpenALBackEnd::close()
     for (u64 i = 0; i < m_effectSlots.count(); ++i)
         OpenALEffectSlot::destroy(m_effectSlots.at<OpenALEffectSlot*>(i));
     m_effectSlots.release();
+    // After the slots: destroying a slot still reaches the reverb effects listed on it.
+    for (u64 i = 0; i < m_reverbSlots.count(); ++i)
+        delete m_reverbSlots.at<OpenALReverbSlot*>(i);
+    m_reverbSlots.release();
     if (m_context) {
         ALCdevice* device = alcGetContextsDevice(m_context);
         alcMakeContextCurrent(nullptr);
@@ -271,6 +277,16 @@ OpenALEffectSlot* OpenALBackEnd::createEffectSlot()
     if (slot)
         m_effectSlots.append(slot);
     return slot;
+}
+
+audio::ReverbSlot* OpenALBackEnd::createReverbSlot()
+{
+    OpenALEffectSlot* slot = createEffectSlot();
+    if (!slot)
+        return nullptr;
+    auto* reverb = new OpenALReverbSlot(slot);
+    m_reverbSlots.append(reverb);
+    return reverb;
 }
 
 void registerBackEnds(audio::AudioBackEndRegistry& registry)

@@ -19,6 +19,7 @@ namespace quern::openal {
 
 class OpenALBuffer;
 class OpenALEffectSlot;
+class OpenALReverbSlot;
 
 // How a back end reaches its device: the opener (alcOpenDevice by default) and
 // the context attributes (none by default). A loopback device, which renders
@@ -49,6 +50,8 @@ public:
     // A new auxiliary effect slot owned by the back end; null without EFX or
     // when OpenAL has none left.
     OpenALEffectSlot* createEffectSlot();
+    // An effect slot wrapped for the game's reverb; null as createEffectSlot.
+    audio::ReverbSlot* createReverbSlot() override;
 
     bool isOpened() const { return m_opened; }
     ALCcontext* context() const { return m_context; }
@@ -67,6 +70,7 @@ private:
     void reportBufferMemory();
 
     containers::Array m_effectSlots;
+    containers::Array m_reverbSlots; // OpenALReverbSlot*, over slots of m_effectSlots
     ALCcontext* m_context = nullptr;
     const char* m_deviceName = nullptr;
     containers::Array m_buffers;

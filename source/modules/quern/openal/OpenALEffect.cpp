@@ -9,7 +9,7 @@
 
 namespace quern::openal {
 
-ReverbParameters ReverbParameters::defaults()
+ReverbParameters defaultReverbParameters()
 {
     return { AL_EAXREVERB_DEFAULT_DENSITY, AL_EAXREVERB_DEFAULT_DIFFUSION, AL_EAXREVERB_DEFAULT_GAIN,
         AL_EAXREVERB_DEFAULT_GAINHF, AL_EAXREVERB_DEFAULT_GAINLF, AL_EAXREVERB_DEFAULT_DECAY_TIME,

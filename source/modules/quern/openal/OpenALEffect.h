@@ -4,40 +4,15 @@
 // EFX; every operation asks hasEFX first.
 
 #include "quern/Types.h"
+#include "quern/audio/ReverbSlot.h"
 #include "quern/containers/Array.h"
 
 namespace quern::openal {
 
-// The full EAX reverb parameter set, in the order it is uploaded.
-struct ReverbParameters {
-    f32 density;
-    f32 diffusion;
-    f32 gain;
-    f32 gainHF;
-    f32 gainLF;
-    f32 decayTime;
-    f32 decayHFRatio;
-    f32 decayLFRatio;
-    f32 reflectionsGain;
-    f32 reflectionsDelay;
-    f32 reflectionsPan[3];
-    f32 lateReverbGain;
-    f32 lateReverbDelay;
-    f32 lateReverbPan[3];
-    f32 echoTime;
-    f32 echoDepth;
-    f32 modulationTime;
-    f32 modulationDepth;
-    f32 airAbsorptionGainHF;
-    f32 hfReference;
-    f32 lfReference;
-    f32 roomRolloffFactor;
-    i32 decayHFLimit;
+using audio::ReverbParameters;
 
-    // The extension's own defaults (a generic room).
-    static ReverbParameters defaults();
-};
-static_assert(sizeof(ReverbParameters) == 108);
+// The extension's own defaults (a generic room).
+ReverbParameters defaultReverbParameters();
 
 class OpenALEffect {
 public:

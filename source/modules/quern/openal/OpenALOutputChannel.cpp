@@ -6,6 +6,7 @@
 #include "quern/openal/OpenALEFX.h"
 #include "quern/openal/OpenALEffect.h"
 #include "quern/openal/OpenALError.h"
+#include "quern/openal/OpenALReverbSlot.h"
 
 #include <AL/al.h>
 
@@ -20,6 +21,11 @@ OpenALOutputChannel::~OpenALOutputChannel()
 {
     stop();
     m_effectSlot = nullptr;
+}
+
+void OpenALOutputChannel::setReverbSlot(audio::ReverbSlot* slot)
+{
+    m_effectSlot = slot ? static_cast<OpenALReverbSlot*>(slot)->slot() : nullptr;
 }
 
 bool OpenALOutputChannel::makeSource()

@@ -35,6 +35,8 @@ public:
 
     // The slot whose reverb the source sends to on its next play; null for none.
     void setEffectSlot(OpenALEffectSlot* slot) { m_effectSlot = slot; }
+    // The game's reverb slot: one the same back end made (OpenALReverbSlot).
+    void setReverbSlot(audio::ReverbSlot* slot) override;
     OpenALEffectSlot* effectSlot() const { return m_effectSlot; }
     u32 source() const { return m_source; }
     OpenALBuffer* buffer() const { return m_buffer; }

@@ -7,12 +7,15 @@
 #include "quern/platform/ErrorReporting.h"
 #include "quern/strings/Format.h"
 
+#include <bit>
+#include <cstddef>
 #include <cstring>
 
 namespace harmonize {
 
 using quern::readLittleEndian32;
 using quern::readLittleEndian64;
+using quern::f32;
 using quern::u32;
 using quern::strings::format;
 
@@ -145,6 +148,9 @@ bool checkIndices(const u8* block, const LevelListLayout& layout, BlockWalk& wal
             return walk.fail(format<128>("level record %d names world entry %d of %d", i, entry, n));
         if (!std::memchr(record + LevelList::kRecordNameOffset, 0, LevelList::kRecordNameCapacity))
             return walk.fail(format<128>("level record %d has no terminated name", i));
+        if (!std::memchr(record + LevelList::kRecordMusicOffset, 0, LevelList::kRecordMusicCapacity)
+            || !std::memchr(record + LevelList::kRecordAmbienceOffset, 0, LevelList::kRecordAmbienceCapacity))
+            return walk.fail(format<128>("level record %d has no terminated music or ambience name", i));
     }
     const struct {
         const char* what;
@@ -163,6 +169,10 @@ bool checkIndices(const u8* block, const LevelListLayout& layout, BlockWalk& wal
             = LevelList::extraLevelIndex(block + layout.extras + static_cast<u64>(i) * LevelList::kExtraEntrySize);
         if (level < 0 || level >= n)
             return walk.fail(format<128>("extra entry %d names level %d of %d", i, level, n));
+        const u8* extra = block + layout.extras + static_cast<u64>(i) * LevelList::kExtraEntrySize;
+        if (!std::memchr(extra + LevelList::kExtraMusicOffset, 0, LevelList::kExtraNameCapacity)
+            || !std::memchr(extra + LevelList::kExtraAmbienceOffset, 0, LevelList::kExtraNameCapacity))
+            return walk.fail(format<128>("extra entry %d has no terminated music or ambience name", i));
     }
     return true;
 }
@@ -368,5 +378,48 @@ i32 LevelList::recordChapter(const u8* record) { return readI32(record + kRecord
 i32 LevelList::extraLevelIndex(const u8* extra) { return readI32(extra); }
 
 u64 LevelList::extraSoundLibrary(const u8* extra) { return readLittleEndian64(extra + kExtraSoundOffset); }
+
+namespace {
+
+// A text field of a record; one without its terminator is cut at the field's end.
+std::string fieldText(const u8* field, u64 capacity)
+{
+    const char* text = reinterpret_cast<const char*>(field);
+    return std::string(text, strnlen(text, capacity));
+}
+
+} // namespace
+
+std::string LevelList::recordMusicName(const u8* record)
+{
+    return fieldText(record + kRecordMusicOffset, kRecordMusicCapacity);
+}
+
+std::string LevelList::recordAmbienceName(const u8* record)
+{
+    return fieldText(record + kRecordAmbienceOffset, kRecordAmbienceCapacity);
+}
+
+bool LevelList::recordReverbEnabled(const u8* record) { return record[kRecordReverbFlagOffset] != 0; }
+
+quern::audio::ReverbParameters LevelList::recordReverbParameters(const u8* record)
+{
+    f32 values[kReverbValueCount];
+    for (u64 i = 0; i < kReverbValueCount; ++i)
+        values[i] = std::bit_cast<f32>(readLittleEndian32(record + kRecordReverbOffset + 4 * i));
+    quern::audio::ReverbParameters parameters {};
+    static_assert(offsetof(quern::audio::ReverbParameters, decayHFLimit) == 4 * (kReverbValueCount - 1));
+    std::memcpy(&parameters, values, 4 * (kReverbValueCount - 1));
+    const f32 limit = values[kReverbValueCount - 1];
+    parameters.decayHFLimit = limit > -2147483648.0f && limit < 2147483648.0f ? static_cast<i32>(limit) : 0;
+    return parameters;
+}
+
+std::string LevelList::extraMusicName(const u8* extra) { return fieldText(extra + kExtraMusicOffset, kExtraNameCapacity); }
+
+std::string LevelList::extraAmbienceName(const u8* extra)
+{
+    return fieldText(extra + kExtraAmbienceOffset, kExtraNameCapacity);
+}
 
 } // namespace harmonize

@@ -4,6 +4,7 @@
 // their fields by offset (little-endian, no alignment assumed).
 
 #include "quern/Types.h"
+#include "quern/audio/ReverbSlot.h"
 
 #include <string>
 
@@ -49,9 +50,23 @@ public:
     static constexpr u64 kRecordLevelIdOffset = 80;
     static constexpr u64 kRecordNameOffset = 116;
     static constexpr u64 kRecordChapterOffset = 328;
+    // The level's audio: music and ambience names (zero-terminated texts), the
+    // reverb flag byte and the reverb's 27 values (26 floats, then the decay
+    // HF limit as a float).
+    static constexpr u64 kRecordMusicOffset = 4;
+    static constexpr u64 kRecordMusicCapacity = 64;
+    static constexpr u64 kRecordReverbFlagOffset = 76;
+    static constexpr u64 kRecordAmbienceOffset = 84;
+    static constexpr u64 kRecordAmbienceCapacity = 32;
+    static constexpr u64 kRecordReverbOffset = 220;
+    static constexpr u64 kReverbValueCount = 27;
     // The name's field, its terminator included.
-    static constexpr u64 kRecordNameCapacity = kRecordChapterOffset - kRecordNameOffset;
+    static constexpr u64 kRecordNameCapacity = kRecordReverbOffset - kRecordNameOffset;
     static constexpr u64 kExtraSoundOffset = 72;
+    // An extra entry overrides its level's music and ambience names.
+    static constexpr u64 kExtraMusicOffset = 4;
+    static constexpr u64 kExtraAmbienceOffset = 80;
+    static constexpr u64 kExtraNameCapacity = 64;
 
     explicit LevelList(quern::memory::Allocator* allocator = nullptr);
     ~LevelList();
@@ -108,9 +123,17 @@ public:
     static i32 recordLevelId(const u8* record);
     static const char* recordName(const u8* record);
     static i32 recordChapter(const u8* record);
+    static std::string recordMusicName(const u8* record);
+    static std::string recordAmbienceName(const u8* record);
+    static bool recordReverbEnabled(const u8* record);
+    // The decay HF limit is truncated to an integer (0 when it is no number
+    // an integer can hold).
+    static quern::audio::ReverbParameters recordReverbParameters(const u8* record);
     // Extra entry.
     static i32 extraLevelIndex(const u8* extra);
     static u64 extraSoundLibrary(const u8* extra);
+    static std::string extraMusicName(const u8* extra);
+    static std::string extraAmbienceName(const u8* extra);
 
 private:
     void adopt(u8* block, u64 size, const LevelListLayout& layout);

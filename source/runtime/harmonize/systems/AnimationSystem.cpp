@@ -5,6 +5,7 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/RenderSystem.h"
+#include "harmonize/systems/SoundSystem.h"
 #include "quern/animate/KeyframeAnimation.h"
 #include "quern/entity/World.h"
 #include "quern/memory/DefaultAllocator.h"
@@ -421,6 +422,8 @@ void AnimationSystem::playEvents(const AnimationClip& clip, u32 wrapMode, f32 st
             continue;
         u64 sound = 0;
         std::memcpy(&sound, event.data, sizeof sound);
+        if (SoundSystem* sounds = m_context->sound)
+            sounds->playAtEntity(sound, clip.entity);
         if (sound != m_stepId && sound != m_hairyStepId)
             continue;
         if (PlatformServices* platform = m_context->services.platformServices)

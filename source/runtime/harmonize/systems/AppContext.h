@@ -44,6 +44,7 @@ class LoadingWorker;
 class PlatformServices;
 class RenderSystem;
 class SaveGameSystem;
+class SoundSystem;
 class TaskDispatcher;
 struct SoakTestDriver;
 struct SystemSetup;
@@ -84,6 +85,7 @@ struct AppContext {
     LightingSystem* lighting = nullptr;
     RenderSystem* render = nullptr;
     SaveGameSystem* saveGame = nullptr; // level worlds only
+    SoundSystem* sound = nullptr;
     AppServices services;
     SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
     // The world's gizmo pass, which the render pipeline draws over the level.

@@ -10,7 +10,9 @@
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
+#include "harmonize/systems/SoundSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
+#include "harmonize/tasks/LoadingWorker.h"
 #include "quern/entity/InputRecordingSystem.h"
 #include "quern/entity/World.h"
 #include "quern/platform/ErrorReporting.h"
@@ -25,6 +27,14 @@ quern::entity::System* createTransformHierarchy(AppContext& context, const Syste
 {
     context.transformHierarchy = new TransformHierarchySystem();
     return context.transformHierarchy;
+}
+
+quern::entity::System* createSound(AppContext& context, const SystemSetup&)
+{
+    LoadingWorker* worker = context.services.loadingWorker;
+    context.sound = new SoundSystem(context.services.taskDispatcher, context.services.audioDevice,
+        worker ? worker->depot() : nullptr, worker ? &worker->cache() : nullptr);
+    return context.sound;
 }
 
 quern::entity::System* createInput(AppContext& context, const SystemSetup&)
@@ -89,6 +99,7 @@ quern::entity::System* createRender(AppContext& context, const SystemSetup&)
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
+    { "SoundSystem", SystemWorlds::All, SystemCondition::Always, createSound },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
     { "AnimationSystem", SystemWorlds::All, SystemCondition::Always, createAnimation },

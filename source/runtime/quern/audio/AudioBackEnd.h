@@ -8,6 +8,7 @@
 namespace quern::audio {
 
 class OutputChannel;
+class ReverbSlot;
 class SampleStream;
 
 struct BackEndResult {
@@ -31,6 +32,8 @@ public:
     virtual void releaseOutputChannel(OutputChannel* channel) = 0;
     // Per-frame service of the listed channels.
     virtual void update(OutputChannel* const* channels, u64 count) = 0;
+    // A reverb slot owned by the back end, or null when it has no effects.
+    virtual ReverbSlot* createReverbSlot() { return nullptr; }
 };
 
 } // namespace quern::audio

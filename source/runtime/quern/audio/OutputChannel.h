@@ -5,6 +5,7 @@
 
 namespace quern::audio {
 
+class ReverbSlot;
 class SampleStream;
 
 // How a channel holds its samples: streamed in pieces, or as one whole buffer;
@@ -40,6 +41,9 @@ public:
     virtual void setAuxiliaryValue(f32 value) { m_auxiliaryValue = value; }
     virtual void setPosition(const ChannelPosition& position) { m_position = position; }
     virtual bool hasOutput() const { return false; }
+    // The slot the channel's reverb send goes to on its next play; a slot of
+    // the back end that made the channel, or null for none.
+    virtual void setReverbSlot(ReverbSlot*) { }
     // Prepares the samples for playing: streamed in pieces, or one whole buffer.
     virtual void openBuffer(bool streaming) = 0;
 

@@ -55,7 +55,7 @@ TEST(OpenALEffects, ReverbLeavesATailAfterTheDrySound)
     ASSERT_NE(slot, nullptr);
     EXPECT_NE(slot->slotId(), 0u);
     EXPECT_EQ(audio.backEnd().effectSlotCount(), 1u);
-    OpenALEffect reverb(ReverbParameters::defaults());
+    OpenALEffect reverb(defaultReverbParameters());
     ASSERT_TRUE(reverb.createImpl(slot->slotId()));
     slot->appendEffect(&reverb);
     auto stream = shortSine();
@@ -71,7 +71,7 @@ TEST(OpenALEffects, NoTailAfterTheEffectIsRemovedOrWithoutASlot)
     }
     LoopbackAudio audio;
     OpenALEffectSlot* slot = audio.backEnd().createEffectSlot();
-    OpenALEffect reverb(ReverbParameters::defaults());
+    OpenALEffect reverb(defaultReverbParameters());
     ASSERT_TRUE(reverb.createImpl(slot->slotId()));
     slot->appendEffect(&reverb);
     slot->removeEffect(&reverb);
@@ -83,9 +83,9 @@ TEST(OpenALEffects, ChangingParametersKeepsTheEffectLoaded)
 {
     LoopbackAudio audio;
     OpenALEffectSlot* slot = audio.backEnd().createEffectSlot();
-    OpenALEffect reverb(ReverbParameters::defaults());
+    OpenALEffect reverb(defaultReverbParameters());
     ASSERT_TRUE(reverb.createImpl(slot->slotId()));
-    ReverbParameters changed = ReverbParameters::defaults();
+    ReverbParameters changed = defaultReverbParameters();
     changed.decayTime = 3.5f;
     changed.decayHFLimit = 0;
     changed.lateReverbPan[1] = 0.5f;
@@ -109,7 +109,7 @@ TEST(OpenALEffects, NoEffectIdIsLeaked)
 {
     LoopbackAudio audio;
     OpenALEffectSlot* slot = audio.backEnd().createEffectSlot();
-    OpenALEffect reverb(ReverbParameters::defaults());
+    OpenALEffect reverb(defaultReverbParameters());
     ASSERT_TRUE(reverb.createImpl(slot->slotId()));
     const u32 first = reverb.effectId();
     ASSERT_TRUE(reverb.createImpl(slot->slotId()));
@@ -125,7 +125,7 @@ TEST(OpenALEffects, SlotDestructionDeletesTheIdsOfAttachedEffects)
     // A slot of its own, destroyed while the context lives so OpenAL can be asked.
     OpenALEffectSlot* slot = OpenALEffectSlot::generate();
     ASSERT_NE(slot, nullptr);
-    OpenALEffect attached(ReverbParameters::defaults());
+    OpenALEffect attached(defaultReverbParameters());
     ASSERT_TRUE(attached.createImpl(slot->slotId()));
     slot->appendEffect(&attached);
     const u32 id = attached.effectId();

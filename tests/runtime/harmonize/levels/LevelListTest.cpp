@@ -260,7 +260,7 @@ TEST(LevelList, RefusesListsThatDoNotHoldTogether)
         { "record before the entries", setI32("level1", -1), "level record 1 names world entry -1 of 3" },
         { "record past the entries", setI32("level0", 3), "level record 0 names world entry 3 of 3" },
         { "name without end",
-            [](LevelListImage& image) { std::memset(image.bytes.data() + image.at.at("level1") + 116, 'x', 212); },
+            [](LevelListImage& image) { std::memset(image.bytes.data() + image.at.at("level1") + 116, 'x', 104); },
             "level record 1 has no terminated name" },
         { "title past the entries", setI32("title", 3), "the title level names level 3 of 3" },
         { "menu before the entries", setI32("menu", -1), "the menu level names level -1 of 3" },

@@ -50,9 +50,9 @@ TEST(LevelListWriter, WritesTheLayoutByteForByte)
     EXPECT_EQ(image, (std::vector<u8> { 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 }));
 }
 
-TEST(LevelListWriter, ANameFillsItsFieldUpToTheByteBeforeTheChapter)
+TEST(LevelListWriter, ANameFillsItsFieldUpToTheByteBeforeTheReverb)
 {
-    const std::string longest(211, 'n');
+    const std::string longest(103, 'n');
     std::vector<u8> image;
     std::string error;
     ASSERT_TRUE(buildLevelList("world 0 0\nlevel 0 id 1 chapter -1 name " + longest + "\n", {}, image, error)) << error;
@@ -61,7 +61,7 @@ TEST(LevelListWriter, ANameFillsItsFieldUpToTheByteBeforeTheChapter)
     EXPECT_EQ(harmonize::LevelList::recordName(list.levelRecord(0)), longest);
     EXPECT_EQ(harmonize::LevelList::recordChapter(list.levelRecord(0)), -1);
     EXPECT_FALSE(buildLevelList("world 0 0\nlevel 0 id 1 name " + longest + "n\n", {}, image, error));
-    EXPECT_EQ(error, "line 2: the name has 212 bytes; the record holds 211");
+    EXPECT_EQ(error, "line 2: the name has 104 bytes; the record holds 103");
 }
 
 TEST(LevelListWriter, IndicesMayNameWorldEntriesListedLater)

@@ -1,6 +1,7 @@
 #include "AnimationWorld.h"
 
 #include "harmonize/PlayerProfile.h"
+#include "harmonize/systems/SoundSystem.h"
 #include "harmonize/tasks/TaskDispatcher.h"
 #include "quern/platform/Clock.h"
 
@@ -204,6 +205,31 @@ TEST_F(AnimationSystemTest, StepEventsRaiseTheStepsStatistic)
     scene.start();
     scene.tick(20); // two loops
     EXPECT_EQ(*PlayerProfile::statCounter(kStatSteps), 4u);
+    PlayerProfile::clear();
+}
+
+// Every "PlaySound" event becomes a positional request at the clip's entity.
+TEST_F(AnimationSystemTest, PlaySoundEventsPlayAtTheEntity)
+{
+    scene.clip(0x4002, "duration 0.1\nwrap loop\ntrack - m_LocalPosition.x\nkey 0 0\n"
+                       "event 0.025 PlaySound Step\nevent 0.05 Other Bell\nevent 0.065 PlaySound Splash\n");
+    const EntityHandle walker = scene.addAnimated("walker", { 0x4002 });
+    auto* sound = new SoundSystem(nullptr, nullptr, nullptr, nullptr);
+    scene.context.sound = sound;
+    scene.scene.addSystem(sound);
+    // Stopped, so the requests stay where the animation put them.
+    scene.world().getSystemInfo(scene.world().getSystemCount() - 1).state = quern::entity::SystemInfo::kDisabled;
+    PlayerProfile::clear();
+    scene.start();
+    scene.tick(10);
+    ASSERT_EQ(sound->requestCount(), 2u);
+    EXPECT_EQ(sound->request(0).soundId, nameIdOf("Step"));
+    EXPECT_EQ(sound->request(1).soundId, nameIdOf("Splash"));
+    for (u64 i = 0; i < 2; ++i) {
+        EXPECT_EQ(sound->request(i).entity, walker.value);
+        EXPECT_EQ(sound->request(i).positional, 1);
+    }
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatSteps), 1u);
     PlayerProfile::clear();
 }
 
