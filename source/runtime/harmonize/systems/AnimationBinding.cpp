@@ -34,7 +34,6 @@ using quern::entity::ComponentMask;
 using quern::entity::EntityHandle;
 using quern::entity::World;
 
-constexpr f32 kEpsilon = 1.1920929e-7f;
 constexpr f32 kRandomStartSpan = 200.0f; // seconds
 
 // What one track drives, before it is matched with the bindings made so far.
@@ -277,7 +276,7 @@ public:
             if (m_active[clip] && m_clips[clip].weight != 0.0f)
                 sum += m_clips[clip].weight;
         }
-        if (!(sum > kEpsilon))
+        if (!(sum > kAnimationEpsilon))
             return;
         f32 keep = 0.0f;
         for (u32 e = 0; e < binding.entryCount; ++e) {

@@ -29,7 +29,6 @@ using quern::containers::Array;
 using quern::entity::EntityHandle;
 using quern::entity::World;
 
-constexpr f32 kEpsilon = 1.1920929e-7f;
 constexpr f32 kTwoTo64 = 18446744073709551616.0f;
 
 u64 nameId(const char* text) { return quern::strings::murmurHash64A(text, std::strlen(text), quern::strings::kInternerSeed); }
@@ -338,7 +337,7 @@ bool AnimationSystem::runTask(const AnimationTask& task, World& world)
     AnimationClip* clips = m_clips.dataAs<AnimationClip>();
     if (task.type == AnimationTask::JumpToEnd) {
         setClipActive(target, true);
-        clips[target].time = clips[target].resource->duration - kEpsilon;
+        clips[target].time = clips[target].resource->duration - kAnimationEpsilon;
         return true;
     }
     if (task.type == AnimationTask::SetTime) {
@@ -351,7 +350,7 @@ bool AnimationSystem::runTask(const AnimationTask& task, World& world)
     const bool done = elapsed >= task.duration;
     setClipActive(target, true);
     clips[target].weight = done ? task.targetWeight : elapsed * task.targetWeight / task.duration;
-    if (clips[target].weight <= kEpsilon)
+    if (clips[target].weight <= kAnimationEpsilon)
         clips[target].weight = 0.0f;
     for (u32 k = 0; k < slot->clipCount; ++k) {
         const u32 index = slot->firstClip + k;
@@ -365,7 +364,7 @@ bool AnimationSystem::runTask(const AnimationTask& task, World& world)
             continue;
         }
         other.weight = (1.0f - elapsed / task.duration) * other.weight;
-        if (other.weight <= kEpsilon)
+        if (other.weight <= kAnimationEpsilon)
             other.weight = 0.0f;
     }
     return done;

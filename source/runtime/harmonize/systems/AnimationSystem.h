@@ -34,6 +34,10 @@ using quern::u8;
 
 struct AppContext;
 
+// Weights at or below this count as zero; a clip's last instant lies this far
+// before its end.
+inline constexpr f32 kAnimationEpsilon = 1.1920929e-7f;
+
 // Stored wrap-mode numbers of the Animation component.
 enum class UnityWrapMode : i32 {
     Default = 0, // each clip's own

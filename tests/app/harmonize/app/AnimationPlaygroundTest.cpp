@@ -4,6 +4,7 @@
 
 #include "harmonize/app/App.h"
 #include "PlaygroundGame.h"
+#include "PlaygroundRun.h"
 
 #include "harmonize/PlayerProfile.h"
 #include "harmonize/Settings.h"
@@ -20,9 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 namespace harmonize {
@@ -31,17 +30,6 @@ namespace {
 constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr int kTicks = 450;
 const u64 kLiftClip = quern::strings::murmurHash64A("animations/lift.anim", 20, 0);
-
-EntityHandle entityNamed(quern::entity::World& world, const char* name)
-{
-    for (u64 i = 0; i < world.getSlotCount(); ++i) {
-        const EntityHandle e = EntityHandle::make(static_cast<u16>(i), world.getGeneration(i));
-        if (std::strcmp(world.getEntityName(e), name) == 0)
-            return e;
-    }
-    ADD_FAILURE() << "no entity " << name;
-    return {};
-}
 
 struct PlayedRun {
     std::vector<u32> checksums;
@@ -73,15 +61,7 @@ protected:
         i64 time = 0;
         App app(&content.database, content.depot.get(), AppServices {});
         app.init();
-        for (i32 i = 0; i < 5000 && app.currentLevelIndex() < 0; ++i) {
-            time += kTickCounter;
-            app.runFrame(time);
-            dropAppEvents(app);
-            if (threading)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        if (app.currentLevelIndex() < 0) {
-            ADD_FAILURE() << "the level did not load";
+        if (!testing::runUntilLevelLoads(app, time, kTickCounter, threading)) {
             app.shutdown();
             return run;
         }
@@ -89,8 +69,8 @@ protected:
         quern::entity::World& world = app.worldSwapper().getWorld(static_cast<u64>(level));
         AppContext& context = app.context(level);
         const AnimationSystem& animation = *context.animation;
-        const EntityHandle lift = entityNamed(world, "lift");
-        const EntityHandle sign = entityNamed(world, "sign");
+        const EntityHandle lift = testing::entityNamed(world, "lift");
+        const EntityHandle sign = testing::entityNamed(world, "sign");
         const quern::animate::KeyframeAnimation* clip
             = getPreloadedKeyframeAnimation(*context.services.loadingWorker, kLiftClip);
         EXPECT_NE(clip, nullptr);
@@ -105,7 +85,7 @@ protected:
             const f32 clipTime = animation.clips().at<AnimationClip>(liftClip).time;
             time += kTickCounter;
             app.runFrame(time);
-            dropAppEvents(app);
+            testing::dropAppEvents(app);
             run.checksums.push_back(world.worldChecksum());
             // The tick wrote the clip's sample at the time it started from.
             f32 expected = 0.0f;
@@ -121,16 +101,6 @@ protected:
         run.steps = *PlayerProfile::statCounter(kStatSteps) - steps;
         app.shutdown();
         return run;
-    }
-    static void dropAppEvents(App& app)
-    {
-        AppEventQueue& queue = app.appEventQueue();
-        for (i32 t = queue.frontStoredType(); t >= 0; t = queue.frontStoredType()) {
-            if (appEventTypeOf(static_cast<u16>(t)) == AppEventType::ShowMenu)
-                queue.drop();
-            else if (!dispatchAppEvent(static_cast<u16>(t), queue, app))
-                break;
-        }
     }
 
     quern::platform::FixedCalendarSource calendar { 1'700'000'000 };

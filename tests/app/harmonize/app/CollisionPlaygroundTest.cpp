@@ -4,6 +4,7 @@
 
 #include "harmonize/app/App.h"
 #include "PlaygroundGame.h"
+#include "PlaygroundRun.h"
 
 #include "harmonize/Settings.h"
 #include "harmonize/collision/CollisionSystem.h"
@@ -14,9 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 namespace harmonize {
@@ -24,17 +23,6 @@ namespace {
 
 constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr int kTicks = 450;
-
-EntityHandle entityNamed(quern::entity::World& world, const char* name)
-{
-    for (u64 i = 0; i < world.getSlotCount(); ++i) {
-        const EntityHandle e = EntityHandle::make(static_cast<u16>(i), world.getGeneration(i));
-        if (std::strcmp(world.getEntityName(e), name) == 0)
-            return e;
-    }
-    ADD_FAILURE() << "no entity " << name;
-    return {};
-}
 
 i32 stateOf(const CollisionSystem& collision, EntityHandle a, EntityHandle b)
 {
@@ -84,29 +72,20 @@ protected:
         i64 time = 0;
         App app(&content.database, content.depot.get(), AppServices {});
         app.init();
-        // With threading the level loads on workers, in real time.
-        for (i32 i = 0; i < 5000 && app.currentLevelIndex() < 0; ++i) {
-            time += kTickCounter;
-            app.runFrame(time);
-            dropAppEvents(app);
-            if (threading)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        if (app.currentLevelIndex() < 0) {
-            ADD_FAILURE() << "the level did not load";
+        if (!testing::runUntilLevelLoads(app, time, kTickCounter, threading)) {
             app.shutdown();
             return run;
         }
         const i32 level = app.currentLevelWorld();
         quern::entity::World& world = app.worldSwapper().getWorld(static_cast<u64>(level));
         const CollisionSystem& collision = *app.context(level).collision;
-        const EntityHandle slider = entityNamed(world, "slider");
-        const EntityHandle gate = entityNamed(world, "gate");
-        const EntityHandle wall = entityNamed(world, "wallRight");
+        const EntityHandle slider = testing::entityNamed(world, "slider");
+        const EntityHandle gate = testing::entityNamed(world, "gate");
+        const EntityHandle wall = testing::entityNamed(world, "wallRight");
         for (int tick = 0; tick < kTicks; ++tick) {
             time += kTickCounter;
             app.runFrame(time);
-            dropAppEvents(app);
+            testing::dropAppEvents(app);
             run.checksums.push_back(world.worldChecksum());
             run.gate.observe(stateOf(collision, slider, gate));
             run.wall.observe(stateOf(collision, slider, wall));
@@ -114,18 +93,6 @@ protected:
         run.sliderX = static_cast<const Transform*>(world.getComponent(slider.index(), Transform::kType))->position.x;
         app.shutdown();
         return run;
-    }
-    // The frame's app events; a menu request waits for the menu level, which
-    // this game lacks, and is dropped.
-    static void dropAppEvents(App& app)
-    {
-        AppEventQueue& queue = app.appEventQueue();
-        for (i32 t = queue.frontStoredType(); t >= 0; t = queue.frontStoredType()) {
-            if (appEventTypeOf(static_cast<u16>(t)) == AppEventType::ShowMenu)
-                queue.drop();
-            else if (!dispatchAppEvent(static_cast<u16>(t), queue, app))
-                break;
-        }
     }
 
     testing::TemporaryUserFolder userFolder;

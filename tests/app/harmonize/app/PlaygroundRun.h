@@ -1,0 +1,58 @@
+#pragma once
+// Driving the App through the playground game frame by frame: the frames of
+// the level load, the app events of each frame, the entities by name.
+
+#include "harmonize/app/App.h"
+#include "quern/entity/World.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace harmonize::testing {
+
+inline quern::entity::EntityHandle entityNamed(quern::entity::World& world, const char* name)
+{
+    for (quern::u64 i = 0; i < world.getSlotCount(); ++i) {
+        const auto e = quern::entity::EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i));
+        if (std::strcmp(world.getEntityName(e), name) == 0)
+            return e;
+    }
+    ADD_FAILURE() << "no entity " << name;
+    return {};
+}
+
+// The frame's app events; a menu request waits for the menu level, which
+// this game lacks, and is dropped.
+inline void dropAppEvents(App& app)
+{
+    AppEventQueue& queue = app.appEventQueue();
+    for (quern::i32 t = queue.frontStoredType(); t >= 0; t = queue.frontStoredType()) {
+        if (appEventTypeOf(static_cast<quern::u16>(t)) == AppEventType::ShowMenu)
+            queue.drop();
+        else if (!dispatchAppEvent(static_cast<quern::u16>(t), queue, app))
+            break;
+    }
+}
+
+// Runs frames `step` counter ticks apart until the level is in; false, as a
+// test failure, when it never comes. With threading the level loads on
+// workers, in real time.
+inline bool runUntilLevelLoads(App& app, quern::i64& time, quern::i64 step, bool threading)
+{
+    for (quern::i32 i = 0; i < 5000 && app.currentLevelIndex() < 0; ++i) {
+        time += step;
+        app.runFrame(time);
+        dropAppEvents(app);
+        if (threading)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (app.currentLevelIndex() >= 0)
+        return true;
+    ADD_FAILURE() << "the level did not load";
+    return false;
+}
+
+} // namespace harmonize::testing
