@@ -364,14 +364,14 @@ void AnimationSystem::applyBindings(World& world)
         return;
     // Per clip, worked out once per tick rather than once per track.
     const u64 clipCount = m_clips.count();
-    std::vector<u32> wrapModes(clipCount);
-    std::vector<u8> active(clipCount);
+    m_clipWrapModes.resize(clipCount);
+    m_clipActive.resize(clipCount);
     for (u32 i = 0; i < clipCount; ++i) {
-        active[i] = isClipActive(i) ? 1 : 0;
-        if (active[i])
-            wrapModes[i] = wrapModeOf(m_clips.at<AnimationClip>(i), world);
+        m_clipActive[i] = isClipActive(i) ? 1 : 0;
+        if (m_clipActive[i])
+            m_clipWrapModes[i] = wrapModeOf(m_clips.at<AnimationClip>(i), world);
     }
-    const BindingApplier applier(world, *this, wrapModes.data(), active.data());
+    const BindingApplier applier(world, *this, m_clipWrapModes.data(), m_clipActive.data());
     auto* bindings = m_bindings.dataAs<AnimationBinding>();
     const u32 count = static_cast<u32>(m_bindings.count());
     BindingTask task(applier, bindings, count);

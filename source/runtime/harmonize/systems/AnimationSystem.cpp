@@ -111,6 +111,8 @@ void AnimationSystem::detach(quern::memory::Allocator*)
 {
     m_cursors.release();
     m_clipLookup.clear();
+    m_clipActive = {};
+    m_clipWrapModes = {};
     for (Array* list : { &m_clips, &m_clipsSnapshot, &m_tasks, &m_tasksSnapshot, &m_slots, &m_slotsSnapshot,
              &m_bindings, &m_bindingsSnapshot })
         list->release();

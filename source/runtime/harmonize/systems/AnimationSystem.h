@@ -15,6 +15,7 @@
 
 #include <map>
 #include <utility>
+#include <vector>
 
 namespace quern::animate {
 class KeyframeAnimation;
@@ -224,6 +225,9 @@ private:
     quern::containers::Array m_bindingsSnapshot;
     quern::containers::Array m_frameAccumulators; // f32 per entity index
     quern::containers::Array m_cursors; // KeyframeCursor
+    // Per clip, worked out once per tick for the binding pass.
+    std::vector<u8> m_clipActive;
+    std::vector<u32> m_clipWrapModes;
     u64 m_worldClock = 0; // microseconds, at the last fixed tick
     u64 m_stepId = 0;
     u64 m_hairyStepId = 0;
