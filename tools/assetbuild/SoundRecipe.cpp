@@ -116,8 +116,10 @@ bool parseSoundRecipe(const std::vector<u8>& text, SoundRecipe& recipe, std::str
 bool convertSoundRecipe(const ManifestAsset& asset, std::vector<u8>& bytes, std::string& error)
 {
     static const u64 kSoundType = packName("audiostream");
-    const bool ogg = bytes.size() >= 4 && bytes[0] == 'O' && bytes[1] == 'g' && bytes[2] == 'g' && bytes[3] == 'S';
-    if (packName(asset.type.c_str()) != kSoundType || ogg)
+    // Anything else is left to the Ogg check, which names what is wrong with it.
+    const bool recipeText = bytes.size() >= 4 && bytes[0] == 's' && bytes[1] == 'o' && bytes[2] == 'x'
+        && (bytes[3] == ' ' || bytes[3] == '\t');
+    if (packName(asset.type.c_str()) != kSoundType || !recipeText)
         return true;
     SoundRecipe recipe;
     std::string reason;

@@ -26,8 +26,8 @@ struct SoundRecipe {
 // False with the reason for a text that is no recipe.
 bool parseSoundRecipe(const std::vector<u8>& text, SoundRecipe& recipe, std::string& error);
 
-// Makes the Ogg file of a recipe source of an "audiostream" asset in place;
-// an Ogg source or another type is left alone. False with a message naming the
+// Makes the Ogg file of a recipe source (a text starting "sox ") of an
+// "audiostream" asset in place; other sources and types are left alone. False with a message naming the
 // line when the recipe is bad or sox or oggenc fails.
 bool convertSoundRecipe(const ManifestAsset& asset, std::vector<u8>& bytes, std::string& error);
 

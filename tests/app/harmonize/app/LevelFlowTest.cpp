@@ -376,8 +376,8 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         }
         // The hierarchy system keeps the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
-        std::vector<std::string> expected { "DefaultSystem", "InputSystem", "InputRecordingSystem", "CollisionSystem",
-            "CoroutineSystem" };
+        std::vector<std::string> expected { "DefaultSystem", "SoundSystem", "InputSystem", "InputRecordingSystem",
+            "CollisionSystem", "CoroutineSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         expected.push_back("LightingSystem");

@@ -233,7 +233,7 @@ TEST(SoundRecipe, RefusesTextsThatAreNoRecipe)
     asset.name = "sounds/bad.sox";
     asset.type = "audiostream";
     asset.line = 7;
-    std::vector<u8> bytes = { 's', 'o', 'x' };
+    std::vector<u8> bytes = { 's', 'o', 'x', ' ', '1', ' ', '1' };
     std::string error;
     EXPECT_FALSE(assetbuild::convertSoundRecipe(asset, bytes, error));
     EXPECT_EQ(error, "line 7: sound sounds/bad.sox: a recipe is: sox <rate> <channels> <effects...>");
