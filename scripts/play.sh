@@ -4,16 +4,24 @@
 # where its log and settings land: windowed, on OpenGL, on the user's display,
 # or on a virtual X server when $DISPLAY is not set.
 # Arguments pass through to the game (a later option overrides an earlier one).
+# With QUERN_PLAY_WAVE=<file>, OpenAL Soft's wave writer captures the sound
+# into that file instead of a sound card (handy headless).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build=$(bash scripts/build.sh release | tail -n 1)
 game="$PWD/$build/game"
 program="$PWD/$build/source/app/harmonize/harmonize"
-echo "The game draws its demo levels; nothing moves yet, and there is no sound, menu or HUD." \
+echo "The game draws its demo levels and plays their music and ambience; nothing moves yet, and there is no menu or HUD." \
   "Keys and controllers reach the game; the log shows what they change (Esc: the input state goes to Menu)." \
   "Its log and settings go to $game; the progress persists between runs in $game/default.save." >&2
 run=("$program" --userFilePath="$game" --fullscreen=0 "$@")
+if [ -n "${QUERN_PLAY_WAVE:-}" ]; then
+  wave=$(realpath -m "$QUERN_PLAY_WAVE")
+  printf '[wave]\nfile=%s\n' "$wave" >"$game/alsoft-wave.conf"
+  export ALSOFT_CONF="$game/alsoft-wave.conf" ALSOFT_DRIVERS=wave
+  echo "The sound goes to $wave." >&2
+fi
 cd "$game"
 if [ -n "${DISPLAY:-}" ]; then
   echo "Close the window to quit." >&2

@@ -11,6 +11,7 @@
 #include "RunLengthCodec.h"
 #include "ShaderProgramContent.h"
 #include "SoundLibraryWriter.h"
+#include "SoundRecipe.h"
 #include "StringTableWriter.h"
 #include "TextureContent.h"
 #include "WorldWriter.h"
@@ -164,6 +165,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!convertShaderProgramContent(entry, asset.bytes, error))
             return false;
         if (!convertTextureContent(entry, asset.bytes, error))
+            return false;
+        if (!convertSoundRecipe(entry, asset.bytes, error))
             return false;
         if (!checkMediaContent(entry, asset.bytes, error))
             return false;

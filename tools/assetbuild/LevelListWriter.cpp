@@ -7,6 +7,7 @@
 #include "harmonize/levels/LevelList.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <limits>
 
@@ -76,7 +77,7 @@ public:
             return level(line, error);
         if (keyword == "extra") {
             m_list.extras.emplace_back();
-            return reference(line, m_list.extras.back(), nullptr, error);
+            return extra(line, m_list.extras.back(), error);
         }
         LevelReferenceSource* const single = keyword == "title" ? &m_list.title
             : keyword == "menu"                                 ? &m_list.menu
@@ -177,19 +178,34 @@ private:
         LevelRecordSource record;
         if (!index(line, "world entry", record.worldEntry, error))
             return false;
-        bool hasId = false, hasChapter = false, hasSound = false, hasName = false;
+        bool hasId = false, hasChapter = false, hasSound = false, hasName = false, hasMusic = false,
+             hasAmbience = false;
         for (size_t i = 2; i < w.size(); i += 2) {
             if (w[i] == "name") {
                 record.name = restOfLine(line.text, i + 1);
                 hasName = true;
                 break;
             }
+            if (w[i] == "reverb") {
+                if (!reverb(w, i, record, error))
+                    return false;
+                i += LevelList::kReverbValueCount - 1;
+                continue;
+            }
+            if ((w[i] == "music" || w[i] == "ambience") && i + 1 < w.size()) {
+                const bool music = w[i] == "music";
+                if (!audioName(w[i], w[i + 1], music ? hasMusic : hasAmbience,
+                        music ? LevelList::kRecordMusicCapacity : LevelList::kRecordAmbienceCapacity,
+                        music ? record.music : record.ambience, error))
+                    return false;
+                continue;
+            }
             bool* const given = w[i] == "id" ? &hasId
                 : w[i] == "chapter"          ? &hasChapter
                 : w[i] == "sound"            ? &hasSound
                                              : nullptr;
             if (!given || i + 1 >= w.size()) {
-                error = "level takes id, chapter, sound and then name, not " + w[i];
+                error = "level takes id, chapter, sound, music, ambience, reverb and then name, not " + w[i];
                 return false;
             }
             if (*given) {
@@ -233,7 +249,72 @@ private:
         return true;
     }
 
-    // title, menu, final, extra and (with `textures`) start.
+    // A music or ambience name: one word that fits its field with its terminator.
+    static bool audioName(const std::string& keyword, const std::string& word, bool& given, u64 capacity,
+        std::string& name, std::string& error)
+    {
+        if (given) {
+            error = keyword + " is given twice";
+            return false;
+        }
+        if (word.size() >= capacity) {
+            error = keyword + " " + word + " is longer than " + std::to_string(capacity - 1) + " bytes";
+            return false;
+        }
+        given = true;
+        name = word;
+        return true;
+    }
+
+    // "reverb" and its 27 values from w[at + 1] on.
+    static bool reverb(const std::vector<std::string>& w, size_t at, LevelRecordSource& record, std::string& error)
+    {
+        if (record.reverb) {
+            error = "reverb is given twice";
+            return false;
+        }
+        const u64 n = LevelList::kReverbValueCount;
+        for (u64 k = 0; k < n; ++k) {
+            if (at + 1 + k >= w.size() || !parseFloat(w[at + 1 + k], record.reverbValues[k])) {
+                error = "reverb takes " + std::to_string(n) + " numbers";
+                return false;
+            }
+        }
+        record.reverb = true;
+        return true;
+    }
+
+    bool extra(const SourceLine& line, LevelReferenceSource& target, std::string& error)
+    {
+        const std::vector<std::string>& w = line.words;
+        if (!index(line, "level index", target.level, error))
+            return false;
+        bool hasSound = false, hasMusic = false, hasAmbience = false;
+        for (size_t i = 2; i < w.size(); i += 2) {
+            if (i + 1 >= w.size() || (w[i] != "sound" && w[i] != "music" && w[i] != "ambience")) {
+                error = "extra takes sound, music and ambience, not " + w[i];
+                return false;
+            }
+            if (w[i] == "sound") {
+                if (hasSound) {
+                    error = "sound is given twice";
+                    return false;
+                }
+                hasSound = true;
+                if (!asset(w[i + 1], target.soundLibrary, error))
+                    return false;
+                continue;
+            }
+            const bool music = w[i] == "music";
+            if (!audioName(w[i], w[i + 1], music ? hasMusic : hasAmbience, LevelList::kExtraNameCapacity,
+                    music ? target.music : target.ambience, error))
+                return false;
+        }
+        target.present = true;
+        return true;
+    }
+
+    // title, menu, final and (with `textures`) start.
     bool reference(const SourceLine& line, LevelReferenceSource& target, u64* textures, std::string& error)
     {
         const std::vector<std::string>& w = line.words;
@@ -304,6 +385,11 @@ void writeReference(std::vector<u8>& out, const LevelReferenceSource& reference,
     put(out, at + LevelList::kReferenceSoundOffset, reference.soundLibrary, 8);
 }
 
+void writeText(std::vector<u8>& out, u64 at, const std::string& text)
+{
+    std::copy(text.begin(), text.end(), out.begin() + static_cast<i64>(at));
+}
+
 void writeLevelRecords(std::vector<u8>& out, const std::vector<LevelRecordSource>& levels)
 {
     align(out);
@@ -313,9 +399,13 @@ void writeLevelRecords(std::vector<u8>& out, const std::vector<LevelRecordSource
         put(out, at, static_cast<u32>(level.worldEntry), 4);
         put(out, at + LevelList::kRecordSoundOffset, level.soundLibrary, 8);
         put(out, at + LevelList::kRecordLevelIdOffset, static_cast<u32>(level.levelId), 4);
-        std::copy(
-            level.name.begin(), level.name.end(), out.begin() + static_cast<i64>(at + LevelList::kRecordNameOffset));
+        writeText(out, at + LevelList::kRecordNameOffset, level.name);
         put(out, at + LevelList::kRecordChapterOffset, static_cast<u32>(level.chapter), 4);
+        writeText(out, at + LevelList::kRecordMusicOffset, level.music);
+        writeText(out, at + LevelList::kRecordAmbienceOffset, level.ambience);
+        out[at + LevelList::kRecordReverbFlagOffset] = level.reverb ? 1 : 0;
+        for (u64 k = 0; level.reverb && k < LevelList::kReverbValueCount; ++k)
+            put(out, at + LevelList::kRecordReverbOffset + 4 * k, std::bit_cast<u32>(level.reverbValues[k]), 4);
     }
 }
 
@@ -363,6 +453,8 @@ std::vector<u8> writeLevelList(const LevelListSource& list)
         const u64 at = reserve(out, LevelList::kExtraEntrySize);
         put(out, at, static_cast<u32>(extra.level), 4);
         put(out, at + LevelList::kExtraSoundOffset, extra.soundLibrary, 8);
+        writeText(out, at + LevelList::kExtraMusicOffset, extra.music);
+        writeText(out, at + LevelList::kExtraAmbienceOffset, extra.ambience);
     }
     put(out, 0, out.size() - kCountSize, 4);
     return out;

@@ -18,6 +18,8 @@
 
 #include "quern/Types.h"
 
+#include "harmonize/levels/LevelList.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -30,12 +32,19 @@ struct LevelRecordSource {
     i32 chapter = 0;
     u64 soundLibrary = 0;
     std::string name;
+    std::string music;
+    std::string ambience;
+    bool reverb = false;
+    f32 reverbValues[harmonize::LevelList::kReverbValueCount] = {};
 };
 
 struct LevelReferenceSource {
     bool present = false;
     i32 level = 0;
     u64 soundLibrary = 0;
+    // Extra entries only: the names that replace the level's own.
+    std::string music;
+    std::string ambience;
 };
 
 struct LevelListSource {

@@ -2,10 +2,12 @@
 
 #include "SourceText.h"
 
+#include "quern/LittleEndian.h"
 #include "quern/strings/Hashes.h"
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace quern::assetbuild {
 namespace {
@@ -240,6 +242,15 @@ bool buildSoundLibraryBlob(
         && writeSoundLibraryBlob(library, blob, error);
 }
 
+std::vector<u8> wrapSoundLibraryChunk(const std::vector<u8>& blob)
+{
+    std::vector<u8> chunk(12 + blob.size(), 0);
+    writeLittleEndian(chunk.data() + 8, blob.size(), 4);
+    if (!blob.empty())
+        std::memcpy(chunk.data() + 12, blob.data(), blob.size());
+    return chunk;
+}
+
 bool convertSoundLibraryContent(
     const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
 {
@@ -250,7 +261,7 @@ bool convertSoundLibraryContent(
         error = asset.name + ": " + error;
         return false;
     }
-    bytes = std::move(blob);
+    bytes = wrapSoundLibraryChunk(blob);
     return true;
 }
 

@@ -64,7 +64,11 @@ bool writeSoundLibraryBlob(const SoundLibrarySource& library, std::vector<u8>& b
 bool buildSoundLibraryBlob(
     const std::string& text, const std::map<std::string, u64>& assetIds, std::vector<u8>& blob, std::string& error);
 
-// Turns the source of a "soundlibrary" asset into its blob; other types are
+// The asset the game reads: the blob in one binary chunk of type 0 (u64 chunk
+// id 0, u32 byte count, the bytes).
+std::vector<u8> wrapSoundLibraryChunk(const std::vector<u8>& blob);
+
+// Turns the source of a "soundlibrary" asset into its chunk; other types are
 // left as they are.
 bool convertSoundLibraryContent(
     const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error);

@@ -11,7 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -218,6 +221,37 @@ TEST_F(ProgramTest, WithoutAUsableOpenALDriverTheNullBackEndPlays)
     const ProcessRun result = play(".", userFolderOption(), "ALSOFT_DRIVERS=nonexistent");
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_NE((result.output + result.errors).find("Using back end 'Null'"), std::string::npos) << result.errors;
+}
+
+// The loudest sample of a float wave file as OpenAL Soft's wave writer makes
+// it (the data chunk follows the format chunk); -1 when there is none.
+float wavePeak(const fs::path& path)
+{
+    const std::string bytes = readFile(path);
+    const size_t data = bytes.find("data");
+    if (data == std::string::npos || data + 8 > bytes.size())
+        return -1.0f;
+    float peak = 0.0f;
+    for (size_t at = data + 8; at + 4 <= bytes.size(); at += 4) {
+        float sample = 0.0f;
+        std::memcpy(&sample, bytes.data() + at, 4);
+        peak = std::max(peak, std::fabs(sample));
+    }
+    return peak;
+}
+
+TEST_F(ProgramTest, TheFirstLevelsMusicAndAmbienceReachOpenALSoftsWaveWriter)
+{
+    buildContent("bin");
+    const fs::path wave = root() / "played.wav";
+    std::ofstream(root() / "alsoft.conf") << "[wave]\nfile=" << wave.string() << "\n";
+    const ProcessRun result = run(".", "--graphics-backEnd=null " + userFolderOption(),
+        "ALSOFT_DRIVERS=wave ALSOFT_CONF='" + (root() / "alsoft.conf").string() + "'", "Creating quick save");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_NE((result.output + result.errors).find("Using back end 'OpenAL'"), std::string::npos) << result.errors;
+    // The run ends soon after the start, while the fade-ins have only begun;
+    // silence would be all zeros.
+    EXPECT_GT(wavePeak(wave), 0.0005f);
 }
 
 TEST_F(ProgramTest, AMissingDatabaseIsFatalInStandardErrorAndTheLog)

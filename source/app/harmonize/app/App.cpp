@@ -11,6 +11,7 @@
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
+#include "harmonize/systems/SoundSystem.h"
 #include "harmonize/systems/SystemRegistration.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/utils/CurrentWorld.h"
@@ -424,6 +425,21 @@ void App::startLevel(AppContext& context)
         const u64 asset = m_swapper.getLevelId(static_cast<u64>(m_swapper.currentLevel));
         setUpReplay(*context.inputRecording, m_swapper.database ? m_swapper.database->getAssetName(asset) : "");
     }
+    startLevelAudio(context);
+}
+
+void App::startLevelAudio(AppContext& context)
+{
+    const i32 level = m_swapper.currentLevel;
+    if (!context.sound || !m_levelList.loaded())
+        return;
+    if (const u64 library = m_levelList.soundLibraryOfLevel(level); library != 0 && m_swapper.depot)
+        context.sound->loadSoundLibrary(library, *m_swapper.depot);
+    const u8* menu = m_levelList.menuLevel();
+    SoundSystem* frontEnd = m_contexts[kFrontEndWorld].sound;
+    if (menu && !m_testMode && frontEnd && m_swapper.depot && LevelList::referenceSoundLibrary(menu) != 0)
+        frontEnd->loadSoundLibrary(LevelList::referenceSoundLibrary(menu), *m_swapper.depot);
+    context.sound->applyLevelAudio(level, m_levelList);
 }
 
 bool App::frontEndHasLevel() const { return m_swapper.worlds && m_swapper.worlds[kFrontEndWorld].store != nullptr; }
@@ -483,8 +499,13 @@ void App::onDisplayEvent(const DisplayEvent& event)
         if (m_inputManager)
             m_inputManager->resetHeldStates();
         break;
+    case DisplayEvent::Activated:
+        if (m_contexts[m_currentLevelWorld].sound)
+            m_contexts[m_currentLevelWorld].sound->setMuted(false);
+        break;
     case DisplayEvent::Deactivated:
-        // Muting the sound joins with the sound system.
+        if (m_contexts[m_currentLevelWorld].sound)
+            m_contexts[m_currentLevelWorld].sound->setMuted(true);
         if (m_inputManager)
             m_inputManager->resetHeldStates();
         break;

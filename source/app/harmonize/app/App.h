@@ -89,6 +89,8 @@ public:
     // starts the new one.
     void switchToLoadedWorld() override;
     void startLevel(AppContext& context);
+    // The level's sound library (and the menu's), then its reverb, music and ambience.
+    void startLevelAudio(AppContext& context);
     // The level a LoadLevel or TestLevel request names, or -1 when it names
     // none that can be loaded (logged).
     i32 resolveLevel(i32 requested) const;

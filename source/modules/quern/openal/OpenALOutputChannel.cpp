@@ -116,6 +116,9 @@ void OpenALOutputChannel::setPitch(f32 pitch)
 
 void OpenALOutputChannel::setLooping(bool looping)
 {
+    // The mixer writes the flag every frame; the source already has it unless it changed.
+    if (looping == isLooping())
+        return;
     OutputChannel::setLooping(looping);
     if (m_source == 0)
         return;

@@ -103,6 +103,11 @@ public:
     // world entries.
     const u8* findLevelOfIndex(i32 levelIndex) const;
 
+    // The level's sound library: the first non-zero id of its level record,
+    // its first extra entry, then the start, final and title references that
+    // name it; 0 when none has one.
+    u64 soundLibraryOfLevel(i32 levelIndex) const;
+
     const u8* titleLevel() const { return m_title; }
     const u8* menuLevel() const { return m_menu; }
     const u8* finalLevel() const { return m_final; }

@@ -26,18 +26,9 @@ using quern::math::Vector3;
 
 namespace {
 
-bool namesEntity(u32 handle)
-{
-    const EntityHandle entity { handle };
-    return entity.index() != EntityHandle::kNoIndex && entity.generation() != 0;
-}
+bool namesEntity(u32 handle) { return isSomeEntity(EntityHandle { handle }); }
 
-bool isAlive(const World& world, u32 handle)
-{
-    const EntityHandle entity { handle };
-    return entity.index() < world.getSlotCount() && world.getState(entity.index()) != EntityState::Free
-        && world.getGeneration(entity.index()) == entity.generation();
-}
+bool isAlive(const World& world, u32 handle) { return isAliveEntity(world, EntityHandle { handle }); }
 
 bool hasEnabled(World& world, u64 index, u8 type) { return world.getEnabledMask(index).test(type); }
 
@@ -402,9 +393,7 @@ void SoundSystem::playRequests(World& world)
             }
             continue;
         }
-        if (namesEntity(request.entity)
-            && !(isAlive(world, request.entity)
-                && world.getState(EntityHandle { request.entity }.index()) == EntityState::Active))
+        if (namesEntity(request.entity) && !isActiveEntity(world, EntityHandle { request.entity }))
             continue;
         if (request.soundId != 0)
             startLibrarySound(request, world);

@@ -5,6 +5,7 @@
 #include "SoundTestSupport.h"
 #include "runtime/quern/assets/DepotTestContent.h"
 #include "runtime/quern/graphics/MemoryDepot.h"
+#include "SoundRecipe.h"
 #include "support/LogCapture.h"
 
 #include "quern/assets/AssetHandlerRegistry.h"
@@ -12,10 +13,12 @@
 #include "quern/audio/SampleBuffer.h"
 #include "quern/oggvorbis/AudioStreamHandler.h"
 #include "quern/oggvorbis/OggVorbisStream.h"
+#include "quern/oggvorbis/VorbisFile.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -178,6 +181,62 @@ TEST(AudioStreamContent, SoundsWithAHoleAreAcceptedAsTheEnginePlaysThem)
     content.build({ { "holed.ogg", text(withoutPage(noise, pages[pages.size() / 2])), "", "audiostream" },
         { "chained.ogg", text(noise) + text(sound("noise-mono-22050.ogg", 22050, 1, "synth 2 whitenoise vol 0.5")), "",
             "audiostream" } });
+}
+
+} // namespace
+} // namespace quern::oggvorbis
+
+namespace quern::oggvorbis {
+namespace {
+
+TEST(SoundRecipe, TheContentToolRendersARecipeIntoAnOggFileTheEnginePlays)
+{
+    assetbuild::ManifestAsset asset;
+    asset.name = "sounds/tone.sox";
+    asset.type = "audiostream";
+    asset.line = 4;
+    const std::string recipe = "sox 22050 1 synth 0.5 sine 440 fade q 0.01 0.5 0.01\n";
+    std::vector<u8> bytes(recipe.begin(), recipe.end());
+    std::string error;
+    ASSERT_TRUE(assetbuild::convertSoundRecipe(asset, bytes, error)) << error;
+    std::string reason;
+    EXPECT_TRUE(checkOggVorbisFile(bytes.data(), bytes.size(), reason)) << reason;
+    // An Ogg file passes through as it is.
+    const std::vector<u8> ogg = bytes;
+    ASSERT_TRUE(assetbuild::convertSoundRecipe(asset, bytes, error));
+    EXPECT_EQ(bytes, ogg);
+}
+
+TEST(SoundRecipe, RefusesTextsThatAreNoRecipe)
+{
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        { "", "a recipe is: sox <rate> <channels> <effects...>" },
+        { "play 22050 1 synth 1 sine 440", "a recipe is: sox <rate> <channels> <effects...>" },
+        { "sox 22050 1", "a recipe is: sox <rate> <channels> <effects...>" },
+        { "sox 100 1 synth 1 sine 440", "the rate is 8000 to 192000 and the channels 1 or 2" },
+        { "sox 22050 3 synth 1 sine 440", "the rate is 8000 to 192000 and the channels 1 or 2" },
+        { "sox 22050 1 synth 1 sine 440;rm", "effect word 440;rm is not plain" },
+        { "sox 22050 1 synth 1 sine 440 --output=x", "effect word --output=x is not plain" },
+        { "sox 22050 1 synth 1 $(id)", "effect word $(id) is not plain" },
+    };
+    for (const auto& c : cases) {
+        assetbuild::SoundRecipe recipe;
+        std::string error;
+        EXPECT_FALSE(assetbuild::parseSoundRecipe(std::vector<u8>(c.text, c.text + std::strlen(c.text)), recipe, error))
+            << c.text;
+        EXPECT_EQ(error, c.error) << c.text;
+    }
+    assetbuild::ManifestAsset asset;
+    asset.name = "sounds/bad.sox";
+    asset.type = "audiostream";
+    asset.line = 7;
+    std::vector<u8> bytes = { 's', 'o', 'x', ' ', '1', ' ', '1' };
+    std::string error;
+    EXPECT_FALSE(assetbuild::convertSoundRecipe(asset, bytes, error));
+    EXPECT_EQ(error, "line 7: sound sounds/bad.sox: a recipe is: sox <rate> <channels> <effects...>");
 }
 
 } // namespace

@@ -262,12 +262,21 @@ TEST(LevelList, RefusesListsThatDoNotHoldTogether)
         { "name without end",
             [](LevelListImage& image) { std::memset(image.bytes.data() + image.at.at("level1") + 116, 'x', 104); },
             "level record 1 has no terminated name" },
+        { "music without end",
+            [](LevelListImage& image) { std::memset(image.bytes.data() + image.at.at("level0") + 4, 'x', 64); },
+            "level record 0 has no terminated music or ambience name" },
+        { "ambience without end",
+            [](LevelListImage& image) { std::memset(image.bytes.data() + image.at.at("level0") + 84, 'x', 32); },
+            "level record 0 has no terminated music or ambience name" },
         { "title past the entries", setI32("title", 3), "the title level names level 3 of 3" },
         { "menu before the entries", setI32("menu", -1), "the menu level names level -1 of 3" },
         { "final past the entries", setI32("final", 99), "the final level names level 99 of 3" },
         { "start past the entries", setI32("start", 3), "the start level names level 3 of 3" },
         { "extra past the entries", setI32("extra1", 3), "extra entry 1 names level 3 of 3" },
         { "extra before the entries", setI32("extra0", -2), "extra entry 0 names level -2 of 3" },
+        { "extra music without end",
+            [](LevelListImage& image) { std::memset(image.bytes.data() + image.at.at("extra0") + 4, 'x', 64); },
+            "extra entry 0 has no terminated music or ambience name" },
     };
     for (const auto& c : cases) {
         LevelListImage image = writeLevelListImage(fullLevelListSpec());

@@ -64,6 +64,40 @@ TEST(LevelListWriter, ANameFillsItsFieldUpToTheByteBeforeTheReverb)
     EXPECT_EQ(error, "line 2: the name has 104 bytes; the record holds 103");
 }
 
+TEST(LevelListWriter, LevelsAndExtraEntriesCarryTheirMusicAmbienceAndReverb)
+{
+    std::string reverb;
+    for (int k = 0; k < 27; ++k)
+        reverb += " " + std::to_string(k + 1) + ".5";
+    const std::string source = "world 0 0\nworld 0 1\n"
+                               "level 0 id 1 music theme ambience wind reverb"
+        + reverb
+        + " name First\n"
+          "level 1 id 2 name Second\n"
+          "extra 1 music other ambience rain\n";
+    std::vector<u8> image;
+    std::string error;
+    ASSERT_TRUE(buildLevelList(source, {}, image, error)) << error;
+    harmonize::LevelList list;
+    ASSERT_TRUE(list.parse(image.data(), image.size(), &error)) << error;
+    using harmonize::LevelList;
+    const u8* first = list.levelRecord(0);
+    EXPECT_EQ(LevelList::recordMusicName(first), "theme");
+    EXPECT_EQ(LevelList::recordAmbienceName(first), "wind");
+    EXPECT_TRUE(LevelList::recordReverbEnabled(first));
+    const quern::audio::ReverbParameters parameters = LevelList::recordReverbParameters(first);
+    EXPECT_EQ(parameters.density, 1.5f);
+    EXPECT_EQ(parameters.reflectionsPan[2], 13.5f);
+    EXPECT_EQ(parameters.roomRolloffFactor, 26.5f);
+    EXPECT_EQ(parameters.decayHFLimit, 27);
+    EXPECT_EQ(LevelList::recordName(first), std::string("First"));
+    const u8* second = list.levelRecord(1);
+    EXPECT_FALSE(LevelList::recordReverbEnabled(second));
+    EXPECT_EQ(LevelList::recordMusicName(second), "");
+    EXPECT_EQ(LevelList::extraMusicName(list.extraEntry(0)), "other");
+    EXPECT_EQ(LevelList::extraAmbienceName(list.extraEntry(0)), "rain");
+}
+
 TEST(LevelListWriter, IndicesMayNameWorldEntriesListedLater)
 {
     std::vector<u8> image;
@@ -117,13 +151,19 @@ TEST(LevelListWriter, RefusesSourcesNamingTheLine)
         { worlds + "level 0 id 1\n", "line 3: a level needs a name, last on its line" },
         { worlds + "level 0 id 1 name   # only a comment\n", "line 3: a level needs a name, last on its line" },
         { worlds + "level 0 id 1 colour 2 name A\n",
-            "line 3: level takes id, chapter, sound and then name, not colour" },
-        { worlds + "level 0 id 1 chapter\n", "line 3: level takes id, chapter, sound and then name, not chapter" },
+            "line 3: level takes id, chapter, sound, music, ambience, reverb and then name, not colour" },
+        { worlds + "level 0 id 1 chapter\n", "line 3: level takes id, chapter, sound, music, ambience, reverb and then name, not chapter" },
         { worlds + "level 0 id 1 id 2 name A\n", "line 3: id is given twice" },
         { worlds + "level 0 id one name A\n", "line 3: id takes a number, not one" },
         { worlds + "title 0 sound title.snd sound menu.snd\n", "line 3: sound is given twice" },
         { worlds + "title 0 texture sky.dds\n", "line 3: title takes sound, not texture" },
-        { worlds + "extra 0 loud\n", "line 3: extra takes sound, not loud" },
+        { worlds + "extra 0 loud\n", "line 3: extra takes sound, music and ambience, not loud" },
+        { worlds + "extra 0 music a music b\n", "line 3: music is given twice" },
+        { worlds + "extra 0 ambience " + std::string(64, 'a') + "\n", "line 3: ambience " },
+        { worlds + "level 0 id 1 music " + std::string(64, 'm') + " name A\n", "line 3: music " },
+        { worlds + "level 0 id 1 ambience " + std::string(32, 'a') + " name A\n", "line 3: ambience " },
+        { worlds + "level 0 id 1 reverb 1 2 3 name A\n", "line 3: reverb takes 27 numbers" },
+        { worlds + "level 0 id 1 reverb" + std::string(27 * 2, ' ') + " name A\n", "line 3: reverb takes 27 numbers" },
     };
     for (const auto& c : cases) {
         std::vector<u8> image;

@@ -277,7 +277,7 @@ TEST(AudioLibraryDeathTest, InconsistentComponentsAndUnknownModesAreFatalAtPick)
     }
 }
 
-TEST(SoundLibraryWriter, TheContentToolWritesTheBlobAsTheAssetsBytes)
+TEST(SoundLibraryWriter, TheContentToolWrapsTheBlobInTheGamesChunk)
 {
     test::TempDirectory directory;
     directory.writeFile("manifest.txt", "step soundfile\nsounds soundlibrary step\nbroken soundlibrary\n");
@@ -299,7 +299,11 @@ TEST(SoundLibraryWriter, TheContentToolWritesTheBlobAsTheAssetsBytes)
     assetbuild::Manifest manifest;
     ASSERT_TRUE(assetbuild::parseManifest(directory.readFile("manifest.txt"), manifest, error));
     ASSERT_TRUE(assetbuild::loadAssets(manifest, options.sourceDirectory, assets, error)) << error;
-    const std::vector<u8>& blob = assets[1].bytes;
+    const std::vector<u8>& chunk = assets[1].bytes;
+    ASSERT_GE(chunk.size(), 12u);
+    EXPECT_EQ(readLittleEndian64(chunk.data()), 0u);
+    EXPECT_EQ(readLittleEndian32(chunk.data() + 8), chunk.size() - 12);
+    const std::vector<u8> blob(chunk.begin() + 12, chunk.end());
     AudioLibrary library;
     void* copy = copyToHeap(blob);
     library.setData(copy, blob.size(), memory::getDefaultAllocator());
