@@ -89,7 +89,7 @@ bool parseSoundRecipe(const std::vector<u8>& text, SoundRecipe& recipe, std::str
     std::istringstream words(std::string(text.begin(), text.end()));
     std::vector<std::string> w;
     for (std::string word; words >> word;) {
-        if (w.size() > kMaxEffectWords + 3) {
+        if (w.size() >= kMaxEffectWords + 3) {
             error = "a recipe holds at most " + std::to_string(kMaxEffectWords) + " effect words";
             return false;
         }

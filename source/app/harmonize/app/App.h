@@ -145,8 +145,6 @@ public:
     i32 skipPresentCount() const { return m_skipPresent; }
     i32 menuMode() const { return m_menuMode; }
     bool debugOverlayShown() const { return m_showDebugOverlay; }
-    quern::render::PassList& passList() { return m_passes; }
-    bool renderPipelineBuilt() const { return m_pipelineBuilt; }
     void toggleDebugOverlay();
 
 private:

@@ -8,15 +8,20 @@ void OpenALReverbSlot::addReverb(const ReverbParameters& parameters)
         return;
     m_reverb.setReverbParameters(parameters);
     m_slot->appendEffect(&m_reverb);
+    m_listed = true;
 }
 
-void OpenALReverbSlot::removeReverb() { m_slot->removeEffect(&m_reverb); }
+void OpenALReverbSlot::removeReverb()
+{
+    m_slot->removeEffect(&m_reverb);
+    m_listed = false;
+}
 
 void OpenALReverbSlot::setReverbParameters(const ReverbParameters& parameters)
 {
-    // Without an OpenAL effect there is nothing to upload into; the next
-    // addReverb brings the parameters along.
-    if (m_reverb.effectId() != 0)
+    // An upload loads the effect into the slot again, so it waits while the
+    // reverb is off: the next addReverb brings the parameters along.
+    if (m_listed)
         m_reverb.setReverbParameters(parameters);
 }
 

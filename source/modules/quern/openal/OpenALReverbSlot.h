@@ -22,10 +22,12 @@ public:
 
     OpenALEffectSlot* slot() const { return m_slot; }
     const OpenALEffect& reverb() const { return m_reverb; }
+    bool listed() const { return m_listed; }
 
 private:
     OpenALEffectSlot* m_slot;
     OpenALEffect m_reverb;
+    bool m_listed = false; // the effect is in the slot and audible
 };
 
 } // namespace quern::openal

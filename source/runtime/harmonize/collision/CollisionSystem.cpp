@@ -134,8 +134,6 @@ void CollisionSystem::worldStopped(World&, Allocator*)
     UntrappedWhileTesting untrapped;
     MutexLock locked(m_lock);
     removeAllBodies();
-    m_bodies.clear();
-    m_particleBodies.clear();
     m_pairs.clear();
     while (!m_events.isEmpty())
         m_events.pop();
@@ -246,6 +244,7 @@ void CollisionSystem::addBody(EntityHandle entity, World& world)
     auto* motion = makeIn<TransformMotionState>(a, transform, world, offset.inverse());
     btRigidBody::btRigidBodyConstructionInfo info(mass, motion, shape, inertia);
     auto* body = makeIn<btRigidBody>(a, info);
+    // Every flag but the world-gravity one goes: no gyroscopic forces.
     body->setFlags(body->getFlags() & BT_DISABLE_WORLD_GRAVITY);
     body->setLinearFactor(linearFactor);
     body->setAngularFactor(angularFactor);
@@ -405,11 +404,8 @@ void CollisionSystem::updateContactPairs()
         const bool trigger = component<Collider>(*m_world, pair.entityA & 0xffffu).trigger
             || component<Collider>(*m_world, pair.entityB & 0xffffu).trigger;
         const u16 type = static_cast<u16>(static_cast<u16>(pair.state) + (trigger ? 3 : 0));
-        void* payload = m_events.push(type, sizeof(PairEvent));
-        if (!payload) {
-            m_events.reserve(m_events.capacity() * 2);
-            payload = m_events.push(type, sizeof(PairEvent));
-        }
+        // A full ring doubles: no contact event may be lost.
+        void* payload = m_events.pushGrowing(type, sizeof(PairEvent));
         const PairEvent event { pair.entityA, pair.entityB };
         std::memcpy(payload, &event, sizeof event);
         if (pair.state == ContactState::Ended)

@@ -20,13 +20,12 @@ constexpr f32 kParticleRadius = 0.01f;
 
 // The pool is the particle system's; a view that names slots outside its
 // capacity would have this system write outside its own arrays.
-void checkPool(const ParticlePoolView& pool)
+btRigidBody* bodyOfSlot(btRigidBody* const* bodies, const ParticlePoolView& pool, u32 j)
 {
-    if (pool.liveCount > pool.capacity)
-        QUERN_FATAL("Particle pool has more live particles than slots");
-    for (u32 j = 0; j < pool.capacity; ++j)
-        if (pool.slots[j] >= pool.capacity)
-            QUERN_FATAL("Particle pool names a slot outside its capacity");
+    const u32 slot = pool.slots[j];
+    if (slot >= pool.capacity)
+        QUERN_FATAL("Particle pool names a slot outside its capacity");
+    return bodies[slot];
 }
 
 } // namespace
@@ -38,7 +37,7 @@ void CollisionSystem::registerParticlePool(ParticlePoolView* pool, void* owner, 
         QUERN_FATAL("The collision system gives bodies only while attached to a level");
     Allocator& a = levelAllocator();
     ParticleBodies set { pool, owner, userData, nullptr, nullptr };
-    auto* bodies = static_cast<btRigidBody**>(a.allocate(sizeof(btRigidBody*) * (pool->capacity + 1u), 0));
+    auto* bodies = static_cast<btRigidBody**>(a.allocate(sizeof(btRigidBody*) * pool->capacity, 0));
     if (!bodies)
         QUERN_OUT_OF_MEMORY();
     set.bodies = bodies;
@@ -90,9 +89,10 @@ void CollisionSystem::syncParticlesIn()
     for (u64 i = 0; i < m_particleBodies.count(); ++i) {
         const ParticleBodies& set = m_particleBodies.at<ParticleBodies>(i);
         const ParticlePoolView& pool = *set.pool;
-        checkPool(pool);
+        if (pool.liveCount > pool.capacity)
+            QUERN_FATAL("Particle pool has more live particles than slots");
         for (u32 j = 0; j < pool.liveCount; ++j) {
-            btRigidBody* body = set.bodies[pool.slots[j]];
+            btRigidBody* body = bodyOfSlot(set.bodies, pool, j);
             if (!body->isInWorld()) {
                 body->setWorldTransform(btTransform(btQuaternion::getIdentity(), btVector3(pool.px[j], pool.py[j], pool.pz[j])));
                 m_dynamicsWorld->addRigidBody(body, kParticleGroup, kParticleMask);
@@ -103,7 +103,7 @@ void CollisionSystem::syncParticlesIn()
                 body->activate();
         }
         for (u32 j = pool.liveCount; j < pool.capacity; ++j) {
-            btRigidBody* body = set.bodies[pool.slots[j]];
+            btRigidBody* body = bodyOfSlot(set.bodies, pool, j);
             if (body->isInWorld())
                 m_dynamicsWorld->removeRigidBody(body);
         }

@@ -24,8 +24,6 @@ public:
     void getWorldTransform(btTransform& worldTransform) const override;
     void setWorldTransform(const btTransform& worldTransform) override;
 
-    Transform& transform() const { return *m_transform; }
-
 private:
     Transform* m_transform;
     quern::entity::World* m_world;

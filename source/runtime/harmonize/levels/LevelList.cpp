@@ -377,20 +377,22 @@ i32 LevelList::recordChapter(const u8* record) { return readI32(record + kRecord
 
 i32 LevelList::extraLevelIndex(const u8* extra) { return readI32(extra); }
 
+const u8* LevelList::findExtraEntry(i32 levelIndex) const
+{
+    for (i32 i = 0; i < m_extraCount; ++i)
+        if (extraLevelIndex(extraEntry(i)) == levelIndex)
+            return extraEntry(i);
+    return nullptr;
+}
+
 u64 LevelList::extraSoundLibrary(const u8* extra) { return readLittleEndian64(extra + kExtraSoundOffset); }
 
 u64 LevelList::soundLibraryOfLevel(i32 levelIndex) const
 {
     if (const u8* record = findLevelOfIndex(levelIndex); record && recordSoundLibrary(record) != 0)
         return recordSoundLibrary(record);
-    for (i32 i = 0; i < m_extraCount; ++i) {
-        const u8* extra = extraEntry(i);
-        if (extraLevelIndex(extra) == levelIndex) {
-            if (extraSoundLibrary(extra) != 0)
-                return extraSoundLibrary(extra);
-            break;
-        }
-    }
+    if (const u8* extra = findExtraEntry(levelIndex); extra && extraSoundLibrary(extra) != 0)
+        return extraSoundLibrary(extra);
     for (const u8* reference : { m_start, m_final, m_title }) {
         if (reference && referenceLevelIndex(reference) == levelIndex && referenceSoundLibrary(reference) != 0)
             return referenceSoundLibrary(reference);

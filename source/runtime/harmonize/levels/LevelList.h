@@ -116,6 +116,8 @@ public:
     i32 extraEntryCount() const { return m_extraCount; }
     // Null for an index outside the entries.
     const u8* extraEntry(i32 index) const;
+    // The first extra entry of a level index, or null.
+    const u8* findExtraEntry(i32 levelIndex) const;
 
     // Level reference (also the start of the start record).
     static i32 referenceLevelIndex(const u8* reference);

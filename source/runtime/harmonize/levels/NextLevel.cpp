@@ -50,9 +50,8 @@ i32 nextLevelAfter(i32 index, const LevelList& levels)
             return LevelList::referenceLevelIndex(final);
         return LevelList::recordWorldEntryIndex(levels.levelRecord(0));
     }
-    for (i32 i = 0; i < levels.extraEntryCount(); ++i)
-        if (LevelList::extraLevelIndex(levels.extraEntry(i)) == index)
-            return index < count - 1 ? index + 1 : 0;
+    if (levels.findExtraEntry(index))
+        return index < count - 1 ? index + 1 : 0;
     return 0;
 }
 

@@ -8,19 +8,19 @@
 namespace harmonize {
 
 const ProgressWorld kProgressWorlds[kProgressWorldCount] = {
-    { "suburb", kAchievementCompleteSubs, kAchievementDontdieSubs, kAchievementCollectiblesSubs, kStatSubsNotDied,
+    { kAchievementCompleteSubs, kAchievementDontdieSubs, kAchievementCollectiblesSubs, kStatSubsNotDied,
         kStatSubsAllSaved },
-    { "city", kAchievementCompleteCity, kAchievementDontdieCity, kAchievementCollectiblesCity, kStatCityNotDied,
+    { kAchievementCompleteCity, kAchievementDontdieCity, kAchievementCollectiblesCity, kStatCityNotDied,
         kStatCityAllSaved },
-    { "brokenfields", kAchievementCompleteMixed, kAchievementDontdieMixed, kAchievementCollectiblesMixed,
+    { kAchievementCompleteMixed, kAchievementDontdieMixed, kAchievementCollectiblesMixed,
         kStatMixedNotDied, kStatMixedAllSaved },
-    { "factory", kAchievementCompleteFactory, kAchievementDontdieFactory, kAchievementCollectiblesFactory,
+    { kAchievementCompleteFactory, kAchievementDontdieFactory, kAchievementCollectiblesFactory,
         kStatFactoryNotDied, kStatFactoryAllSaved },
-    { "hairyworld", kAchievementCompleteHairy, kAchievementDontdieHairy, kAchievementCollectiblesHairy,
+    { kAchievementCompleteHairy, kAchievementDontdieHairy, kAchievementCollectiblesHairy,
         kStatHairyNotDied, kStatHairyAllSaved },
-    { "haironfire", kAchievementCompleteWar, kAchievementDontdieWar, kAchievementCollectiblesWar, kStatWarNotDied,
+    { kAchievementCompleteWar, kAchievementDontdieWar, kAchievementCollectiblesWar, kStatWarNotDied,
         kStatWarAllSaved },
-    { "machine", kAchievementCompleteMachine, kAchievementDontdieMachine, kAchievementCollectiblesMachine,
+    { kAchievementCompleteMachine, kAchievementDontdieMachine, kAchievementCollectiblesMachine,
         kStatMachineNotDied, kStatMachineAllSaved },
 };
 

@@ -14,7 +14,6 @@ struct ProgressRecord;
 
 // A world of levels (the world number of a level record) and what it earns.
 struct ProgressWorld {
-    const char* name;
     PlayerAchievement complete;
     PlayerAchievement notDied;
     PlayerAchievement allSaved;

@@ -28,14 +28,6 @@ constexpr i32 kMaxNibble = 15;
 
 u32 slotIdOf(const u8* levelRecord) { return static_cast<u32>(LevelList::recordLevelId(levelRecord)); }
 
-bool isExtraLevel(i32 index, const LevelList& levels)
-{
-    for (i32 i = 0; i < levels.extraEntryCount(); ++i)
-        if (LevelList::extraLevelIndex(levels.extraEntry(i)) == index)
-            return true;
-    return false;
-}
-
 // The first slot from the id's home onwards that holds `key`, or -1. Every
 // slot is probed: a lookup does not stop at an empty one.
 i32 probeSlots(const ProgressRecord& record, u32 levelId, u32 key)
@@ -199,7 +191,7 @@ bool Savegame::isLevelUnlocked(const u8* levelRecord) const
 void Savegame::onLevelFinished(i32 finished, i32 next, const LevelResult& result, const LevelList& levels,
     PlatformServices& platform, AsyncUserStorage& storage, AppEventQueue& queue)
 {
-    if (isExtraLevel(next, levels))
+    if (levels.findExtraEntry(next))
         next = nextLevelAfter(next, levels);
     const u8* finishedRecord = levels.findLevelOfIndex(finished);
     if (!finishedRecord)

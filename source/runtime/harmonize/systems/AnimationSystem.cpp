@@ -153,7 +153,14 @@ void AnimationSystem::entitiesDestroyed(const EntityHandle* handles, u64 count, 
         const u64 index = handles[i].index();
         if (index < m_slots.count() && world.getComponentMask(index).test(Animation::kType))
             m_slots.at<AnimationTrackSlot>(index).activeBits = 0;
+        forgetClipNames(static_cast<u32>(index));
     }
+}
+
+void AnimationSystem::forgetClipNames(u32 entityIndex)
+{
+    // A slot taken again must not find the clips of the entity that had it.
+    m_clipLookup.erase(m_clipLookup.lower_bound({ entityIndex, 0 }), m_clipLookup.lower_bound({ entityIndex + 1, 0 }));
 }
 
 // Requests and queries ---------------------------------------------------------

@@ -215,6 +215,7 @@ private:
     AppContext* m_context;
     quern::entity::World* m_world = nullptr;
     std::map<ClipKey, u64> m_clipLookup;
+    void forgetClipNames(u32 entityIndex);
     quern::containers::Array m_clips;
     quern::containers::Array m_clipsSnapshot;
     quern::containers::Array m_slots;

@@ -1,6 +1,7 @@
 #include "harmonize/systems/QuickSaveFile.h"
 
 #include "harmonize/input/MemoryByteSink.h"
+#include "quern/LittleEndian.h"
 #include "quern/debug/Log.h"
 #include "quern/entity/World.h"
 #include "quern/entity/WorldSnapshot.h"
@@ -25,8 +26,7 @@ constexpr const char* kWrongLevel = "Persistent snapshot has the wrong size for 
 void writeLittleEndian(quern::ByteSink& sink, u64 value, quern::u32 bytes)
 {
     u8 raw[8] = {};
-    for (quern::u32 i = 0; i < bytes; ++i)
-        raw[i] = static_cast<u8>(value >> (8 * i));
+    quern::writeLittleEndian(raw, value, bytes);
     sink.write(raw, bytes);
 }
 
@@ -35,14 +35,6 @@ void writeBytes(quern::ByteSink& sink, const void* data, u64 size)
 {
     if (size > 0)
         sink.write(data, size);
-}
-
-u64 readLittleEndian(const u8* bytes, quern::u32 count)
-{
-    u64 value = 0;
-    for (quern::u32 i = 0; i < count; ++i)
-        value |= u64 { bytes[i] } << (8 * i);
-    return value;
 }
 
 // The longest file a world can take: every slot of its capacity saved.
@@ -91,14 +83,14 @@ QuickSaveCheck checkQuickSave(const u8* bytes, u64 size, const World& world, u64
 {
     if (size < kQuickSaveFixedBytes)
         return damaged("shorter than its fixed fields");
-    const u64 slotCount = readLittleEndian(bytes, 4);
-    const u64 storeSize = readLittleEndian(bytes + 4, 8);
+    const u64 slotCount = quern::readLittleEndian32(bytes);
+    const u64 storeSize = quern::readLittleEndian64(bytes + 4);
     // Each term is checked against what remains, so no sum can wrap.
     const u64 variable = size - kQuickSaveFixedBytes;
     const u64 slotBytes = slotCount * kSlotRecordBytes;
     if (slotBytes > variable || variable - slotBytes != storeSize)
         return damaged("its length doesn't match its slot count and store size");
-    if (readLittleEndian(bytes + size - 8, 8) != levelAssetId || storeSize != world.storeSize) {
+    if (quern::readLittleEndian64(bytes + size - 8) != levelAssetId || storeSize != world.storeSize) {
         QuickSaveCheck check;
         check.verdict = QuickSaveVerdict::OtherLevel;
         return check;

@@ -2,7 +2,6 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/components/Components.h"
-#include "harmonize/systems/SoundLibraryChunk.h"
 #include "harmonize/systems/SoundMixer.h"
 #include "harmonize/tasks/TaskDispatcher.h"
 #include "quern/assets/Depot.h"
@@ -156,21 +155,17 @@ void SoundSystem::playEntitySource(u32 entity)
         request.position = worldPosition(*m_world, entity);
 }
 
-void SoundSystem::stopMusic()
+void SoundSystem::stopChannel(SoundChannel& channel)
 {
-    if (g_music.soundId != 0)
-        stopSound(g_music.soundId);
-    g_music.soundId = 0;
-    g_music.record = 0;
+    if (channel.soundId != 0)
+        stopSound(channel.soundId);
+    channel.soundId = 0;
+    channel.record = 0;
 }
 
-void SoundSystem::stopAtmo()
-{
-    if (g_ambience.soundId != 0)
-        stopSound(g_ambience.soundId);
-    g_ambience.soundId = 0;
-    g_ambience.record = 0;
-}
+void SoundSystem::stopMusic() { stopChannel(g_music); }
+
+void SoundSystem::stopAtmo() { stopChannel(g_ambience); }
 
 void SoundSystem::setMuted(bool muted)
 {
@@ -199,8 +194,8 @@ void SoundSystem::detach(quern::memory::Allocator*)
                 g_ambience.savedGain = instance.gain;
             else if (g_music.record != 0 && instance.record == g_music.record)
                 g_music.savedGain = instance.gain;
-            else if (MixerVoice* record = m_mixer->record(instance.record))
-                record->stopRequested = 1;
+            else
+                stopRecord(instance.record);
         }
     }
     m_instances.release();
@@ -437,8 +432,7 @@ f32 SoundSystem::instanceGain(SoundInstance& instance, const Vector3& listener, 
         if (now >= instance.fadeEndTime) {
             if (instance.stopAtFadeEnd) {
                 instance.gain = 0.0f;
-                if (MixerVoice* record = m_mixer->record(instance.record))
-                    record->stopRequested = 1;
+                stopRecord(instance.record);
                 return 0.0f;
             }
             instance.gain = instance.fadeTargetGain;

@@ -151,6 +151,7 @@ private:
     void addInstance(SoundInstance instance, const SoundRequest& request);
     void stopInstance(SoundInstance& instance, u64 now);
     void stopRecord(u32 record);
+    void stopChannel(SoundChannel& channel);
     void playRequests(quern::entity::World& world);
     quern::math::Vector3 listenerPosition(quern::entity::World& world);
     // The instance's voice gain before the limit to [0, 1].

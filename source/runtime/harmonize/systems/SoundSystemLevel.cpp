@@ -117,13 +117,9 @@ void SoundSystem::applyLevelAudio(i32 levelIndex, const LevelList& levels)
 
     std::string musicName = record ? LevelList::recordMusicName(record) : std::string();
     std::string ambienceName = record ? LevelList::recordAmbienceName(record) : std::string();
-    for (i32 i = 0; i < levels.extraEntryCount(); ++i) {
-        const quern::u8* extra = levels.extraEntry(i);
-        if (LevelList::extraLevelIndex(extra) == levelIndex) {
-            musicName = LevelList::extraMusicName(extra);
-            ambienceName = LevelList::extraAmbienceName(extra);
-            break;
-        }
+    if (const quern::u8* extra = levels.findExtraEntry(levelIndex)) {
+        musicName = LevelList::extraMusicName(extra);
+        ambienceName = LevelList::extraAmbienceName(extra);
     }
 
     adoptChannel(ambience());

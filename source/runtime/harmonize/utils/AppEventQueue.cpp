@@ -11,9 +11,11 @@ using quern::containers::EventHeader;
 using quern::containers::EventQueue;
 using quern::debug::MutexLock;
 
-void* AppEventQueue::pushLocked(u16 storedType, const void* payload, u32 payloadSize)
+namespace {
+
+// The payload as given, or zeros; nothing when there is no place.
+void* fill(void* place, const void* payload, u32 payloadSize)
 {
-    void* place = m_ring->push(storedType, payloadSize);
     if (place && payloadSize > 0) {
         if (payload)
             std::memcpy(place, payload, payloadSize);
@@ -23,12 +25,16 @@ void* AppEventQueue::pushLocked(u16 storedType, const void* payload, u32 payload
     return place;
 }
 
+} // namespace
+
+void* AppEventQueue::pushLocked(u16 storedType, const void* payload, u32 payloadSize)
+{
+    return fill(m_ring->push(storedType, payloadSize), payload, payloadSize);
+}
+
 void AppEventQueue::growAndPushLocked(u16 storedType, const void* payload, u32 payloadSize)
 {
-    while (!pushLocked(storedType, payload, payloadSize)) {
-        const u64 capacity = m_ring->capacity();
-        m_ring->reserve(capacity + std::max<u64>(capacity, u64 { 4 } * payloadSize));
-    }
+    fill(m_ring->pushGrowing(storedType, payloadSize), payload, payloadSize);
 }
 
 void* AppEventQueue::post(u16 storedType)

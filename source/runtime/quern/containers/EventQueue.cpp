@@ -4,6 +4,7 @@
 #include "quern/platform/ErrorReporting.h"
 
 #include <cstring>
+#include <algorithm>
 #include <limits>
 
 namespace quern::containers {
@@ -49,6 +50,16 @@ EventHeader* EventQueue::write(u64 offset, u16 type, u64 payloadSize)
     record->type = type;
     record->unused = 0;
     return record;
+}
+
+void* EventQueue::pushGrowing(u16 type, u64 payloadSize)
+{
+    void* place = push(type, payloadSize);
+    while (!place) {
+        reserve(m_capacity + std::max<u64>(m_capacity, u64 { 4 } * payloadSize));
+        place = push(type, payloadSize);
+    }
+    return place;
 }
 
 void* EventQueue::push(u16 type, u64 payloadSize)

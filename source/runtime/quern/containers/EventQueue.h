@@ -30,6 +30,9 @@ public:
     // Appends a record and returns the place of its payload, which the caller
     // fills; null when the ring has no room for it.
     void* push(u16 type, u64 payloadSize);
+    // The same, but a full ring first grows by max(capacity, 4 x payload size),
+    // as often as it takes, so the record is never lost.
+    void* pushGrowing(u16 type, u64 payloadSize);
     // Resizes the ring to `newCapacity` bytes, keeping every queued record in order.
     void reserve(u64 newCapacity);
 

@@ -21,6 +21,7 @@
 #include "support/harmonize/TemporaryUserFolder.h"
 
 #include "PlaygroundGame.h"
+#include "PlaygroundRun.h"
 #include "modules/quern/opengl/PngWriter.h"
 #include "support/harmonize/SmallWindowSettings.h"
 
@@ -62,16 +63,6 @@ struct Frame {
 
 
 f32 luma(const std::array<f32, 3>& c) { return 0.299f * c[0] + 0.587f * c[1] + 0.114f * c[2]; }
-
-EntityHandle findEntity(quern::entity::World& world, const char* name)
-{
-    for (u64 i = 0; i < world.getSlotCount(); ++i)
-        if (const char* n = world.getEntityName(EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i)));
-            n && std::strcmp(n, name) == 0)
-            return EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i));
-    ADD_FAILURE() << "no entity " << name;
-    return {};
-}
 
 // Where a world point lands in the window (bottom row 0), through the
 // current camera and the output viewport.
@@ -198,7 +189,7 @@ TEST_F(RenderEndToEndTest, APlaygroundFrameIsLetterboxedLitAndShaded)
     // middle, where the vignette hardly darkens.
     RenderSystem& render = *app->context(app->currentLevelWorld()).render;
     quern::entity::World& world = app->worldSwapper().getWorld(static_cast<u64>(app->currentLevelWorld()));
-    const EntityHandle camera = findEntity(world, "gameCamera");
+    const EntityHandle camera = testing::entityNamed(world, "gameCamera");
     const CameraLens& lens = *static_cast<const CameraLens*>(world.getComponent(camera.index(), CameraLens::kType));
     const std::array<f32, 3> sky = lit.mean(view.x + view.width / 2, view.y + view.height * 9 / 10, 3);
     for (i32 c = 0; c < 3; ++c)

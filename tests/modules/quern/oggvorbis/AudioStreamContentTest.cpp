@@ -207,6 +207,22 @@ TEST(SoundRecipe, TheContentToolRendersARecipeIntoAnOggFileTheEnginePlays)
     EXPECT_EQ(bytes, ogg);
 }
 
+TEST(SoundRecipe, HoldsAtMostSixtyFourEffectWords)
+{
+    for (int words : { 64, 65 }) {
+        std::string text = "sox 22050 1";
+        for (int i = 0; i < words; ++i)
+            text += " gain";
+        assetbuild::SoundRecipe recipe;
+        std::string error;
+        const bool parsed = assetbuild::parseSoundRecipe(std::vector<u8>(text.begin(), text.end()), recipe, error);
+        EXPECT_EQ(parsed, words == 64) << words << " " << error;
+        if (!parsed) {
+            EXPECT_EQ(error, "a recipe holds at most 64 effect words");
+        }
+    }
+}
+
 TEST(SoundRecipe, RefusesTextsThatAreNoRecipe)
 {
     const struct {

@@ -16,8 +16,7 @@ namespace {
 
 void runTrappedScene()
 {
-    Settings::Test.test = true;
-    CollisionWorld w;
+    CollisionWorld w; // resets the settings
     Settings::Test.test = true;
     const EntityHandle slider = w.box("slider", { 0, 0, 0 }, { 1, 1, 1 });
     w.setMass(slider, 1, { 3, 0, 0 });

@@ -192,8 +192,6 @@ TEST(SoundMixer, TheReverbStartsAsASmallDampedRoomAndSwitchesOnAndOff)
         0);
     // The process-wide mixer keeps what earlier levels uploaded.
     mixer.setReverbParameters(SoundMixer::kStartingReverb);
-    EXPECT_FLOAT_EQ(SoundMixer::kStartingReverb.diffusion, 0.27f);
-    EXPECT_FLOAT_EQ(SoundMixer::kStartingReverb.reflectionsDelay, 0.3f);
 
     mixer.setReverbEnabled(true);
     EXPECT_TRUE(mixer.reverbOn());
@@ -206,6 +204,30 @@ TEST(SoundMixer, TheReverbStartsAsASmallDampedRoomAndSwitchesOnAndOff)
     mixer.setReverbEnabled(false);
     EXPECT_FALSE(mixer.reverbOn());
     EXPECT_EQ(slot->slot()->effectCount(), 1u);
+    mixer.teardown();
+}
+
+TEST(SoundMixer, ParametersSetWhileTheReverbIsOffWaitForItToComeOn)
+{
+    LoopbackAudio audio;
+    SoundMixer& mixer = SoundMixer::instance();
+    mixer.init(&audio.device, nullptr, nullptr);
+    auto* slot = static_cast<quern::openal::OpenALReverbSlot*>(mixer.reverbSlot());
+    ASSERT_NE(slot, nullptr);
+    mixer.setReverbParameters(SoundMixer::kStartingReverb);
+    mixer.setReverbEnabled(true);
+    mixer.setReverbEnabled(false);
+    ASSERT_FALSE(slot->listed());
+
+    // An upload would load the effect into the slot again and make it heard.
+    quern::audio::ReverbParameters hall = SoundMixer::kStartingReverb;
+    hall.gainHF = 0.5f;
+    mixer.setReverbParameters(hall);
+    EXPECT_FALSE(slot->listed());
+    EXPECT_FLOAT_EQ(slot->reverb().parameters().gainHF, SoundMixer::kStartingReverb.gainHF);
+    mixer.setReverbEnabled(true);
+    EXPECT_TRUE(slot->listed());
+    EXPECT_FLOAT_EQ(slot->reverb().parameters().gainHF, 0.5f);
     mixer.teardown();
 }
 

@@ -51,6 +51,17 @@ TEST_F(AnimationSystemTest, AutoplayedClipDrivesTheTransformEveryTick)
     EXPECT_EQ(scene.animation->findClip(platform, nameIdOf("nothing")), 0u);
 }
 
+TEST_F(AnimationSystemTest, ADestroyedEntitysClipNamesGoWithIt)
+{
+    const EntityHandle platform = scene.addAnimated("platform", { kRise });
+    scene.addAnimated("other", { kSink });
+    scene.start();
+    ASSERT_EQ(scene.animation->findClip(platform, nameIdOf("clip4097")), kRise);
+    scene.world().destroyEntities(&platform, 1);
+    // A later entity in the same slot must not find them.
+    EXPECT_EQ(scene.animation->findClip(platform, nameIdOf("clip4097")), 0u);
+}
+
 TEST_F(AnimationSystemTest, TracksBindToTheEntityTheirPathNamesAndOnlyValidPaths)
 {
     scene.clip(0x2001, "duration 1\ntrack arm m_LocalPosition.x\nkey 0 3\ntrack arm/hand m_LocalScale.z\nkey 0 2\n"
