@@ -36,11 +36,13 @@ class App;
 class AppEventQueue;
 class CollisionSystem;
 class CoroutineSystem;
+class GizmoLineSystem;
 class InputSwitcher;
 class InputSystem;
 class LevelList;
 class LightingSystem;
 class LoadingWorker;
+class MovementSystem;
 class PlatformServices;
 class RenderSystem;
 class SaveGameSystem;
@@ -48,7 +50,17 @@ class SoundSystem;
 class TaskDispatcher;
 struct SoakTestDriver;
 struct SystemSetup;
+struct AppContext;
 class TransformHierarchySystem;
+
+// Rules of systems that join a level later: the player's platform rules call
+// them when set and skip them otherwise.
+struct PlatformHooks {
+    // Starts a race platform's hide/show sequence.
+    void (*startHideShow)(quern::u32 platform, quern::entity::World& world, AppContext& context) = nullptr;
+    // A moving platform's start-on-touch rule.
+    void (*startOnTouch)(quern::u32 platform, quern::entity::World& world, AppContext& context) = nullptr;
+};
 
 // What every world's systems share; the program supplies the audio device and
 // the string table, App init the rest.
@@ -79,14 +91,17 @@ struct AppContext {
     AnimationSystem* animation = nullptr;
     CollisionSystem* collision = nullptr;
     CoroutineSystem* coroutine = nullptr;
+    GizmoLineSystem* gizmoLines = nullptr;
     InputSystem* input = nullptr;
     quern::entity::InputRecordingSystem* inputRecording = nullptr;
+    MovementSystem* movement = nullptr;
     TransformHierarchySystem* transformHierarchy = nullptr;
     LightingSystem* lighting = nullptr;
     RenderSystem* render = nullptr;
     SaveGameSystem* saveGame = nullptr; // level worlds only
     SoundSystem* sound = nullptr;
     AppServices services;
+    PlatformHooks platformHooks;
     SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
     // The world's gizmo pass, which the render pipeline draws over the level.
     quern::Ref gizmos;

@@ -1,0 +1,96 @@
+#include "harmonize/extensions/PlayerView.h"
+
+#include "quern/entity/World.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace harmonize {
+
+using quern::entity::World;
+using quern::math::Quaternion;
+using quern::math::Vector3;
+
+PlayerView playerViewAt(World& world, u64 index)
+{
+    PlayerView view;
+    view.entity = EntityHandle::make(static_cast<u16>(index), world.getGeneration(index));
+    view.transform = static_cast<Transform*>(world.getComponent(index, Transform::kType));
+    view.state = static_cast<PlayerState*>(world.getComponent(index, PlayerState::kType));
+    view.movement = static_cast<PlayerMovement*>(world.getComponent(index, PlayerMovement::kType));
+    view.body = static_cast<RigidBody*>(world.getComponent(index, RigidBody::kType));
+    view.race = static_cast<Race*>(world.getComponent(index, Race::kType));
+    view.collider = static_cast<Collider*>(world.getComponent(index, Collider::kType));
+    return view;
+}
+
+bool findPlayerView(World& world, EntityHandle player, PlayerView& view)
+{
+    if (!isSomeEntity(player) || player.index() >= world.getSlotCount()
+        || !world.getComponentMask(player.index()).containsAll(kPlayerMask))
+        return false;
+    view = playerViewAt(world, player.index());
+    view.entity = player;
+    return true;
+}
+
+void clearClusterRecord(PlayerMovement& movement)
+{
+    std::memset(movement.snapPath, 0, sizeof(movement.snapPath));
+    movement.clusterUp = {};
+    movement.snapPosition = {};
+    movement.snapBoxA = EntityHandle {};
+    movement.snapBoxB = EntityHandle {};
+    movement.snapParameter = 0.0f;
+    movement.cluster = EntityHandle {};
+    for (EntityHandle& box : movement.clusterBoxes)
+        box = EntityHandle {};
+    movement.clusterBoxCount = 0;
+}
+
+bool isHiddenPlatform(World& world, EntityHandle entity)
+{
+    if (entity.index() >= world.getSlotCount() || !world.getComponentMask(entity.index()).containsAll(kSnapboxClusterMask))
+        return false;
+    return componentOf<Collider>(world, entity)->trigger != 0;
+}
+
+bool isStandingOnCluster(World& world, const PlayerMovement& movement)
+{
+    return isSomeEntity(movement.cluster) && movement.clusterBoxCount != 0 && !isHiddenPlatform(world, movement.cluster);
+}
+
+bool isBoxBlocked(World& world, EntityHandle box)
+{
+    const Snapbox* snapbox = componentOf<Snapbox>(world, box);
+    const Transform* boxTransform = componentOf<Transform>(world, box);
+    if (!snapbox || !boxTransform || !isValidEntity(world, snapbox->blocker))
+        return false;
+    const Collider* blocker = componentOf<Collider>(world, snapbox->blocker);
+    const Transform* blockerTransform = componentOf<Transform>(world, snapbox->blocker);
+    if (!blocker || !blockerTransform || isHiddenPlatform(world, snapbox->blocker))
+        return false;
+    const Vector3 d = worldPositionOf(world, *boxTransform) - worldPositionOf(world, *blockerTransform);
+    return std::fabs(d.x) <= blocker->halfExtents.x && std::fabs(d.y) <= blocker->halfExtents.y
+        && std::fabs(d.z) <= blocker->halfExtents.z;
+}
+
+Vector3 worldPositionOf(World& world, const Transform& transform)
+{
+    return Transform::localToWorld(transform, Vector3 {}, world);
+}
+
+Quaternion worldRotationOf(World& world, const Transform& transform)
+{
+    Quaternion q;
+    Transform::accumulateWorldRotation(transform, q, EntityHandle {}, world);
+    return q;
+}
+
+Vector3 worldUpAxisOf(World& world, const Transform& transform)
+{
+    const quern::math::Matrix3 r = worldRotationOf(world, transform).toMatrix3();
+    return { r.m[3], r.m[4], r.m[5] };
+}
+
+} // namespace harmonize

@@ -1,0 +1,68 @@
+#pragma once
+// The player as its rules see it: the entity and its six player components,
+// and the small tests on clusters and snap boxes that every player rule
+// shares. The player stands on platform clusters (entities with a
+// SnapboxCluster); the cluster record in its PlayerMovement says which one.
+#include "harmonize/components/Components.h"
+
+#include "quern/entity/World.h"
+
+namespace harmonize {
+
+struct PlayerView {
+    EntityHandle entity;
+    Transform* transform = nullptr;
+    PlayerState* state = nullptr;
+    PlayerMovement* movement = nullptr;
+    RigidBody* body = nullptr;
+    Race* race = nullptr;
+    Collider* collider = nullptr;
+};
+
+// The view of slot `index` with its current generation (the slot's mask is
+// not checked).
+PlayerView playerViewAt(quern::entity::World& world, quern::u64 index);
+// The view of `player` when it names a slot of the world with every component
+// of the player mask; false otherwise.
+bool findPlayerView(quern::entity::World& world, EntityHandle player, PlayerView& view);
+
+// The record of `Record` on the entity when the handle names a slot of the
+// world whose component mask holds the type (generation and enabled bit are
+// not looked at); null otherwise.
+template <class Record> Record* componentOf(quern::entity::World& world, EntityHandle entity)
+{
+    if (entity.index() >= world.getSlotCount() || !world.getComponentMask(entity.index()).test(Record::kType))
+        return nullptr;
+    return static_cast<Record*>(world.getComponent(entity.index(), Record::kType));
+}
+// The same, only when the type's enabled bit is set too.
+template <class Record> Record* enabledComponentOf(quern::entity::World& world, EntityHandle entity)
+{
+    Record* record = componentOf<Record>(world, entity);
+    return record && world.getEnabledMask(entity.index()).test(Record::kType) ? record : nullptr;
+}
+
+// Forgets the cluster the player stands on and every snap result.
+void clearClusterRecord(PlayerMovement& movement);
+
+// A hidden platform: an entity with the components of a snap-box cluster
+// platform {Collider, Transform, Race, Platform, SnapboxCluster} whose
+// Collider is a trigger.
+bool isHiddenPlatform(quern::entity::World& world, EntityHandle entity);
+
+// The cluster handle names an entity, the record holds boxes, and the cluster
+// is not a hidden platform.
+bool isStandingOnCluster(quern::entity::World& world, const PlayerMovement& movement);
+
+// A box is blocked while its blocker (a valid entity whose Collider box holds
+// the box's world position, edges included) covers it, unless the blocker is
+// a hidden platform.
+bool isBoxBlocked(quern::entity::World& world, EntityHandle box);
+
+// The world position and the world up axis (the Y column of the world
+// rotation) of a transform.
+quern::math::Vector3 worldPositionOf(quern::entity::World& world, const Transform& transform);
+quern::math::Vector3 worldUpAxisOf(quern::entity::World& world, const Transform& transform);
+quern::math::Quaternion worldRotationOf(quern::entity::World& world, const Transform& transform);
+
+} // namespace harmonize
