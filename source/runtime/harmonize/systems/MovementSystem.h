@@ -35,7 +35,7 @@ public:
 
     // Places the player for a cutscene: falling from `position`, off any
     // cluster, at rest.
-    void setScriptedTarget(quern::entity::World& world, const quern::math::Vector3& position);
+    void setScriptedTarget(const quern::math::Vector3& position);
 
     // The world step times the time scale: the step of every motion rule.
     f32 step(const quern::entity::World& world) const;
@@ -54,6 +54,7 @@ private:
     void tickPlayer(const PlayerView& player, quern::entity::World& world);
     void react(const PlayerView& player, quern::entity::World& world);
     void harmonize(const PlayerView& player);
+    void spawnDust(quern::entity::World& world, const PlayerView& player);
     void pushEvent(GameEventType type, const void* payload, u64 size);
 
     AppContext* m_context;
