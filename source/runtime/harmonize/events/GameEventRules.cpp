@@ -1,6 +1,9 @@
 #include "harmonize/events/GameEventRules.h"
 
 #include "harmonize/components/Components.h"
+#include "harmonize/extensions/AnimationHandlerExt.h"
+#include "harmonize/extensions/DeathTriggerExt.h"
+#include "harmonize/extensions/PlayerClusterExt.h"
 
 #include "quern/entity/World.h"
 
@@ -99,49 +102,75 @@ void setPlayerFacing(World& world, const PlayerEvent& event)
         state->facingCode = event.value;
 }
 
-void runTriggerEnterRules(const PairEvent& pair, World& world)
+void runContactBeginRules(const PairEvent& pair, World& world, AppContext& context)
 {
+    onPlayerContact(world, context, pair, kContactBegins);
+    onDeathTriggerContact(world, context, pair);
+}
+
+void runTriggerEnterRules(const PairEvent& pair, World& world, AppContext& context)
+{
+    onPlayerContact(world, context, pair, kContactBegins);
+    onDeathTriggerContact(world, context, pair);
     changePlatformOccupancy(world, pair, +1);
     setSavePointInside(world, pair, true);
 }
 
-void runTriggerExitRules(const PairEvent& pair, World& world)
+void runTriggerExitRules(const PairEvent& pair, World& world, AppContext& context)
 {
+    onPlayerContact(world, context, pair, kContactEnds);
     changePlatformOccupancy(world, pair, -1);
     setSavePointInside(world, pair, false);
     finishSubtitle(world, pair);
 }
 
-void runRaceChangedRules(const RaceChangedEvent& event, World& world)
+void runRaceChangedRules(const RaceChangedEvent& event, World& world, AppContext& context)
 {
     // The rules about the touched trigger need one; no trigger is handle 0.
-    if (isSomeEntity(EntityHandle { event.touchingTrigger }))
+    // A player turning to the race a death trigger kills dies inside it.
+    if (isSomeEntity(EntityHandle { event.touchingTrigger })) {
+        onDeathTriggerContact(world, context, PairEvent { event.player, event.touchingTrigger });
         updateTouchedSavePointRace(world, event);
+    }
+    AnimationHandler::onRaceChanged(world, context, event);
+}
+
+void runFacingChangedRules(const PlayerEvent& event, World& world, AppContext& context)
+{
+    PlayerView player;
+    if (findPlayerView(world, EntityHandle { event.player }, player))
+        AnimationHandler::facingTurn(world, player, event.value);
+    setPlayerFacing(world, event);
 }
 
 } // namespace
 
-void runGameEventRules(
-    GameEventType type, const GameEventPayload& payload, World& world, [[maybe_unused]] AppContext& context)
+void runGameEventRules(GameEventType type, const GameEventPayload& payload, World& world, AppContext& context)
 {
     switch (type) {
+    case GameEventType::ContactBegin:
+        runContactBeginRules(payload.pair, world, context);
+        break;
+    case GameEventType::ContactEnd:
+        onPlayerContact(world, context, payload.pair, kContactEnds);
+        break;
     case GameEventType::TriggerEnter:
-        runTriggerEnterRules(payload.pair, world);
+        runTriggerEnterRules(payload.pair, world, context);
         break;
     case GameEventType::TriggerExit:
-        runTriggerExitRules(payload.pair, world);
+        runTriggerExitRules(payload.pair, world, context);
+        break;
+    case GameEventType::MovementStateChanged:
+        AnimationHandler::onMovementStateChanged(world, context, payload.player);
         break;
     case GameEventType::FacingChanged:
-        setPlayerFacing(world, payload.player);
+        runFacingChangedRules(payload.player, world, context);
         break;
     case GameEventType::RaceChanged:
-        runRaceChangedRules(payload.race, world);
+        runRaceChangedRules(payload.race, world, context);
         break;
-    case GameEventType::ContactBegin:
     case GameEventType::ContactStay:
-    case GameEventType::ContactEnd:
     case GameEventType::TriggerStay:
-    case GameEventType::MovementStateChanged:
         // No rule of this build reacts to these.
         break;
     }

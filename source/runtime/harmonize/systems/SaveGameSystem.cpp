@@ -7,6 +7,7 @@
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
+#include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/QuickSaveFile.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/utils/AppEventQueue.h"
@@ -150,6 +151,8 @@ void SaveGameSystem::saveSystemStates()
         m_context.collision->saveContactPairs();
     if (m_context.animation)
         m_context.animation->saveSnapshot();
+    if (m_context.movement)
+        m_context.movement->saveSnapshot();
     if (m_context.input)
         m_context.input->saveQuickSave(); // with the input switcher's stack
 }
@@ -163,6 +166,8 @@ void SaveGameSystem::restoreSystemStates(World& world)
         m_context.collision->restoreSnapshot(world);
     if (m_context.animation)
         m_context.animation->restoreSnapshot();
+    if (m_context.movement)
+        m_context.movement->restoreSnapshot(world);
     if (m_context.render)
         m_context.render->restoreQuickSave(world);
     destroySubtreesWith(world, SpeechBubble::kType);

@@ -7,6 +7,7 @@
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LightingSystem.h"
+#include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
@@ -67,6 +68,12 @@ quern::entity::System* createCoroutine(AppContext& context, const SystemSetup&)
     return context.coroutine;
 }
 
+quern::entity::System* createMovement(AppContext& context, const SystemSetup&)
+{
+    context.movement = new MovementSystem(context);
+    return context.movement;
+}
+
 quern::entity::System* createSoakTest(AppContext& context, const SystemSetup& setup)
 {
     if (!setup.soakTest)
@@ -105,6 +112,7 @@ constexpr SystemRow kRows[] = {
     { "AnimationSystem", SystemWorlds::All, SystemCondition::Always, createAnimation },
     { "CollisionSystem", SystemWorlds::All, SystemCondition::Always, createCollision },
     { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
+    { "MovementSystem", SystemWorlds::All, SystemCondition::Always, createMovement },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },

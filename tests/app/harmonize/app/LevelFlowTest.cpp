@@ -377,7 +377,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         // The hierarchy system keeps the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
         std::vector<std::string> expected { "DefaultSystem", "SoundSystem", "InputSystem", "InputRecordingSystem",
-            "AnimationSystem", "CollisionSystem", "CoroutineSystem" };
+            "AnimationSystem", "CollisionSystem", "CoroutineSystem", "MovementSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         expected.push_back("LightingSystem");
@@ -388,6 +388,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         EXPECT_NE(app->context(0).animation, nullptr);
         EXPECT_NE(app->context(0).collision, nullptr);
         EXPECT_NE(app->context(0).coroutine, nullptr);
+        EXPECT_NE(app->context(0).movement, nullptr);
         app->shutdown();
     }
 }
