@@ -1,0 +1,135 @@
+// One movement-system fixed tick of the demo playground, the player standing
+// on its floor, against the collision system's fixed tick of the same world,
+// in the same run. The App runs the level headless (null graphics, dummy
+// window, threading off) until the player has landed; then each benchmark
+// calls its system's fixed tick on the level world directly.
+
+#include "support/RatioReporter.h"
+
+#include "harmonize/RunGame.h"
+#include "harmonize/Settings.h"
+#include "harmonize/app/App.h"
+#include "harmonize/collision/CollisionSystem.h"
+#include "harmonize/systems/MovementSystem.h"
+#include "quern/assets/AssetHandlerRegistry.h"
+#include "quern/entity/World.h"
+#include "quern/memory/DefaultAllocator.h"
+#include "runtime/quern/platform/TemporaryDirectory.h"
+#include "support/harmonize/PlaygroundContent.h"
+#include "support/harmonize/TemporaryUserFolder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+using namespace harmonize;
+
+namespace {
+
+struct Playground {
+    Playground()
+    {
+        Settings::resetToDefaults();
+        Settings::Graphics.backEnd = "null";
+        Settings::Graphics.fullscreen = false;
+        Settings::Graphics.windowWidth = 320;
+        Settings::Graphics.windowHeight = 180;
+        Settings::Graphics.vsync = false;
+        Settings::Threading.enabled = false;
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        setenv("ALSOFT_DRIVERS", "null", 1);
+        std::string error;
+        if (!testing::buildPlaygroundContent(content, folder.path() / "game", QUERN_CONTENT_DIR, error)) {
+            std::fprintf(stderr, "building the playground failed: %s\n", error.c_str());
+            std::exit(1);
+        }
+        createAssetHandlerRegistry();
+        registerAssetHandlers(*quern::assets::AssetHandlerRegistry::instance(), "null");
+        app = std::make_unique<App>(&content.database, content.depot.get(), AppServices {});
+        app->init();
+        // Load the level, then let the player fall onto the floor and settle.
+        for (int i = 0; i < 5000 && (app->currentLevelIndex() < 0 || settled < 200); ++i) {
+            time += 100'000; // one 10 ms fixed step in counter ticks
+            app->runFrame(time);
+            drainAppEvents();
+            settled += app->currentLevelIndex() >= 0 ? 1 : 0;
+        }
+        if (app->currentLevelIndex() < 0) {
+            std::fprintf(stderr, "the playground did not load\n");
+            std::exit(1);
+        }
+    }
+    ~Playground()
+    {
+        app->shutdown();
+        app.reset();
+        destroyAssetHandlerRegistry();
+    }
+    void drainAppEvents()
+    {
+        AppEventQueue& queue = app->appEventQueue();
+        for (quern::i32 t = queue.frontStoredType(); t >= 0; t = queue.frontStoredType()) {
+            if (appEventTypeOf(static_cast<quern::u16>(t)) == AppEventType::ShowMenu)
+                queue.drop();
+            else if (!dispatchAppEvent(static_cast<quern::u16>(t), queue, *app))
+                break;
+        }
+    }
+    quern::entity::World& world() { return app->worldSwapper().getWorld(app->currentLevelWorld()); }
+    AppContext& context() { return app->context(app->currentLevelWorld()); }
+
+    testing::TemporaryUserFolder userFolder;
+    quern::testing::TemporaryDirectory folder;
+    quern::testing::BuiltContent content;
+    std::unique_ptr<App> app;
+    quern::i64 time = 0;
+    int settled = 0;
+};
+
+Playground* g_playground = nullptr;
+
+void BM_MovementFixedTick(benchmark::State& state)
+{
+    quern::entity::World& world = g_playground->world();
+    MovementSystem& movement = *g_playground->context().movement;
+    for (auto _ : state) {
+        quern::entity::UpdateContext context = world.makeUpdateContext();
+        movement.fixedTick(&context, world);
+    }
+}
+BENCHMARK(BM_MovementFixedTick)->Unit(benchmark::kMicrosecond);
+
+void BM_CollisionFixedTick(benchmark::State& state)
+{
+    quern::entity::World& world = g_playground->world();
+    CollisionSystem& collision = *g_playground->context().collision;
+    for (auto _ : state) {
+        quern::entity::UpdateContext context = world.makeUpdateContext();
+        collision.fixedTick(&context, world);
+    }
+}
+BENCHMARK(BM_CollisionFixedTick)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig {});
+    benchmark::Initialize(&argc, argv);
+    {
+        Playground playground;
+        g_playground = &playground;
+        quern::bench::RatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        auto& t = reporter.seconds;
+        if (t.count("BM_MovementFixedTick") && t.count("BM_CollisionFixedTick"))
+            std::printf("player tick / collision tick (demo playground, threading off): %.2fx the time\n",
+                t["BM_MovementFixedTick"] / t["BM_CollisionFixedTick"]);
+        g_playground = nullptr;
+    }
+    benchmark::Shutdown();
+    return 0;
+}
