@@ -10,11 +10,11 @@
 namespace harmonize {
 namespace {
 
+using quern::math::Quaternion;
+using quern::math::Vector3;
 using testing::clipAsset;
 using testing::clipName;
 using testing::PlayerAnimationWorld;
-using quern::math::Quaternion;
-using quern::math::Vector3;
 
 constexpr u64 A = 0xa, B = 0xb, C = 0xc, D = 0xd;
 
@@ -100,7 +100,10 @@ protected:
     }
 
     AppContext& context() { return scene.context; }
-    void event6(i32 state) { AnimationHandler::onMovementStateChanged(scene.world(), context(), { state, scene.player.value }); }
+    void event6(i32 state)
+    {
+        AnimationHandler::onMovementStateChanged(scene.world(), context(), { state, scene.player.value });
+    }
     void setMovement(i32 state, i32 previous) { resetMachine(scene.movement().movementState, state, previous); }
     void tick() { AnimationHandler::tick(scene.world(), context(), scene.view(), PlayerAnimationWorld::kStep); }
 

@@ -66,7 +66,10 @@ protected:
     i32 movementState() { return scene.movement().movementState[kMachineState]; }
     bool colliderEnabled() { return scene.world().getEnabledMask(platform.index()).test(Collider::kType); }
     u64 coroutineCount() { return scene.coroutines->fixedTickList().count(); }
-    void react(EntityHandle cluster) { reactToPlatformUnderPlayer(scene.world(), scene.context, scene.view(), cluster); }
+    void react(EntityHandle cluster)
+    {
+        reactToPlatformUnderPlayer(scene.world(), scene.context, scene.view(), cluster);
+    }
     void react() { react(platform); }
 
     Detonator& addDetonator(f32 delay, EntityHandle target)
@@ -130,8 +133,8 @@ TEST_F(PlatformReactionTest, StandingHidesAndDropsByRace)
         scene.context.platformHooks.startHideShow = c.hook ? recordHideShow : nullptr;
         resetMachine(scene.movement().movementState, WALKING, WAITING);
         react();
-        const std::vector<HookCall> expected = c.hides ? std::vector<HookCall> { { 'h', platform.value } }
-                                                       : std::vector<HookCall> {};
+        const std::vector<HookCall> expected
+            = c.hides ? std::vector<HookCall> { { 'h', platform.value } } : std::vector<HookCall> {};
         EXPECT_EQ(hookCalls, expected) << c.name;
         EXPECT_EQ(record().hiddenByStanding, c.hiddenAfter) << c.name;
         EXPECT_EQ(movementState(), c.falls ? FALLING : WALKING) << c.name;
@@ -275,12 +278,14 @@ TEST_F(PlatformReactionTest, DetonatorTargetsCountKillsOrBombs)
         PlayerAnimationWorld local { 48 };
         PlayerProfile::clear();
         local.addPlayer(0);
-        const EntityHandle p = local.scene.add("platform", { "Transform", "Collider", "Race", "Platform", "SnapboxCluster" });
+        const EntityHandle p
+            = local.scene.add("platform", { "Transform", "Collider", "Race", "Platform", "SnapboxCluster" });
         local.scene.get<Race>(p).value = 2;
         EntityHandle target, child;
         if (c.hasTarget) {
-            target = local.scene.add("target", c.flyingEnemy ? std::initializer_list<const char*> { "Transform", "FlyingEnemy" }
-                                                             : std::initializer_list<const char*> { "Transform" });
+            target = local.scene.add("target",
+                c.flyingEnemy ? std::initializer_list<const char*> { "Transform", "FlyingEnemy" }
+                              : std::initializer_list<const char*> { "Transform" });
             child = local.scene.add("target-child", { "Transform" }, target);
         }
         local.scene.set(p, "Detonator", "delay", { 0.0 });
