@@ -1,0 +1,19 @@
+#pragma once
+// What the platform cluster under the player does: a crumbling platform gives
+// way after its warning delay, a detonator platform of the opposite race blows
+// up and destroys its target, a platform of the opposite race (or a neutral
+// one) hides and lets the player fall, and a moving platform starts when
+// touched. The hiding and the moving belong to the level rules, reached
+// through the context's platform hooks when this build has them.
+#include "harmonize/extensions/PlayerView.h"
+
+namespace harmonize {
+
+struct AppContext;
+
+// Runs whenever the player stands on `cluster`: the player tick and the
+// player's state reactions call it, so it may run several times a tick.
+void reactToPlatformUnderPlayer(
+    quern::entity::World& world, AppContext& context, const PlayerView& player, EntityHandle cluster);
+
+} // namespace harmonize
