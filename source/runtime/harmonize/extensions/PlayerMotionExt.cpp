@@ -65,7 +65,8 @@ Vec2f groundedDirection(PlayerMovement& movement, Vec2f move, f32 step)
     const Vec2f n = normalize(move);
     if (movement.snapParameter > 0.0f) {
         const f32 climb = dot(movement.snapTangent, movement.snapBoxUp);
-        movement.slopeDirection = climb < -0.01f ? -movement.snapBoxUp : (climb > 0.01f ? movement.snapBoxUp : Vec2f {});
+        movement.slopeDirection
+            = climb < -0.01f ? -movement.snapBoxUp : (climb > 0.01f ? movement.snapBoxUp : Vec2f {});
     }
     const Vec2f r = walkingDirection(movement, n, up);
     const bool walking = movement.movementState[kMachineState] == WALKING;
@@ -179,8 +180,8 @@ void applyGroundVelocity(PlayerMovement& movement, Vec2f direction)
 void applyAirVelocity(PlayerMovement& movement, Vec2f move, i32 jumpButton)
 {
     const Vec2f g = movement.gravityDirection;
-    const Vec2f steered = movement.velocity
-        + airInputDirection(movement, move) * (movement.airInputScale * movement.walkAcceleration);
+    const Vec2f steered
+        = movement.velocity + airInputDirection(movement, move) * (movement.airInputScale * movement.walkAcceleration);
     const Vec2f v = length(proj(steered, rightOf(g))) >= movement.maxAirSpeed ? movement.velocity : steered;
     Vec2f w = v + g * movement.gravityScale;
     applyReleaseBrake(movement, jumpButton, w);
@@ -231,7 +232,8 @@ void applyJumpTriggers(PlayerMovement& movement, i32 jumpButton, f32 step)
 void startJump(World& world, const PlayerView& player, bool fromGround, PlatformServices* platform)
 {
     PlayerMovement& movement = *player.movement;
-    Transform::setWorldPosition(*player.transform, worldPositionOf(world, *player.transform) + movement.liftOffset, world);
+    Transform::setWorldPosition(
+        *player.transform, worldPositionOf(world, *player.transform) + movement.liftOffset, world);
     const f32 kept
         = fromGround ? 1.0f - std::fabs(dot(normalize(movement.velocity), -movement.gravityDirection)) : 0.0f;
     movement.velocity = movement.velocity * kept + jumpImpulse(movement);
@@ -257,11 +259,7 @@ void turnBodyTowardsGravity(World& world, const PlayerView& player)
     // so that the body's Y axis really ends on d.
     const f32 angle = std::atan2(d.y, d.x) - std::atan2(1.0f, 0.0f);
     const Quaternion turn = Quaternion::fromAxisAngle(-angle, { 0.0f, 0.0f, -1.0f });
-    Quaternion parentChain;
-    if (const Transform* parent = componentOf<Transform>(world, player.transform->parent);
-        parent && isSomeEntity(player.transform->parent))
-        parentChain = worldRotationOf(world, *parent);
-    player.transform->rotation = inverseOf(parentChain) * turn;
+    player.transform->rotation = inverseOf(parentWorldRotationOf(world, *player.transform)) * turn;
 }
 
 void handOverVelocity(const PlayerView& player)

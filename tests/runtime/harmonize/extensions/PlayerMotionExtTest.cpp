@@ -84,8 +84,7 @@ TEST(PlayerMotionExt, AirInputIsTheUnitInputAcrossGravityBeyondTheDeadZone)
         f32 deadZone;
     };
     const Case cases[] = {
-        { kDown, { 0.5f, 0.9f }, kRight, 0.2f },
-        { kDown, { -0.3f, -1.0f }, kLeft, 0.2f },
+        { kDown, { 0.5f, 0.9f }, kRight, 0.2f }, { kDown, { -0.3f, -1.0f }, kLeft, 0.2f },
         { kDown, { 0.1f, 1.0f }, {}, 0.2f }, // the part across gravity is inside the dead zone
         { kDown, { 0.2f, 0.0f }, kRight, 0.2f }, // exactly the dead zone counts
         { kRight, { 0.5f, -0.7f }, kDown, 0.2f }, // gravity sideways: the input's y
@@ -266,8 +265,7 @@ TEST(PlayerMotionExt, AirVelocity)
         { "input that would reach maxAirSpeed is ignored, gravity is not", kDown, { 3.0f, 0.0f }, kRight, 1.0f,
             { 3.0f, -0.45f } },
         { "steering back below maxAirSpeed", kDown, { 6.0f, 0.0f }, kLeft, 1.0f, { 4.0f, -0.45f } },
-        { "steering back that stays at maxAirSpeed is ignored", kDown, { 7.0f, 0.0f }, kLeft, 1.0f,
-            { 7.0f, -0.45f } },
+        { "steering back that stays at maxAirSpeed is ignored", kDown, { 7.0f, 0.0f }, kLeft, 1.0f, { 7.0f, -0.45f } },
         { "input across sideways gravity", kRight, {}, { 0.0f, 1.0f }, 1.0f, { 0.45f, 2.0f } },
         { "only the part across gravity is damped", kDown, { 4.0f, -2.0f }, {}, 2.0f, { 2.0f, -2.45f } },
         { "gravity sideways", kRight, { 0.0f, 4.0f }, {}, 2.0f, { 0.45f, 2.0f } },
@@ -395,7 +393,8 @@ TEST(PlayerMotionExt, AirborneCarryFadesUnlessTheCarrierDropsMomentum)
         { "a carrier that keeps momentum: fades", keeping, 0.25f, 0.25f - kStep },
         { "never below 0", keeping, 0.5f * kStep, 0.0f },
         { "a carrier that drops momentum: ends", dropping, 0.25f, 0.0f },
-        { "a stale handle: fades", EntityHandle::make(dropping.index(), dropping.generation() + 1), 0.25f, 0.25f - kStep },
+        { "a stale handle: fades", EntityHandle::make(dropping.index(), dropping.generation() + 1), 0.25f,
+            0.25f - kStep },
     };
     for (const Case& c : cases) {
         PlayerMovement m = tunedMovement(FALLING);
@@ -608,6 +607,19 @@ TEST(PlayerMotionExt, TheBodyTurnsItsUpAxisTowardsTheSideOppositeGravity)
     }
 }
 
+TEST(PlayerMotionExt, TheBodyTurnIsInTheWorldUnderATurnedParent)
+{
+    PlayerWorld w;
+    const EntityHandle parent = w.scene.add("parent", { "Transform" });
+    w.scene.get<Transform>(parent).rotation = Quaternion::fromAxisAngle(0.5f, { 0.0f, 0.0f, 1.0f });
+    w.scene.setParent(w.player, parent);
+    w.movement().gravityDirection = kRight;
+    w.movement().maxTurnAngle = 4.0f;
+    turnBodyTowardsGravity(w.world(), w.view());
+    const Vector3 up = worldUpAxisOf(w.world(), w.transform());
+    expectNear({ up.x, up.y }, kLeft);
+}
+
 TEST(PlayerMotionExt, HandOverSumsVelocityPushAndTheFadingCarry)
 {
     struct Case {
@@ -667,9 +679,8 @@ TEST(PlayerMotionExt, FacingCodeBySurfaceStateAndVelocity)
         PlayerMovement m = tunedMovement(c.state);
         m.liftOffset = { c.up.x, c.up.y, 0.0f };
         m.velocity = c.velocity;
-        EXPECT_EQ(facingCode(m), c.expected)
-            << movementStateName(c.state) << " up (" << c.up.x << ", " << c.up.y << ") v (" << c.velocity.x << ", "
-            << c.velocity.y << ")";
+        EXPECT_EQ(facingCode(m), c.expected) << movementStateName(c.state) << " up (" << c.up.x << ", " << c.up.y
+                                             << ") v (" << c.velocity.x << ", " << c.velocity.y << ")";
     }
 }
 
