@@ -160,6 +160,33 @@ TEST(PlayerMotionExt, WalkingOnTheFloorFollowsTheInputAlongTheSurface)
     EXPECT_FLOAT_EQ(m.velocity.x, -6.0f / 1.2f);
 }
 
+// On a snap path that climbs, pressing towards the climb walks along the path
+// while the body is still tilted from the surface.
+TEST(PlayerMotionExt, PressingUpASlopeWalksAlongTheSnapPath)
+{
+    struct Case {
+        const char* name;
+        Vec2f upDirection, snapBoxUp;
+        Vec2f expected;
+    };
+    const Case cases[] = {
+        { "tilted body, climbing path", { 0.6f, 0.8f }, kUp, { 4.0f, 3.0f } },
+        { "upright body: the input is across the surface only", kUp, kUp, {} },
+        { "level path: no slope", { 0.6f, 0.8f }, kRight, {} },
+    };
+    for (const Case& c : cases) {
+        PlayerMovement m = tunedMovement(WALKING);
+        m.walkTime = 1.0f;
+        m.upDirection = c.upDirection;
+        m.snapParameter = 0.5f;
+        m.snapTangent = { 0.8f, 0.6f };
+        m.snapBoxUp = c.snapBoxUp;
+        applyDirectionRule(m, kUp, kStep);
+        SCOPED_TRACE(c.name);
+        expectNear(m.velocity, c.expected);
+    }
+}
+
 TEST(PlayerMotionExt, DirectionRuleWithAnInvalidStateIsFatal)
 {
     for (const i32 state : { 0, 5 }) {
