@@ -87,6 +87,12 @@ Quaternion worldRotationOf(World& world, const Transform& transform)
     return q;
 }
 
+Quaternion parentWorldRotationOf(World& world, const Transform& transform)
+{
+    const Transform* parent = componentOf<Transform>(world, transform.parent);
+    return parent && isSomeEntity(transform.parent) ? worldRotationOf(world, *parent) : Quaternion {};
+}
+
 Vector3 worldUpAxisOf(World& world, const Transform& transform)
 {
     const quern::math::Matrix3 r = worldRotationOf(world, transform).toMatrix3();

@@ -64,5 +64,7 @@ bool isBoxBlocked(quern::entity::World& world, EntityHandle box);
 quern::math::Vector3 worldPositionOf(quern::entity::World& world, const Transform& transform);
 quern::math::Vector3 worldUpAxisOf(quern::entity::World& world, const Transform& transform);
 quern::math::Quaternion worldRotationOf(quern::entity::World& world, const Transform& transform);
+// The world rotation of the transform's parent chain; the identity for a root.
+quern::math::Quaternion parentWorldRotationOf(quern::entity::World& world, const Transform& transform);
 
 } // namespace harmonize

@@ -31,10 +31,8 @@ Transform* instantiatePrefabAt(EntityHandle prefab, const Transform& reference, 
     Transform::setWorldPosition(*transform, worldPositionOf(world, reference), world);
     // The clone has no parent now, but keep the chain's turn out of the
     // result should cloning ever keep one.
-    Quaternion parentChain;
-    if (const Transform* parent = componentOf<Transform>(world, transform->parent); parent && isSomeEntity(transform->parent))
-        parentChain = worldRotationOf(world, *parent);
-    transform->rotation = inverseOf(parentChain) * Quaternion::fromYAxisRotation(worldUpAxisOf(world, reference));
+    transform->rotation = inverseOf(parentWorldRotationOf(world, *transform))
+        * Quaternion::fromYAxisRotation(worldUpAxisOf(world, reference));
     return transform;
 }
 
