@@ -1,14 +1,14 @@
 #include "ReplayScript.h"
 
+#include "SourceText.h"
+
 #include "harmonize/input/InputActions.h"
 #include "quern/containers/Array.h"
 #include "quern/input/InputReplay.h"
 #include "quern/io/StringSink.h"
 #include "quern/serialize/BinaryPODToken.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -68,21 +68,19 @@ public:
     {
     }
 
-    bool line(const std::string& text)
+    bool line(const assetbuild::SourceLine& source)
     {
-        std::istringstream words(text);
-        std::string first;
-        if (!(words >> first))
-            return true;
+        lineNumber = source.number;
         i64 ticks = 0;
-        if (!parseTicks(first, ticks))
+        if (!parseTicks(source.words[0], ticks))
             return false;
         if (m_totalTicks + ticks > kMaxScriptTicks)
             return fail("the script runs longer than " + std::to_string(kMaxScriptTicks) + " ticks");
         m_inputs.clear();
         bool harmonized = false;
         bool stick = false;
-        for (std::string word; words >> word;) {
+        for (u64 w = 1; w < source.words.size(); ++w) {
+            const std::string& word = source.words[w];
             if (word == "harmonize") {
                 if (harmonized)
                     return fail("harmonize is named twice");
@@ -92,7 +90,7 @@ public:
                 if (stick)
                     return fail("stick is named twice");
                 stick = true;
-                if (!parseStick(words))
+                if (!parseStick(source.words, w))
                     return false;
             } else if (!holdState(word)) {
                 return false;
@@ -121,26 +119,26 @@ private:
 
     bool parseTicks(const std::string& word, i64& ticks)
     {
-        if (word.find_first_not_of("0123456789") != std::string::npos || word.size() > 9)
+        u32 count = 0;
+        if (!assetbuild::parseNumber(word, ~u32 { 0 }, count))
             return fail("a line starts with its tick count (1 to " + std::to_string(kMaxTicksPerLine) + "), not \""
                 + word + "\"");
-        ticks = std::strtoll(word.c_str(), nullptr, 10);
-        if (ticks < 1 || ticks > kMaxTicksPerLine)
+        if (count < 1 || count > kMaxTicksPerLine)
             return fail("a line holds 1 to " + std::to_string(kMaxTicksPerLine) + " ticks, not " + word);
+        ticks = count;
         return true;
     }
 
-    bool parseStick(std::istringstream& words)
+    // Reads the two numbers after the word at `w`, leaving `w` on the last.
+    bool parseStick(const std::vector<std::string>& words, u64& w)
     {
         const u64 axes[] = { kStickX, kStickY };
         for (u64 axis : axes) {
-            std::string word;
-            if (!(words >> word))
+            if (++w >= words.size())
                 return fail("stick takes two numbers from -1 to 1");
-            char* end = nullptr;
-            const double value = std::strtod(word.c_str(), &end);
-            if (*end != '\0' || end == word.c_str() || !std::isfinite(value) || value < -1.0 || value > 1.0)
-                return fail("stick takes two numbers from -1 to 1, not \"" + word + "\"");
+            f32 value = 0.0f;
+            if (!assetbuild::parseFloat(words[w], value) || value < -1.0f || value > 1.0f)
+                return fail("stick takes two numbers from -1 to 1, not \"" + words[w] + "\"");
             m_inputs.axis(axis) = static_cast<i32>(std::lround(value * kStickScale));
         }
         return true;
@@ -181,18 +179,8 @@ private:
 bool readReplayScript(const std::string& text, input::InputReplay& replay, std::string& error)
 {
     ScriptReader reader(replay);
-    std::istringstream lines(text);
-    std::string content;
-    while (std::getline(lines, content)) {
-        ++reader.lineNumber;
-        const size_t comment = content.find('#');
-        if (comment != std::string::npos)
-            content.resize(comment);
-        // Scripts saved with CR LF line ends read the same.
-        for (char& c : content)
-            if (c == '\r')
-                c = ' ';
-        if (!reader.line(content)) {
+    for (const assetbuild::SourceLine& line : assetbuild::splitLines(std::vector<u8>(text.begin(), text.end()))) {
+        if (!reader.line(line)) {
             error = reader.error;
             return false;
         }
