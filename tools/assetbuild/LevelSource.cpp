@@ -1,5 +1,7 @@
 #include "LevelSource.h"
 
+#include "PlayerMovementCheck.h"
+
 #include "harmonize/components/ComponentFields.h"
 #include "harmonize/components/Components.h"
 #include "harmonize/components/Transform.h"
@@ -200,7 +202,7 @@ struct LevelParser {
                 = harmonize::findComponentField(harmonize::componentLayout(harmonize::Transform::kType), "parent");
             harmonize::writeFieldInteger(*parent, transform.data(), 0, handleOf(found->second).value);
         }
-        return checkCycles() && checkFrameAnimations();
+        return checkCycles() && checkFrameAnimations() && checkPlayerMovements();
     }
 
     // The game would never finish stepping a frame time that is not above 0,
@@ -218,6 +220,20 @@ struct LevelParser {
                 return fail("the FrameAnimation of " + entity.name + " has no frames");
             if (!(frames.secondsPerFrame > 0.0f))
                 return fail("the FrameAnimation of " + entity.name + " needs secondsPerFrame above 0");
+        }
+        return true;
+    }
+
+    bool checkPlayerMovements()
+    {
+        for (const LevelEntity& entity : entities) {
+            auto found = entity.components.find(harmonize::PlayerMovement::kType);
+            if (found == entity.components.end())
+                continue;
+            line = entity.line;
+            std::string message;
+            if (!checkPlayerMovement(worldName, entity.name, found->second.data(), message))
+                return fail(message);
         }
         return true;
     }

@@ -46,9 +46,10 @@ namespace {
 
 // The world script in level-index order; the level list comes last.
 const char* const kScript[] = { "levels/menu", "levels/start", "levels/playground", "levels/cliffs", "levels/caverns",
-    "levels/final", "levels/list" };
+    "levels/final", "levels/moves", "levels/list" };
 constexpr i32 kScriptEntries = static_cast<i32>(sizeof kScript / sizeof kScript[0]);
-const char* const kPlayable[] = { "levels/start", "levels/playground", "levels/cliffs", "levels/caverns", "levels/final" };
+const char* const kPlayable[]
+    = { "levels/start", "levels/playground", "levels/cliffs", "levels/caverns", "levels/final", "levels/moves" };
 
 class DemoContent : public ::testing::Test {
 protected:
@@ -283,8 +284,9 @@ TEST_F(DemoContent, LevelRecordsNameThePlayableLevels)
         { "levels/playground", "Playground", 1, 0 },
         { "levels/cliffs", "The Cliffs", 1, 0 },
         { "levels/caverns", "Crystal Caverns", 2, 3 },
+        { "levels/moves", "Moves", 1, 0 },
     };
-    ASSERT_EQ(list.levelRecordCount(), 3);
+    ASSERT_EQ(list.levelRecordCount(), 4);
     std::set<i32> ids;
     for (i32 i = 0; i < list.levelRecordCount(); ++i) {
         SCOPED_TRACE(playable[i].level);
@@ -313,7 +315,7 @@ TEST_F(DemoContent, LevelRecordsNameThePlayableLevels)
 
 TEST_F(DemoContent, EveryLevelThePlayerReachesLoadsWithAPlayerAndAGameCamera)
 {
-    for (const char* name : { "levels/start", "levels/playground", "levels/cliffs", "levels/caverns", "levels/final" }) {
+    for (const char* name : kPlayable) {
         SCOPED_TRACE(name);
         LoadedLevel level(*s_depot, name);
         EXPECT_TRUE(matchesComponentSizeTable(level.world));
