@@ -1,5 +1,7 @@
 #include "LevelSource.h"
 
+#include "SnapboxCheck.h"
+
 #include "harmonize/components/ComponentFields.h"
 #include "harmonize/components/Components.h"
 #include "harmonize/components/Transform.h"
@@ -320,6 +322,10 @@ bool convertLevelContent(const ManifestAsset& asset, std::vector<u8>& bytes, std
     }
     const std::string written = out.str();
     bytes.assign(written.begin(), written.end());
+    if (!checkSnapboxClusters(bytes, name, error)) {
+        error = where + error;
+        return false;
+    }
     return true;
 }
 
