@@ -47,7 +47,8 @@ bool pairWithNeighbour(World& world, const SnapPair& a, int side, bool skipSide1
     if (!snapboxB || !transformB)
         return false;
     const f32 distance = (worldPositionOf(world, *a.transformA) - worldPositionOf(world, *transformB)).length();
-    if (std::fabs(distance - a.snapboxA->neighbourDistances[side]) > kSnapDistanceTolerance)
+    // Written as the acceptance so that a NaN distance never pairs.
+    if (!(std::fabs(distance - a.snapboxA->neighbourDistances[side]) <= kSnapDistanceTolerance))
         return false;
     if (isHiddenPlatform(world, snapboxB->cluster) || isBoxBlocked(world, b))
         return false;

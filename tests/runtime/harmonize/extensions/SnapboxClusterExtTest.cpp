@@ -3,15 +3,18 @@
 #include "harmonize/statemachines/MovementStateMachine.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/GizmoLineSystem.h"
 #include "harmonize/systems/SoundSystem.h"
 
 #include "harmonize/Scenario.h"
+#include "harmonize/Settings.h"
 
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 using namespace harmonize;
@@ -173,6 +176,12 @@ TEST(SnapboxClusterExt, PairSearchFromOneBox)
                 l.blocker({ 0, 0 }, 0.5f, { l.a });
                 l.link(l.a, 0, l.n0);
                 l.link(l.a, 2, l.n2);
+            },
+            false, None },
+        { "a neighbour at no number is never in reach",
+            [](SearchLayout& l) {
+                l.place(l.n0, { std::numeric_limits<f32>::quiet_NaN(), 0 });
+                l.link(l.a, 0, l.n0);
             },
             false, None },
         { "a stale neighbour handle is no neighbour",
@@ -597,6 +606,57 @@ TEST(SnapboxClusterExt, AWorldWithoutASoundSystemWobblesSilently)
     EXPECT_EQ(w.sound->requestCount(), 0u);
     EXPECT_EQ(w.running(), 0u);
     EXPECT_EQ(w.scene.get<SnapboxCluster>(w.c).wobbling, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SnapboxClusterExt, SnapGizmosDrawTheCurveTheBoxAxesAndThePlayersAxes)
+{
+    Settings::Development.gizmos = true;
+    SnapWorld w;
+    const EntityHandle c = w.cluster("c");
+    const EntityHandle a = w.box(c, { 0, 0 });
+    w.link(a, 0, w.box(c, { 2, 0 }, 90.0f));
+    w.place(w.player, { 0.5f, 1 }, 90.0f);
+    SnapPair pair;
+    ASSERT_TRUE(searchSnapPair(w.world(), a, false, pair));
+    alignToPair(w.world(), pair, w.view());
+    GizmoLineSystem lines(w.context);
+    drawSnapGizmos(lines, w.world(), w.view());
+    Settings::Development.gizmos = false;
+
+    ASSERT_EQ(lines.lines.count(), 26u);
+    const PlayerMovement& m = w.movement();
+    const auto line = [&](quern::u64 i) { return lines.lines.at<GizmoLineRecord>(i); };
+    // Twenty segments from P0 to P2 along the curve.
+    for (quern::u64 i = 0; i < 20; ++i) {
+        EXPECT_EQ(line(i).colour, 7);
+        const Vec2f to = pointOnQuadratic(m.snapPath[0], m.snapPath[6], m.snapPath[3], static_cast<f32>(i + 1) * 0.05f);
+        EXPECT_EQ(planeOf(line(i).to), to) << i;
+        if (i > 0) {
+            EXPECT_EQ(line(i).from, line(i - 1).to) << i;
+        }
+    }
+    EXPECT_EQ(planeOf(line(0).from), m.snapPath[0]);
+    expectNear(planeOf(line(19).to), m.snapPath[3], 1e-5f, "the curve ends on P2");
+    // The box axes from the corner points: yA, xA from P0, yB, xB from P2.
+    const struct {
+        int origin, axis;
+        i32 colour;
+    } axes[] = { { 0, 1, 1 }, { 0, 2, 2 }, { 3, 4, 1 }, { 3, 5, 8 } };
+    for (quern::u64 k = 0; k < 4; ++k) {
+        EXPECT_EQ(planeOf(line(20 + k).from), m.snapPath[axes[k].origin]) << k;
+        EXPECT_EQ(planeOf(line(20 + k).to), m.snapPath[axes[k].origin] + m.snapPath[axes[k].axis]) << k;
+        EXPECT_EQ(line(20 + k).colour, axes[k].colour) << k;
+    }
+    // The player's up (here -X, the body turned a quarter) and X axes, ten long.
+    EXPECT_EQ(line(24).from, (Vector3 { 0.5f, 1, 0 }));
+    expectNear(planeOf(line(24).to), { -9.5f, 1 }, 1e-5f, "up");
+    EXPECT_EQ(line(24).colour, 2);
+    expectNear(planeOf(line(25).to), { 0.5f, 11 }, 1e-5f, "x");
+    EXPECT_EQ(line(25).colour, 1);
 }
 
 } // namespace
