@@ -225,38 +225,30 @@ Vec2f pointOnQuadratic(Vec2f p0, Vec2f p1, Vec2f p2, f32 t)
 
 CurvePoint closestPointOnQuadratic(Vec2f p0, Vec2f p1, Vec2f p2, Vec2f s)
 {
-    constexpr int kSamples = 46;
     constexpr f32 kSampleStep = 0.022222223f;
+    // Up to 46 samples from t by `step`: best is the nearest so far (taken
+    // only on a strict improvement), previous the best before it. The refining
+    // walk ends once it has stepped past the best sample.
     f32 best = 0.0f;
     f32 previous = 0.0f;
-    f32 lowest = FLT_MAX;
-    f32 t = 0.0f;
-    for (int i = 0; i < kSamples; ++i) {
-        const f32 d = distanceSquared(pointOnQuadratic(p0, p1, p2, t), s);
-        if (d < lowest) {
-            lowest = d;
-            previous = best;
-            best = t;
+    const auto walk = [&](f32 t, f32 step, bool endPastBest) {
+        f32 lowest = FLT_MAX;
+        for (int i = 0; i < 46; ++i) {
+            const f32 d = distanceSquared(pointOnQuadratic(p0, p1, p2, t), s);
+            if (d < lowest) {
+                lowest = d;
+                previous = best;
+                best = t;
+            }
+            t += step;
+            if (endPastBest && t > best)
+                return;
         }
-        t += kSampleStep;
-    }
+    };
+    walk(0.0f, kSampleStep, false);
     if (previous == best)
         return { pointOnQuadratic(p0, p1, p2, best), best };
-
-    const f32 step = (best - previous) * kSampleStep;
-    t = previous;
-    lowest = FLT_MAX;
-    for (int i = 0; i < kSamples; ++i) {
-        const f32 d = distanceSquared(pointOnQuadratic(p0, p1, p2, t), s);
-        if (d < lowest) {
-            lowest = d;
-            previous = best;
-            best = t;
-        }
-        t += step;
-        if (t > best)
-            break;
-    }
+    walk(previous, (best - previous) * kSampleStep, true);
     const f32 result = (best + previous) * 0.5f;
     return { pointOnQuadratic(p0, p1, p2, result), result };
 }
