@@ -4,6 +4,7 @@
 #include "FuzzSupport.h"
 
 #include "LevelSource.h"
+#include "SnapboxCheck.h"
 
 #include "harmonize/components/ComponentTypes.h"
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const quern::u8* data, std::size_t size)
 {
@@ -39,5 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const quern::u8* data, std::size_t size)
                 std::abort();
         }))
         std::abort();
+    // The tool's snap-box check runs the game's pair search over whatever the
+    // level holds; it may refuse the level or end in the fatal path, nothing else.
+    std::string refusal;
+    fuzz::runGuarded([&] {
+        assetbuild::checkSnapboxClusters(std::vector<u8>(file.begin(), file.end()), "fuzz", refusal);
+    });
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "LevelSource.h"
 
 #include "PlayerMovementCheck.h"
+#include "SnapboxCheck.h"
 
 #include "harmonize/components/ComponentFields.h"
 #include "harmonize/components/Components.h"
@@ -336,6 +337,10 @@ bool convertLevelContent(const ManifestAsset& asset, std::vector<u8>& bytes, std
     }
     const std::string written = out.str();
     bytes.assign(written.begin(), written.end());
+    if (!checkSnapboxClusters(bytes, name, error)) {
+        error = where + error;
+        return false;
+    }
     return true;
 }
 

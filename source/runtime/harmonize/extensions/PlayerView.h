@@ -35,6 +35,12 @@ template <class Record> Record* componentOf(quern::entity::World& world, EntityH
         return nullptr;
     return static_cast<Record*>(world.getComponent(entity.index(), Record::kType));
 }
+// The same for a handle that must name the slot with its current generation:
+// null for a handle that names nothing or an entity since destroyed.
+template <class Record> Record* validComponentOf(quern::entity::World& world, EntityHandle entity)
+{
+    return isValidEntity(world, entity) ? componentOf<Record>(world, entity) : nullptr;
+}
 // The same, only when the type's enabled bit is set too.
 template <class Record> Record* enabledComponentOf(quern::entity::World& world, EntityHandle entity)
 {

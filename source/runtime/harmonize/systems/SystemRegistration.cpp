@@ -5,6 +5,7 @@
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/GizmoLineSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LightingSystem.h"
 #include "harmonize/systems/MovementSystem.h"
@@ -28,6 +29,12 @@ quern::entity::System* createTransformHierarchy(AppContext& context, const Syste
 {
     context.transformHierarchy = new TransformHierarchySystem();
     return context.transformHierarchy;
+}
+
+quern::entity::System* createGizmoLines(AppContext& context, const SystemSetup&)
+{
+    context.gizmoLines = new GizmoLineSystem(context);
+    return context.gizmoLines;
 }
 
 quern::entity::System* createSound(AppContext& context, const SystemSetup&)
@@ -106,6 +113,7 @@ quern::entity::System* createRender(AppContext& context, const SystemSetup&)
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
+    { "GizmoLineSystem", SystemWorlds::All, SystemCondition::Always, createGizmoLines },
     { "SoundSystem", SystemWorlds::All, SystemCondition::Always, createSound },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },

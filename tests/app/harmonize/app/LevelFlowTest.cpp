@@ -5,6 +5,7 @@
 #include "harmonize/app/App.h"
 
 #include "harmonize/Settings.h"
+#include "harmonize/systems/GizmoLineSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "quern/assets/AssetDatabase.h"
 #include "quern/assets/AssetHandlerRegistry.h"
@@ -374,10 +375,11 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
             world.getSystem(i)->describe(&info);
             names.push_back(info.name ? info.name : "");
         }
-        // The hierarchy system keeps the default description.
+        // The hierarchy and the gizmo line systems keep the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
-        std::vector<std::string> expected { "DefaultSystem", "SoundSystem", "InputSystem", "InputRecordingSystem",
-            "AnimationSystem", "CollisionSystem", "CoroutineSystem", "MovementSystem" };
+        EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).gizmoLines), world.getSystem(1));
+        std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "SoundSystem", "InputSystem",
+            "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "CoroutineSystem", "MovementSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         expected.push_back("LightingSystem");

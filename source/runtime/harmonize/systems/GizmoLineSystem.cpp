@@ -1,0 +1,48 @@
+#include "harmonize/systems/GizmoLineSystem.h"
+
+#include "harmonize/Settings.h"
+#include "harmonize/systems/AppContext.h"
+
+#include "quern/entity/World.h"
+#include "quern/platform/AssertDebug.h"
+#include "quern/render/Gizmos.h"
+
+namespace harmonize {
+
+GizmoLineSystem::GizmoLineSystem(AppContext& context)
+    : m_context(&context)
+{
+}
+
+void GizmoLineSystem::addLine(const quern::math::Vector3& from, const quern::math::Vector3& to, quern::i32 colour)
+{
+    if (!Settings::Development.gizmos)
+        return;
+    // The pass indexes its palette with the colour unchecked.
+    const bool inPalette = colour >= 0 && colour < static_cast<quern::i32>(quern::render::Gizmos::PaletteSize);
+    QUERN_ASSERT(quern::debug::kAssertWarning, inPalette, "Gizmo line colour outside the palette");
+    if (!inPalette)
+        return;
+    lines.append(GizmoLineRecord { from, to, colour, 0.0f });
+}
+
+void GizmoLineSystem::update(quern::entity::UpdateContext*, quern::entity::World& world)
+{
+    if (!Settings::Development.gizmos)
+        return;
+    auto* gizmos = m_context->gizmos.get<quern::render::Gizmos>();
+    // Lifetimes count in fixed steps, whatever the frame's own delta.
+    const quern::f32 step = static_cast<quern::f32>(world.clock.step) / 1'000'000.0f;
+    quern::u64 kept = 0;
+    for (quern::u64 i = 0; i < lines.count(); ++i) {
+        GizmoLineRecord record = lines.at<GizmoLineRecord>(i);
+        if (gizmos)
+            gizmos->drawLine(record.from, record.to, static_cast<quern::u32>(record.colour));
+        record.lifetime -= step;
+        if (record.lifetime > 0.0f)
+            lines.at<GizmoLineRecord>(kept++) = record;
+    }
+    lines.expand(kept);
+}
+
+} // namespace harmonize

@@ -1,0 +1,38 @@
+#pragma once
+// Debug lines that gameplay code adds while it works (snap paths, axes,
+// targets). Each line is a record with a remaining lifetime; every update
+// hands the records to the world's gizmo pass and ages them. Nothing is added,
+// drawn or aged while the Development setting "gizmos" is off.
+
+#include "quern/containers/Array.h"
+#include "quern/entity/System.h"
+#include "quern/math/Vector3.h"
+
+namespace harmonize {
+
+struct AppContext;
+
+struct GizmoLineRecord {
+    quern::math::Vector3 from;
+    quern::math::Vector3 to;
+    quern::i32 colour; // an index into the gizmo pass's palette
+    quern::f32 lifetime; // seconds still to draw after the next update
+};
+
+class GizmoLineSystem final : public quern::entity::System {
+public:
+    explicit GizmoLineSystem(AppContext& context);
+
+    // A line drawn in the next update only.
+    void addLine(const quern::math::Vector3& from, const quern::math::Vector3& to, quern::i32 colour);
+
+    void update(quern::entity::UpdateContext* context, quern::entity::World& world) override;
+
+    // GizmoLineRecord, in the order they were added.
+    quern::containers::Array lines { sizeof(GizmoLineRecord), alignof(GizmoLineRecord) };
+
+private:
+    AppContext* m_context;
+};
+
+} // namespace harmonize

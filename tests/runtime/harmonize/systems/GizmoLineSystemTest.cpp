@@ -1,0 +1,115 @@
+#include "harmonize/systems/GizmoLineSystem.h"
+
+#include "harmonize/Settings.h"
+#include "harmonize/systems/AppContext.h"
+#include "quern/entity/World.h"
+#include "quern/graphics/BatchVertex.h"
+#include "quern/render/Gizmos.h"
+#include "quern/visuals/BatchVisual.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace harmonize {
+namespace {
+
+using quern::entity::World;
+using quern::math::Vector3;
+using quern::render::Gizmos;
+
+class GizmoLineSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Settings::Development.gizmos = true;
+        context.gizmos = quern::Ref(new Gizmos());
+        world.clock.step = 10'000; // 0.01 s
+        lines = new GizmoLineSystem(context);
+        world.addSystem(lines);
+    }
+    void TearDown() override { Settings::Development.gizmos = false; }
+
+    // The line vertices the pass holds for the frame, then a fresh frame.
+    std::vector<quern::graphics::BatchVertex> drawn()
+    {
+        auto* batch = context.gizmos.get<Gizmos>()->batchVisual()->getBatch(quern::graphics::PrimitiveType::LineList);
+        std::vector<quern::graphics::BatchVertex> out;
+        for (quern::u64 i = 0; i < batch->current.count(); ++i)
+            out.push_back(batch->current.at<quern::graphics::BatchVertex>(i));
+        batch->swapBuffers();
+        return out;
+    }
+    void update() { lines->update(nullptr, world); }
+
+    AppContext context;
+    World world;
+    GizmoLineSystem* lines = nullptr;
+};
+
+TEST_F(GizmoLineSystemTest, ALineIsDrawnInExactlyOneUpdate)
+{
+    lines->addLine({ 1, 2, 3 }, { 4, 5, 6 }, Gizmos::Green);
+    update();
+    const auto vertices = drawn();
+    ASSERT_EQ(vertices.size(), 2u);
+    EXPECT_EQ(vertices[0].x, 1.0f);
+    EXPECT_EQ(vertices[1].z, 6.0f);
+    EXPECT_EQ(vertices[0].colour[1], 255);
+    EXPECT_EQ(vertices[0].colour[0], 0);
+    EXPECT_EQ(lines->lines.count(), 0u);
+    update();
+    EXPECT_TRUE(drawn().empty());
+}
+
+TEST_F(GizmoLineSystemTest, LongerLifetimesAgeByTheFixedStepAndKeepTheirOrder)
+{
+    lines->addLine({ 0, 0, 0 }, { 1, 0, 0 }, Gizmos::Red);
+    lines->addLine({ 0, 0, 0 }, { 2, 0, 0 }, Gizmos::Red);
+    lines->addLine({ 0, 0, 0 }, { 3, 0, 0 }, Gizmos::Red);
+    lines->lines.at<GizmoLineRecord>(0).lifetime = 0.025f;
+    lines->lines.at<GizmoLineRecord>(2).lifetime = 0.015f;
+    world.deltaTime = 1.0f; // a long frame ages nothing faster
+    update();
+    ASSERT_EQ(lines->lines.count(), 2u);
+    EXPECT_EQ(lines->lines.at<GizmoLineRecord>(0).to.x, 1.0f);
+    EXPECT_EQ(lines->lines.at<GizmoLineRecord>(1).to.x, 3.0f);
+    update();
+    ASSERT_EQ(lines->lines.count(), 1u);
+    EXPECT_EQ(lines->lines.at<GizmoLineRecord>(0).to.x, 1.0f);
+    update();
+    EXPECT_EQ(lines->lines.count(), 0u);
+    EXPECT_EQ(drawn().size(), 2u * (3 + 2 + 1));
+}
+
+TEST_F(GizmoLineSystemTest, NothingIsAddedDrawnOrAgedWhileGizmosAreOff)
+{
+    lines->addLine({ 0, 0, 0 }, { 1, 0, 0 }, Gizmos::Red);
+    Settings::Development.gizmos = false;
+    lines->addLine({ 0, 0, 0 }, { 2, 0, 0 }, Gizmos::Red);
+    EXPECT_EQ(lines->lines.count(), 1u);
+    update();
+    EXPECT_EQ(lines->lines.count(), 1u);
+    EXPECT_TRUE(drawn().empty());
+    Settings::Development.gizmos = true;
+    update();
+    EXPECT_EQ(drawn().size(), 2u);
+}
+
+TEST_F(GizmoLineSystemTest, AColourOutsideThePaletteIsDropped)
+{
+    lines->addLine({ 0, 0, 0 }, { 1, 0, 0 }, Gizmos::PaletteSize);
+    lines->addLine({ 0, 0, 0 }, { 1, 0, 0 }, -1);
+    EXPECT_EQ(lines->lines.count(), 0u);
+}
+
+TEST_F(GizmoLineSystemTest, AWorldWithoutAGizmoPassStillAgesItsLines)
+{
+    context.gizmos.reset();
+    lines->addLine({ 0, 0, 0 }, { 1, 0, 0 }, Gizmos::Red);
+    update();
+    EXPECT_EQ(lines->lines.count(), 0u);
+}
+
+} // namespace
+} // namespace harmonize
