@@ -42,7 +42,7 @@ struct Playground {
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         setenv("ALSOFT_DRIVERS", "null", 1);
         std::string error;
-        if (!testing::buildPlaygroundContent(content, folder.path() / "game", QUERN_CONTENT_DIR, error)) {
+        if (!harmonize::testing::buildPlaygroundContent(content, folder.path() / "game", QUERN_CONTENT_DIR, error)) {
             std::fprintf(stderr, "building the playground failed: %s\n", error.c_str());
             std::exit(1);
         }
@@ -81,7 +81,7 @@ struct Playground {
     quern::entity::World& world() { return app->worldSwapper().getWorld(app->currentLevelWorld()); }
     AppContext& context() { return app->context(app->currentLevelWorld()); }
 
-    testing::TemporaryUserFolder userFolder;
+    harmonize::testing::TemporaryUserFolder userFolder;
     quern::testing::TemporaryDirectory folder;
     quern::testing::BuiltContent content;
     std::unique_ptr<App> app;

@@ -135,7 +135,7 @@ void runRaceChangedRules(const RaceChangedEvent& event, World& world, AppContext
     AnimationHandler::onRaceChanged(world, context, event);
 }
 
-void runFacingChangedRules(const PlayerEvent& event, World& world, AppContext& context)
+void runFacingChangedRules(const PlayerEvent& event, World& world)
 {
     PlayerView player;
     if (findPlayerView(world, EntityHandle { event.player }, player))
@@ -164,7 +164,7 @@ void runGameEventRules(GameEventType type, const GameEventPayload& payload, Worl
         AnimationHandler::onMovementStateChanged(world, context, payload.player);
         break;
     case GameEventType::FacingChanged:
-        runFacingChangedRules(payload.player, world, context);
+        runFacingChangedRules(payload.player, world);
         break;
     case GameEventType::RaceChanged:
         runRaceChangedRules(payload.race, world, context);

@@ -6,6 +6,7 @@
 #include "harmonize/Settings.h"
 #include "harmonize/components/Components.h"
 #include "harmonize/input/InputActions.h"
+#include "harmonize/input/InputBindings.h"
 #include "harmonize/input/InputSwitcher.h"
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
@@ -31,6 +32,7 @@ public:
         : scene(capacity)
     {
         Settings::resetToDefaults();
+        parseBindings(Settings::Input);
         switcher.bindContexts();
         context.services.inputSwitcher = &switcher;
         context.services.platformServices = &platform;
@@ -178,7 +180,7 @@ public:
     Scenario scene;
     AppContext context;
     InputSwitcher switcher;
-    RecordingPlatformServices platform;
+    harmonize::test::RecordingPlatformServices platform;
 };
 
 } // namespace harmonize::testing
