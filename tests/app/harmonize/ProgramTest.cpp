@@ -54,10 +54,10 @@ protected:
     // is SDL's dummy one. A run that gets as far as its window prints
     // `stopWhen` once SDL is up; it is then sent SIGTERM, which SDL turns into
     // a quit event that closes the display and so ends the main loop, as
-    // closing the window would.
+    // closing the window would. A run longer than `seconds` is killed.
     ProcessRun run(const std::string& folder, const std::string& arguments,
         const std::string& environment = "ALSOFT_DRIVERS=null", const char* stopWhen = nullptr,
-        const std::function<bool()>& stopOnceAlso = {})
+        const std::function<bool()>& stopOnceAlso = {}, int seconds = 60)
     {
         fs::create_directories(root() / folder);
         const fs::path home = root() / "home";
@@ -79,7 +79,7 @@ protected:
             ADD_FAILURE() << "fork failed";
             return result;
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         bool stopped = stopWhen == nullptr;
         int status = 0;
         while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -361,6 +361,33 @@ TEST_P(SoakTest, WalksEveryDemoLevelInOrderAndQuits)
     expected.push_back("Soak test complete");
     expectInOrder(log, expected);
     EXPECT_EQ(log.find("Loading level", log.find("Soak test complete")), std::string::npos);
+}
+
+// The moves level with its replay from the demo's replay folder: the player
+// walks, jumps, rides, harmonizes and dies as the replay drives it, and the
+// quick save brings it back at the level start, in both plays of the level.
+TEST_F(SoakTest, TheMovesLevelPlaysItsReplayToTheDeathAndTheRespawn)
+{
+    const std::vector<std::string> levels = scriptLevels();
+    const auto moves = std::find(levels.begin(), levels.end(), "levels/moves");
+    ASSERT_NE(moves, levels.end());
+    fs::create_directories(root() / "game");
+    fs::create_directory_symlink(QUERN_GAME_BIN, root() / "game" / "bin");
+    const std::string replays = (root() / "game" / "bin" / "replays").string();
+    const ProcessRun result = run("game",
+        "--graphics-backEnd=null --headless=1 --test=1 --testLevels=1 --testSecondsPerLevel=31 --log=1 "
+        "--fullscreen=0 --threading-enabled=1 --workers=3 --runTests=1 --testStart="
+            + std::to_string(moves - levels.begin()) + " --directory='" + replays + "' " + userFolderOption(),
+        "ALSOFT_DRIVERS=null", nullptr, {}, 150);
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    const std::string log = readFile(logFile());
+    std::vector<std::string> play { "Loading level levels/moves", "Using replay file", "Player died after ",
+        "Restoring quick save" };
+    std::vector<std::string> expected = play;
+    expected.insert(expected.end(), play.begin(), play.end());
+    expected.push_back("Soak test complete");
+    expectInOrder(log, expected);
+    EXPECT_EQ(log.find("checksum differs"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Threading, SoakTest,

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace harmonize {
 
@@ -25,7 +24,19 @@ Vec2f surfaceUp(const PlayerMovement& movement) { return { movement.liftOffset.x
 // Dampings and decays are divisors from level data or pushes; one that is not
 // above 0 would turn the velocity into infinities or NaN (0 / 0 at rest), so
 // it damps nothing.
-Vec2f dampedBy(Vec2f v, f32 divisor) { return divisor > 0.0f ? v / divisor : v; }
+//
+// A speed damped every tick decays towards zero without reaching it. Once it is
+// far too small to move anything it becomes 0: left to decay, its squares and
+// products would turn into denormals, whose use traps when the game runs with
+// floating-point traps (test runs).
+constexpr f32 kNegligibleSpeed = 1e-12f;
+f32 dampedBy(f32 x, f32 divisor)
+{
+    if (!(divisor > 0.0f))
+        return x;
+    return std::fabs(x) < kNegligibleSpeed * std::max(divisor, 1.0f) ? 0.0f : x / divisor;
+}
+Vec2f dampedBy(Vec2f v, f32 divisor) { return { dampedBy(v.x, divisor), dampedBy(v.y, divisor) }; }
 
 f32 clamp01(f32 value) { return std::clamp(value, 0.0f, 1.0f); }
 

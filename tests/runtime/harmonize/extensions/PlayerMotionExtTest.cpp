@@ -8,6 +8,8 @@
 #include "harmonize/RecordingPlatformServices.h"
 #include "harmonize/Scenario.h"
 
+#include "quern/platform/FloatingPointTraps.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -265,6 +267,30 @@ TEST(PlayerMotionExt, DivisorsNotAbove0DampNothing)
     waiting.walkDamping = -1.0f;
     applyGroundVelocity(waiting, kRight);
     EXPECT_EQ(waiting.velocity, (Vec2f { 6.0f, 0.0f }));
+}
+
+// A speed across gravity damped tick after tick ends at exactly 0 rather than
+// in denormals, which trap when the game runs with its floating-point traps.
+void dampAcrossGravityWithTheTrapsOn()
+{
+    PlayerMovement falling = tunedMovement(FALLING);
+    falling.velocity = { 1.0f, 0.0f };
+    falling.pushVelocity = { 1.0f, 0.0f };
+    falling.pushDecay = 1.05f;
+    quern::platform::enableFloatingPointTraps();
+    for (int tick = 0; tick < 5000; ++tick) {
+        applyAirVelocity(falling, {}, Held);
+        applyDirectionRule(falling, {}, kStep);
+        falling.velocity.y = 0.0f; // keep the fall itself from growing without end
+    }
+    const bool stopped = falling.velocity.x == 0.0f && falling.pushVelocity.x == 0.0f;
+    quern::platform::maskFloatingPointTraps();
+    std::exit(stopped ? 0 : 1);
+}
+
+TEST(PlayerMotionExtDeathTest, DampedSpeedsEndAtZeroWithoutDenormals)
+{
+    EXPECT_EXIT(dampAcrossGravityWithTheTrapsOn(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PlayerMotionExt, GroundInputIsRememberedNormalised)
