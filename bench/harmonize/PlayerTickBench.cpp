@@ -1,5 +1,5 @@
-// One movement-system fixed tick of the demo playground, the player standing
-// on its floor, against the collision system's fixed tick of the same world,
+// One movement-system fixed tick of the demo's moves level, the player
+// standing on its start block, against the collision system's fixed tick of the same world,
 // in the same run. The App runs the level headless (null graphics, dummy
 // window, threading off) until the player has landed; then each benchmark
 // calls its system's fixed tick on the level world directly.
@@ -15,7 +15,7 @@
 #include "quern/entity/World.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
-#include "support/harmonize/PlaygroundContent.h"
+#include "support/harmonize/DemoLevelContent.h"
 #include "support/harmonize/TemporaryUserFolder.h"
 
 #include <benchmark/benchmark.h>
@@ -29,8 +29,8 @@ using namespace harmonize;
 
 namespace {
 
-struct Playground {
-    Playground()
+struct MovesLevel {
+    MovesLevel()
     {
         Settings::resetToDefaults();
         Settings::Graphics.backEnd = "null";
@@ -42,8 +42,8 @@ struct Playground {
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         setenv("ALSOFT_DRIVERS", "null", 1);
         std::string error;
-        if (!harmonize::testing::buildPlaygroundContent(content, folder.path() / "game", QUERN_CONTENT_DIR, error)) {
-            std::fprintf(stderr, "building the playground failed: %s\n", error.c_str());
+        if (!harmonize::testing::buildDemoLevelContent(content, folder.path() / "game", QUERN_CONTENT_DIR, "moves", error)) {
+            std::fprintf(stderr, "building the moves level failed: %s\n", error.c_str());
             std::exit(1);
         }
         createAssetHandlerRegistry();
@@ -58,11 +58,11 @@ struct Playground {
             settled += app->currentLevelIndex() >= 0 ? 1 : 0;
         }
         if (app->currentLevelIndex() < 0) {
-            std::fprintf(stderr, "the playground did not load\n");
+            std::fprintf(stderr, "the moves level did not load\n");
             std::exit(1);
         }
     }
-    ~Playground()
+    ~MovesLevel()
     {
         app->shutdown();
         app.reset();
@@ -89,12 +89,12 @@ struct Playground {
     int settled = 0;
 };
 
-Playground* g_playground = nullptr;
+MovesLevel* g_level = nullptr;
 
 void BM_MovementFixedTick(benchmark::State& state)
 {
-    quern::entity::World& world = g_playground->world();
-    MovementSystem& movement = *g_playground->context().movement;
+    quern::entity::World& world = g_level->world();
+    MovementSystem& movement = *g_level->context().movement;
     for (auto _ : state) {
         quern::entity::UpdateContext context = world.makeUpdateContext();
         movement.fixedTick(&context, world);
@@ -104,8 +104,8 @@ BENCHMARK(BM_MovementFixedTick)->Unit(benchmark::kMicrosecond);
 
 void BM_CollisionFixedTick(benchmark::State& state)
 {
-    quern::entity::World& world = g_playground->world();
-    CollisionSystem& collision = *g_playground->context().collision;
+    quern::entity::World& world = g_level->world();
+    CollisionSystem& collision = *g_level->context().collision;
     for (auto _ : state) {
         quern::entity::UpdateContext context = world.makeUpdateContext();
         collision.fixedTick(&context, world);
@@ -120,15 +120,15 @@ int main(int argc, char** argv)
     quern::memory::initDefaultAllocators(quern::memory::AllocatorConfig {});
     benchmark::Initialize(&argc, argv);
     {
-        Playground playground;
-        g_playground = &playground;
+        MovesLevel level;
+        g_level = &level;
         quern::bench::RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         auto& t = reporter.seconds;
         if (t.count("BM_MovementFixedTick") && t.count("BM_CollisionFixedTick"))
-            std::printf("player tick / collision tick (demo playground, threading off): %.2fx the time\n",
+            std::printf("player tick / collision tick (demo moves level, threading off): %.2fx the time\n",
                 t["BM_MovementFixedTick"] / t["BM_CollisionFixedTick"]);
-        g_playground = nullptr;
+        g_level = nullptr;
     }
     benchmark::Shutdown();
     return 0;

@@ -19,7 +19,7 @@
 #include "quern/platform/DynamicLibrary.h"
 #include "quern/sdl/SDL2Library.h"
 #include "support/LogCapture.h"
-#include "support/harmonize/PlaygroundContent.h"
+#include "support/harmonize/DemoLevelContent.h"
 #include "support/harmonize/SmallWindowSettings.h"
 #include "support/harmonize/TemporaryUserFolder.h"
 

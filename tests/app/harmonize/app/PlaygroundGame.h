@@ -8,7 +8,7 @@
 #include "quern/assets/AssetHandlerRegistry.h"
 #include "quern/io/FilePath.h"
 #include "support/BuiltContent.h"
-#include "support/harmonize/PlaygroundContent.h"
+#include "support/harmonize/DemoLevelContent.h"
 
 #include <gtest/gtest.h>
 
