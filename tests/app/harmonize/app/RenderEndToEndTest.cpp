@@ -23,10 +23,15 @@
 #include "PlaygroundGame.h"
 #include "PlaygroundRun.h"
 #include "modules/quern/opengl/PngWriter.h"
+#include "quern/platform/DynamicLibrary.h"
+#include "quern/sdl/SDL2Library.h"
+#include "support/harmonize/DemoLevelContent.h"
 #include "support/harmonize/SmallWindowSettings.h"
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -92,8 +97,9 @@ protected:
         Settings::Threading.enabled = false;
         Settings::Renderer.renderShadows = true;
         handlers = std::make_unique<testing::GameAssetHandlers>("opengl");
-        testing::buildPlaygroundGame(content, "render-");
+        build();
     }
+    virtual void build() { testing::buildPlaygroundGame(content, "render-"); }
     void TearDown() override
     {
         if (app)
@@ -114,7 +120,7 @@ protected:
     // One frame at the fixed step and the app events it posted.
     void frame()
     {
-        m_time += 16'667;
+        m_time += m_frameTicks;
         app->runFrame(m_time);
         AppEventQueue& queue = app->appEventQueue();
         for (i32 t = queue.frontStoredType(); t >= 0; t = queue.frontStoredType()) {
@@ -162,6 +168,7 @@ protected:
     quern::testing::BuiltContent content;
     std::unique_ptr<App> app;
     i64 m_time = 0;
+    i64 m_frameTicks = 16'667; // counter ticks per frame
 };
 
 TEST_F(RenderEndToEndTest, APlaygroundFrameIsLetterboxedLitAndShaded)
@@ -237,6 +244,65 @@ TEST_F(RenderEndToEndTest, ThePhysicsDebugPassDrawsTheCollisionShapesOverTheFram
     ASSERT_EQ(lines.rgb.size(), plain.rgb.size());
     // The shapes' outlines: thin, but over a thousand pixels.
     EXPECT_GT(changedPixels(plain, lines), 1000u);
+}
+
+
+// The player on the moves level: its body of race 0 stands on the start block;
+// after a harmonize press the body of the other race shows in its place.
+class PlayerDrawingTest : public RenderEndToEndTest {
+protected:
+    void build() override
+    {
+        const fs::path root = fs::path(QUERN_TEST_BINARY_DIR) / "render-moves";
+        std::string error;
+        ASSERT_TRUE(testing::buildDemoLevelContent(content, root, QUERN_CONTENT_DIR, "moves", error)) << error;
+    }
+};
+
+TEST_F(PlayerDrawingTest, HarmonizingShowsTheBodyOfTheOtherRace)
+{
+    m_frameTicks = 100'000; // one fixed tick a frame
+    startLevel();
+    for (i32 i = 0; i < 60; ++i)
+        frame();
+    quern::entity::World& world = app->worldSwapper().getWorld(static_cast<u64>(app->currentLevelWorld()));
+    const EntityHandle player = testing::entityNamed(world, "player");
+    const Transform& body = *static_cast<const Transform*>(world.getComponent(player.index(), Transform::kType));
+    const quern::math::Vector3 standing = body.position;
+    const Frame light = readWindow();
+    save(light, "moves-player-race0.png");
+
+    SDL_Event event {};
+    event.type = SDL_KEYDOWN;
+    event.key.state = SDL_PRESSED;
+    event.key.keysym.scancode = SDL_SCANCODE_RETURN;
+    auto pushEvent = reinterpret_cast<int (*)(SDL_Event*)>(
+        quern::platform::getLibrarySymbol(quern::sdl::getSDLLibrary(), "SDL_PushEvent"));
+    ASSERT_NE(pushEvent, nullptr);
+    pushEvent(&event);
+    event.type = SDL_KEYUP;
+    event.key.state = SDL_RELEASED;
+    pushEvent(&event);
+    for (i32 i = 0; i < 10; ++i)
+        frame();
+    const Frame dark = readWindow();
+    save(dark, "moves-player-race2.png");
+    ASSERT_EQ(static_cast<const Race*>(world.getComponent(player.index(), Race::kType))->value, 2);
+    EXPECT_EQ(body.position.x, standing.x) << "the player stood still";
+
+    // The body's pixels change colour: its lower half, below the glow that
+    // whitens both; the sky above it does not.
+    RenderSystem& render = *app->context(app->currentLevelWorld()).render;
+    const ViewportRect view = computeOutputViewport();
+    const auto at = project(render, standing - quern::math::Vector3 { 0.0f, 0.6f, 0.0f }, view);
+    const std::array<f32, 3> before = light.mean(at), after = dark.mean(at);
+    f32 change = 0.0f;
+    for (i32 c = 0; c < 3; ++c)
+        change = std::max(change, std::fabs(before[c] - after[c]));
+    EXPECT_GT(change, 30.0f) << "the body at " << at.first << ", " << at.second;
+    const auto sky = project(render, standing + quern::math::Vector3 { 0.0f, 4.0f, 0.0f }, view);
+    for (i32 c = 0; c < 3; ++c)
+        EXPECT_NEAR(light.mean(sky)[c], dark.mean(sky)[c], 3.0f) << "channel " << c;
 }
 
 } // namespace
