@@ -32,8 +32,8 @@ void revealEveryBox(entity::World& world)
 
 bool anyBoxPairs(entity::World& world, const SnapboxCluster& cluster)
 {
-    const i32 count = std::min<i32>(cluster.boxCount, 16);
-    for (i32 i = 0; i < count; ++i) {
+    const u64 count = harmonize::boxCountOf(cluster);
+    for (u64 i = 0; i < count; ++i) {
         harmonize::SnapPair pair;
         if (harmonize::searchSnapPair(world, cluster.boxes[i], false, pair))
             return true;

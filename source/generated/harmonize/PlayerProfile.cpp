@@ -56,4 +56,12 @@ void addToStat(PlatformServices& platform, i32 index, u32 amount)
     *counter = value;
 }
 
+void addToStat(PlatformServices* platform, i32 index, u32 amount)
+{
+    if (platform)
+        addToStat(*platform, index, amount);
+    else
+        *statCounter(index) += amount;
+}
+
 } // namespace harmonize::PlayerProfile

@@ -28,6 +28,9 @@ void updateAchievements(PlatformServices& platform, i32 index, u32 value);
 // Raises a statistic (wrapping at 32 bits), reports the achievement progress and,
 // once the statistics were received, stores the new value on the platform.
 void addToStat(PlatformServices& platform, i32 index, u32 amount);
+// The same through the platform services when there are any; without them (a
+// world a test or tool built) only the counter rises.
+void addToStat(PlatformServices* platform, i32 index, u32 amount);
 
 } // namespace PlayerProfile
 

@@ -49,14 +49,6 @@ bool isPlayerInControl(const AppContext& context)
     return context.movement && context.movement->playerControl && context.input && context.input->movementEnabled;
 }
 
-void countDeath(AppContext& context)
-{
-    if (PlatformServices* platform = context.services.platformServices)
-        PlayerProfile::addToStat(*platform, kStatDeaths, 1);
-    else
-        ++*PlayerProfile::statCounter(kStatDeaths);
-}
-
 // The fade runs out over the death delay. A delay too short to divide by
 // leaves the screen faded until the restore replaces the effect.
 f32 fadeRateFor(f32 deathDelay) { return deathDelay >= std::numeric_limits<f32>::min() ? 1.0f / deathDelay : 0.0f; }
@@ -86,7 +78,7 @@ bool runDeath(void*, Coroutine& coroutine, World& world, AppContext& context)
         PlayerView player;
         if (!isActiveEntity(world, death.player) || !findPlayerView(world, death.player, player))
             return endCoroutine(coroutine);
-        countDeath(context);
+        PlayerProfile::addToStat(context.services.platformServices, kStatDeaths, 1);
         spawnDeathEffect(world, death, *player.transform);
         Transform::destroySubtree(*player.transform, world);
         coroutine.resumePoint = kAfterDeathDelay;

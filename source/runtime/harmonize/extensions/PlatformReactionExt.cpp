@@ -20,8 +20,10 @@ constexpr i32 kCrumbleGiveWay = 30;
 constexpr i32 kDetonatorBreak = 38;
 constexpr i32 kDetonatorHitTarget = 43;
 
+// Handles, not pointers: the player may die, and its slot be reused, while
+// the platform warns.
 struct CrumbleLocals {
-    PlayerView player;
+    EntityHandle player;
     EntityHandle platform;
 };
 
@@ -33,14 +35,6 @@ bool finish(Coroutine& coroutine)
 {
     coroutine.resumePoint = -1;
     return false;
-}
-
-void addToStat(AppContext& context, i32 stat)
-{
-    if (PlatformServices* platform = context.services.platformServices)
-        PlayerProfile::addToStat(*platform, stat, 1);
-    else
-        ++*PlayerProfile::statCounter(stat);
 }
 
 // Standing on a solid platform of the opposite race, or where either race is
@@ -77,8 +71,10 @@ bool crumblePlatform(void* userData, Coroutine& coroutine, World& world, AppCont
             return finish(coroutine);
         world.setComponentEnabled(locals.platform, Collider::kType, false);
         collider->trigger = 1;
-        if (locals.player.movement->cluster == locals.platform)
-            fall(locals.player.movement->movementState);
+        PlayerView player;
+        if (isAliveEntity(world, locals.player) && findPlayerView(world, locals.player, player)
+            && player.movement->cluster == locals.platform)
+            fall(player.movement->movementState);
         return finish(coroutine);
     }
     default:
@@ -106,11 +102,11 @@ void breakPlatform(World& world, AppContext& context, EntityHandle platform)
 void hitTarget(World& world, AppContext& context, EntityHandle target)
 {
     if (!isValidEntity(world, target)) {
-        addToStat(context, kStatBombs);
+        PlayerProfile::addToStat(context.services.platformServices, kStatBombs, 1);
         return;
     }
     if (enabledComponentOf<FlyingEnemy>(world, target)) {
-        addToStat(context, kStatKills);
+        PlayerProfile::addToStat(context.services.platformServices, kStatKills, 1);
         if (const Transform* transform = componentOf<Transform>(world, target))
             Transform::destroySubtree(*transform, world);
         else
@@ -118,7 +114,7 @@ void hitTarget(World& world, AppContext& context, EntityHandle target)
         return;
     }
     world.destroyEntities(&target, 1);
-    addToStat(context, kStatBombs);
+    PlayerProfile::addToStat(context.services.platformServices, kStatBombs, 1);
 }
 
 bool detonatePlatform(void* userData, Coroutine& coroutine, World& world, AppContext& context)
@@ -154,7 +150,7 @@ bool detonatePlatform(void* userData, Coroutine& coroutine, World& world, AppCon
 
 void startCrumble(AppContext& context, const PlayerView& player, EntityHandle platform, PlatformWarning& warning)
 {
-    context.coroutine->start(crumblePlatform, &warning, CrumbleLocals { player, platform });
+    context.coroutine->start(crumblePlatform, &warning, CrumbleLocals { player.entity, platform });
 }
 
 void startDetonator(AppContext& context, EntityHandle platform, Detonator& detonator)

@@ -59,8 +59,8 @@ bool isStandable(World& world, EntityHandle cluster)
     if (componentOf<Collider>(world, cluster)->trigger != 0)
         return false;
     const SnapboxCluster& record = *componentOf<SnapboxCluster>(world, cluster);
-    const i32 count = std::clamp(record.boxCount, 0, 16);
-    for (i32 i = 0; i < count; ++i)
+    const u64 count = boxCountOf(record);
+    for (u64 i = 0; i < count; ++i)
         if (!isBoxBlocked(world, record.boxes[i]))
             return true;
     return false;
@@ -99,8 +99,7 @@ bool setCluster(World& world, const PlayerView& player, EntityHandle cluster)
     const SnapboxCluster& record = *componentOf<SnapboxCluster>(world, cluster);
     clearClusterRecord(movement);
     std::memcpy(static_cast<void*>(movement.clusterBoxes), record.boxes, sizeof(movement.clusterBoxes));
-    // Level data may claim more boxes than the record holds.
-    movement.clusterBoxCount = std::clamp(record.boxCount, 0, 16);
+    movement.clusterBoxCount = static_cast<i32>(boxCountOf(record));
     movement.cluster = cluster;
     if (isStandingOnCluster(world, movement))
         return alignToCluster(world, player);

@@ -251,8 +251,7 @@ void startJump(World& world, const PlayerView& player, bool fromGround, Platform
     movement.brakeArmed = 0;
     movement.jumpedThisTick = 1;
     movement.jumpBuffer = 0.0f;
-    if (platform)
-        PlayerProfile::addToStat(*platform, kStatJumps, 1);
+    PlayerProfile::addToStat(platform, kStatJumps, 1);
 }
 
 void land(World& world, PlayerMovement& movement)

@@ -48,6 +48,14 @@ template <class Record> Record* enabledComponentOf(quern::entity::World& world, 
     return record && world.getEnabledMask(entity.index()).test(Record::kType) ? record : nullptr;
 }
 
+// The boxes a cluster record holds: level data may claim more than its array
+// has room for, or fewer than none.
+inline quern::u64 boxCountOf(const SnapboxCluster& cluster)
+{
+    constexpr quern::i32 kRoom = sizeof(SnapboxCluster::boxes) / sizeof(EntityHandle);
+    return static_cast<quern::u64>(cluster.boxCount < 0 ? 0 : (cluster.boxCount > kRoom ? kRoom : cluster.boxCount));
+}
+
 // Forgets the cluster the player stands on and every snap result.
 void clearClusterRecord(PlayerMovement& movement);
 

@@ -24,13 +24,6 @@ constexpr int kSideOrder[3] = { 0, 2, 1 };
 // every level multiplies the work by a station's box count.
 constexpr int kMaxStationDepth = 2;
 
-constexpr u64 kMaxClusterBoxes = sizeof(SnapboxCluster::boxes) / sizeof(EntityHandle);
-
-u64 boxCountOf(const SnapboxCluster& cluster)
-{
-    return static_cast<u64>(std::clamp<i32>(cluster.boxCount, 0, static_cast<i32>(kMaxClusterBoxes)));
-}
-
 bool searchFrom(World& world, EntityHandle box, bool skipSide1, SnapPair& pair, int depth);
 
 // The neighbour on `side` (or the box it links to) as a's partner.
@@ -135,7 +128,7 @@ bool findSnapPair(EntityHandle cluster, World& world, const PlayerView& player, 
         EntityHandle box;
         f32 distance;
     };
-    Candidate candidates[kMaxClusterBoxes];
+    Candidate candidates[sizeof(SnapboxCluster::boxes) / sizeof(EntityHandle)];
     const u64 count = boxCountOf(*record);
     const Vector3 at = worldPositionOf(world, *player.transform);
     for (u64 i = 0; i < count; ++i) {

@@ -434,10 +434,7 @@ void AnimationSystem::playEvents(const AnimationClip& clip, u32 wrapMode, f32 st
             sounds->playAtEntity(sound, clip.entity);
         if (sound != m_stepId && sound != m_hairyStepId)
             continue;
-        if (PlatformServices* platform = m_context->services.platformServices)
-            PlayerProfile::addToStat(*platform, kStatSteps, 1);
-        else
-            ++*PlayerProfile::statCounter(kStatSteps);
+        PlayerProfile::addToStat(m_context->services.platformServices, kStatSteps, 1);
     }
 }
 

@@ -120,8 +120,7 @@ void MovementSystem::harmonize(const PlayerView& player)
     const i32 race = movement.raceState[kMachineState];
     if (race == 0 || race == 2)
         transition(movement.raceState, race == 0 ? 2 : 0);
-    if (PlatformServices* platform = m_context->services.platformServices)
-        PlayerProfile::addToStat(*platform, kStatHarmonizations, 1);
+    PlayerProfile::addToStat(m_context->services.platformServices, kStatHarmonizations, 1);
 }
 
 void MovementSystem::react(const PlayerView& player, World& world)
