@@ -33,15 +33,6 @@ template <class First, class Second> bool findPair(World& world, const PairEvent
     return true;
 }
 
-// The record of `Record` on an entity whose mask holds it; null otherwise.
-template <class Record> Record* findComponent(World& world, u32 entity)
-{
-    const u16 index = EntityHandle { entity }.index();
-    if (index >= world.getSlotCount() || !world.getComponentMask(index).test(Record::kType))
-        return nullptr;
-    return static_cast<Record*>(world.getComponent(index, Record::kType));
-}
-
 // Occupancy counts the player's triggers overlapping the platform; it never
 // drops below zero, so an exit whose enter was missed cannot leave it owing.
 void changePlatformOccupancy(World& world, const PairEvent& pair, i32 change)
@@ -70,13 +61,13 @@ void setSavePointInside(World& world, const PairEvent& pair, bool inside)
 // The save point the player touches learns whether their races still match.
 void updateTouchedSavePointRace(World& world, const RaceChangedEvent& event)
 {
-    SavePointTrigger* savePoint = findComponent<SavePointTrigger>(world, event.touchingTrigger);
+    SavePointTrigger* savePoint = componentOf<SavePointTrigger>(world, EntityHandle { event.touchingTrigger });
     if (!savePoint)
         return;
     // Without a race on both sides there is nothing to compare: a store row
     // the entity does not own holds another entity's leftovers.
-    const Race* playerRace = findComponent<Race>(world, event.player);
-    const Race* savePointRace = findComponent<Race>(world, event.touchingTrigger);
+    const Race* playerRace = componentOf<Race>(world, EntityHandle { event.player });
+    const Race* savePointRace = componentOf<Race>(world, EntityHandle { event.touchingTrigger });
     if (!playerRace || !savePointRace)
         return;
     if (racesOppose(playerRace->value, savePointRace->value))
@@ -98,7 +89,7 @@ void finishSubtitle(World& world, const PairEvent& pair)
 
 void setPlayerFacing(World& world, const PlayerEvent& event)
 {
-    if (PlayerState* state = findComponent<PlayerState>(world, event.player))
+    if (PlayerState* state = componentOf<PlayerState>(world, EntityHandle { event.player }))
         state->facingCode = event.value;
 }
 

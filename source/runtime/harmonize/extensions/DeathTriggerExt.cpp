@@ -36,12 +36,6 @@ struct DeathLocals {
     f32 respawnDelay;
 };
 
-bool endCoroutine(Coroutine& coroutine)
-{
-    coroutine.resumePoint = -1;
-    return false;
-}
-
 // A cutscene that drives the player, or has its movement input switched off,
 // keeps it alive.
 bool isPlayerInControl(const AppContext& context)
@@ -99,10 +93,11 @@ bool runDeath(void*, Coroutine& coroutine, World& world, AppContext& context)
     }
 }
 
-// The entity behind a pair's handle has every component of `mask`.
+// The entity behind a pair's handle is current and has every component of
+// `mask`.
 bool hasAll(World& world, EntityHandle entity, const quern::entity::ComponentMask& mask)
 {
-    return isValidEntity(world, entity) && world.getComponentMask(entity.index()).containsAll(mask);
+    return isValidEntity(world, entity) && hasComponents(world, entity, mask);
 }
 
 // The pair as (player, death trigger), tried both ways round.

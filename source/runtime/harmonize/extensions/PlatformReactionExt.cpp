@@ -31,12 +31,6 @@ struct DetonatorLocals {
     EntityHandle platform;
 };
 
-bool finish(Coroutine& coroutine)
-{
-    coroutine.resumePoint = -1;
-    return false;
-}
-
 // Standing on a solid platform of the opposite race, or where either race is
 // the neutral one, hides it.
 void standHide(World& world, AppContext& context, EntityHandle platform, i32 race)
@@ -68,17 +62,17 @@ bool crumblePlatform(void* userData, Coroutine& coroutine, World& world, AppCont
         // been taken by another entity.
         Collider* collider = componentOf<Collider>(world, locals.platform);
         if (!isAliveEntity(world, locals.platform) || !collider)
-            return finish(coroutine);
+            return endCoroutine(coroutine);
         world.setComponentEnabled(locals.platform, Collider::kType, false);
         collider->trigger = 1;
         PlayerView player;
         if (isAliveEntity(world, locals.player) && findPlayerView(world, locals.player, player)
             && player.movement->cluster == locals.platform)
             fall(player.movement->movementState);
-        return finish(coroutine);
+        return endCoroutine(coroutine);
     }
     default:
-        return finish(coroutine);
+        return endCoroutine(coroutine);
     }
 }
 
@@ -122,7 +116,7 @@ bool detonatePlatform(void* userData, Coroutine& coroutine, World& world, AppCon
     auto& detonator = *static_cast<Detonator*>(userData);
     const EntityHandle platform = coroutine.localsAs<DetonatorLocals>().platform;
     if (!isActiveEntity(world, platform))
-        return finish(coroutine);
+        return endCoroutine(coroutine);
     switch (coroutine.resumePoint) {
     case 0: {
         detonator.running = 1;
@@ -142,9 +136,9 @@ bool detonatePlatform(void* userData, Coroutine& coroutine, World& world, AppCon
         return true;
     case kDetonatorHitTarget:
         hitTarget(world, context, detonator.target);
-        return finish(coroutine);
+        return endCoroutine(coroutine);
     default:
-        return finish(coroutine);
+        return endCoroutine(coroutine);
     }
 }
 

@@ -19,7 +19,6 @@
 namespace harmonize {
 
 using quern::entity::World;
-using quern::math::Matrix3;
 using quern::math::Matrix4;
 using quern::math::Quaternion;
 using quern::math::Vector3;
@@ -40,16 +39,9 @@ EntityHandle contactEntity(World& world, u32 entity)
     return handle;
 }
 
-bool hasAll(World& world, EntityHandle entity, const ComponentMask& mask)
+template <class Record> bool hasEnabled(World& world, EntityHandle entity)
 {
-    return isSomeEntity(entity) && entity.index() < world.getSlotCount()
-        && world.getComponentMask(entity.index()).containsAll(mask);
-}
-
-bool isEnabled(World& world, EntityHandle entity, u8 type)
-{
-    return entity.index() < world.getSlotCount() && world.getComponentMask(entity.index()).test(type)
-        && world.getEnabledMask(entity.index()).test(type);
+    return enabledComponentOf<Record>(world, entity) != nullptr;
 }
 
 // A cluster the player can stand on: solid, with at least one box that is
@@ -73,28 +65,14 @@ Matrix4 worldMatrixOf(World& world, const Transform& transform)
     return m;
 }
 
-Vector3 rotate(const Quaternion& q, const Vector3& v)
-{
-    const Matrix3 r = q.toMatrix3();
-    return { r.m[0] * v.x + r.m[3] * v.y + r.m[6] * v.z, r.m[1] * v.x + r.m[4] * v.y + r.m[7] * v.z,
-        r.m[2] * v.x + r.m[5] * v.y + r.m[8] * v.z };
-}
-
 } // namespace
-
-Quaternion rotationWithUp(Vec2f up)
-{
-    // Turning +Y by a about +Z gives (-sin a, cos a): a = atan2(up) - 90 deg.
-    const f32 angle = std::atan2(up.y, up.x) - std::atan2(1.0f, 0.0f);
-    return Quaternion::fromAxisAngle(angle, Vector3 { 0.0f, 0.0f, 1.0f });
-}
 
 bool setCluster(World& world, const PlayerView& player, EntityHandle cluster)
 {
     PlayerMovement& movement = *player.movement;
-    if (movement.cluster == cluster)
+    if (movement.cluster == cluster || !hasComponents(world, cluster, kClusterContactMask))
         return true;
-    if (isEnabled(world, cluster, Platform::kType) && componentOf<Collider>(world, cluster)->trigger != 0)
+    if (hasEnabled<Platform>(world, cluster) && componentOf<Collider>(world, cluster)->trigger != 0)
         return true;
     const SnapboxCluster& record = *componentOf<SnapboxCluster>(world, cluster);
     clearClusterRecord(movement);
@@ -112,10 +90,10 @@ void onPlayerContact(World& world, AppContext& context, const PairEvent& pair, i
     const EntityHandle b = contactEntity(world, pair.entityB);
     EntityHandle playerEntity;
     EntityHandle other;
-    if (hasAll(world, b, kPlayerMask)) {
+    if (hasComponents(world, b, kPlayerMask)) {
         playerEntity = b;
         other = a;
-    } else if (hasAll(world, a, kPlayerMask)) {
+    } else if (hasComponents(world, a, kPlayerMask)) {
         playerEntity = a;
         other = b;
     } else {
@@ -128,32 +106,33 @@ void onPlayerContact(World& world, AppContext& context, const PairEvent& pair, i
     PlayerMovement& movement = *player.movement;
 
     constexpr u8 kIgnoredByPlayer = 82;
-    if (isEnabled(world, other, kIgnoredByPlayer))
+    if (world.getComponentMask(other.index()).test(kIgnoredByPlayer)
+        && world.getEnabledMask(other.index()).test(kIgnoredByPlayer))
         return;
     // The player passes through platforms of the opposite race, unless they
     // are detonators.
-    if (isEnabled(world, other, Platform::kType)) {
+    if (hasEnabled<Platform>(world, other)) {
         const Race* race = componentOf<Race>(world, other);
         if (race && racesOppose(player.race->value, race->value) && !componentOf<Detonator>(world, other))
             return;
     }
-    if (isEnabled(world, other, DeathTrigger::kType) || isEnabled(world, other, SavePointTrigger::kType))
+    if (hasEnabled<DeathTrigger>(world, other) || hasEnabled<SavePointTrigger>(world, other))
         movement.touchingTrigger = kind == kContactBegins ? other : EntityHandle {};
     if (kind == kContactEnds)
         return;
 
-    if (isEnabled(world, other, SnapboxCluster::kType)) {
+    if (hasEnabled<SnapboxCluster>(world, other)) {
         const SnapboxCluster& record = *componentOf<SnapboxCluster>(world, other);
         if (isSomeEntity(record.wobbleTarget) && !isSomeEntity(movement.cluster) && context.coroutine)
             startClusterWobble(*context.coroutine, other, playerEntity);
     }
 
-    if (!isValidEntity(world, other) || !hasAll(world, other, kClusterContactMask) || !isStandable(world, other))
+    if (!isValidEntity(world, other) || !hasComponents(world, other, kClusterContactMask) || !isStandable(world, other))
         return;
     // Crushed between two clusters, one of them moving: only by a cluster
     // above the body, within about 41 degrees of its up axis.
     if (isSomeEntity(movement.cluster) && movement.cluster != other
-        && (isEnabled(world, other, MovingPlatform::kType) || isEnabled(world, movement.cluster, MovingPlatform::kType))) {
+        && (hasEnabled<MovingPlatform>(world, other) || hasEnabled<MovingPlatform>(world, movement.cluster))) {
         const Vec2f toOther = planeOf(worldPositionOf(world, *componentOf<Transform>(world, other)))
             - planeOf(worldPositionOf(world, *player.transform));
         if (dot(normalize(toOther), planeOf(worldUpAxisOf(world, *player.transform))) > 0.75f && context.coroutine)
@@ -185,7 +164,7 @@ void followCluster(World& world, const PlayerView& player)
             if (isSomeEntity(box->linkedBox))
                 if (const Snapbox* linked = componentOf<Snapbox>(world, box->linkedBox))
                     next = linked;
-            if (hasAll(world, next->cluster, kClusterContactMask) && !setCluster(world, player, next->cluster))
+            if (hasComponents(world, next->cluster, kClusterContactMask) && !setCluster(world, player, next->cluster))
                 return;
         }
     }
@@ -201,7 +180,7 @@ void correctBodyOnCluster(World& world, const PlayerView& player)
     if (dot(offset, offset) > 0.01f)
         Transform::setWorldPosition(
             *player.transform, Vector3 { movement.snapPosition.x, movement.snapPosition.y, 0.0f }, world);
-    player.transform->rotation = rotationWithUp(movement.clusterUp);
+    turnBodyUpTo(world, player, movement.clusterUp);
     const i32 race = player.race->value;
     if (Transform* model = componentOf<Transform>(world, AnimationHandler::activeModel(*player.state, race)))
         model->position.y
@@ -211,7 +190,7 @@ void correctBodyOnCluster(World& world, const PlayerView& player)
 void applyCarrier(World& world, const PlayerView& player, f32 step)
 {
     PlayerMovement& movement = *player.movement;
-    const Transform* carrier = hasAll(world, movement.cluster, kClusterContactMask)
+    const Transform* carrier = hasComponents(world, movement.cluster, kClusterContactMask)
         ? componentOf<Transform>(world, movement.cluster)
         : nullptr;
     bool moved = false;
@@ -231,8 +210,8 @@ void applyCarrier(World& world, const PlayerView& player, f32 step)
         movement.carrierVelocity = displacement / step;
         const Quaternion recorded { movement.carrierInverseRotation[0], movement.carrierInverseRotation[1],
             movement.carrierInverseRotation[2], movement.carrierInverseRotation[3] };
-        Vector3 lift = rotate(recorded * worldRotationOf(world, *carrier),
-            Vector3 { movement.liftOffset.x, movement.liftOffset.y, 0.0f });
+        Vector3 lift = (recorded * worldRotationOf(world, *carrier)).toMatrix3()
+            * Vector3 { movement.liftOffset.x, movement.liftOffset.y, 0.0f };
         lift.z = 0.0f;
         movement.liftOffset = lift;
         movement.carryRemaining = movement.carryTime;
@@ -245,7 +224,7 @@ void applyCarrier(World& world, const PlayerView& player, f32 step)
 
 void recordCarrier(World& world, PlayerMovement& movement)
 {
-    const Transform* carrier = hasAll(world, movement.cluster, kClusterContactMask)
+    const Transform* carrier = hasComponents(world, movement.cluster, kClusterContactMask)
         ? componentOf<Transform>(world, movement.cluster)
         : nullptr;
     if (!carrier)

@@ -14,8 +14,9 @@ struct AppContext;
 inline constexpr int kContactBegins = 1;
 inline constexpr int kContactEnds = 2;
 
-// Makes `cluster` the player's cluster (nothing when it already is, or when
-// it is a platform hidden as a trigger) and aligns the player to it. False
+// Makes `cluster` the player's cluster (nothing when it already is, when it
+// is no cluster, or when it is a platform hidden as a trigger) and aligns the
+// player to it. False
 // when no snap pair could be found: the player then left the cluster and
 // falls.
 bool setCluster(quern::entity::World& world, const PlayerView& player, EntityHandle cluster);
@@ -39,8 +40,5 @@ void correctBodyOnCluster(quern::entity::World& world, const PlayerView& player)
 // Remembers the cluster's pose at the end of the tick, for the next tick's
 // carrier rule.
 void recordCarrier(quern::entity::World& world, PlayerMovement& movement);
-
-// The rotation whose Y axis is the plane direction `up`: a turn about Z.
-quern::math::Quaternion rotationWithUp(Vec2f up);
 
 } // namespace harmonize

@@ -129,8 +129,10 @@ Vec2f jumpImpulse(const PlayerMovement& movement)
     const Vec2f g = movement.gravityDirection;
     const f32 topWalkSpeed
         = movement.walkDamping > 0.0f ? movement.maxWalkSpeed / movement.walkDamping : movement.maxWalkSpeed;
-    const f32 ratio = length(movement.velocity) / topWalkSpeed;
-    const f32 k = std::isnan(ratio) ? 0.0f : clamp01(ratio);
+    // Without a walking speed limit a moving player counts as at full speed and
+    // a standing one as at rest, without dividing by the limit.
+    const f32 speed = length(movement.velocity);
+    const f32 k = topWalkSpeed > 0.0f ? clamp01(speed / topWalkSpeed) : (speed > 0.0f ? 1.0f : 0.0f);
     const Vec2f d = movement.jumpAxis + (movement.groundDirection - movement.jumpAxis) * k;
     const Vec2f m = normalize(d * (1.0f + clamp01(dot(g, d))) - g * (1.0f + clamp01(-dot(g, d))));
     const f32 o = clamp01(-g.y);
@@ -183,7 +185,7 @@ void applyGroundVelocity(PlayerMovement& movement, Vec2f direction)
     movement.brakeArmed = 0;
     Vec2f w = direction * length(movement.velocity + direction * acceleration);
     const f32 speed = length(w);
-    if (speed > movement.maxWalkSpeed)
+    if (speed > movement.maxWalkSpeed && speed > 0.0f)
         w = w * (movement.maxWalkSpeed / speed);
     movement.velocity = dampedBy(w, movement.walkDamping);
 }
@@ -197,7 +199,7 @@ void applyAirVelocity(PlayerMovement& movement, Vec2f move, i32 jumpButton)
     Vec2f w = v + g * movement.gravityScale;
     applyReleaseBrake(movement, jumpButton, w);
     const f32 speed = length(w);
-    if (speed > movement.maxSpeed)
+    if (speed > movement.maxSpeed && speed > 0.0f)
         w = w * (movement.maxSpeed / speed);
     movement.velocity = dampedBy(proj(w, leftOf(g)), movement.airDamping) + proj(w, -g);
 }
@@ -257,19 +259,15 @@ void startJump(World& world, const PlayerView& player, bool fromGround, Platform
 void land(World& world, PlayerMovement& movement)
 {
     movement.velocity = { movement.velocity.x, 0.0f };
-    const Vec2f up = isStandingOnCluster(world, movement) ? movement.clusterUp : Vec2f { 0.0f, 1.0f };
+    const Vec2f up = groundUpOf(world, movement);
     movement.groundDirection = movement.upDirection = movement.jumpAxis = up;
 }
 
 void turnBodyTowardsGravity(World& world, const PlayerView& player)
 {
     const Vector3 axis = worldUpAxisOf(world, *player.transform);
-    const Vec2f d = rotateTowards(planeOf(axis), -player.movement->gravityDirection, player.movement->maxTurnAngle);
-    // The turn about -Z by the angle from +Y to d, taken the other way round
-    // so that the body's Y axis really ends on d.
-    const f32 angle = std::atan2(d.y, d.x) - std::atan2(1.0f, 0.0f);
-    const Quaternion turn = Quaternion::fromAxisAngle(-angle, { 0.0f, 0.0f, -1.0f });
-    player.transform->rotation = inverseOf(parentWorldRotationOf(world, *player.transform)) * turn;
+    turnBodyUpTo(world, player,
+        rotateTowards(planeOf(axis), -player.movement->gravityDirection, player.movement->maxTurnAngle));
 }
 
 void handOverVelocity(const PlayerView& player)

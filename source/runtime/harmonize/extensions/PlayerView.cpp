@@ -1,5 +1,7 @@
 #include "harmonize/extensions/PlayerView.h"
 
+#include "harmonize/extensions/Prefabs.h"
+
 #include "quern/entity/World.h"
 
 #include <cmath>
@@ -58,6 +60,26 @@ bool isHiddenPlatform(World& world, EntityHandle entity)
 bool isStandingOnCluster(World& world, const PlayerMovement& movement)
 {
     return isSomeEntity(movement.cluster) && movement.clusterBoxCount != 0 && !isHiddenPlatform(world, movement.cluster);
+}
+
+Vec2f groundUpOf(World& world, const PlayerMovement& movement)
+{
+    return isStandingOnCluster(world, movement) ? movement.clusterUp : Vec2f { 0.0f, 1.0f };
+}
+
+bool hasComponents(World& world, EntityHandle entity, const ComponentMask& mask)
+{
+    return isSomeEntity(entity) && entity.index() < world.getSlotCount()
+        && world.getComponentMask(entity.index()).containsAll(mask);
+}
+
+void turnBodyUpTo(World& world, const PlayerView& player, Vec2f up)
+{
+    // Turning +Y about +Z by a gives (-sin a, cos a): a is the angle from +Y
+    // to `up`.
+    const f32 angle = std::atan2(up.y, up.x) - std::atan2(1.0f, 0.0f);
+    const Quaternion turn = Quaternion::fromAxisAngle(angle, Vector3 { 0.0f, 0.0f, 1.0f });
+    player.transform->rotation = inverseOf(parentWorldRotationOf(world, *player.transform)) * turn;
 }
 
 bool isBoxBlocked(World& world, EntityHandle box)

@@ -56,6 +56,10 @@ inline quern::u64 boxCountOf(const SnapboxCluster& cluster)
     return static_cast<quern::u64>(cluster.boxCount < 0 ? 0 : (cluster.boxCount > kRoom ? kRoom : cluster.boxCount));
 }
 
+// The entity's slot is in the world, its handle names some entity, and its
+// component mask holds all of `mask` (the generation is not compared).
+bool hasComponents(quern::entity::World& world, EntityHandle entity, const ComponentMask& mask);
+
 // Forgets the cluster the player stands on and every snap result.
 void clearClusterRecord(PlayerMovement& movement);
 
@@ -67,6 +71,14 @@ bool isHiddenPlatform(quern::entity::World& world, EntityHandle entity);
 // The cluster handle names an entity, the record holds boxes, and the cluster
 // is not a hidden platform.
 bool isStandingOnCluster(quern::entity::World& world, const PlayerMovement& movement);
+
+// The up direction of the ground under the player: the cluster's while it
+// stands on one, else straight up.
+Vec2f groundUpOf(quern::entity::World& world, const PlayerMovement& movement);
+
+// Turns the player's body so that its Y axis points along the plane direction
+// `up` in the world, whatever its parents' turn.
+void turnBodyUpTo(quern::entity::World& world, const PlayerView& player, Vec2f up);
 
 // A box is blocked while its blocker (a valid entity whose Collider box holds
 // the box's world position, edges included) covers it, unless the blocker is

@@ -77,13 +77,11 @@ bool wobbleStep(void*, Coroutine& coroutine, World& world, AppContext& context)
     SnapboxCluster* cluster = isActiveEntity(world, handle) ? componentOf<SnapboxCluster>(world, handle) : nullptr;
     Transform* target = cluster ? validComponentOf<Transform>(world, cluster->wobbleTarget) : nullptr;
     if (!target) {
-        coroutine.resumePoint = -1;
-        return false;
+        return endCoroutine(coroutine);
     }
     if (coroutine.resumePoint == 0) {
         if (cluster->wobbling) {
-            coroutine.resumePoint = -1;
-            return false;
+            return endCoroutine(coroutine);
         }
         startWobble(world, context, locals, *cluster, *target);
     } else if (coroutine.resumePoint == kWobbling) {
@@ -91,12 +89,10 @@ bool wobbleStep(void*, Coroutine& coroutine, World& world, AppContext& context)
         if (locals.progress >= 1.0f) {
             target->position = { locals.savedPosition.x, locals.savedPosition.y, 0.0f };
             cluster->wobbling = 0;
-            coroutine.resumePoint = -1;
-            return false;
+            return endCoroutine(coroutine);
         }
     } else {
-        coroutine.resumePoint = -1;
-        return false;
+        return endCoroutine(coroutine);
     }
     const f32 p = locals.progress;
     const f32 a = (1.0f - std::log10(p * 9.0f + 1.0f)) * std::sin(p * 6.2831855f * 3.0f) * 0.8f;

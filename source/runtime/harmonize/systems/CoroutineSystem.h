@@ -57,6 +57,13 @@ struct Coroutine {
 static_assert(sizeof(Coroutine) == 96 && alignof(Coroutine) == 8);
 static_assert(std::is_trivially_copyable_v<Coroutine>);
 
+// Marks the coroutine done; a callback returns what this returns.
+inline bool endCoroutine(Coroutine& coroutine)
+{
+    coroutine.resumePoint = -1;
+    return false;
+}
+
 class CoroutineSystem final : public quern::entity::System {
 public:
     // Records reserved per list at attach, so that a pass rarely allocates.

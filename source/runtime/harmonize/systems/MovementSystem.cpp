@@ -145,7 +145,7 @@ void MovementSystem::react(const PlayerView& player, World& world)
             const bool standing = isStandingOnCluster(world, movement);
             if (standing && alignToCluster(world, player))
                 correctBodyOnCluster(world, player);
-            const Vec2f up = isStandingOnCluster(world, movement) ? movement.clusterUp : Vec2f { 0.0f, 1.0f };
+            const Vec2f up = groundUpOf(world, movement);
             movement.liftOffset = { up.x, up.y, 0.0f };
         }
         if (isAirborne(previous))
@@ -184,8 +184,7 @@ void MovementSystem::tickPlayer(const PlayerView& player, World& world)
     PlayerMovement& movement = *player.movement;
     const f32 dt = step(world);
     const quern::input::InputContext* game = gameInput(*m_context);
-    const bool jumpHeld = game && game->heldCounters().count() > static_cast<u64>(kHeldJump)
-        && game->isStateHeld(kHeldJump);
+    const bool jumpHeld = game && game->isStateHeld(kHeldJump);
     updateButton(m_jumpButton, jumpHeld);
     if (game)
         for (i32 presses = game->getActionCount(kActionHarmonize); presses > 0; --presses)
@@ -210,7 +209,7 @@ void MovementSystem::tickPlayer(const PlayerView& player, World& world)
     case WALKING: {
         recordGroundInput(movement, move);
         if (movement.movementState[kMachineState] == WALKING) {
-            const Vec2f up = isStandingOnCluster(world, movement) ? movement.clusterUp : Vec2f { 0.0f, 1.0f };
+            const Vec2f up = groundUpOf(world, movement);
             movement.liftOffset = { up.x, up.y, 0.0f };
         }
         applyCarrier(world, player, dt);

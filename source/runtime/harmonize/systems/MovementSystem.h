@@ -42,7 +42,6 @@ public:
 
     GameEventQueue& eventQueue() { return m_queue; }
     const PlayerView& player() const { return m_player; }
-    const StateMachine& jumpButton() const { return m_jumpButton; }
 
     f32 timeScale = 1.0f;
     // Off while a cutscene drives the player: no hand-over to the body, no

@@ -579,15 +579,30 @@ TEST(PlayerMotionExt, JumpStartLiftsThePlayerAndResetsTheJumpState)
     EXPECT_EQ(m.jumpBuffer, 0.0f);
 }
 
-TEST(PlayerMotionExt, AJumpWithoutAWalkingSpeedLimitIsStraight)
+// Level data without speed limits: a jump from standing goes straight up and
+// nothing divides by the missing limit, so the traps stay quiet.
+void jumpWithoutSpeedLimitsWithTheTrapsOn()
 {
     PlayerWorld w;
     PlayerMovement& m = w.movement();
     m.maxWalkSpeed = 0.0f;
     m.walkDamping = 0.0f;
+    m.maxSpeed = -1.0f;
     m.groundDirection = kRight;
-    startJump(w.world(), w.view(), true, nullptr); // 0 / 0 speed ratio
-    expectNear(m.velocity, { 0.0f, 9.0f });
+    quern::platform::enableFloatingPointTraps();
+    startJump(w.world(), w.view(), true, nullptr);
+    const bool straight = std::fabs(m.velocity.x) < 1e-5f && std::fabs(m.velocity.y - 9.0f) < 1e-5f;
+    m.velocity = {};
+    m.gravityScale = 0.0f;
+    applyAirVelocity(m, {}, Held);
+    applyGroundVelocity(m, {});
+    quern::platform::maskFloatingPointTraps();
+    std::exit(straight ? 0 : 1);
+}
+
+TEST(PlayerMotionExtDeathTest, AJumpWithoutSpeedLimitsIsStraightAndDividesByNothing)
+{
+    EXPECT_EXIT(jumpWithoutSpeedLimitsWithTheTrapsOn(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PlayerMotionExt, EveryJumpCountsInTheProfile)
