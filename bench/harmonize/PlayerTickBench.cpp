@@ -16,6 +16,7 @@
 #include "quern/memory/DefaultAllocator.h"
 #include "runtime/quern/platform/TemporaryDirectory.h"
 #include "support/harmonize/DemoLevelContent.h"
+#include "support/harmonize/SmallWindowSettings.h"
 #include "support/harmonize/TemporaryUserFolder.h"
 
 #include <benchmark/benchmark.h>
@@ -32,14 +33,8 @@ namespace {
 struct MovesLevel {
     MovesLevel()
     {
-        Settings::resetToDefaults();
-        Settings::Graphics.backEnd = "null";
-        Settings::Graphics.fullscreen = false;
-        Settings::Graphics.windowWidth = 320;
-        Settings::Graphics.windowHeight = 180;
-        Settings::Graphics.vsync = false;
+        harmonize::testing::useSmallDummyWindow();
         Settings::Threading.enabled = false;
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
         setenv("ALSOFT_DRIVERS", "null", 1);
         std::string error;
         if (!harmonize::testing::buildDemoLevelContent(content, folder.path() / "game", QUERN_CONTENT_DIR, "moves", error)) {

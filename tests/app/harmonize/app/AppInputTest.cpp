@@ -3,6 +3,7 @@
 // input system.
 #include "harmonize/app/App.h"
 #include "PlaygroundGame.h"
+#include "SdlInput.h"
 
 #include "harmonize/Settings.h"
 #include "harmonize/systems/InputSystem.h"
@@ -30,21 +31,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-template <typename Function> Function sdlSymbol(const char* name)
-{
-    void* address = quern::platform::getLibrarySymbol(quern::sdl::getSDLLibrary(), name);
-    EXPECT_NE(address, nullptr) << name;
-    return reinterpret_cast<Function>(address);
-}
-
-void pushKey(SDL_Scancode scancode, bool down)
-{
-    SDL_Event event {};
-    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.scancode = scancode;
-    sdlSymbol<int (*)(SDL_Event*)>("SDL_PushEvent")(&event);
-}
+using testing::pushKey;
+using testing::sdlSymbol;
 
 // The playground level of the demo content, built by the content tool; the
 // App runs it with the null back end in a dummy window, its user files in a

@@ -7,6 +7,7 @@
 
 #include "harmonize/app/App.h"
 #include "PlaygroundGame.h"
+#include "SdlInput.h"
 #include "PlaygroundRun.h"
 
 #include "harmonize/Settings.h"
@@ -43,21 +44,8 @@ namespace fs = std::filesystem;
 constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr i32 kCourseTicks = 3200; // the script's length and the respawn after it
 
-template <typename Function> Function sdlSymbol(const char* name)
-{
-    void* address = quern::platform::getLibrarySymbol(quern::sdl::getSDLLibrary(), name);
-    EXPECT_NE(address, nullptr) << name;
-    return reinterpret_cast<Function>(address);
-}
-
-void pushKey(SDL_Scancode scancode, bool down)
-{
-    SDL_Event event {};
-    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.scancode = scancode;
-    sdlSymbol<int (*)(SDL_Event*)>("SDL_PushEvent")(&event);
-}
+using testing::pushKey;
+using testing::sdlSymbol;
 
 // What the player was doing after one fixed tick.
 struct Sample {

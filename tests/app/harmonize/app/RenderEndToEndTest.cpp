@@ -22,13 +22,11 @@
 
 #include "PlaygroundGame.h"
 #include "PlaygroundRun.h"
+#include "SdlInput.h"
 #include "modules/quern/opengl/PngWriter.h"
-#include "quern/platform/DynamicLibrary.h"
-#include "quern/sdl/SDL2Library.h"
 #include "support/harmonize/DemoLevelContent.h"
 #include "support/harmonize/SmallWindowSettings.h"
 
-#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -272,17 +270,8 @@ TEST_F(PlayerDrawingTest, HarmonizingShowsTheBodyOfTheOtherRace)
     const Frame light = readWindow();
     save(light, "moves-player-race0.png");
 
-    SDL_Event event {};
-    event.type = SDL_KEYDOWN;
-    event.key.state = SDL_PRESSED;
-    event.key.keysym.scancode = SDL_SCANCODE_RETURN;
-    auto pushEvent = reinterpret_cast<int (*)(SDL_Event*)>(
-        quern::platform::getLibrarySymbol(quern::sdl::getSDLLibrary(), "SDL_PushEvent"));
-    ASSERT_NE(pushEvent, nullptr);
-    pushEvent(&event);
-    event.type = SDL_KEYUP;
-    event.key.state = SDL_RELEASED;
-    pushEvent(&event);
+    testing::pushKey(SDL_SCANCODE_RETURN, true);
+    testing::pushKey(SDL_SCANCODE_RETURN, false);
     for (i32 i = 0; i < 10; ++i)
         frame();
     const Frame dark = readWindow();
