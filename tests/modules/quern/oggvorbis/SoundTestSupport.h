@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace quern::oggvorbis::testing {
 
 namespace media = quern::testing::media;
@@ -33,13 +35,17 @@ inline Bytes sound(
     return path.empty() ? Bytes {} : media::readFile(path);
 }
 
-// oggdec's samples of `file` (written next to the other media as `name`).
+// oggdec's samples of `file` (written next to the other media as `name`, a
+// copy per process: tests running side by side decode files of one name).
 inline Bytes oggdecOf(const Bytes& file, const std::string& name)
 {
-    const media::fs::path path = soundDirectory() / (name + ".ogg");
+    const media::fs::path path = soundDirectory() / (name + "-" + std::to_string(::getpid()) + ".ogg");
     media::fs::create_directories(path.parent_path());
     media::writeFile(path, file);
-    return media::oggdecSamples(path);
+    Bytes samples = media::oggdecSamples(path);
+    std::error_code ignored;
+    media::fs::remove(path, ignored);
+    return samples;
 }
 
 // A heap stream buffer over the bytes, for streams that take one over.
