@@ -34,8 +34,11 @@ using quern::u8;
 class AnimationSystem;
 class App;
 class AppEventQueue;
+class BubbleSystem;
 class CollisionSystem;
 class CoroutineSystem;
+class FuzzyCollisionSystem;
+class GameCameraSystem;
 class GizmoLineSystem;
 class InputSwitcher;
 class InputSystem;
@@ -89,8 +92,11 @@ struct AppContext {
 
     // The world's systems, in the order of the fields; later systems join here.
     AnimationSystem* animation = nullptr;
+    BubbleSystem* bubble = nullptr;
     CollisionSystem* collision = nullptr;
     CoroutineSystem* coroutine = nullptr;
+    FuzzyCollisionSystem* fuzzyCollision = nullptr;
+    GameCameraSystem* gameCamera = nullptr;
     GizmoLineSystem* gizmoLines = nullptr;
     InputSystem* input = nullptr;
     quern::entity::InputRecordingSystem* inputRecording = nullptr;
