@@ -4,6 +4,8 @@
 #include "harmonize/extensions/AnimationHandlerExt.h"
 #include "harmonize/extensions/DeathTriggerExt.h"
 #include "harmonize/extensions/PlayerClusterExt.h"
+#include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/FuzzyCollisionSystem.h"
 
 #include "quern/entity/World.h"
 
@@ -103,6 +105,8 @@ void runTriggerEnterRules(const PairEvent& pair, World& world, AppContext& conte
 {
     onPlayerContact(world, context, pair, kContactBegins);
     onDeathTriggerContact(world, context, pair);
+    if (context.fuzzyCollision)
+        context.fuzzyCollision->onEnter(pair, world);
     changePlatformOccupancy(world, pair, +1);
     setSavePointInside(world, pair, true);
 }
@@ -110,6 +114,8 @@ void runTriggerEnterRules(const PairEvent& pair, World& world, AppContext& conte
 void runTriggerExitRules(const PairEvent& pair, World& world, AppContext& context)
 {
     onPlayerContact(world, context, pair, kContactEnds);
+    if (context.fuzzyCollision)
+        context.fuzzyCollision->onExit(pair, world);
     changePlatformOccupancy(world, pair, -1);
     setSavePointInside(world, pair, false);
     finishSubtitle(world, pair);

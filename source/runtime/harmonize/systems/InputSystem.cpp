@@ -4,6 +4,7 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/input/InputSwitcher.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/GameCameraSystem.h"
 #include "harmonize/utils/AppEventQueue.h"
 #include "quern/debug/Log.h"
 #include "quern/entity/InputRecordingSystem.h"
@@ -219,6 +220,9 @@ void InputSystem::toggleFreeCamera()
         if (!on)
             m_captureCamera = false;
     }
+    // The game camera stands still while the free camera runs.
+    if (m_context->gameCamera)
+        m_context->gameCamera->setStarted(!on);
     if (m_eventQueue)
         m_eventQueue->postMouseModeChange({ static_cast<quern::u8>(on ? 1 : 0), 0 });
 }

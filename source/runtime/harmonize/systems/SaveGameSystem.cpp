@@ -6,6 +6,8 @@
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/FuzzyCollisionSystem.h"
+#include "harmonize/systems/GameCameraSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/QuickSaveFile.h"
@@ -153,8 +155,12 @@ void SaveGameSystem::saveSystemStates()
         m_context.animation->saveSnapshot();
     if (m_context.movement)
         m_context.movement->saveSnapshot();
+    if (m_context.gameCamera)
+        m_context.gameCamera->saveSnapshot();
     if (m_context.input)
         m_context.input->saveQuickSave(); // with the input switcher's stack
+    if (m_context.fuzzyCollision)
+        m_context.fuzzyCollision->saveSnapshot();
 }
 
 // The systems put their state back in this order, after the world's.
@@ -170,12 +176,16 @@ void SaveGameSystem::restoreSystemStates(World& world)
         m_context.movement->restoreSnapshot(world);
     if (m_context.render)
         m_context.render->restoreQuickSave(world);
+    if (m_context.gameCamera)
+        m_context.gameCamera->restoreSnapshot(world);
     destroySubtreesWith(world, SpeechBubble::kType);
     if (m_context.input)
         m_context.input->restoreQuickSave(); // with the input switcher's stack
     const EntityHandle savePoint { savedSavePoint };
     if (isSomeEntity(savePoint))
         flagRespawn(world, savePoint);
+    if (m_context.fuzzyCollision)
+        m_context.fuzzyCollision->restoreSnapshot();
     destroySubtreesWith(world, kRestoreMarkerType);
 }
 

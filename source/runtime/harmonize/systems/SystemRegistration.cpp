@@ -4,7 +4,10 @@
 #include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/BubbleSystem.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/FuzzyCollisionSystem.h"
+#include "harmonize/systems/GameCameraSystem.h"
 #include "harmonize/systems/GizmoLineSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LightingSystem.h"
@@ -69,6 +72,12 @@ quern::entity::System* createCollision(AppContext& context, const SystemSetup&)
     return context.collision;
 }
 
+quern::entity::System* createFuzzyCollision(AppContext& context, const SystemSetup&)
+{
+    context.fuzzyCollision = new FuzzyCollisionSystem(context);
+    return context.fuzzyCollision;
+}
+
 quern::entity::System* createCoroutine(AppContext& context, const SystemSetup&)
 {
     context.coroutine = new CoroutineSystem(context);
@@ -79,6 +88,18 @@ quern::entity::System* createMovement(AppContext& context, const SystemSetup&)
 {
     context.movement = new MovementSystem(context);
     return context.movement;
+}
+
+quern::entity::System* createGameCamera(AppContext& context, const SystemSetup&)
+{
+    context.gameCamera = new GameCameraSystem(context);
+    return context.gameCamera;
+}
+
+quern::entity::System* createBubble(AppContext& context, const SystemSetup&)
+{
+    context.bubble = new BubbleSystem(context);
+    return context.bubble;
 }
 
 quern::entity::System* createSoakTest(AppContext& context, const SystemSetup& setup)
@@ -119,11 +140,14 @@ constexpr SystemRow kRows[] = {
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
     { "AnimationSystem", SystemWorlds::All, SystemCondition::Always, createAnimation },
     { "CollisionSystem", SystemWorlds::All, SystemCondition::Always, createCollision },
+    { "FuzzyCollisionSystem", SystemWorlds::All, SystemCondition::Always, createFuzzyCollision },
     { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
     { "MovementSystem", SystemWorlds::All, SystemCondition::Always, createMovement },
+    { "GameCameraSystem", SystemWorlds::All, SystemCondition::Always, createGameCamera },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
+    { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
 };
 

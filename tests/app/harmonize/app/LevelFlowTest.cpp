@@ -375,15 +375,17 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
             world.getSystem(i)->describe(&info);
             names.push_back(info.name ? info.name : "");
         }
-        // The hierarchy and the gizmo line systems keep the default description.
+        // The hierarchy, gizmo line and bubble systems keep the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).gizmoLines), world.getSystem(1));
         std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "SoundSystem", "InputSystem",
-            "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "CoroutineSystem", "MovementSystem" };
+            "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "FuzzyCollisionSystem", "CoroutineSystem",
+            "MovementSystem", "GameCameraSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         expected.push_back("LightingSystem");
         expected.push_back("SaveGameSystem");
+        expected.push_back("DefaultSystem");
         expected.push_back("RenderSystem");
         EXPECT_EQ(names, expected) << test;
         EXPECT_NE(app->context(0).inputRecording, nullptr);
@@ -391,6 +393,9 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         EXPECT_NE(app->context(0).collision, nullptr);
         EXPECT_NE(app->context(0).coroutine, nullptr);
         EXPECT_NE(app->context(0).movement, nullptr);
+        EXPECT_NE(app->context(0).fuzzyCollision, nullptr);
+        EXPECT_NE(app->context(0).gameCamera, nullptr);
+        EXPECT_NE(app->context(0).bubble, nullptr);
         app->shutdown();
     }
 }
