@@ -1,5 +1,7 @@
 #include "harmonize/systems/BubbleSystem.h"
 
+#include "RenderWorld.h"
+
 #include "harmonize/components/Components.h"
 #include "harmonize/extensions/PlayerView.h"
 #include "harmonize/systems/AppContext.h"
@@ -7,6 +9,8 @@
 #include "harmonize/utils/MathUtils.h"
 
 #include "harmonize/Scenario.h"
+#include "quern/math/Frustum.h"
+#include "quern/render/RenderLists.h"
 
 #include <gtest/gtest.h>
 
@@ -318,6 +322,37 @@ TEST_F(BubbleSystemTest, FreedSlotWithStaleBitsIsSkipped)
 
     scene.tick(3);
     expectVector(transform(anchor).position, { -30.0f, 60.0f, 5.0f }, "anchor");
+}
+
+// Opened bubbles are drawn over the level, after the post effects.
+class BubbleRenderTest : public testing::RenderWorldTest {
+protected:
+    u64 drawnBy(u64 pass)
+    {
+        const quern::math::Frustum view(
+            quern::math::Matrix4::identity(), quern::math::Matrix4::orthographic(-10, 10, 10, -10, 1, 100, true));
+        quern::render::RenderLists lists;
+        w->render->pass(pass)->culler->cull(view, lists);
+        return lists.visibleCount();
+    }
+};
+
+TEST_F(BubbleRenderTest, OpenBubbleMovesItsSubtreeToTheOverlayPass)
+{
+    constexpr u64 kCube = 101;
+    w->preloadMesh(kCube, { { -1, -1, -1 }, { 1, 1, 1 } });
+    const EntityHandle bubble = w->addMeshEntity("bubble", kCube, { 0, 0, -5 });
+    w->scene.set(bubble, "SpeechBubble", "openScale", { 1 });
+    w->addMeshEntity("body", kCube, { 1, 0, 0 }, bubble);
+    w->addMeshEntity("level", kCube, { 2, 0, -5 });
+    w->start();
+    ASSERT_EQ(drawnBy(0), 3u);
+    ASSERT_EQ(drawnBy(1), 0u);
+
+    BubbleSystem bubbles(w->context);
+    bubbles.openBubble(true, bubble, w->world());
+    EXPECT_EQ(drawnBy(0), 1u);
+    EXPECT_EQ(drawnBy(1), 2u);
 }
 
 } // namespace
