@@ -217,17 +217,28 @@ TEST_F(BubbleSystemTest, OpeningAtFullScaleStartsTheLagAtTheSpeaker)
     EXPECT_EQ(record().currentPosition.y, target().y);
 }
 
-TEST_F(BubbleSystemTest, StayOpenLastsUntilCloseBubble)
+// A stay-open bubble waits for closeBubble, then shrinks from the size it has
+// over four steps and goes with its body.
+struct CloseCase {
+    f32 openScale;
+    f32 scales[4]; // after each closing step
+};
+
+class BubbleCloseTest : public BubbleSystemTest, public ::testing::WithParamInterface<CloseCase> { };
+
+TEST_P(BubbleCloseTest, StayOpenLastsUntilCloseBubble)
 {
+    const CloseCase c = GetParam();
     record().openDuration = 0.0f;
+    record().openScale = c.openScale;
     bubbles->openBubble(true, bubble, world());
     scene.tick(40);
     ASSERT_TRUE(alive(bubble));
-    expectVector(transform(bubble).scale, { 1.0f, 1.0f, 1.0f }, "still open");
+    expectVector(transform(bubble).scale, { c.openScale, c.openScale, c.openScale }, "still open");
     EXPECT_EQ(coroutines->fixedTickList().count(), 0u);
 
     bubbles->closeBubble(bubble);
-    for (const f32 scale : { 1.0f, 0.75f, 0.5f, 0.25f }) {
+    for (const f32 scale : c.scales) {
         scene.tick();
         expectVector(transform(bubble).scale, { scale, scale, scale }, "closing");
     }
@@ -236,22 +247,9 @@ TEST_F(BubbleSystemTest, StayOpenLastsUntilCloseBubble)
     EXPECT_FALSE(alive(body));
 }
 
-// A bubble shrinks from the size it has: its open scale, or where an
-// unfinished pop left it.
-TEST_F(BubbleSystemTest, ClosingShrinksFromTheCurrentScale)
-{
-    record().openDuration = 0.0f;
-    record().openScale = 2.0f;
-    bubbles->openBubble(true, bubble, world());
-    scene.tick();
-    bubbles->closeBubble(bubble);
-    for (const f32 scale : { 2.0f, 1.5f, 1.0f, 0.5f }) {
-        scene.tick();
-        expectVector(transform(bubble).scale, { scale, scale, scale }, "closing");
-    }
-    scene.tick();
-    EXPECT_FALSE(alive(bubble));
-}
+INSTANTIATE_TEST_SUITE_P(Scales, BubbleCloseTest,
+    ::testing::Values(
+        CloseCase { 1.0f, { 1.0f, 0.75f, 0.5f, 0.25f } }, CloseCase { 2.0f, { 2.0f, 1.5f, 1.0f, 0.5f } }));
 
 TEST_F(BubbleSystemTest, CloseDurationZeroDestroysAtTheFirstStep)
 {
