@@ -405,8 +405,38 @@ TEST(FuzzyCollisionSystem, DeactivatingTheZoneEndsItsOverlapsNotThePlayers)
     w.world().deactivateEntity(w.player);
     EXPECT_EQ(w.overlaps(), (std::vector<FuzzyPair> { pairOf(b, w.player) }));
     EXPECT_EQ(w.cameraEntries(), 1u);
-    w.scene.tick(2); // an inactive player's entry is skipped, not weighed
+    // Its entry is not weighed while it is inactive: a zone shape that would
+    // be fatal to weigh goes unnoticed.
+    w.scene.get<FuzzyZone>(b).shape = 7;
+    w.scene.tick(2);
     EXPECT_EQ(w.overlaps().size(), 1u);
+}
+
+TEST(FuzzyCollisionSystemDeathTest, TickWeighsEveryLiveOverlap)
+{
+    FuzzyWorld w;
+    const EntityHandle zone = w.sphere("zone", {}, 2, 1);
+    w.start();
+    w.enter(zone, w.player);
+    w.scene.tick();
+    w.scene.get<FuzzyZone>(zone).shape = 7;
+    EXPECT_DEATH(w.scene.tick(), "Unreachable code hit");
+}
+
+TEST(FuzzyCollisionSystem, TickSkipsAPlayerWhoseSlotWasReused)
+{
+    FuzzyWorld w;
+    const EntityHandle zone = w.sphere("zone", {}, 2, 1);
+    const EntityHandle walker = w.scene.add("walker", { "Transform", "PlayerMovement" });
+    w.start();
+    w.enter(zone, walker);
+    w.world().destroyEntities(&walker, 1);
+    const EntityHandle reused = w.scene.add("reused", { "Transform" });
+    ASSERT_EQ(reused.index(), walker.index());
+    w.world().activateEntities(&reused, 1);
+    w.scene.get<FuzzyZone>(zone).shape = 7;
+    w.scene.tick();
+    EXPECT_EQ(w.overlaps(), (std::vector<FuzzyPair> { pairOf(zone, walker) }));
 }
 
 TEST(FuzzyCollisionSystem, OverlapsBeyondTheCameraListAreKept)
