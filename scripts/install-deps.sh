@@ -13,7 +13,7 @@ packages=(
   xvfb xauth vorbis-tools vpx-tools sox gettext fonts-dejavu-core
   clang libclang-rt-14-dev rapidjson-dev
   imagemagick khronos-api
-  libinih-dev locales python3
+  libinih-dev libglm-dev locales python3
 )
 
 missing=()
