@@ -6,6 +6,8 @@
 // fuzzy camera zones the player stands in, or blends from a saved pose to
 // another camera; a cutscene may shake it.
 #include "harmonize/components/Components.h"
+#include "harmonize/display/FrameLayout.h"
+#include "harmonize/extensions/PlayerView.h"
 #include "harmonize/utils/MathUtils.h"
 
 #include "quern/entity/System.h"
@@ -30,6 +32,16 @@ struct ShakeParameters {
     f32 xAmount;
     f32 yAmount;
     f32 duration;
+};
+
+// Where a camera is and what its lens shows; the position is a world position.
+struct CameraPose {
+    quern::math::Vector3 position;
+    quern::math::Quaternion rotation;
+    quern::math::Vector3 scale;
+    EntityHandle parent;
+    CameraLens lens;
+    bool valid;
 };
 
 class GameCameraSystem final : public quern::entity::System {
@@ -70,8 +82,82 @@ public:
     // View and projection of the camera entity that owns `rig`.
     static void computeViewProjection(quern::math::Matrix4& view, quern::math::Matrix4& projection,
         const GameCameraRig* rig, quern::entity::World& world);
+    // Refreshes the rig's clamp rectangle: the range of camera positions over
+    // which the view of a `frame` shown in `viewport` (y up from the bottom)
+    // stays inside the level bounds, in the plane z = 0.
+    static void computeBounds(
+        GameCameraRig& rig, quern::entity::World& world, FrameSizeF frame, const ViewportRect& viewport);
 
     f32 timeScale = 1.0f;
+
+private:
+    struct FollowCamera {
+        EntityHandle entity;
+        Transform* transform = nullptr;
+        CameraFollow* follow = nullptr;
+        CameraLens* lens = nullptr;
+    };
+
+    // Everything the quick save copies, as one piece.
+    struct State {
+        PlayerView player;
+        EntityHandle gameCamera;
+        CameraLens* lens;
+        Transform* transform;
+        GameCameraRig* rig;
+        CameraPose blendStart;
+        ShakeParameters shake;
+        u32 shakeRandom;
+        u32 blendCurve;
+        f32 blendTime;
+        f32 blendDuration;
+        f32 shakeTime;
+        f32 shakeDuration;
+        f32 smoothTime;
+        f32 smoothVelocity;
+        EntityHandle followCamera;
+        EntityHandle blendTarget;
+        quern::u64 zoneCount;
+        FuzzyPair zonePairs[kZoneCapacity];
+        f32 zoneWeights[kZoneCapacity];
+        u32 zoneCameras[kZoneCapacity];
+        u8 started;
+        u8 shaking;
+        u8 blending;
+        u8 returning;
+    };
+
+    void findEntities(quern::entity::World& world);
+    bool hasPlayer() const;
+    bool hasGameCamera() const;
+    bool findFollowCamera(quern::entity::World& world, FollowCamera& camera) const;
+    f32 tickStep(const quern::entity::World& world) const;
+
+    void moveZoneCameras(quern::entity::World& world, const quern::math::Vector3& followPosition);
+    void clampFollowCamera(quern::entity::World& world, Transform& follow);
+    void moveAxisFollowers(quern::entity::World& world, const quern::math::Vector3& clamped);
+    void refreshBounds(quern::entity::World& world);
+
+    CameraPose followPose(quern::entity::World& world);
+    CameraPose blendPose(quern::entity::World& world);
+    CameraPose currentPose(quern::entity::World& world);
+    f32 curveProgress(f32 t) const;
+    void applyPose(quern::entity::World& world);
+    void startBlend(quern::entity::World& world, EntityHandle camera, f32 duration);
+    void takeCurveOf(quern::entity::World& world, EntityHandle camera);
+    void shakeStep(quern::entity::World& world);
+    void drawDebug(quern::entity::World& world);
+
+    // The follow camera's own steps.
+    void initFollow(const FollowCamera& camera, quern::entity::World& world);
+    void followStep(quern::entity::World& world, const FollowCamera& camera);
+    i32 chooseDirection(quern::entity::World& world, const CameraFollow& follow) const;
+    void moveFollowCamera(quern::entity::World& world, const FollowCamera& camera, f32 k);
+
+    AppContext* m_context;
+    quern::animate::KeyframeAnimation* m_curveAnimation = nullptr;
+    State m_snapshot {};
+    State m_state {};
 };
 
 } // namespace harmonize

@@ -26,6 +26,18 @@ void GizmoLineSystem::addLine(const quern::math::Vector3& from, const quern::mat
     lines.append(GizmoLineRecord { from, to, colour, 0.0f });
 }
 
+void GizmoLineSystem::drawRect(quern::f32 x, quern::f32 y, quern::f32 halfWidth, quern::f32 halfHeight, quern::i32 colour)
+{
+    const quern::math::Vector3 bottomLeft { x - halfWidth, y - halfHeight, 0.0f };
+    const quern::math::Vector3 topLeft { x - halfWidth, y + halfHeight, 0.0f };
+    const quern::math::Vector3 bottomRight { x + halfWidth, y - halfHeight, 0.0f };
+    const quern::math::Vector3 topRight { x + halfWidth, y + halfHeight, 0.0f };
+    addLine(bottomLeft, topLeft, colour);
+    addLine(bottomLeft, bottomRight, colour);
+    addLine(bottomRight, topRight, colour);
+    addLine(topLeft, topRight, colour);
+}
+
 void GizmoLineSystem::update(quern::entity::UpdateContext*, quern::entity::World& world)
 {
     if (!Settings::Development.gizmos)

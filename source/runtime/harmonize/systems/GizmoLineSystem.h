@@ -25,6 +25,9 @@ public:
 
     // A line drawn in the next update only.
     void addLine(const quern::math::Vector3& from, const quern::math::Vector3& to, quern::i32 colour);
+    // The rectangle [x - halfWidth, x + halfWidth] x [y - halfHeight, y + halfHeight]
+    // at z = 0: its left, bottom, right and top edges.
+    void drawRect(quern::f32 x, quern::f32 y, quern::f32 halfWidth, quern::f32 halfHeight, quern::i32 colour);
 
     void update(quern::entity::UpdateContext* context, quern::entity::World& world) override;
 

@@ -103,6 +103,29 @@ TEST_F(GizmoLineSystemTest, AColourOutsideThePaletteIsDropped)
     EXPECT_EQ(lines->lines.count(), 0u);
 }
 
+TEST_F(GizmoLineSystemTest, ARectangleIsItsLeftBottomRightAndTopEdgesAtGroundLevel)
+{
+    lines->drawRect(1.0f, 2.0f, 3.0f, 4.0f, Gizmos::Green);
+    ASSERT_EQ(lines->lines.count(), 4u);
+    const struct {
+        Vector3 from, to;
+    } edges[] = {
+        { { -2, -2, 0 }, { -2, 6, 0 } },
+        { { -2, -2, 0 }, { 4, -2, 0 } },
+        { { 4, -2, 0 }, { 4, 6, 0 } },
+        { { -2, 6, 0 }, { 4, 6, 0 } },
+    };
+    for (quern::u64 i = 0; i < 4; ++i) {
+        const GizmoLineRecord& line = lines->lines.at<GizmoLineRecord>(i);
+        EXPECT_EQ(line.from, edges[i].from) << "edge " << i;
+        EXPECT_EQ(line.to, edges[i].to) << "edge " << i;
+        EXPECT_EQ(line.colour, Gizmos::Green);
+    }
+    Settings::Development.gizmos = false;
+    lines->drawRect(0.0f, 0.0f, 1.0f, 1.0f, Gizmos::Red);
+    EXPECT_EQ(lines->lines.count(), 4u);
+}
+
 TEST_F(GizmoLineSystemTest, AWorldWithoutAGizmoPassStillAgesItsLines)
 {
     context.gizmos.reset();
