@@ -12,6 +12,7 @@
 
 #include "harmonize/Settings.h"
 #include "harmonize/components/Components.h"
+#include "harmonize/extensions/PlayerView.h"
 #include "harmonize/input/InputActions.h"
 #include "harmonize/statemachines/MovementStateMachine.h"
 #include "harmonize/systems/MovementSystem.h"
@@ -57,6 +58,8 @@ struct Sample {
     std::string cluster; // the name of the cluster it stands on, "" for none
     Vec2f clusterUp;
     f32 carrierX;
+    quern::math::Vector3 gameCamera; // world positions
+    quern::math::Vector3 followCamera;
 };
 
 class PlayerMovesTest : public ::testing::Test {
@@ -87,6 +90,8 @@ protected:
         quern::entity::World& world = app->worldSwapper().getWorld(app->currentLevelWorld());
         player = testing::entityNamed(world, "player");
         carrier = testing::entityNamed(world, "carrier");
+        gameCamera = testing::entityNamed(world, "gameCamera");
+        followCamera = testing::entityNamed(world, "followCamera");
         return app;
     }
     // One frame of one fixed step; returns the player as the tick left it.
@@ -96,7 +101,7 @@ protected:
         app.runFrame(time);
         testing::dropAppEvents(app);
         quern::entity::World& world = app.worldSwapper().getWorld(app.currentLevelWorld());
-        Sample s { tick, world.isValid(player) && world.isActive(player), 0, 0, 0, 0, "", {}, 0 };
+        Sample s { tick, world.isValid(player) && world.isActive(player), 0, 0, 0, 0, "", {}, 0, {}, {} };
         const Transform& t = *static_cast<Transform*>(world.getComponent(player.index(), Transform::kType));
         const PlayerMovement& m = *static_cast<PlayerMovement*>(world.getComponent(player.index(), PlayerMovement::kType));
         s.x = t.position.x;
@@ -107,6 +112,9 @@ protected:
         if (isSomeEntity(m.cluster) && m.cluster.index() < world.getSlotCount())
             s.cluster = world.getEntityName(m.cluster);
         s.carrierX = static_cast<Transform*>(world.getComponent(carrier.index(), Transform::kType))->position.x;
+        s.gameCamera = worldPositionOf(world, *static_cast<Transform*>(world.getComponent(gameCamera.index(), Transform::kType)));
+        s.followCamera
+            = worldPositionOf(world, *static_cast<Transform*>(world.getComponent(followCamera.index(), Transform::kType)));
         return s;
     }
     bool exists(App& app, const char* name)
@@ -132,7 +140,7 @@ protected:
     testing::GameAssetHandlers handlers;
     quern::testing::BuiltContent content;
     i64 time = 0;
-    EntityHandle player, carrier; // found when the level starts
+    EntityHandle player, carrier, gameCamera, followCamera; // found when the level starts
 };
 
 // The first tick at or after `from` that matches; -1 when none does.
@@ -150,7 +158,9 @@ void saveTrace(const std::vector<Sample>& samples, const char* name)
     std::ofstream out(fs::path(QUERN_TEST_BINARY_DIR) / name);
     for (const Sample& s : samples)
         out << s.tick << " " << (s.alive ? "" : "dead ") << s.x << " " << s.y << " " << movementStateName(s.state)
-            << " race " << s.race << " on " << (s.cluster.empty() ? "-" : s.cluster) << "\n";
+            << " race " << s.race << " on " << (s.cluster.empty() ? "-" : s.cluster) << " camera " << s.gameCamera.x
+            << " " << s.gameCamera.y << " " << s.gameCamera.z << " follow " << s.followCamera.x << " "
+            << s.followCamera.y << " " << s.followCamera.z << "\n";
 }
 
 TEST_F(PlayerMovesTest, TheScriptedReplayWalksJumpsRidesHarmonizesDiesAndComesBack)
