@@ -210,6 +210,19 @@ TEST_F(GameCameraTest, ABlendOfNoDurationReachesItsCameraAtOnceAndKeepsTrackingI
     expectNear(worldPosition(level.game), { -5.0f, 0.0f, -30.0f });
 }
 
+TEST_F(GameCameraTest, ABlendTowardsAnEntityWithoutALensLeavesTheGameCameraWhereItIs)
+{
+    startLevel({ 5.0f, 0.0f, 0.0f });
+    const EntityHandle notACamera = level.scene.add("marker", { "Transform" });
+    level.get<Transform>(notACamera).position = { 90.0f, 0.0f, 0.0f };
+    const Vector3 before = worldPosition(level.game);
+    level.camera().switchToCamera(level.world(), notACamera, 0.0f, Linear);
+    level.tick(3);
+    EXPECT_EQ(worldPosition(level.game), before);
+    level.camera().switchToMainCamera(level.world(), 0.0f, Linear);
+    expectNear(worldPosition(level.game), worldPosition(level.follow));
+}
+
 TEST_F(GameCameraTest, ABlendEasesItsProgressByItsCurve)
 {
     const struct {
