@@ -65,8 +65,10 @@ Matrix4 worldMatrixOf(World& world, const Transform& transform)
     return m;
 }
 
-} // namespace
-
+// Makes `cluster` the player's cluster (nothing when it already is, when it
+// is no cluster, or when it is a platform hidden as a trigger) and aligns the
+// player to it. False when no snap pair could be found: the player then left
+// the cluster and falls.
 bool setCluster(World& world, const PlayerView& player, EntityHandle cluster)
 {
     PlayerMovement& movement = *player.movement;
@@ -83,6 +85,8 @@ bool setCluster(World& world, const PlayerView& player, EntityHandle cluster)
         return alignToCluster(world, player);
     return true;
 }
+
+} // namespace
 
 void onPlayerContact(World& world, AppContext& context, const PairEvent& pair, int kind)
 {

@@ -14,13 +14,6 @@ struct AppContext;
 inline constexpr int kContactBegins = 1;
 inline constexpr int kContactEnds = 2;
 
-// Makes `cluster` the player's cluster (nothing when it already is, when it
-// is no cluster, or when it is a platform hidden as a trigger) and aligns the
-// player to it. False
-// when no snap pair could be found: the player then left the cluster and
-// falls.
-bool setCluster(quern::entity::World& world, const PlayerView& player, EntityHandle cluster);
-
 // The contact rule for the player touching or leaving another entity: the
 // trigger it touches, the wobble of a cluster it lands on, the crush, and the
 // landing itself.

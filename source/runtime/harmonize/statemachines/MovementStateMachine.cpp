@@ -57,6 +57,11 @@ void jump(StateMachine& machine)
     }
 }
 
+namespace {
+
+// The player moves along the ground: not airborne, and the speed along the
+// cluster's surface (across clusterUp) is above 0.0001. Off a cluster
+// clusterUp is zero and the test is false.
 bool movesAlongGround(const PlayerMovement& movement)
 {
     if (isAirborne(movement.movementState[kMachineState]))
@@ -64,8 +69,6 @@ bool movesAlongGround(const PlayerMovement& movement)
     const Vec2f u = movement.clusterUp;
     return std::fabs(dot(movement.velocity + movement.pushVelocity, rightOf(u))) > 0.0001f;
 }
-
-namespace {
 
 void settleFrom(PlayerMovement& movement, i32 first, i32 second)
 {

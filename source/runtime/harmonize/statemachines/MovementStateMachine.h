@@ -27,10 +27,6 @@ void fall(StateMachine& machine);
 // logged ("Jump while jumping"). An invalid state is fatal.
 void jump(StateMachine& machine);
 
-// The player moves along the ground: not airborne, and the speed along the
-// cluster's surface (across clusterUp) is above 0.0001. Off a cluster
-// clusterUp is zero and the test is false.
-bool movesAlongGround(const PlayerMovement& movement);
 // Settles from WAITING or WALKING (the player tick) to WALKING when the player
 // moves along the ground, else WAITING; other valid states stay. An invalid
 // state is fatal.

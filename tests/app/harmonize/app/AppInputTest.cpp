@@ -137,18 +137,11 @@ TEST_F(AppInputTest, AVirtualControllerMovesThePlayerAndNamesItsButtons)
     // controller while no window of the program has it.
     setenv("SDL_JOYSTICK_ALLOW_BACKGROUND_EVENTS", "1", 1);
     auto app = startLevel();
-    SDL_VirtualJoystickDesc description {};
-    description.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    description.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-    description.naxes = SDL_CONTROLLER_AXIS_MAX;
-    description.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-    description.name = "virtual pad";
-    const int index = sdlSymbol<int (*)(const SDL_VirtualJoystickDesc*)>("SDL_JoystickAttachVirtualEx")(&description);
+    const int index = testing::attachVirtualPad();
     ASSERT_GE(index, 0);
     frames(*app);
     // The back end opened the pad when it arrived.
-    const SDL_JoystickID id = sdlSymbol<SDL_JoystickID (*)(int)>("SDL_JoystickGetDeviceInstanceID")(index);
-    SDL_Joystick* joystick = sdlSymbol<SDL_Joystick* (*)(SDL_JoystickID)>("SDL_JoystickFromInstanceID")(id);
+    SDL_Joystick* joystick = testing::openedVirtualPad(index);
     ASSERT_NE(joystick, nullptr);
     auto setButton = sdlSymbol<int (*)(SDL_Joystick*, int, Uint8)>("SDL_JoystickSetVirtualButton");
     auto setAxis = sdlSymbol<int (*)(SDL_Joystick*, int, Sint16)>("SDL_JoystickSetVirtualAxis");

@@ -367,18 +367,11 @@ TEST_F(PlayerMovesTest, AJumpFromTheKeyboardAndFromAVirtualJoystickReachesThePla
 
     // A pad made through SDL's own virtual joystick interface; the back end
     // opens it when it arrives.
-    SDL_VirtualJoystickDesc description {};
-    description.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    description.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-    description.naxes = SDL_CONTROLLER_AXIS_MAX;
-    description.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-    description.name = "virtual pad";
-    const int index = sdlSymbol<int (*)(const SDL_VirtualJoystickDesc*)>("SDL_JoystickAttachVirtualEx")(&description);
+    const int index = testing::attachVirtualPad();
     ASSERT_GE(index, 0);
     for (i32 i = 0; i < 3; ++i)
         frame(*app, ++tick);
-    const SDL_JoystickID id = sdlSymbol<SDL_JoystickID (*)(int)>("SDL_JoystickGetDeviceInstanceID")(index);
-    SDL_Joystick* joystick = sdlSymbol<SDL_Joystick* (*)(SDL_JoystickID)>("SDL_JoystickFromInstanceID")(id);
+    SDL_Joystick* joystick = testing::openedVirtualPad(index);
     ASSERT_NE(joystick, nullptr);
     sdlSymbol<int (*)(SDL_Joystick*, int, Uint8)>("SDL_JoystickSetVirtualButton")(
         joystick, SDL_CONTROLLER_BUTTON_A, SDL_PRESSED);
