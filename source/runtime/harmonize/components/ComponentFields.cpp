@@ -388,7 +388,8 @@ const ComponentField kPlayerMovementFields[] = {
     HARMONIZE_FIELD(PlayerMovement, unused686, UInt8),
 };
 const ComponentField kCollectibleFields[] = {
-    HARMONIZE_FIELD(Collectible, unused0, UInt8),
+    HARMONIZE_FIELD(Collectible, pickupEffect, Entity),
+    HARMONIZE_FIELD(Collectible, counterIcon, Entity),
     HARMONIZE_FIELD(Collectible, picked, UInt8),
     HARMONIZE_FIELD(Collectible, unused9, UInt8),
 };

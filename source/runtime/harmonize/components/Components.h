@@ -452,7 +452,8 @@ struct PlayerMovement {
 
 struct Collectible {
     static constexpr u8 kType = 42;
-    u8 unused0[8];
+    EntityHandle pickupEffect; // prefab spawned where it is picked up
+    EntityHandle counterIcon; // prefab of its icon in the counter
     u8 picked;
     u8 unused9[3];
 };

@@ -35,18 +35,23 @@ class AnimationSystem;
 class App;
 class AppEventQueue;
 class BubbleSystem;
+class CollectibleSystem;
 class CollisionSystem;
 class CoroutineSystem;
 class FuzzyCollisionSystem;
 class GameCameraSystem;
 class GizmoLineSystem;
+class GravityZoneSystem;
 class InputSwitcher;
 class InputSystem;
 class LevelList;
+class LevelStatisticsSystem;
 class LightingSystem;
+class LineRendererSystem;
 class LoadingWorker;
 class MovementSystem;
 class PlatformServices;
+class PlatformSystem;
 class RenderSystem;
 class SaveGameSystem;
 class SoundSystem;
@@ -54,6 +59,7 @@ class TaskDispatcher;
 struct SoakTestDriver;
 struct SystemSetup;
 struct AppContext;
+class TimerSystem;
 class TransformHierarchySystem;
 
 // Rules of systems that join a level later: the player's platform rules call
@@ -93,19 +99,25 @@ struct AppContext {
     // The world's systems, in the order of the fields; later systems join here.
     AnimationSystem* animation = nullptr;
     BubbleSystem* bubble = nullptr;
+    CollectibleSystem* collectible = nullptr; // level worlds only
     CollisionSystem* collision = nullptr;
     CoroutineSystem* coroutine = nullptr;
     FuzzyCollisionSystem* fuzzyCollision = nullptr;
     GameCameraSystem* gameCamera = nullptr;
     GizmoLineSystem* gizmoLines = nullptr;
+    GravityZoneSystem* gravityZone = nullptr;
     InputSystem* input = nullptr;
     quern::entity::InputRecordingSystem* inputRecording = nullptr;
-    MovementSystem* movement = nullptr;
-    TransformHierarchySystem* transformHierarchy = nullptr;
+    LevelStatisticsSystem* levelStatistics = nullptr; // level worlds only
     LightingSystem* lighting = nullptr;
+    LineRendererSystem* lineRenderer = nullptr;
+    MovementSystem* movement = nullptr;
+    PlatformSystem* platform = nullptr;
     RenderSystem* render = nullptr;
     SaveGameSystem* saveGame = nullptr; // level worlds only
     SoundSystem* sound = nullptr;
+    TransformHierarchySystem* transformHierarchy = nullptr;
+    TimerSystem* timer = nullptr;
     AppServices services;
     PlatformHooks platformHooks;
     SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
