@@ -20,6 +20,9 @@
 
 namespace harmonize {
 
+class CoroutineSystem;
+struct PairEvent;
+
 #pragma pack(push, 4)
 
 using quern::math::Vector3;
@@ -759,6 +762,18 @@ struct SavePointTrigger {
     EntityHandle frameAnimationRoot;
     EntityHandle frameAnimation;
     EntityHandle respawnEffectPrefab;
+
+    static constexpr u32 kInside = 1u << 0; // the player's trigger is inside
+    static constexpr u32 kRaceMatch = 1u << 1; // the player's race may save here
+    static constexpr u32 kSaved = 1u << 2;
+    static constexpr u32 kRespawnRequest = 1u << 3; // the last save was made here
+
+    // At world start: finds the frame animation, shows "idle" and starts the
+    // save point's coroutine.
+    static void start(SavePointTrigger& trigger, quern::entity::World& world, CoroutineSystem& coroutines);
+    // After the player's trigger entered or left: whether the two races of
+    // the pair may save. Both entities must have a Race.
+    static void updateRaceMatch(const PairEvent& pair, SavePointTrigger& trigger, quern::entity::World& world);
 };
 
 struct OverlaySettings {

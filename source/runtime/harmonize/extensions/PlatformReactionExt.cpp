@@ -6,6 +6,7 @@
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/PlatformSystem.h"
 
 #include "quern/entity/World.h"
 
@@ -43,8 +44,8 @@ void standHide(World& world, AppContext& context, EntityHandle platform, i32 rac
     const i32 p = platformRace->value;
     if (p != 1 && race != 1 && !racesOppose(p, race))
         return;
-    if (context.platformHooks.startHideShow)
-        context.platformHooks.startHideShow(platform.value, world, context);
+    if (context.coroutine)
+        PlatformSystem::startHideShow(platform, world, *context.coroutine);
     record->hiddenByStanding = 1;
 }
 

@@ -65,8 +65,6 @@ class TransformHierarchySystem;
 // Rules of systems that join a level later: the player's platform rules call
 // them when set and skip them otherwise.
 struct PlatformHooks {
-    // Starts a race platform's hide/show sequence.
-    void (*startHideShow)(quern::u32 platform, quern::entity::World& world, AppContext& context) = nullptr;
     // A moving platform's start-on-touch rule.
     void (*startOnTouch)(quern::u32 platform, quern::entity::World& world, AppContext& context) = nullptr;
 };
