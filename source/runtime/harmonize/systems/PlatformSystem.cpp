@@ -35,6 +35,12 @@ constexpr f32 kClipFade = 0.1f;
 // use traps when the game runs with floating-point traps.
 constexpr f32 kNegligibleOffset = 1e-18f;
 
+// The world's store of one record type, indexed by slot.
+template <class Record> Record* storeOf(World& world)
+{
+    return reinterpret_cast<Record*>(world.store + world.componentOffsets[Record::kType]);
+}
+
 struct HideShowLocals {
     EntityHandle platform;
 };
@@ -212,36 +218,30 @@ void PlatformSystem::fixedTick(quern::entity::UpdateContext*, World& world)
         playerPosition = worldPositionOf(world, *componentOf<Transform>(world, m_player));
         playerRace = componentOf<Race>(world, m_player)->value;
     }
+    // Every slot is looked at each tick: the stores are walked as the arrays
+    // they are, the records of a slot at its index in each.
     const u64 slots = world.getSlotCount();
+    const u16* generations = world.generations.dataAs<u16>();
+    const ComponentMask* masks = world.componentMasks.dataAs<ComponentMask>();
+    const Transform* transforms = storeOf<Transform>(world);
+    const PlatformSensor* sensors = storeOf<PlatformSensor>(world);
+    const Race* races = storeOf<Race>(world);
+    Platform* records = storeOf<Platform>(world);
     for (u64 slot = 0; slot < slots; ++slot) {
-        if (world.getGeneration(slot) == 0 || !world.getComponentMask(slot).containsAll(kPlatformMask))
+        if (generations[slot] == 0 || !masks[slot].containsAll(kPlatformMask))
             continue;
-        const auto& sensor = *static_cast<const PlatformSensor*>(world.getComponent(slot, PlatformSensor::kType));
-        bool triggered = sensor.hideWhenAway != 0;
-        if (playerFound) {
-            const auto& transform = *static_cast<const Transform*>(world.getComponent(slot, Transform::kType));
-            if (isWithin(worldOriginOf(world, transform), playerPosition, sensor.range)) {
-                const auto& race = *static_cast<const Race*>(world.getComponent(slot, Race::kType));
-                triggered = racesOppose(race.value, playerRace);
-            }
+        const bool inRange
+            = playerFound && isWithin(worldOriginOf(world, transforms[slot]), playerPosition, sensors[slot].range);
+        const bool triggered = inRange ? racesOppose(races[slot].value, playerRace) : sensors[slot].hideWhenAway != 0;
+        // Marked without branching: which platforms are triggered is as good
+        // as random from one slot to the next.
+        Platform& record = records[slot];
+        record.pending = triggered ? 1 : 0;
+        record.release = triggered ? record.release : 1;
+        if (triggered && record.running == 0 && m_context->coroutine) {
+            record.pending = 0;
+            startHideShow(EntityHandle::make(static_cast<u16>(slot), generations[slot]), world, *m_context->coroutine);
         }
-        evaluate(world, slot, triggered);
-    }
-}
-
-void PlatformSystem::evaluate(World& world, u64 slot, bool triggered)
-{
-    auto& record = *static_cast<Platform*>(world.getComponent(slot, Platform::kType));
-    if (!triggered) {
-        record.release = 1;
-        record.pending = 0;
-        return;
-    }
-    record.pending = 1;
-    if (record.running == 0 && m_context->coroutine) {
-        record.pending = 0;
-        startHideShow(EntityHandle::make(static_cast<u16>(slot), world.getGeneration(slot)), world,
-            *m_context->coroutine);
     }
 }
 

@@ -38,8 +38,6 @@ public:
     EntityHandle player() const { return m_player; }
 
 private:
-    void evaluate(quern::entity::World& world, u64 slot, bool triggered);
-
     AppContext* m_context;
     EntityHandle m_player;
 };
