@@ -94,12 +94,8 @@ struct Step {
 
     void playSound(u64 soundId)
     {
-        if (!context.sound)
-            return;
-        SoundRequest& request = context.sound->playSound(soundId);
-        if (const Transform* transform = componentOf<Transform>(world, locals.savePoint))
-            request.position = worldPositionOf(world, *transform);
-        request.positional = 1;
+        if (context.sound)
+            context.sound->playAtPositionOf(soundId, locals.savePoint, world);
     }
 
     void show(const char* name, u64 soundId)

@@ -73,12 +73,8 @@ void playNamedClip(AppContext& context, World& world, EntityHandle animated, con
 
 void playSoundAt(AppContext& context, World& world, u64 soundId, EntityHandle platform)
 {
-    if (!context.sound)
-        return;
-    SoundRequest& request = context.sound->playSound(soundId);
-    if (const Transform* transform = componentOf<Transform>(world, platform))
-        request.position = worldPositionOf(world, *transform);
-    request.positional = 1;
+    if (context.sound)
+        context.sound->playAtPositionOf(soundId, platform, world);
 }
 
 void spawnEffect(World& world, const Platform& record, EntityHandle platform)

@@ -112,6 +112,14 @@ SoundRequest& SoundSystem::playSound(u64 soundId)
     return m_requests.append(request);
 }
 
+void SoundSystem::playAtPositionOf(u64 soundId, EntityHandle entity, World& world)
+{
+    SoundRequest& request = playSound(soundId);
+    if (entity.index() < world.getSlotCount() && world.getComponentMask(entity.index()).test(Transform::kType))
+        request.position = Transform::localToWorld(transformAt(world, entity.index()), Vector3 {}, world);
+    request.positional = 1;
+}
+
 void SoundSystem::stopSound(u64 soundId)
 {
     SoundRequest request {};

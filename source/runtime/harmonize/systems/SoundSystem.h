@@ -99,6 +99,9 @@ public:
     void stopSound(u64 soundId);
     // Positional play at the entity, or where its SoundOverride says.
     void playAtEntity(u64 soundId, u32 entity);
+    // Positional play where the entity's transform is now (the origin for an
+    // entity without one); the sound does not follow it.
+    void playAtPositionOf(u64 soundId, quern::entity::EntityHandle entity, quern::entity::World& world);
     void playEntitySource(u32 entity);
     void stopMusic();
     void stopAtmo();

@@ -1,4 +1,5 @@
 #include "runtime/harmonize/systems/AnimationWorld.h"
+#include "runtime/harmonize/systems/QueuedSounds.h"
 
 #include "harmonize/events/GameEvents.h"
 #include "harmonize/systems/CollectibleSystem.h"
@@ -124,13 +125,7 @@ struct SavePointWorld : AnimationWorld {
         }
         return shownAfter;
     }
-    std::vector<u64> sounds()
-    {
-        std::vector<u64> ids;
-        for (u64 i = 0; i < sound->requestCount(); ++i)
-            ids.push_back(sound->request(i).soundId);
-        return ids;
-    }
+    std::vector<u64> sounds() { return testing::queuedSoundIds(*sound); }
     i32 saveRequests()
     {
         i32 count = 0;

@@ -1,4 +1,5 @@
 #include "AnimationWorld.h"
+#include "QueuedSounds.h"
 
 #include "harmonize/extensions/RaceLook.h"
 #include "harmonize/systems/CoroutineSystem.h"
@@ -78,6 +79,11 @@ struct PlatformWorld : AnimationWorld {
         scene.get<PlatformWarning>(p).clip = kWarningClip;
     }
 
+    // Nothing but the sequences touch the platforms from here on.
+    void stopPlatformTicks()
+    {
+        world().getSystemInfo(world().getSystemCount() - 2).state = quern::entity::SystemInfo::kDisabled;
+    }
     Platform& record(EntityHandle p) { return scene.get<Platform>(p); }
     bool hidden(EntityHandle p)
     {
@@ -87,6 +93,16 @@ struct PlatformWorld : AnimationWorld {
     {
         return scene.get<Collider>(p).trigger == 0 && scene.get<CollisionLayer>(p).layer == 14;
     }
+    // Ticks until the platform's hidden state is `wanted` (at most 100).
+    i32 ticksUntilHidden(EntityHandle p, bool wanted)
+    {
+        i32 ticks = 0;
+        while (hidden(p) != wanted && ticks < 100) {
+            tick();
+            ++ticks;
+        }
+        return ticks;
+    }
     u64 sequences(EntityHandle p)
     {
         const quern::containers::Array& list = coroutines->fixedTickList();
@@ -95,14 +111,7 @@ struct PlatformWorld : AnimationWorld {
             count += list.at<Coroutine>(i).userData == &record(p) ? 1 : 0;
         return count;
     }
-    // The sound ids queued so far, in order.
-    std::vector<u64> sounds()
-    {
-        std::vector<u64> ids;
-        for (u64 i = 0; i < sound->requestCount(); ++i)
-            ids.push_back(sound->request(i).soundId);
-        return ids;
-    }
+    std::vector<u64> sounds() { return testing::queuedSoundIds(*sound); }
     i32 sparks()
     {
         i32 count = 0;
@@ -249,11 +258,7 @@ TEST(PlatformSystem, HiddenTimeRunsOutWhenNothingHoldsThePlatform)
     ASSERT_TRUE(w.hidden(p));
     // The flag asks again every tick; without it the platform would show.
     w.scene.get<PlatformSensor>(p).hideWhenAway = 0;
-    i32 ticks = 0;
-    while (w.hidden(p) && ticks < 100) {
-        w.tick();
-        ++ticks;
-    }
+    const i32 ticks = w.ticksUntilHidden(p, false);
     // Release ends the hidden time at once, on the first tick after it is set.
     EXPECT_EQ(ticks, 2);
 }
@@ -266,14 +271,10 @@ TEST(PlatformSystem, HiddenTimeEndsTheHidingWithoutRelease)
     w.start();
     PlatformSystem::startHideShow(p, w.world(), *w.coroutines);
     // No fixed tick of the platform system: nothing sets release.
-    w.world().getSystemInfo(w.world().getSystemCount() - 2).state = quern::entity::SystemInfo::kDisabled;
+    w.stopPlatformTicks();
     w.tick();
     ASSERT_TRUE(w.hidden(p));
-    i32 ticks = 0;
-    while (w.hidden(p) && ticks < 100) {
-        w.tick();
-        ++ticks;
-    }
+    const i32 ticks = w.ticksUntilHidden(p, false);
     EXPECT_GE(ticks, 4);
     EXPECT_LE(ticks, 6);
 }
@@ -333,12 +334,7 @@ TEST(PlatformSystem, WarningPlaysItsClipAndDelaysTheHiding)
         ASSERT_NE(warning, nullptr);
         EXPECT_EQ(warning->clip, c.delay > 0.0f ? kWarningClip : kHideClip) << c.delay;
         EXPECT_EQ(warning->duration, c.delay > 0.0f ? 0.0f : 0.1f) << c.delay;
-        i32 ticks = 0;
-        while (!w.hidden(p) && ticks < 100) {
-            w.tick();
-            ++ticks;
-        }
-        EXPECT_EQ(ticks, c.ticksToHide) << c.delay;
+        EXPECT_EQ(w.ticksUntilHidden(p, true), c.ticksToHide) << c.delay;
     }
 }
 
@@ -350,7 +346,7 @@ TEST(PlatformSystem, WarnedPlatformWaitsForThePlayerToLeave)
     const EntityHandle p = w.addPlatform(2, { 0, 0, 0 }, 5.0f, 0);
     w.addWarning(p, 0.0f);
     w.record(p).hiddenTime = 0.0f;
-    w.world().getSystemInfo(w.world().getSystemCount() - 2).state = quern::entity::SystemInfo::kDisabled;
+    w.stopPlatformTicks();
     w.start();
     PlatformSystem::startHideShow(p, w.world(), *w.coroutines);
     w.tick(5);
