@@ -20,6 +20,9 @@
 
 namespace harmonize {
 
+class AnimationSystem;
+struct PlayerView;
+
 #pragma pack(push, 4)
 
 using quern::math::Vector3;
@@ -664,6 +667,11 @@ struct MovingPlatform {
     u8 setupValue;
     u8 started;
     u8 unused42[2];
+
+    // A platform that waits for the player starts its clip at the first touch
+    // of a player whose race does not oppose it; autoplaying ones never wait.
+    static void startOnTouch(
+        MovingPlatform& platform, quern::entity::World& world, AnimationSystem& animation, const PlayerView& player);
 };
 
 struct MovingPlatformSetup {

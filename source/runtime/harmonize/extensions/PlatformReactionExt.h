@@ -3,8 +3,8 @@
 // way after its warning delay, a detonator platform of the opposite race blows
 // up and destroys its target, a platform of the opposite race (or a neutral
 // one) hides and lets the player fall, and a moving platform starts when
-// touched. The hiding and the moving belong to the level rules, reached
-// through the context's platform hooks when this build has them.
+// touched. The hiding belongs to the level rules, reached through the
+// context's platform hook when this build has it.
 #include "harmonize/extensions/PlayerView.h"
 
 namespace harmonize {

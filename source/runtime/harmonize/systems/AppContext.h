@@ -67,8 +67,6 @@ class TransformHierarchySystem;
 struct PlatformHooks {
     // Starts a race platform's hide/show sequence.
     void (*startHideShow)(quern::u32 platform, quern::entity::World& world, AppContext& context) = nullptr;
-    // A moving platform's start-on-touch rule.
-    void (*startOnTouch)(quern::u32 platform, quern::entity::World& world, AppContext& context) = nullptr;
 };
 
 // What every world's systems share; the program supplies the audio device and
