@@ -107,7 +107,8 @@ void LightningJitterSystem::update(quern::entity::UpdateContext*, World& world)
     PolylineStore& store = lines->store();
     const u64 slots = world.getSlotCount() < store.lineCount() ? world.getSlotCount() : store.lineCount();
     for (u64 i = 0; i < slots; ++i) {
-        if (!world.getEnabledMask(i).test(LightningBolt::kType))
+        // A freed slot keeps its enabled bits; its line is no bolt's any more.
+        if (world.getState(i) == quern::entity::EntityState::Free || !world.getEnabledMask(i).test(LightningBolt::kType))
             continue;
         const auto& bolt = *static_cast<const LightningBolt*>(world.getComponent(i, LightningBolt::kType));
         const EntityHandle entity = EntityHandle::make(static_cast<u16>(i), world.getGeneration(i));

@@ -143,7 +143,7 @@ MovingPlatformSystem::MovingPlatformSystem(AppContext& context)
 void MovingPlatformSystem::worldStarted(World& world, quern::memory::Allocator*)
 {
     for (u64 i = 0; i < world.getSlotCount(); ++i)
-        if (world.getEnabledMask(i).test(MovingPlatformSetup::kType))
+        if (world.getState(i) != quern::entity::EntityState::Free && world.getEnabledMask(i).test(MovingPlatformSetup::kType))
             setUpPlatform(world, m_context->animation,
                 *static_cast<const MovingPlatformSetup*>(world.getComponent(i, MovingPlatformSetup::kType)));
 }
