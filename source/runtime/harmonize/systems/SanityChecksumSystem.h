@@ -20,11 +20,17 @@ public:
     const quern::containers::Array& checksums() const { return m_checksums; }
 
 private:
-    quern::containers::Array m_checksums { sizeof(quern::u32), alignof(quern::u32) };
-};
+    static constexpr quern::u64 kGatherBytes = 4096;
 
-// The CRC-32 of the bytes of every component the slot has, type by type in
-// ascending order, each for its stored size.
-quern::u32 componentChecksum(quern::entity::World& world, quern::u64 slot);
+    // The CRC-32 of the bytes of every component the slot has, type by type
+    // in ascending order, each for its stored size.
+    quern::u32 entityChecksum(quern::entity::World& world, quern::u64 slot);
+    // The CRC-32 of `length` zero bytes; worked out once per length.
+    quern::u32 zeroRunChecksum(quern::u64 length);
+
+    quern::containers::Array m_checksums { sizeof(quern::u32), alignof(quern::u32) };
+    quern::u32 m_zeroRuns[kGatherBytes + 1] = {};
+    bool m_zeroRunKnown[kGatherBytes + 1] = {};
+};
 
 } // namespace harmonize

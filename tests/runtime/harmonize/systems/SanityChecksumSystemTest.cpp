@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <vector>
 
 namespace harmonize {
@@ -58,6 +59,30 @@ TEST(SanityChecksumSystem, ATemplateGetsTheCrcOfItsComponentBytesInTypeOrder)
     EXPECT_EQ(w.checksum(root), w.expected(root));
     EXPECT_EQ(w.checksum(child), w.expected(child));
     EXPECT_NE(w.checksum(root), w.checksum(child));
+}
+
+TEST(SanityChecksumSystem, RecordsOfAnyTotalLengthAreCheckedAsOneRun)
+{
+    // Totals below, at and past the 64-byte blocks the checksum works in.
+    const std::initializer_list<const char*> sets[] = {
+        { "Race" }, // 4 bytes
+        { "Transform", "CameraZone" }, // 64
+        { "Transform", "CameraZone", "Race" }, // 68
+        { "Transform", "Renderer", "Race", "Collider", "BoxShape" }, // 136
+        { "Animation", "PlayerMovement" }, // 1,444
+    };
+    ChecksumWorld w;
+    std::vector<EntityHandle> entities;
+    for (const auto& components : sets) {
+        const EntityHandle e = w.scene.add("set", components, {}, true);
+        for (u32 type = 0; type < kComponentTypeCount; ++type)
+            if (w.scene.world().getComponentMask(e.index()).test(type))
+                static_cast<u8*>(w.scene.bytes(e, type))[0] ^= static_cast<u8>(0x5a + type);
+        entities.push_back(e);
+    }
+    w.scene.start();
+    for (EntityHandle e : entities)
+        EXPECT_EQ(w.checksum(e), w.expected(e)) << e.index();
 }
 
 TEST(SanityChecksumSystem, AnEntityWithEveryComponentIsCheckedOverAllItsBytes)
