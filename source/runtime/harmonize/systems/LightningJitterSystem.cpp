@@ -74,19 +74,21 @@ LightningJitterSystem::LightningJitterSystem(AppContext& context)
 
 void LightningJitterSystem::entitiesCreated(const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
 {
-    LineRendererSystem* lines = m_context->lineRenderer;
-    if (!lines)
-        return;
-    PolylineStore& store = lines->store();
-    for (u64 i = 0; i < count; ++i) {
-        const u64 index = handles[i].index();
-        if (index >= store.lineCount() || !world.getEnabledMask(index).test(LightningBolt::kType))
-            continue;
-        store.setPointCount(index, pointCountOf(*static_cast<const LightningBolt*>(world.getComponent(index, LightningBolt::kType))));
-    }
+    setLineCounts(handles, count, [&](u64 index) -> quern::i64 {
+        if (!world.getEnabledMask(index).test(LightningBolt::kType))
+            return -1;
+        return static_cast<quern::i64>(
+            pointCountOf(*static_cast<const LightningBolt*>(world.getComponent(index, LightningBolt::kType))));
+    });
 }
 
 void LightningJitterSystem::entitiesDestroyed(const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
+{
+    setLineCounts(handles, count,
+        [&](u64 index) -> quern::i64 { return world.getComponentMask(index).test(LightningBolt::kType) ? 0 : -1; });
+}
+
+template <class CountOf> void LightningJitterSystem::setLineCounts(const EntityHandle* handles, u64 count, CountOf&& countOf)
 {
     LineRendererSystem* lines = m_context->lineRenderer;
     if (!lines)
@@ -94,8 +96,11 @@ void LightningJitterSystem::entitiesDestroyed(const EntityHandle* handles, u64 c
     PolylineStore& store = lines->store();
     for (u64 i = 0; i < count; ++i) {
         const u64 index = handles[i].index();
-        if (index < store.lineCount() && world.getComponentMask(index).test(LightningBolt::kType))
-            store.setPointCount(index, 0);
+        if (index >= store.lineCount())
+            continue;
+        const quern::i64 points = countOf(index);
+        if (points >= 0)
+            store.setPointCount(index, static_cast<u64>(points));
     }
 }
 

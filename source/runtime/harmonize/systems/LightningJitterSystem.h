@@ -25,6 +25,11 @@ public:
     quern::u64 randomState() const { return m_random; }
 
 private:
+    // Gives the line of each handed slot the point count countOf(index)
+    // names; a negative count leaves the line as it is.
+    template <class CountOf>
+    void setLineCounts(const quern::entity::EntityHandle* handles, quern::u64 count, CountOf&& countOf);
+
     AppContext* m_context;
     // One sequence for the system's life: never reset, not even by a new level.
     quern::u64 m_random = kRandomSeed;
