@@ -14,6 +14,8 @@
 #include "quern/platform/Clock.h"
 #include "quern/platform/ErrorReporting.h"
 
+#include <cmath>
+
 namespace harmonize {
 namespace {
 
@@ -217,7 +219,9 @@ void startLightning(World& world, EntityHandle entity, AppContext& context)
     context.coroutine->start(runPlacement, lightning, locals);
 }
 
-bool isLightningFlash(f32 percent, f32 r) { return percent * 0.01f >= r; }
+// The quiet comparison: a chance that is not a number never flashes and never
+// raises the invalid-operation trap.
+bool isLightningFlash(f32 percent, f32 r) { return std::isgreaterequal(percent * 0.01f, r); }
 
 EntityHandle pickEnabledEntity(World& world, u8 type, u64 random)
 {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cmath>
 #include <limits>
 
 namespace harmonize {
@@ -65,6 +65,7 @@ TEST(Lightning, AFlashNeedsTheRandomNumberAtMostTheChance)
         { 0, std::numeric_limits<f32>::min(), false },
         { 50, 0.5f, true },
         { 50, std::nextafter(0.5f, 1.0f), false },
+        { std::numeric_limits<f32>::quiet_NaN(), 0, false },
     };
     for (const Case& c : cases)
         EXPECT_EQ(isLightningFlash(c.percent, c.r), c.flashes) << c.percent << "% at " << c.r;
