@@ -46,11 +46,11 @@ bool findGoalAndPlayer(const PairEvent& pair, World& world, EntityHandle& goal, 
 
 void onLevelGoalBounce(EntityHandle goal, const PlayerView& player, World& world, AppContext&)
 {
-    LevelGoal& rule = *componentOf<LevelGoal>(world, goal);
+    LevelGoal* rule = componentOf<LevelGoal>(world, goal);
     const i32 goalRace = goalRaceOf(world, goal);
-    if (rule.reached != 0 || !racesOppose(goalRace, player.race->value))
+    if (!rule || rule->reached != 0 || !racesOppose(goalRace, player.race->value))
         return;
-    spawnAtGoal(world, goal, goalRace == 2 ? rule.bounceEffectRace2 : rule.bounceEffect);
+    spawnAtGoal(world, goal, goalRace == 2 ? rule->bounceEffectRace2 : rule->bounceEffect);
     PlayerMovement& movement = *player.movement;
     movement.pushVelocity = movement.gravityDirection * kBounceSpeed;
     movement.pushDecay = kBounceDecay;
@@ -60,11 +60,11 @@ void onLevelGoalBounce(EntityHandle goal, const PlayerView& player, World& world
 
 void onLevelGoalReach(EntityHandle goal, const PlayerView& player, World& world, AppContext& context)
 {
-    LevelGoal& rule = *componentOf<LevelGoal>(world, goal);
+    LevelGoal* rule = componentOf<LevelGoal>(world, goal);
     const i32 goalRace = goalRaceOf(world, goal);
-    if (rule.reached != 0 || racesOppose(goalRace, player.race->value))
+    if (!rule || rule->reached != 0 || racesOppose(goalRace, player.race->value))
         return;
-    spawnAtGoal(world, goal, goalRace == 2 ? rule.reachEffectRace2 : rule.reachEffect);
+    spawnAtGoal(world, goal, goalRace == 2 ? rule->reachEffectRace2 : rule->reachEffect);
     player.body->velocity = {};
     player.race->value = 1;
     if (context.animation)
@@ -81,8 +81,8 @@ void onLevelGoalReach(EntityHandle goal, const PlayerView& player, World& world,
     for (u8 type : { CapsuleShape::kType, Collider::kType, PlayerState::kType, PlayerMovement::kType })
         kept.reset(type);
     world.getEnabledMask(player.entity.index()) = kept;
-    rule.reached = 1;
-    rule.reachedAgain = 1;
+    rule->reached = 1;
+    rule->reachedAgain = 1;
     if (context.levelStatistics)
         context.levelStatistics->captureLevelStats(world);
 }

@@ -30,6 +30,15 @@ struct RulesWorld : ContactWorld {
         get<Transform>(crate).position = { 2.0f, 3.0f, 0.0f };
         animated = addAnimated("animated", { kDoorClip, kOpposedClip, kOtherClip }, false);
     }
+    EntityHandle addSoundTrigger(u8 playerOnly, u8 stop)
+    {
+        const EntityHandle trigger = scene.add("sound", { "Transform", "Collider", "SoundTrigger" });
+        SoundTrigger& rule = get<SoundTrigger>(trigger);
+        rule.sound = 0xabc;
+        rule.playerOnly = playerOnly;
+        rule.stop = stop;
+        return trigger;
+    }
     u64 taskCount() { return animation->tasks().count(); }
     const AnimationTask& task(u64 i) { return animation->tasks().at<AnimationTask>(i); }
 
@@ -170,8 +179,7 @@ TEST(RaceCopyRules, ARaceSourceGivesItsRaceToTheLookItTouches)
 TEST(SoundTriggerRules, PlaysOnceWhereTheVisitorIsOrStopsOnEveryEntry)
 {
     RulesWorld w;
-    const EntityHandle trigger = w.scene.add("sound", { "Transform", "Collider", "SoundTrigger" });
-    w.get<SoundTrigger>(trigger).sound = 0xabc;
+    const EntityHandle trigger = w.addSoundTrigger(0, 0);
     w.start();
     onSoundTrigger(ContactWorld::pair(w.crate, trigger), w.world(), w.context);
     onSoundTrigger(ContactWorld::pair(trigger, w.crate), w.world(), w.context);
@@ -185,9 +193,7 @@ TEST(SoundTriggerRules, PlaysOnceWhereTheVisitorIsOrStopsOnEveryEntry)
     EXPECT_EQ(w.get<SoundTrigger>(trigger).played, 1);
 
     RulesWorld s;
-    const EntityHandle stop = s.scene.add("stop", { "Transform", "Collider", "SoundTrigger" });
-    s.get<SoundTrigger>(stop).sound = 0xabc;
-    s.get<SoundTrigger>(stop).stop = 1;
+    const EntityHandle stop = s.addSoundTrigger(0, 1);
     s.start();
     onSoundTrigger(ContactWorld::pair(s.crate, stop), s.world(), s.context);
     onSoundTrigger(ContactWorld::pair(s.player, stop), s.world(), s.context);
@@ -200,9 +206,7 @@ TEST(SoundTriggerRules, PlaysOnceWhereTheVisitorIsOrStopsOnEveryEntry)
 TEST(SoundTriggerRules, APlayerOnlyTriggerIgnoresEverythingElse)
 {
     RulesWorld w;
-    const EntityHandle trigger = w.scene.add("sound", { "Transform", "Collider", "SoundTrigger" });
-    w.get<SoundTrigger>(trigger).sound = 0xabc;
-    w.get<SoundTrigger>(trigger).playerOnly = 1;
+    const EntityHandle trigger = w.addSoundTrigger(1, 0);
     w.start();
     onSoundTrigger(ContactWorld::pair(w.crate, trigger), w.world(), w.context);
     EXPECT_EQ(w.sound->requestCount(), 0u);

@@ -1,6 +1,7 @@
 #include "harmonize/systems/LevelStatisticsSystem.h"
 
-#include "harmonize/Scenario.h"
+#include "runtime/harmonize/systems/AnimationWorld.h"
+
 #include "harmonize/Settings.h"
 #include "harmonize/input/InputActions.h"
 #include "harmonize/input/InputBindings.h"
@@ -22,15 +23,16 @@ namespace {
 
 using quern::testing::LogCapture;
 
-constexpr u64 kStep = 10'000; // microseconds
+constexpr u64 kStep = testing::AnimationWorld::kTickStep;
 
 // A level world with the statistics, the coroutines, the collectibles, a
 // save-game system and a sound system whose requests stay queued. The level
 // holds three collectibles and, unless told otherwise, the statistics board.
-struct StatisticsWorld {
+// Its clock starts at 1 s.
+struct StatisticsWorld : testing::AnimationWorld {
     explicit StatisticsWorld(bool withBoard = true)
     {
-        Settings::resetToDefaults();
+        now = 1'000'000;
         Settings::Development.moneyStart = 0;
         parseBindings(Settings::Input);
         switcher.bindContexts();
@@ -46,25 +48,13 @@ struct StatisticsWorld {
         scene.addSystem(context.sound);
         world().getSystemInfo(world().getSystemCount() - 1).state = quern::entity::SystemInfo::kDisabled;
         scene.addSystem(statistics);
-        world().clock.step = kStep;
         for (EntityHandle& c : collectibles)
             c = scene.add("collectible", { "Transform", "Collider", "Collectible" });
         if (withBoard)
             board = scene.add("board", { "Transform", "LevelStatisticsDisplay" });
-        world().attachSystems(nullptr);
-        scene.start();
+        start();
     }
-    ~StatisticsWorld() { Settings::resetToDefaults(); }
 
-    quern::entity::World& world() { return scene.world(); }
-    void tick(u32 count = 1)
-    {
-        for (u32 i = 0; i < count; ++i) {
-            world().clock.tickBase = now;
-            world().fixedTick(1);
-            now += kStep;
-        }
-    }
     // Restores after dying: from a save point, or from a save of no save point.
     void die(bool atSavePoint)
     {
@@ -73,14 +63,11 @@ struct StatisticsWorld {
     }
     u64 soundCount() { return context.sound->requestCount(); }
 
-    testing::Scenario scene;
-    AppContext context;
     InputSwitcher switcher;
     SaveGameSystem saves { context };
     LevelStatisticsSystem* statistics;
     EntityHandle collectibles[3];
     EntityHandle board;
-    u64 now = 1'000'000; // the level runs from 1 s on
 };
 
 TEST(LevelStatisticsSystem, PlayTimeRunsOnlyWhileTheGameItselfHasTheInput)
