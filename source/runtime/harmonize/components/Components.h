@@ -283,6 +283,10 @@ struct BeamPortal {
     EntityHandle effectPrefab;
     u8 armed;
     u8 unused25[3];
+
+    // The portal's effect prefab, placed at the portal; a soft assertion
+    // when the portal has none.
+    static void spawnBeamEffect(EntityHandle portal, quern::entity::World& world);
 };
 
 struct BloomSettings {
@@ -597,6 +601,15 @@ struct LevelGoal {
     u8 unused18[2];
 };
 
+// The level's statistics board: its four text labels.
+struct LevelStatisticsDisplay {
+    static constexpr u8 kType = 69;
+    EntityHandle collectiblesText;
+    EntityHandle deathsText;
+    EntityHandle timeText;
+    EntityHandle rankText; // its parent stays hidden until a rank is known
+};
+
 struct Lightning {
     static constexpr u8 kType = 70;
     f32 scrollInterval; // seconds between texture steps
@@ -694,6 +707,10 @@ struct OneShotAnimation {
     EntityHandle animated;
     u8 fired;
     u8 unused5[3];
+
+    // Once: plays the animated entity's default clip, then switches the
+    // trigger's Collider off so that it touches nothing more.
+    static void fire(EntityHandle trigger, quern::entity::World& world, AnimationSystem* animation);
 };
 
 struct PlayerSpawn {
@@ -961,6 +978,7 @@ HARMONIZE_CHECK_RECORD(GravityZone);
 HARMONIZE_CHECK_RECORD(Fog);
 HARMONIZE_CHECK_RECORD(PushPad);
 HARMONIZE_CHECK_RECORD(LevelGoal);
+HARMONIZE_CHECK_RECORD(LevelStatisticsDisplay);
 HARMONIZE_CHECK_RECORD(Lightning);
 HARMONIZE_CHECK_RECORD(LanguageFilter);
 HARMONIZE_CHECK_RECORD(MissileLauncher);

@@ -16,6 +16,7 @@
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/systems/SoundSystem.h"
+#include "harmonize/systems/StartupSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/tasks/LoadingWorker.h"
 #include "quern/entity/InputRecordingSystem.h"
@@ -33,6 +34,8 @@ quern::entity::System* createTransformHierarchy(AppContext& context, const Syste
     context.transformHierarchy = new TransformHierarchySystem();
     return context.transformHierarchy;
 }
+
+quern::entity::System* createStartup(AppContext& context, const SystemSetup&) { return new StartupSystem(context); }
 
 quern::entity::System* createGizmoLines(AppContext& context, const SystemSetup&)
 {
@@ -134,6 +137,7 @@ quern::entity::System* createRender(AppContext& context, const SystemSetup&)
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
+    { "StartupSystem", SystemWorlds::All, SystemCondition::Always, createStartup },
     { "GizmoLineSystem", SystemWorlds::All, SystemCondition::Always, createGizmoLines },
     { "SoundSystem", SystemWorlds::All, SystemCondition::Always, createSound },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
@@ -144,11 +148,12 @@ constexpr SystemRow kRows[] = {
     { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
     { "MovementSystem", SystemWorlds::All, SystemCondition::Always, createMovement },
     { "GameCameraSystem", SystemWorlds::All, SystemCondition::Always, createGameCamera },
-    { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
     { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
+    // The systems that depend on settings come last.
+    { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
 };
 
 } // namespace
