@@ -5,11 +5,13 @@
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/BubbleSystem.h"
+#include "harmonize/systems/CollectibleSystem.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/FuzzyCollisionSystem.h"
 #include "harmonize/systems/GameCameraSystem.h"
 #include "harmonize/systems/GizmoLineSystem.h"
 #include "harmonize/systems/InputSystem.h"
+#include "harmonize/systems/LevelStatisticsSystem.h"
 #include "harmonize/systems/LightingSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/RenderSystem.h"
@@ -99,6 +101,18 @@ quern::entity::System* createGameCamera(AppContext& context, const SystemSetup&)
     return context.gameCamera;
 }
 
+quern::entity::System* createCollectible(AppContext& context, const SystemSetup&)
+{
+    context.collectible = new CollectibleSystem(context);
+    return context.collectible;
+}
+
+quern::entity::System* createLevelStatistics(AppContext& context, const SystemSetup&)
+{
+    context.levelStatistics = new LevelStatisticsSystem(context);
+    return context.levelStatistics;
+}
+
 quern::entity::System* createBubble(AppContext& context, const SystemSetup&)
 {
     context.bubble = new BubbleSystem(context);
@@ -150,8 +164,10 @@ constexpr SystemRow kRows[] = {
     { "GameCameraSystem", SystemWorlds::All, SystemCondition::Always, createGameCamera },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
+    { "CollectibleSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createCollectible },
     { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
+    { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },
     // The systems that depend on settings come last.
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
 };

@@ -381,7 +381,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "DefaultSystem", "SoundSystem",
             "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "FuzzyCollisionSystem",
             "CoroutineSystem", "MovementSystem", "GameCameraSystem", "LightingSystem", "SaveGameSystem", "DefaultSystem",
-            "RenderSystem" };
+            "DefaultSystem", "RenderSystem", "LevelStatisticsSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         EXPECT_EQ(names, expected) << test;
