@@ -1,5 +1,6 @@
 #include "harmonize/extensions/MovingPlatformExt.h"
 
+#include "harmonize/events/FindPair.h"
 #include "harmonize/extensions/PlayerView.h"
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
@@ -39,20 +40,12 @@ void MovingPlatform::startOnTouch(MovingPlatform& platform, World& world, Animat
 
 void onMovingPlatformTouched(const PairEvent& pair, World& world, AppContext& context)
 {
-    void* platform = nullptr;
-    void* movement = nullptr;
-    u32 playerEntity = pair.entityB;
-    if (!findComponents(MovingPlatform::kType, PlayerMovement::kType, world, pair.entityA, pair.entityB, &platform,
-            &movement)) {
-        if (!findComponents(MovingPlatform::kType, PlayerMovement::kType, world, pair.entityB, pair.entityA,
-                &platform, &movement))
-            return;
-        playerEntity = pair.entityA;
-    }
-    if (!context.animation)
+    u32 platform = 0;
+    u32 player = 0;
+    if (!context.animation || !orderPair<MovingPlatform, PlayerMovement>(world, pair, platform, player))
         return;
-    const PlayerView player = playerViewAt(world, EntityHandle { playerEntity }.index());
-    MovingPlatform::startOnTouch(*static_cast<MovingPlatform*>(platform), world, *context.animation, player);
+    MovingPlatform::startOnTouch(*componentOf<MovingPlatform>(world, EntityHandle { platform }), world,
+        *context.animation, playerViewAt(world, EntityHandle { player }.index()));
 }
 
 } // namespace harmonize
