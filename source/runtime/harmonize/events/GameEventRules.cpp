@@ -5,6 +5,7 @@
 #include "harmonize/extensions/ContactRules.h"
 #include "harmonize/extensions/AnimationHandlerExt.h"
 #include "harmonize/extensions/DeathTriggerExt.h"
+#include "harmonize/extensions/MovingPlatformExt.h"
 #include "harmonize/extensions/PlayerClusterExt.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CollectibleSystem.h"
@@ -112,6 +113,7 @@ void runTriggerEnterRules(const PairEvent& pair, World& world, AppContext& conte
     if (context.fuzzyCollision)
         context.fuzzyCollision->onEnter(pair, world);
     onOneShotAnimationEnter(pair, world, context);
+    onMovingPlatformTouched(pair, world, context);
     changePlatformOccupancy(world, pair, +1);
     onBeamPortalEnter(pair, world, context);
     onRaceSourceContact(pair, world);

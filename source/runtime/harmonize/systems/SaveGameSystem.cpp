@@ -11,6 +11,7 @@
 #include "harmonize/systems/GameCameraSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LevelStatisticsSystem.h"
+#include "harmonize/systems/LineRendererSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/QuickSaveFile.h"
 #include "harmonize/systems/RenderSystem.h"
@@ -165,6 +166,8 @@ void SaveGameSystem::saveSystemStates()
         m_context.input->saveQuickSave(); // with the input switcher's stack
     if (m_context.fuzzyCollision)
         m_context.fuzzyCollision->saveSnapshot();
+    if (m_context.lineRenderer)
+        m_context.lineRenderer->saveSnapshot();
 }
 
 // The systems put their state back in this order, after the world's.
@@ -194,6 +197,8 @@ void SaveGameSystem::restoreSystemStates(World& world)
         flagRespawn(world, savePoint);
     if (m_context.fuzzyCollision)
         m_context.fuzzyCollision->restoreSnapshot();
+    if (m_context.lineRenderer)
+        m_context.lineRenderer->restoreSnapshot();
     destroySubtreesWith(world, kRestoreMarkerType);
 }
 

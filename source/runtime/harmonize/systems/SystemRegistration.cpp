@@ -13,6 +13,11 @@
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LevelStatisticsSystem.h"
 #include "harmonize/systems/LightingSystem.h"
+#include "harmonize/systems/SanityChecksumSystem.h"
+#include "harmonize/systems/MovingPlatformSystem.h"
+#include "harmonize/systems/LineRendererSystem.h"
+#include "harmonize/systems/LightningJitterSystem.h"
+#include "harmonize/systems/GravityZoneSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
@@ -38,6 +43,30 @@ quern::entity::System* createTransformHierarchy(AppContext& context, const Syste
 }
 
 quern::entity::System* createStartup(AppContext& context, const SystemSetup&) { return new StartupSystem(context); }
+
+quern::entity::System* createMovingPlatform(AppContext& context, const SystemSetup&)
+{
+    return new MovingPlatformSystem(context);
+}
+
+quern::entity::System* createGravityZone(AppContext& context, const SystemSetup&)
+{
+    context.gravityZone = new GravityZoneSystem();
+    return context.gravityZone;
+}
+
+quern::entity::System* createLineRenderer(AppContext& context, const SystemSetup&)
+{
+    context.lineRenderer = new LineRendererSystem(context);
+    return context.lineRenderer;
+}
+
+quern::entity::System* createLightningJitter(AppContext& context, const SystemSetup&)
+{
+    return new LightningJitterSystem(context);
+}
+
+quern::entity::System* createSanityChecksum(AppContext&, const SystemSetup&) { return new SanityChecksumSystem(); }
 
 quern::entity::System* createGizmoLines(AppContext& context, const SystemSetup&)
 {
@@ -158,17 +187,22 @@ constexpr SystemRow kRows[] = {
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
     { "AnimationSystem", SystemWorlds::All, SystemCondition::Always, createAnimation },
     { "CollisionSystem", SystemWorlds::All, SystemCondition::Always, createCollision },
+    { "MovingPlatformSystem", SystemWorlds::All, SystemCondition::Always, createMovingPlatform },
     { "FuzzyCollisionSystem", SystemWorlds::All, SystemCondition::Always, createFuzzyCollision },
     { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
     { "MovementSystem", SystemWorlds::All, SystemCondition::Always, createMovement },
     { "GameCameraSystem", SystemWorlds::All, SystemCondition::Always, createGameCamera },
+    { "GravityZoneSystem", SystemWorlds::All, SystemCondition::Always, createGravityZone },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
     { "CollectibleSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createCollectible },
     { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
     { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },
+    { "LineRendererSystem", SystemWorlds::All, SystemCondition::Always, createLineRenderer },
+    { "LightningJitterSystem", SystemWorlds::All, SystemCondition::Always, createLightningJitter },
     // The systems that depend on settings come last.
+    { "SanityChecksumSystem", SystemWorlds::All, SystemCondition::Sanity, createSanityChecksum },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
 };
 
@@ -190,7 +224,15 @@ bool worldGetsSystem(const SystemRow& row, bool frontEnd, const SystemSetup& set
     case SystemWorlds::All:
         break;
     }
-    return row.condition == SystemCondition::Always || (row.condition == SystemCondition::TestMode && setup.testMode);
+    switch (row.condition) {
+    case SystemCondition::Always:
+        return true;
+    case SystemCondition::TestMode:
+        return setup.testMode;
+    case SystemCondition::Sanity:
+        return setup.sanity;
+    }
+    return false;
 }
 
 void AppContext::createSystems(quern::entity::World& world, const SystemSetup& setup)

@@ -379,9 +379,10 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).gizmoLines), world.getSystem(2));
         std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "DefaultSystem", "SoundSystem",
-            "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "FuzzyCollisionSystem",
-            "CoroutineSystem", "MovementSystem", "GameCameraSystem", "LightingSystem", "SaveGameSystem", "DefaultSystem",
-            "DefaultSystem", "RenderSystem", "LevelStatisticsSystem" };
+            "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "MovingPlatformSystem",
+            "FuzzyCollisionSystem", "CoroutineSystem", "MovementSystem", "GameCameraSystem", "DefaultSystem",
+            "LightingSystem", "SaveGameSystem", "DefaultSystem", "DefaultSystem", "RenderSystem", "LevelStatisticsSystem",
+            "LineRendererSystem", "DefaultSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         EXPECT_EQ(names, expected) << test;
