@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <sstream>
 
 namespace quern::assetbuild {
@@ -30,6 +31,7 @@ struct LevelEntity {
     std::string parent; // "" for a root
     u32 parentLine = 0;
     std::map<u32, std::vector<u8>> components; // by type
+    std::set<u32> disabled; // types whose enabled bit starts off
 };
 
 // An entity name inside a component, resolved once every entity is known.
@@ -136,7 +138,15 @@ struct LevelParser {
         std::vector<u8>& record = component(entity, static_cast<u32>(type));
         if (dot == std::string::npos) {
             std::string extra;
-            return words >> extra ? fail("values need a field: " + componentName + ".<field>") : true;
+            if (!(words >> extra))
+                return true;
+            // A component the game enables itself (shown at level start, by
+            // language, in a flash) starts with its enabled bit off.
+            if (extra == "disabled" && !(words >> extra)) {
+                entity.disabled.insert(static_cast<u32>(type));
+                return true;
+            }
+            return fail("values need a field: " + componentName + ".<field>");
         }
         const std::string fieldName = statement.substr(dot + 1);
         const ComponentField* field
@@ -203,7 +213,39 @@ struct LevelParser {
                 = harmonize::findComponentField(harmonize::componentLayout(harmonize::Transform::kType), "parent");
             harmonize::writeFieldInteger(*parent, transform.data(), 0, handleOf(found->second).value);
         }
-        return checkCycles() && checkFrameAnimations() && checkPlayerMovements();
+        return checkCycles() && checkFrameAnimations() && checkPlayerMovements() && checkLevelRules();
+    }
+
+    // Records whose values the game's rules cannot survive: a bolt with no
+    // points, a push pad whose air speed divisor divides by zero or flips the
+    // push, a language filter of a mode the game does not know (fatal there).
+    bool checkLevelRules()
+    {
+        for (const LevelEntity& entity : entities) {
+            line = entity.line;
+            if (auto found = entity.components.find(harmonize::LightningBolt::kType); found != entity.components.end()) {
+                harmonize::LightningBolt bolt;
+                std::memcpy(&bolt, found->second.data(), sizeof bolt);
+                if (bolt.pointCount < 1)
+                    return fail("the LightningBolt of " + entity.name + " needs at least 1 point, not "
+                        + std::to_string(bolt.pointCount));
+            }
+            if (auto found = entity.components.find(harmonize::PushPad::kType); found != entity.components.end()) {
+                harmonize::PushPad pad;
+                std::memcpy(&pad, found->second.data(), sizeof pad);
+                if (!(pad.airSpeedDivisor > 0.0f))
+                    return fail("the PushPad of " + entity.name + " needs airSpeedDivisor above 0 (the push is divided by "
+                        "it every tick), not " + std::to_string(pad.airSpeedDivisor));
+            }
+            if (auto found = entity.components.find(harmonize::LanguageFilter::kType); found != entity.components.end()) {
+                harmonize::LanguageFilter filter;
+                std::memcpy(&filter, found->second.data(), sizeof filter);
+                if (filter.mode > 1)
+                    return fail("the LanguageFilter of " + entity.name + " has mode " + std::to_string(filter.mode)
+                        + "; 0 shows for the listed languages, 1 hides for them");
+            }
+        }
+        return true;
     }
 
     // The game would never finish stepping a frame time that is not above 0,
@@ -273,7 +315,7 @@ struct LevelParser {
             out.name = entity.name;
             const bool dormant = isDormant(entity);
             for (const auto& [type, bytes] : entity.components) {
-                if (!dormant)
+                if (!dormant && !entity.disabled.count(type))
                     out.enabledMask[type / 64] |= u64 { 1 } << (type % 64);
                 out.components.push_back({ static_cast<u8>(type), bytes });
             }

@@ -221,6 +221,7 @@ void App::startWorlds()
     m_services.taskDispatcher = &m_dispatcher;
     SystemSetup setup;
     setup.testMode = m_testMode;
+    setup.sanity = Settings::Development.sanity;
     if (m_testMode) {
         m_soakTest.setUp(
             m_levelList.worldEntryCount(), Settings::Test.testStart, Settings::Test.testLevels, &m_events.queue);

@@ -507,7 +507,12 @@ const ComponentField kLevelGoalFields[] = {
     HARMONIZE_FIELD(LevelGoal, reachedAgain, UInt8),
     HARMONIZE_FIELD(LevelGoal, unused18, UInt8),
 };
-const ComponentField kComponent69Fields[] = { { "bytes", FieldKind::UInt8, 0, 16, nullptr } };
+const ComponentField kLevelStatisticsDisplayFields[] = {
+    HARMONIZE_FIELD(LevelStatisticsDisplay, collectiblesText, Entity),
+    HARMONIZE_FIELD(LevelStatisticsDisplay, deathsText, Entity),
+    HARMONIZE_FIELD(LevelStatisticsDisplay, timeText, Entity),
+    HARMONIZE_FIELD(LevelStatisticsDisplay, rankText, Entity),
+};
 const ComponentField kLightningFields[] = {
     HARMONIZE_FIELD(Lightning, scrollInterval, Float32),
     HARMONIZE_FIELD(Lightning, moveInterval, Float32),
@@ -841,7 +846,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(PushPad),
     HARMONIZE_LAYOUT(Fog),
     HARMONIZE_LAYOUT(LevelGoal),
-    HARMONIZE_UNNAMED_LAYOUT(69),
+    HARMONIZE_LAYOUT(LevelStatisticsDisplay),
     HARMONIZE_LAYOUT(Lightning),
     HARMONIZE_UNNAMED_LAYOUT(71),
     HARMONIZE_UNNAMED_LAYOUT(72),

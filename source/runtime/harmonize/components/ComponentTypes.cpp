@@ -76,7 +76,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "PushPad", // 66
     "Fog", // 67
     "LevelGoal", // 68
-    "Component69", // 69
+    "LevelStatisticsDisplay", // 69
     "Lightning", // 70
     "Component71", // 71
     "Component72", // 72

@@ -20,8 +20,10 @@
 
 namespace harmonize {
 
+class AnimationSystem;
 class CoroutineSystem;
 struct PairEvent;
+struct PlayerView;
 
 #pragma pack(push, 4)
 
@@ -283,6 +285,10 @@ struct BeamPortal {
     EntityHandle effectPrefab;
     u8 armed;
     u8 unused25[3];
+
+    // The portal's effect prefab, placed at the portal; a soft assertion
+    // when the portal has none.
+    static void spawnBeamEffect(EntityHandle portal, quern::entity::World& world);
 };
 
 struct BloomSettings {
@@ -597,6 +603,15 @@ struct LevelGoal {
     u8 unused18[2];
 };
 
+// The level's statistics board: its four text labels.
+struct LevelStatisticsDisplay {
+    static constexpr u8 kType = 69;
+    EntityHandle collectiblesText;
+    EntityHandle deathsText;
+    EntityHandle timeText;
+    EntityHandle rankText; // its parent stays hidden until a rank is known
+};
+
 struct Lightning {
     static constexpr u8 kType = 70;
     f32 scrollInterval; // seconds between texture steps
@@ -667,6 +682,11 @@ struct MovingPlatform {
     u8 setupValue;
     u8 started;
     u8 unused42[2];
+
+    // A platform that waits for the player starts its clip at the first touch
+    // of a player whose race does not oppose it; autoplaying ones never wait.
+    static void startOnTouch(
+        MovingPlatform& platform, quern::entity::World& world, AnimationSystem& animation, const PlayerView& player);
 };
 
 struct MovingPlatformSetup {
@@ -689,6 +709,10 @@ struct OneShotAnimation {
     EntityHandle animated;
     u8 fired;
     u8 unused5[3];
+
+    // Once: plays the animated entity's default clip, then switches the
+    // trigger's Collider off so that it touches nothing more.
+    static void fire(EntityHandle trigger, quern::entity::World& world, AnimationSystem* animation);
 };
 
 struct PlayerSpawn {
@@ -968,6 +992,7 @@ HARMONIZE_CHECK_RECORD(GravityZone);
 HARMONIZE_CHECK_RECORD(Fog);
 HARMONIZE_CHECK_RECORD(PushPad);
 HARMONIZE_CHECK_RECORD(LevelGoal);
+HARMONIZE_CHECK_RECORD(LevelStatisticsDisplay);
 HARMONIZE_CHECK_RECORD(Lightning);
 HARMONIZE_CHECK_RECORD(LanguageFilter);
 HARMONIZE_CHECK_RECORD(MissileLauncher);

@@ -1,10 +1,14 @@
 #include "harmonize/events/GameEventRules.h"
 
 #include "harmonize/components/Components.h"
+#include "harmonize/events/FindPair.h"
+#include "harmonize/extensions/ContactRules.h"
 #include "harmonize/extensions/AnimationHandlerExt.h"
 #include "harmonize/extensions/DeathTriggerExt.h"
+#include "harmonize/extensions/MovingPlatformExt.h"
 #include "harmonize/extensions/PlayerClusterExt.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/CollectibleSystem.h"
 #include "harmonize/systems/FuzzyCollisionSystem.h"
 
 #include "quern/entity/World.h"
@@ -20,20 +24,6 @@ namespace harmonize {
 namespace {
 
 using quern::entity::World;
-
-// The records of `First` and `Second` on the pair, taken either way round;
-// false when neither order has them.
-template <class First, class Second> bool findPair(World& world, const PairEvent& pair, First*& first, Second*& second)
-{
-    void* a = nullptr;
-    void* b = nullptr;
-    if (!findComponents(First::kType, Second::kType, world, pair.entityA, pair.entityB, &a, &b)
-        && !findComponents(First::kType, Second::kType, world, pair.entityB, pair.entityA, &a, &b))
-        return false;
-    first = static_cast<First*>(a);
-    second = static_cast<Second*>(b);
-    return true;
-}
 
 // Occupancy counts the player's triggers overlapping the platform; it never
 // drops below zero, so an exit whose enter was missed cannot leave it owing.
@@ -89,6 +79,17 @@ void finishSubtitle(World& world, const PairEvent& pair)
         subtitle->done = 1;
 }
 
+// A collectible the player touches is picked up once.
+void collect(World& world, AppContext& context, const PairEvent& pair)
+{
+    u32 collectible = 0;
+    u32 player = 0;
+    if (!context.collectible || !orderPair<Collectible, PlayerMovement>(world, pair, collectible, player))
+        return;
+    if (componentOf<Collectible>(world, EntityHandle { collectible })->picked == 0)
+        context.collectible->onCollected(EntityHandle { collectible }, world);
+}
+
 void setPlayerFacing(World& world, const PlayerEvent& event)
 {
     if (PlayerState* state = componentOf<PlayerState>(world, EntityHandle { event.player }))
@@ -97,25 +98,41 @@ void setPlayerFacing(World& world, const PlayerEvent& event)
 
 void runContactBeginRules(const PairEvent& pair, World& world, AppContext& context)
 {
+    onPushPadContact(pair, world, context);
     onPlayerContact(world, context, pair, kContactBegins);
     onDeathTriggerContact(world, context, pair);
 }
 
 void runTriggerEnterRules(const PairEvent& pair, World& world, AppContext& context)
 {
+    onPushPadContact(pair, world, context);
     onPlayerContact(world, context, pair, kContactBegins);
     onDeathTriggerContact(world, context, pair);
+    onCameraZoneEnter(pair, world, context);
+    onGravityZoneEnter(pair, world);
     if (context.fuzzyCollision)
         context.fuzzyCollision->onEnter(pair, world);
+    onOneShotAnimationEnter(pair, world, context);
+    onMovingPlatformTouched(pair, world, context);
     changePlatformOccupancy(world, pair, +1);
+    onBeamPortalEnter(pair, world, context);
+    onRaceSourceContact(pair, world);
+    onKillZoneEnter(pair, world, context);
+    onLevelGoalEnter(pair, world, context);
     setSavePointInside(world, pair, true);
+    collect(world, context, pair);
+    onRaceAnimationTrigger(pair, world, context);
+    onSoundTrigger(pair, world, context);
+    onAchievementTrigger(pair, world, context);
 }
 
 void runTriggerExitRules(const PairEvent& pair, World& world, AppContext& context)
 {
     onPlayerContact(world, context, pair, kContactEnds);
+    onCameraZoneExit(pair, world, context);
     if (context.fuzzyCollision)
         context.fuzzyCollision->onExit(pair, world);
+    onGravityZoneExit(pair, world);
     changePlatformOccupancy(world, pair, -1);
     setSavePointInside(world, pair, false);
     finishSubtitle(world, pair);
@@ -166,9 +183,11 @@ void runGameEventRules(GameEventType type, const GameEventPayload& payload, Worl
     case GameEventType::RaceChanged:
         runRaceChangedRules(payload.race, world, context);
         break;
-    case GameEventType::ContactStay:
     case GameEventType::TriggerStay:
-        // No rule of this build reacts to these.
+        onLevelGoalStay(payload.pair, world, context);
+        break;
+    case GameEventType::ContactStay:
+        // Only the cutscene rules react to these, and this build has no cutscenes.
         break;
     }
 }

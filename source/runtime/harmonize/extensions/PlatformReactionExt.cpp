@@ -178,8 +178,9 @@ void reactToPlatformUnderPlayer(World& world, AppContext& context, const PlayerV
                 fall(player.movement->movementState);
         }
     }
-    if (componentOf<MovingPlatform>(world, cluster) && context.platformHooks.startOnTouch)
-        context.platformHooks.startOnTouch(cluster.value, world, context);
+    MovingPlatform* moving = componentOf<MovingPlatform>(world, cluster);
+    if (moving && context.animation)
+        MovingPlatform::startOnTouch(*moving, world, *context.animation, player);
 }
 
 } // namespace harmonize

@@ -3,9 +3,8 @@
 // way after its warning delay, a detonator platform of the opposite race blows
 // up and destroys its target, a platform of the opposite race (or a neutral
 // one) hides and lets the player fall, and a moving platform starts when
-// touched. Hiding runs the platform system's hide/show sequence; the moving
-// belongs to the level rules, reached through the context's platform hook
-// when this build has it.
+// touched. Hiding runs the platform system's hide/show sequence, moving the
+// moving platform's start-on-touch rule.
 #include "harmonize/extensions/PlayerView.h"
 
 namespace harmonize {

@@ -26,6 +26,12 @@ PlayerView playerViewAt(quern::entity::World& world, quern::u64 index);
 // of the player mask; false otherwise.
 bool findPlayerView(quern::entity::World& world, EntityHandle player, PlayerView& view);
 
+// The handle of slot `index` with the slot's current generation.
+inline EntityHandle entityAt(const quern::entity::World& world, quern::u64 index)
+{
+    return EntityHandle::make(static_cast<quern::u16>(index), world.getGeneration(index));
+}
+
 // The record of `Record` on the entity when the handle names a slot of the
 // world whose component mask holds the type (generation and enabled bit are
 // not looked at); null otherwise.

@@ -62,13 +62,6 @@ struct AppContext;
 class TimerSystem;
 class TransformHierarchySystem;
 
-// Rules of systems that join a level later: the player's platform rules call
-// them when set and skip them otherwise.
-struct PlatformHooks {
-    // A moving platform's start-on-touch rule.
-    void (*startOnTouch)(quern::u32 platform, quern::entity::World& world, AppContext& context) = nullptr;
-};
-
 // What every world's systems share; the program supplies the audio device and
 // the string table, App init the rest.
 struct AppServices {
@@ -117,7 +110,6 @@ struct AppContext {
     TransformHierarchySystem* transformHierarchy = nullptr;
     TimerSystem* timer = nullptr;
     AppServices services;
-    PlatformHooks platformHooks;
     SoakTestDriver* soakTest = nullptr; // shared by every world; set in test mode
     // The world's gizmo pass, which the render pipeline draws over the level.
     quern::Ref gizmos;

@@ -589,8 +589,8 @@ void RenderSystem::applyFrameOffset(u64 index, World& world)
 
 void RenderSystem::setMainTextureOffset(u64 index, f32 u, f32 v)
 {
-    GenericMaterial* material = index < m_entityMaterials.count() ? m_entityMaterials.at<GenericMaterial*>(index) : nullptr;
-    const i32 mainTexture = material ? material->findProperty("_MainTex") : 0;
+    GenericMaterial* material = nullptr;
+    const i32 mainTexture = findMainTexture(index, material);
     if (mainTexture == 0)
         return;
     MaterialProperty& property = material->property(mainTexture);
@@ -607,6 +607,22 @@ void RenderSystem::setMainTextureOffset(u64 index, f32 u, f32 v)
     value[1] = property.scale[1] != 0.0f ? property.scale[1] : 1.0f;
     value[2] = property.offset[0];
     value[3] = property.offset[1];
+}
+
+void RenderSystem::scrollMainTexture(u64 index, f32 du, f32 dv)
+{
+    GenericMaterial* material = nullptr;
+    const i32 mainTexture = findMainTexture(index, material);
+    if (mainTexture == 0)
+        return;
+    const MaterialProperty& property = material->property(mainTexture);
+    setMainTextureOffset(index, property.offset[0] + du, property.offset[1] + dv);
+}
+
+i32 RenderSystem::findMainTexture(u64 index, GenericMaterial*& material) const
+{
+    material = index < m_entityMaterials.count() ? m_entityMaterials.at<GenericMaterial*>(index) : nullptr;
+    return material ? material->findProperty("_MainTex") : 0;
 }
 
 Camera* RenderSystem::cameraOfEntity(u64 index) const

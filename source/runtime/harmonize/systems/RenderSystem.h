@@ -77,6 +77,8 @@ public:
     // The texture offset of the "_MainTex" property of the entity's own
     // material (a sprite frame, a scrolling surface); nothing without one.
     void setMainTextureOffset(u64 entityIndex, f32 u, f32 v);
+    // Moves that offset on by (du, dv).
+    void scrollMainTexture(u64 entityIndex, f32 du, f32 dv);
     void setRenderEnabledRecursive(quern::entity::EntityHandle entity, quern::entity::World& world, bool enabled);
     // Moves the entity's subtree to pass 0 (the scene) or 1 (after the post effects).
     void setVisibleRecursive(u64 entityIndex, u8 pass, quern::entity::World& world);
@@ -136,6 +138,9 @@ private:
     // Something changed the entity's node or visual since the node sync.
     void markForJudging(u64 index);
     void applyFrameOffset(u64 index, quern::entity::World& world);
+    // The property index of "_MainTex" in the entity's own material; 0 when
+    // either is missing.
+    quern::i32 findMainTexture(u64 index, quern::graphics::GenericMaterial*& material) const;
     quern::scene::Camera* cameraOfEntity(u64 index) const;
 
     quern::scene::Node* node(u64 index) const;

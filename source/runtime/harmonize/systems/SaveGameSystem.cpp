@@ -5,10 +5,13 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/CollectibleSystem.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/FuzzyCollisionSystem.h"
 #include "harmonize/systems/GameCameraSystem.h"
 #include "harmonize/systems/InputSystem.h"
+#include "harmonize/systems/LevelStatisticsSystem.h"
+#include "harmonize/systems/LineRendererSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/QuickSaveFile.h"
 #include "harmonize/systems/RenderSystem.h"
@@ -157,10 +160,14 @@ void SaveGameSystem::saveSystemStates()
         m_context.movement->saveSnapshot();
     if (m_context.gameCamera)
         m_context.gameCamera->saveSnapshot();
+    if (m_context.levelStatistics)
+        m_context.levelStatistics->saveQuickSave();
     if (m_context.input)
         m_context.input->saveQuickSave(); // with the input switcher's stack
     if (m_context.fuzzyCollision)
         m_context.fuzzyCollision->saveSnapshot();
+    if (m_context.lineRenderer)
+        m_context.lineRenderer->saveSnapshot();
 }
 
 // The systems put their state back in this order, after the world's.
@@ -174,11 +181,15 @@ void SaveGameSystem::restoreSystemStates(World& world)
         m_context.animation->restoreSnapshot();
     if (m_context.movement)
         m_context.movement->restoreSnapshot(world);
+    if (m_context.collectible)
+        m_context.collectible->restoreSnapshot(world);
     if (m_context.render)
         m_context.render->restoreQuickSave(world);
     if (m_context.gameCamera)
         m_context.gameCamera->restoreSnapshot(world);
     destroySubtreesWith(world, SpeechBubble::kType);
+    if (m_context.levelStatistics)
+        m_context.levelStatistics->countDeath();
     if (m_context.input)
         m_context.input->restoreQuickSave(); // with the input switcher's stack
     const EntityHandle savePoint { savedSavePoint };
@@ -186,6 +197,8 @@ void SaveGameSystem::restoreSystemStates(World& world)
         flagRespawn(world, savePoint);
     if (m_context.fuzzyCollision)
         m_context.fuzzyCollision->restoreSnapshot();
+    if (m_context.lineRenderer)
+        m_context.lineRenderer->restoreSnapshot();
     destroySubtreesWith(world, kRestoreMarkerType);
 }
 

@@ -5,17 +5,25 @@
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/BubbleSystem.h"
+#include "harmonize/systems/CollectibleSystem.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/FuzzyCollisionSystem.h"
 #include "harmonize/systems/GameCameraSystem.h"
 #include "harmonize/systems/GizmoLineSystem.h"
 #include "harmonize/systems/InputSystem.h"
+#include "harmonize/systems/LevelStatisticsSystem.h"
 #include "harmonize/systems/LightingSystem.h"
+#include "harmonize/systems/SanityChecksumSystem.h"
+#include "harmonize/systems/MovingPlatformSystem.h"
+#include "harmonize/systems/LineRendererSystem.h"
+#include "harmonize/systems/LightningJitterSystem.h"
+#include "harmonize/systems/GravityZoneSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/systems/SoundSystem.h"
+#include "harmonize/systems/StartupSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/tasks/LoadingWorker.h"
 #include "quern/entity/InputRecordingSystem.h"
@@ -33,6 +41,32 @@ quern::entity::System* createTransformHierarchy(AppContext& context, const Syste
     context.transformHierarchy = new TransformHierarchySystem();
     return context.transformHierarchy;
 }
+
+quern::entity::System* createStartup(AppContext& context, const SystemSetup&) { return new StartupSystem(context); }
+
+quern::entity::System* createMovingPlatform(AppContext& context, const SystemSetup&)
+{
+    return new MovingPlatformSystem(context);
+}
+
+quern::entity::System* createGravityZone(AppContext& context, const SystemSetup&)
+{
+    context.gravityZone = new GravityZoneSystem();
+    return context.gravityZone;
+}
+
+quern::entity::System* createLineRenderer(AppContext& context, const SystemSetup&)
+{
+    context.lineRenderer = new LineRendererSystem(context);
+    return context.lineRenderer;
+}
+
+quern::entity::System* createLightningJitter(AppContext& context, const SystemSetup&)
+{
+    return new LightningJitterSystem(context);
+}
+
+quern::entity::System* createSanityChecksum(AppContext&, const SystemSetup&) { return new SanityChecksumSystem(); }
 
 quern::entity::System* createGizmoLines(AppContext& context, const SystemSetup&)
 {
@@ -96,6 +130,18 @@ quern::entity::System* createGameCamera(AppContext& context, const SystemSetup&)
     return context.gameCamera;
 }
 
+quern::entity::System* createCollectible(AppContext& context, const SystemSetup&)
+{
+    context.collectible = new CollectibleSystem(context);
+    return context.collectible;
+}
+
+quern::entity::System* createLevelStatistics(AppContext& context, const SystemSetup&)
+{
+    context.levelStatistics = new LevelStatisticsSystem(context);
+    return context.levelStatistics;
+}
+
 quern::entity::System* createBubble(AppContext& context, const SystemSetup&)
 {
     context.bubble = new BubbleSystem(context);
@@ -134,21 +180,30 @@ quern::entity::System* createRender(AppContext& context, const SystemSetup&)
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
+    { "StartupSystem", SystemWorlds::All, SystemCondition::Always, createStartup },
     { "GizmoLineSystem", SystemWorlds::All, SystemCondition::Always, createGizmoLines },
     { "SoundSystem", SystemWorlds::All, SystemCondition::Always, createSound },
     { "InputSystem", SystemWorlds::All, SystemCondition::Always, createInput },
     { "InputRecordingSystem", SystemWorlds::All, SystemCondition::Always, createInputRecording },
     { "AnimationSystem", SystemWorlds::All, SystemCondition::Always, createAnimation },
     { "CollisionSystem", SystemWorlds::All, SystemCondition::Always, createCollision },
+    { "MovingPlatformSystem", SystemWorlds::All, SystemCondition::Always, createMovingPlatform },
     { "FuzzyCollisionSystem", SystemWorlds::All, SystemCondition::Always, createFuzzyCollision },
     { "CoroutineSystem", SystemWorlds::All, SystemCondition::Always, createCoroutine },
     { "MovementSystem", SystemWorlds::All, SystemCondition::Always, createMovement },
     { "GameCameraSystem", SystemWorlds::All, SystemCondition::Always, createGameCamera },
-    { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
+    { "GravityZoneSystem", SystemWorlds::All, SystemCondition::Always, createGravityZone },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
+    { "CollectibleSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createCollectible },
     { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
+    { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },
+    { "LineRendererSystem", SystemWorlds::All, SystemCondition::Always, createLineRenderer },
+    { "LightningJitterSystem", SystemWorlds::All, SystemCondition::Always, createLightningJitter },
+    // The systems that depend on settings come last.
+    { "SanityChecksumSystem", SystemWorlds::All, SystemCondition::Sanity, createSanityChecksum },
+    { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },
 };
 
 } // namespace
@@ -169,7 +224,15 @@ bool worldGetsSystem(const SystemRow& row, bool frontEnd, const SystemSetup& set
     case SystemWorlds::All:
         break;
     }
-    return row.condition == SystemCondition::Always || (row.condition == SystemCondition::TestMode && setup.testMode);
+    switch (row.condition) {
+    case SystemCondition::Always:
+        return true;
+    case SystemCondition::TestMode:
+        return setup.testMode;
+    case SystemCondition::Sanity:
+        return setup.sanity;
+    }
+    return false;
 }
 
 void AppContext::createSystems(quern::entity::World& world, const SystemSetup& setup)

@@ -29,11 +29,13 @@ enum class SystemWorlds : quern::u8 {
 enum class SystemCondition : quern::u8 {
     Always,
     TestMode, // only with the Test setting "test"
+    Sanity, // only with the Development setting "sanity"
 };
 
 // What a world's systems are made with, beyond its context.
 struct SystemSetup {
     bool testMode = false;
+    bool sanity = false;
     SoakTestDriver* soakTest = nullptr; // needed in test mode
     u64 seed = 0; // random state of the systems that take one
 };

@@ -54,6 +54,8 @@ public:
     // free block, whose old points stay. Growing the arrays past 65,535
     // points is fatal.
     void setPointCount(u64 line, u64 count);
+    // For writers of points in place: the line is to be drawn anew.
+    void markChanged(u64 line) { m_records[line].active = 1; }
     void saveSnapshot(PolylineSnapshot& snapshot) const;
     void restoreSnapshot(const PolylineSnapshot& snapshot);
 

@@ -377,16 +377,14 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         }
         // The hierarchy, gizmo line and bubble systems keep the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
-        EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).gizmoLines), world.getSystem(1));
-        std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "SoundSystem", "InputSystem",
-            "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "FuzzyCollisionSystem", "CoroutineSystem",
-            "MovementSystem", "GameCameraSystem" };
+        EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).gizmoLines), world.getSystem(2));
+        std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "DefaultSystem", "SoundSystem",
+            "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "MovingPlatformSystem",
+            "FuzzyCollisionSystem", "CoroutineSystem", "MovementSystem", "GameCameraSystem", "DefaultSystem",
+            "LightingSystem", "SaveGameSystem", "DefaultSystem", "DefaultSystem", "RenderSystem", "LevelStatisticsSystem",
+            "LineRendererSystem", "DefaultSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
-        expected.push_back("LightingSystem");
-        expected.push_back("SaveGameSystem");
-        expected.push_back("DefaultSystem");
-        expected.push_back("RenderSystem");
         EXPECT_EQ(names, expected) << test;
         EXPECT_NE(app->context(0).inputRecording, nullptr);
         EXPECT_NE(app->context(0).animation, nullptr);

@@ -7,6 +7,7 @@
 
 #include "harmonize/app/App.h"
 #include "PlaygroundGame.h"
+#include "ScriptedKeys.h"
 #include "SdlInput.h"
 #include "PlaygroundRun.h"
 
@@ -46,6 +47,7 @@ constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr i32 kCourseTicks = 3200; // the script's length and the respawn after it
 
 using testing::pushKey;
+using testing::ScriptedKeys;
 using testing::sdlSymbol;
 
 // What the player was doing after one fixed tick.
@@ -253,48 +255,6 @@ TEST_F(PlayerMovesTest, TheScriptedReplayWalksJumpsRidesHarmonizesDiesAndComesBa
     EXPECT_EQ(respawned.race, 0);
     EXPECT_EQ(samples.back().cluster, "startBlock");
 }
-
-// The script's input, tick by tick, as the keys a person would press.
-class ScriptedKeys {
-public:
-    explicit ScriptedKeys(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        std::string error;
-        EXPECT_TRUE(quern::replaybuild::readReplayScript(text.str(), m_replay, error)) << error;
-        std::memset(m_actions.expand(kActionHarmonize + 1), 0, sizeof(i32) * (kActionHarmonize + 1));
-        std::memset(m_held.expand(kHeldJump + 1), 0, kHeldJump + 1);
-        std::memset(m_axes.expand(3), 0, sizeof(i32) * 3);
-    }
-    // Pushes the key changes of the next tick into SDL.
-    void pushNextTick()
-    {
-        std::memset(m_actions.data(), 0, m_actions.count() * sizeof(i32));
-        m_player.playFrame(m_replay, { &m_actions, &m_held, &m_axes });
-        static constexpr SDL_Scancode kKeys[] = { SDL_SCANCODE_A, SDL_SCANCODE_D, SDL_SCANCODE_W, SDL_SCANCODE_S,
-            SDL_SCANCODE_SPACE };
-        for (i32 state = 0; state <= kHeldJump; ++state) {
-            const bool held = m_held.at<quern::i8>(static_cast<u64>(state)) != 0;
-            if (held != m_down[state])
-                pushKey(kKeys[state], held);
-            m_down[state] = held;
-        }
-        if (m_actions.at<i32>(kActionHarmonize) > 0) {
-            pushKey(SDL_SCANCODE_RETURN, true);
-            pushKey(SDL_SCANCODE_RETURN, false);
-        }
-    }
-
-private:
-    quern::input::InputReplay m_replay;
-    quern::input::InputReplayPlayer m_player;
-    quern::containers::Array m_actions { sizeof(i32), alignof(i32) };
-    quern::containers::Array m_held { 1, 1 };
-    quern::containers::Array m_axes { sizeof(i32), alignof(i32) };
-    bool m_down[kHeldJump + 1] {};
-};
 
 class PlayerMovesRecordingTest : public PlayerMovesTest, public ::testing::WithParamInterface<bool> {};
 

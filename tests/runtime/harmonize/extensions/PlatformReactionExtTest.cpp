@@ -17,22 +17,11 @@ using testing::PlayerAnimationWorld;
 
 constexpr u64 kBoom = 0x7001;
 
-struct HookCall {
-    char hook; // 'm' moving platform
-    u32 platform;
-    bool operator==(const HookCall&) const = default;
-};
-std::vector<HookCall> hookCalls;
-
-void recordOnTouch(u32 platform, World&, AppContext&) { hookCalls.push_back({ 'm', platform }); }
-
 class PlatformReactionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        hookCalls.clear();
         PlayerProfile::clear();
-        scene.context.platformHooks.startOnTouch = recordOnTouch;
         scene.clip(kBoom, "duration 1\ntrack nobody m_LocalPosition.x\nkey 0 0\n");
         scene.addPlayer(0);
         platform = scene.scene.add("platform", { "Transform", "Collider", "Race", "Platform", "SnapboxCluster" });
@@ -327,21 +316,26 @@ TEST_F(PlatformReactionTest, DetonatorOfAVanishedPlatformStops)
     EXPECT_EQ(*PlayerProfile::statCounter(kStatBombs), 0u);
 }
 
-TEST_F(PlatformReactionTest, MovingPlatformsStartOnEveryTouch)
+TEST_F(PlatformReactionTest, StandingOnAWaitingMovingPlatformStartsItsClipOnce)
 {
     scene.scene.set(platform, "MovingPlatform", "autoplay", { 0 });
+    scene.scene.set(platform, "Animation", "defaultClip", { static_cast<f64>(kBoom) });
     // Not a platform cluster, but moving: only the start rule applies.
     const EntityHandle bare = scene.scene.add("bare", { "MovingPlatform" });
     start();
     react();
+    react(); // the rule runs several times a tick
     react(bare);
     react(EntityHandle::make(40000, 1)); // past the world's slots
     react(EntityHandle {});
-    EXPECT_EQ(hookCalls, (std::vector<HookCall> { { 'm', platform.value }, { 'm', bare.value } }));
-    scene.context.platformHooks.startOnTouch = nullptr;
-    hookCalls.clear();
-    react();
-    EXPECT_TRUE(hookCalls.empty());
+    const auto& tasks = scene.animation->tasks();
+    ASSERT_EQ(tasks.count(), 1u);
+    EXPECT_EQ(tasks.at<AnimationTask>(0).entity, platform.value);
+    EXPECT_EQ(tasks.at<AnimationTask>(0).clip, kBoom);
+    EXPECT_EQ(scene.scene.get<MovingPlatform>(platform).started, 1);
+    // Without an Animation there is nothing to play, but the platform counts as started.
+    EXPECT_EQ(scene.scene.get<MovingPlatform>(bare).started, 1);
+    EXPECT_EQ(hideShowCount(), 0u);
 }
 
 } // namespace

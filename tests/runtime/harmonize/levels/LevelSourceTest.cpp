@@ -53,6 +53,13 @@ TEST(LevelSource, RefusesBadSourcesNamingTheLine)
         { "entity a\nentity sign\nFrameAnimation.secondsPerFrame 0.1", "level line 2: the FrameAnimation of sign has no frames" },
         { "entity sign\nFrameAnimation.frameCount 4", "level line 1: the FrameAnimation of sign needs secondsPerFrame above 0" },
         { "entity sign\nFrameAnimation.frameCount 4\nFrameAnimation.secondsPerFrame -1", "needs secondsPerFrame above 0" },
+        { "entity a\nRenderer disabled 1", "level line 2: values need a field" },
+        { "entity a\nentity bolt\nLightningBolt.jitter 1", "level line 2: the LightningBolt of bolt needs at least 1 point, not 0" },
+        { "entity bolt\nLightningBolt.pointCount -3", "needs at least 1 point, not -3" },
+        { "entity a\nentity pad\nPushPad.pushSpeed 10", "level line 2: the PushPad of pad needs airSpeedDivisor above 0" },
+        { "entity pad\nPushPad.airSpeedDivisor -1", "the PushPad of pad needs airSpeedDivisor above 0" },
+        { "entity sign\nLanguageFilter.mode 2", "level line 1: the LanguageFilter of sign has mode 2" },
+        { "entity sign\nLanguageFilter.mode 0xffffffff", "has mode 4294967295" },
     };
     for (const Case& c : cases) {
         WorldDocument document;
@@ -105,6 +112,34 @@ TEST(LevelSource, FillsRecordsFromDefaultsNamesAndNumbers)
         EXPECT_EQ(document.entities[dormant].enabledMask[0] | document.entities[dormant].enabledMask[1], 0u);
     // An entity with no statements has no components.
     EXPECT_TRUE(document.entities[3].components.empty());
+}
+
+// The rules' records pass at the smallest values the game survives.
+TEST(LevelSource, AcceptsTheSmallestValuesOfTheRulesRecords)
+{
+    WorldDocument document;
+    std::string error;
+    EXPECT_TRUE(readLevelSource("entity bolt\nLightningBolt.pointCount 1\nentity pad\nPushPad.airSpeedDivisor 0.001\n"
+                                "entity sign\nLanguageFilter.mode 1\nentity other\nLanguageFilter.mode 0\n",
+        "rules", document, error))
+        << error;
+}
+
+// A component named "disabled" is in the record and in the component list,
+// with its enabled bit off; the entity's other components stay enabled.
+TEST(LevelSource, ADisabledComponentStartsWithItsEnabledBitOff)
+{
+    WorldDocument document;
+    std::string error;
+    ASSERT_TRUE(readLevelSource("entity sign\nRenderer disabled\nShowOnStart\nRenderer.material 7\n", "flags", document,
+        error))
+        << error;
+    ASSERT_EQ(document.entities.size(), 1u);
+    const auto& entity = document.entities[0];
+    const auto enabled = [&](u32 type) { return (entity.enabledMask[type / 64] >> (type % 64)) & 1; };
+    EXPECT_EQ(enabled(harmonize::Renderer::kType), 0u);
+    EXPECT_EQ(enabled(harmonize::ShowOnStart::kType), 1u);
+    EXPECT_EQ(entity.components.size(), 2u);
 }
 
 TEST(LevelSource, ReadsCarriageReturnLineEnds)
