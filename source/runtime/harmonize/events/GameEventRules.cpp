@@ -38,16 +38,16 @@ void changePlatformOccupancy(World& world, const PairEvent& pair, i32 change)
     platform->occupancy = static_cast<i32>(std::clamp<i64>(occupancy, 0, std::numeric_limits<i32>::max()));
 }
 
-constexpr u32 kSavePointInside = 1u << 0;
-constexpr u32 kSavePointRaceMatch = 1u << 1;
-
+// The player's trigger going in or out, and whether its race may save here.
 void setSavePointInside(World& world, const PairEvent& pair, bool inside)
 {
     SavePointTrigger* savePoint = nullptr;
     PlayerMovement* player = nullptr;
     if (!findPair(world, pair, savePoint, player))
         return;
-    savePoint->flags = inside ? savePoint->flags | kSavePointInside : savePoint->flags & ~kSavePointInside;
+    savePoint->flags
+        = inside ? savePoint->flags | SavePointTrigger::kInside : savePoint->flags & ~SavePointTrigger::kInside;
+    SavePointTrigger::updateRaceMatch(pair, *savePoint, world);
 }
 
 // The save point the player touches learns whether their races still match.
@@ -63,9 +63,9 @@ void updateTouchedSavePointRace(World& world, const RaceChangedEvent& event)
     if (!playerRace || !savePointRace)
         return;
     if (racesOppose(playerRace->value, savePointRace->value))
-        savePoint->flags &= ~kSavePointRaceMatch;
+        savePoint->flags &= ~SavePointTrigger::kRaceMatch;
     else
-        savePoint->flags |= kSavePointRaceMatch;
+        savePoint->flags |= SavePointTrigger::kRaceMatch;
 }
 
 // A subtitle trigger fires once: leaving it marks it done for good.

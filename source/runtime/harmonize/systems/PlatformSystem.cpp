@@ -245,9 +245,14 @@ void PlatformSystem::describe(quern::entity::SystemInfo* info) { info->name = "P
 
 void PlatformSystem::startHideShow(EntityHandle platform, World& world, CoroutineSystem& coroutines)
 {
+    // One sequence a platform: the player's standing and the platform's own
+    // triggering may both ask in one tick, before the first step marks it
+    // running, and two sequences would hide and show it twice over.
     Platform* record = componentOf<Platform>(world, platform);
-    if (record)
-        coroutines.start(hideShow, record, HideShowLocals { platform });
+    if (!record || record->running != 0)
+        return;
+    record->running = 1;
+    coroutines.start(hideShow, record, HideShowLocals { platform });
 }
 
 void PlatformSystem::restoreSnapshot(World& world)

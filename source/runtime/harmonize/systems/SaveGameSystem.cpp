@@ -13,8 +13,10 @@
 #include "harmonize/systems/LevelStatisticsSystem.h"
 #include "harmonize/systems/LineRendererSystem.h"
 #include "harmonize/systems/MovementSystem.h"
+#include "harmonize/systems/PlatformSystem.h"
 #include "harmonize/systems/QuickSaveFile.h"
 #include "harmonize/systems/RenderSystem.h"
+#include "harmonize/systems/TimerSystem.h"
 #include "harmonize/utils/AppEventQueue.h"
 #include "quern/debug/Log.h"
 #include "quern/entity/World.h"
@@ -32,8 +34,6 @@ using quern::entity::World;
 // The one-byte marker of entities that exist only until the next restore.
 constexpr u8 kRestoreMarkerType = 52;
 
-constexpr u32 kSavePointSaved = 1u << 2;
-constexpr u32 kSavePointRespawn = 1u << 3;
 
 EntityHandle handleAt(const World& world, quern::u64 slot)
 {
@@ -70,7 +70,7 @@ void flagRespawn(World& world, EntityHandle savePoint)
     if (!isAliveEntity(world, savePoint) || !world.getComponentMask(savePoint.index()).test(SavePointTrigger::kType))
         return;
     auto& trigger = *static_cast<SavePointTrigger*>(world.getComponent(savePoint.index(), SavePointTrigger::kType));
-    trigger.flags = (trigger.flags & ~kSavePointSaved) | kSavePointRespawn;
+    trigger.flags = (trigger.flags & ~SavePointTrigger::kSaved) | SavePointTrigger::kRespawnRequest;
 }
 
 } // namespace
@@ -160,6 +160,8 @@ void SaveGameSystem::saveSystemStates()
         m_context.movement->saveSnapshot();
     if (m_context.gameCamera)
         m_context.gameCamera->saveSnapshot();
+    if (m_context.timer)
+        m_context.timer->saveSnapshot();
     if (m_context.levelStatistics)
         m_context.levelStatistics->saveQuickSave();
     if (m_context.input)
@@ -183,8 +185,12 @@ void SaveGameSystem::restoreSystemStates(World& world)
         m_context.movement->restoreSnapshot(world);
     if (m_context.collectible)
         m_context.collectible->restoreSnapshot(world);
+    if (m_context.platform)
+        m_context.platform->restoreSnapshot(world);
     if (m_context.render)
         m_context.render->restoreQuickSave(world);
+    if (m_context.timer)
+        m_context.timer->restoreSnapshot();
     if (m_context.gameCamera)
         m_context.gameCamera->restoreSnapshot(world);
     destroySubtreesWith(world, SpeechBubble::kType);

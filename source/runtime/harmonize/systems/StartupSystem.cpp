@@ -3,6 +3,8 @@
 #include "harmonize/extensions/LightningExt.h"
 #include "harmonize/extensions/PlayerView.h"
 #include "harmonize/settings/SettingsUtility.h"
+#include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/CoroutineSystem.h"
 
 #include "quern/entity/World.h"
 #include "quern/platform/ErrorReporting.h"
@@ -59,6 +61,9 @@ void StartupSystem::worldStarted(World& world, quern::memory::Allocator*)
             static_cast<PlayerState*>(world.getComponent(i, PlayerState::kType))->currentClip = 0;
         if (enabled.test(GatherChildren::kType))
             gatherChildren(world, i);
+        if (enabled.test(SavePointTrigger::kType) && m_context->coroutine)
+            SavePointTrigger::start(
+                *static_cast<SavePointTrigger*>(world.getComponent(i, SavePointTrigger::kType)), world, *m_context->coroutine);
         if (enabled.test(PlayerSpawn::kType))
             search.spawn = componentOf<Transform>(world, entity);
         if (enabled.test(PlayerMovement::kType))

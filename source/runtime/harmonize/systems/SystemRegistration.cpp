@@ -19,11 +19,13 @@
 #include "harmonize/systems/LightningJitterSystem.h"
 #include "harmonize/systems/GravityZoneSystem.h"
 #include "harmonize/systems/MovementSystem.h"
+#include "harmonize/systems/PlatformSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/systems/SoundSystem.h"
 #include "harmonize/systems/StartupSystem.h"
+#include "harmonize/systems/TimerSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/tasks/LoadingWorker.h"
 #include "quern/entity/InputRecordingSystem.h"
@@ -130,6 +132,18 @@ quern::entity::System* createGameCamera(AppContext& context, const SystemSetup&)
     return context.gameCamera;
 }
 
+quern::entity::System* createPlatform(AppContext& context, const SystemSetup&)
+{
+    context.platform = new PlatformSystem(context);
+    return context.platform;
+}
+
+quern::entity::System* createTimer(AppContext& context, const SystemSetup&)
+{
+    context.timer = new TimerSystem();
+    return context.timer;
+}
+
 quern::entity::System* createCollectible(AppContext& context, const SystemSetup&)
 {
     context.collectible = new CollectibleSystem(context);
@@ -194,8 +208,10 @@ constexpr SystemRow kRows[] = {
     { "GameCameraSystem", SystemWorlds::All, SystemCondition::Always, createGameCamera },
     { "GravityZoneSystem", SystemWorlds::All, SystemCondition::Always, createGravityZone },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
+    { "PlatformSystem", SystemWorlds::All, SystemCondition::Always, createPlatform },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
     { "CollectibleSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createCollectible },
+    { "TimerSystem", SystemWorlds::All, SystemCondition::Always, createTimer },
     { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
     { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },

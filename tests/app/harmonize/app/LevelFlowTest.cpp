@@ -381,7 +381,8 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "DefaultSystem", "SoundSystem",
             "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "MovingPlatformSystem",
             "FuzzyCollisionSystem", "CoroutineSystem", "MovementSystem", "GameCameraSystem", "DefaultSystem",
-            "LightingSystem", "SaveGameSystem", "DefaultSystem", "DefaultSystem", "RenderSystem", "LevelStatisticsSystem",
+            "LightingSystem", "PlatformSystem", "SaveGameSystem", "DefaultSystem", "TimerSystem", "DefaultSystem",
+            "RenderSystem", "LevelStatisticsSystem",
             "LineRendererSystem", "DefaultSystem" };
         if (test)
             expected.push_back("SoakTestSystem");

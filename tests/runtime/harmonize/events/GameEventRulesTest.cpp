@@ -52,7 +52,8 @@ TEST(GameEventRulesTest, APairTriggersTheSameRulesInEitherOrder)
         const bool enter = type == GameEventType::TriggerEnter;
         // Each rule acted, so equal records mean the same rules ran.
         EXPECT_EQ(forward.scene.get<Platform>(forward.platform).occupancy, enter ? 2 : 0);
-        EXPECT_EQ(forward.scene.get<SavePointTrigger>(forward.savePoint).flags, enter ? kInside : 0u);
+        // The races match: entering and leaving both say so.
+        EXPECT_EQ(forward.scene.get<SavePointTrigger>(forward.savePoint).flags, enter ? kInside | kRaceMatch : kRaceMatch);
         EXPECT_EQ(forward.scene.get<SubtitleTrigger>(forward.subtitle).done, enter ? 0 : 1);
         for (const u32 componentType : { Platform::kType, SavePointTrigger::kType, SubtitleTrigger::kType }) {
             const EntityHandle entity = componentType == Platform::kType ? forward.platform
@@ -111,16 +112,21 @@ TEST(GameEventRulesTest, SavePointInsideBitFollowsEnterAndExit)
         u32 start;
         GameEventType type;
         u32 expected;
+        i32 savePointRace = 0; // the player's is 0
     } cases[] = {
+        { kRaceMatch, GameEventType::TriggerEnter, kInside, 2 },
+        { kInside | kRaceMatch, GameEventType::TriggerExit, 0, 2 },
+        { 0, GameEventType::TriggerEnter, kInside | kRaceMatch, 1 },
         { kRaceMatch | kSaved, GameEventType::TriggerEnter, kInside | kRaceMatch | kSaved },
-        { kInside, GameEventType::TriggerEnter, kInside },
+        { kInside, GameEventType::TriggerEnter, kInside | kRaceMatch },
         { kInside | kRaceMatch | kSaved | kRespawn, GameEventType::TriggerExit, kRaceMatch | kSaved | kRespawn },
-        { 0, GameEventType::TriggerExit, 0 },
+        { 0, GameEventType::TriggerExit, kRaceMatch },
         { kRespawn, GameEventType::TriggerStay, kRespawn },
     };
     for (const auto& c : cases) {
         TriggerWorld world;
         world.scene.get<SavePointTrigger>(world.savePoint).flags = c.start;
+        world.scene.get<Race>(world.savePoint).value = c.savePointRace;
         world.pushPair(c.type, world.savePoint, world.player);
         world.dispatch();
         EXPECT_EQ(world.scene.get<SavePointTrigger>(world.savePoint).flags, c.expected)

@@ -118,6 +118,7 @@ TEST_F(PlatformReactionTest, StandingHidesAndDropsByRace)
     start();
     for (const Case& c : cases) {
         scene.coroutines->fixedTickList().clear();
+        record().running = 0;
         setPlatformRace(c.platformRace);
         scene.scene.get<Race>(scene.player).value = c.playerRace;
         record().standProof = c.standProof;

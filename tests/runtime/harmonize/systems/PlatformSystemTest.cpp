@@ -294,6 +294,22 @@ TEST(PlatformSystem, ZeroHiddenTimeHidesAndShowsInOneTick)
     EXPECT_EQ(w.sequences(p), 0u);
 }
 
+// Standing on a platform starts its sequence before the platform system's
+// own tick in the same tick: the platform still runs one sequence only.
+TEST(PlatformSystem, ASequenceStartedByStandingIsTheOnlyOne)
+{
+    PlatformWorld w;
+    w.addPlayer(0, { 0, 0, 0 });
+    const EntityHandle p = w.addPlatform(2, { 0, 0, 0 }, 5.0f, 0);
+    w.start();
+    PlatformSystem::startHideShow(p, w.world(), *w.coroutines);
+    PlatformSystem::startHideShow(p, w.world(), *w.coroutines);
+    w.tick();
+    EXPECT_EQ(w.sequences(p), 1u);
+    EXPECT_TRUE(w.hidden(p));
+    EXPECT_EQ(w.sounds(), std::vector<u64> { kHideSound });
+}
+
 TEST(PlatformSystem, OccupancyHoldsThePlatformHidden)
 {
     PlatformWorld w;
