@@ -390,6 +390,35 @@ TEST_F(SoakTest, TheMovesLevelPlaysItsReplayToTheDeathAndTheRespawn)
     EXPECT_EQ(log.find("checksum differs"), std::string::npos);
 }
 
+// The rules level with its replay, as far as the death: in both plays of the
+// level the moving platform arrives, the achievement unlocks, the save point
+// takes the coin and saves, and after the death the quick save restores the
+// player there.
+TEST_F(SoakTest, TheRulesLevelPlaysItsReplayToTheSavePointsRestore)
+{
+    const std::vector<std::string> levels = scriptLevels();
+    const auto rules = std::find(levels.begin(), levels.end(), "levels/rules");
+    ASSERT_NE(rules, levels.end());
+    fs::create_directories(root() / "game");
+    fs::create_directory_symlink(QUERN_GAME_BIN, root() / "game" / "bin");
+    const std::string replays = (root() / "game" / "bin" / "replays").string();
+    const ProcessRun result = run("game",
+        "--graphics-backEnd=null --headless=1 --test=1 --testLevels=1 --testSecondsPerLevel=24 --log=1 "
+        "--fullscreen=0 --threading-enabled=1 --workers=3 --runTests=1 --testStart="
+            + std::to_string(rules - levels.begin()) + " --directory='" + replays + "' " + userFolderOption(),
+        "ALSOFT_DRIVERS=null", nullptr, {}, 150);
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    const std::string log = readFile(logFile());
+    std::vector<std::string> play { "Loading level levels/rules", "Using replay file", "Creating quick save",
+        "Achievement unlocked: room01", "OutStation -> InStation", "toggle", "Creating quick save",
+        "Player died after ", "Restoring quick save", "Deaths: 1" };
+    std::vector<std::string> expected = play;
+    expected.insert(expected.end(), play.begin(), play.end());
+    expected.push_back("Soak test complete");
+    expectInOrder(log, expected);
+    EXPECT_EQ(log.find("checksum differs"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Threading, SoakTest,
     ::testing::Values("--threading-enabled=0", "--threading-enabled=1 --workers=3"));
 INSTANTIATE_TEST_SUITE_P(Drawing, SoakTest,
