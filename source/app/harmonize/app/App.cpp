@@ -646,7 +646,7 @@ void App::requestSavegame()
 
 void App::finishLevel()
 {
-    // Nothing counts deaths or collectibles in a level yet: its result is empty.
+    // The level's counts are not handed on yet: the result is empty.
     const LevelResult result {};
     const i32 finished = m_swapper.currentLevel;
     const i32 next = getNextLevelIndex(finished, m_swapper, m_levelList);

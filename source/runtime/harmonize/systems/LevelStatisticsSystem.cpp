@@ -57,7 +57,7 @@ i32 timeShownAt(f32 x, u32 timeMs)
 bool runCountUp(void* userData, Coroutine& coroutine, World& world, AppContext& context)
 {
     StatisticsCountUp& count = *static_cast<StatisticsCountUp*>(userData);
-    const LevelResult& result = *count.result;
+    const CapturedLevelResult& result = *count.result;
     switch (coroutine.resumePoint) {
     case kCountUpStart:
         coroutine.resumePoint = kCountUpBegin;

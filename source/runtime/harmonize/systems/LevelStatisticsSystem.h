@@ -12,8 +12,9 @@ namespace harmonize {
 
 struct AppContext;
 
-// The run as it stood when the level ended.
-struct LevelResult {
+// The run as it stood when the level ended, frozen for the board. (The
+// savegame's LevelResult is the record a finished level hands to progress.)
+struct CapturedLevelResult {
     i32 deaths;
     i32 pickedUp; // collectibles picked up in this run
     i32 collected; // the collectibles in hand: start money plus pick-ups, less payments
@@ -27,7 +28,7 @@ struct StatisticsCountUp {
     i32 shownTime; // milliseconds
     i32 shownDeaths;
     i32 shownCollected;
-    const LevelResult* result;
+    const CapturedLevelResult* result;
 };
 
 class LevelStatisticsSystem final : public quern::entity::System {
@@ -53,12 +54,12 @@ public:
     i32 quickSaveCount() const { return m_quickSaveCount; }
     bool captured() const { return m_captured; }
     EntityHandle display() const { return m_display; }
-    const LevelResult& result() const { return m_result; }
+    const CapturedLevelResult& result() const { return m_result; }
     const StatisticsCountUp& countUp() const { return m_countUp; }
 
 private:
     AppContext* m_context;
-    LevelResult m_result {};
+    CapturedLevelResult m_result {};
     StatisticsCountUp m_countUp {};
     EntityHandle m_display;
     u64 m_lastTime = 0; // 0: no tick yet

@@ -42,6 +42,7 @@ namespace harmonize {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::firstTick;
 
 constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr i32 kCourseTicks = 3200; // the script's length and the respawn after it
@@ -121,22 +122,9 @@ protected:
     }
     bool exists(App& app, const char* name)
     {
-        quern::entity::World& world = app.worldSwapper().getWorld(app.currentLevelWorld());
-        for (u64 i = 0; i < world.getSlotCount(); ++i) {
-            const auto e = EntityHandle::make(static_cast<u16>(i), world.getGeneration(i));
-            if (world.isValid(e) && std::strcmp(world.getEntityName(e), name) == 0)
-                return true;
-        }
-        return false;
+        return testing::entityExists(app.worldSwapper().getWorld(app.currentLevelWorld()), name);
     }
-    std::vector<fs::path> savedReplays() const
-    {
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::recursive_directory_iterator(userFolder.path()))
-            if (entry.path().extension() == ".replay" && entry.path().filename() != "moves.replay")
-                found.push_back(entry.path());
-        return found;
-    }
+    std::vector<fs::path> savedReplays() const { return testing::recordedReplays(userFolder.path(), "moves.replay"); }
 
     testing::TemporaryUserFolder userFolder;
     testing::GameAssetHandlers handlers;
@@ -144,15 +132,6 @@ protected:
     i64 time = 0;
     EntityHandle player, carrier, gameCamera, followCamera; // found when the level starts
 };
-
-// The first tick at or after `from` that matches; -1 when none does.
-template <class Match> i32 firstTick(const std::vector<Sample>& samples, i32 from, Match&& match)
-{
-    for (const Sample& s : samples)
-        if (s.tick >= from && match(s))
-            return s.tick;
-    return -1;
-}
 
 // Writes the run beside the test binary, one line a tick, for a person to read.
 void saveTrace(const std::vector<Sample>& samples, const char* name)

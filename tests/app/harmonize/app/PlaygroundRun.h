@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace harmonize::testing {
 
@@ -22,6 +24,36 @@ inline quern::entity::EntityHandle entityNamed(quern::entity::World& world, cons
     }
     ADD_FAILURE() << "no entity " << name;
     return {};
+}
+
+// Whether a live entity of that name is in the world.
+inline bool entityExists(quern::entity::World& world, const char* name)
+{
+    for (quern::u64 i = 0; i < world.getSlotCount(); ++i) {
+        const auto e = quern::entity::EntityHandle::make(static_cast<quern::u16>(i), world.getGeneration(i));
+        if (world.isValid(e) && std::strcmp(world.getEntityName(e), name) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The replays a run recorded into `folder`: every ".replay" file but `played`.
+inline std::vector<std::filesystem::path> recordedReplays(const std::filesystem::path& folder, const char* played)
+{
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.path().extension() == ".replay" && entry.path().filename() != played)
+            found.push_back(entry.path());
+    return found;
+}
+
+// The first tick at or after `from` whose sample matches; -1 when none does.
+template <class Sample, class Match> quern::i32 firstTick(const std::vector<Sample>& samples, quern::i32 from, Match&& match)
+{
+    for (const Sample& s : samples)
+        if (s.tick >= from && match(s))
+            return s.tick;
+    return -1;
 }
 
 // The frame's app events; a menu request waits for the menu level, which

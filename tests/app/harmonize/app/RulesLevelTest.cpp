@@ -35,6 +35,7 @@ namespace harmonize {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::firstTick;
 
 constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr i32 kCourseTicks = 4700; // the script's length and a little more
@@ -145,22 +146,9 @@ protected:
     }
     bool exists(App& app, const char* name)
     {
-        quern::entity::World& w = world(app);
-        for (u64 i = 0; i < w.getSlotCount(); ++i) {
-            const auto e = EntityHandle::make(static_cast<u16>(i), w.getGeneration(i));
-            if (w.isValid(e) && std::strcmp(w.getEntityName(e), name) == 0)
-                return true;
-        }
-        return false;
+        return testing::entityExists(app.worldSwapper().getWorld(app.currentLevelWorld()), name);
     }
-    std::vector<fs::path> savedReplays() const
-    {
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::recursive_directory_iterator(userFolder.path()))
-            if (entry.path().extension() == ".replay" && entry.path().filename() != "rules.replay")
-                found.push_back(entry.path());
-        return found;
-    }
+    std::vector<fs::path> savedReplays() const { return testing::recordedReplays(userFolder.path(), "rules.replay"); }
 
     testing::TemporaryUserFolder userFolder;
     testing::GameAssetHandlers handlers;
@@ -168,14 +156,6 @@ protected:
     i64 time = 0;
     EntityHandle player, savePoint, savePointDisplay, raceWall, warnWall, mover;
 };
-
-template <class Match> i32 firstTick(const std::vector<Sample>& samples, i32 from, Match&& match)
-{
-    for (const Sample& s : samples)
-        if (s.tick >= from && match(s))
-            return s.tick;
-    return -1;
-}
 
 // Writes the run beside the test binary, one line a tick, for a person to read.
 void saveTrace(const std::vector<Sample>& samples, const char* name)

@@ -127,7 +127,7 @@ TEST(LevelStatisticsSystem, CapturingFreezesTheResultOnceAndOnlyWithABoard)
     w.die(true);
     w.statistics->captureLevelStats(w.world());
     ASSERT_TRUE(w.statistics->captured());
-    const LevelResult& r = w.statistics->result();
+    const CapturedLevelResult& r = w.statistics->result();
     EXPECT_EQ(r.deaths, 1);
     EXPECT_EQ(r.pickedUp, 2);
     EXPECT_EQ(r.collected, 2);
