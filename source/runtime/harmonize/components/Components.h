@@ -686,7 +686,7 @@ struct MovingPlatform {
     // A platform that waits for the player starts its clip at the first touch
     // of a player whose race does not oppose it; autoplaying ones never wait.
     static void startOnTouch(
-        MovingPlatform& platform, quern::entity::World& world, AnimationSystem& animation, const PlayerView& player);
+        EntityHandle platform, quern::entity::World& world, AnimationSystem& animation, const PlayerView& player);
 };
 
 struct MovingPlatformSetup {

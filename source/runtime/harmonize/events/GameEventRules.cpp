@@ -79,15 +79,24 @@ void finishSubtitle(World& world, const PairEvent& pair)
         subtitle->done = 1;
 }
 
-// A collectible the player touches is picked up once.
+// A collectible the player touches is picked up (once: the system keeps
+// its picked flag).
 void collect(World& world, AppContext& context, const PairEvent& pair)
 {
     u32 collectible = 0;
     u32 player = 0;
-    if (!context.collectible || !orderPair<Collectible, PlayerMovement>(world, pair, collectible, player))
-        return;
-    if (componentOf<Collectible>(world, EntityHandle { collectible })->picked == 0)
+    if (context.collectible && orderPair<Collectible, PlayerMovement>(world, pair, collectible, player))
         context.collectible->onCollected(EntityHandle { collectible }, world);
+}
+
+// Leaving a speech trigger takes the difference of its two times off its
+// third, so that the next entry finds it further on.
+void leaveSpeechTrigger(World& world, const PairEvent& pair)
+{
+    SpeechTrigger* speech = nullptr;
+    PlayerMovement* player = nullptr;
+    if (findPair(world, pair, speech, player))
+        speech->value48 -= speech->value28 - speech->value32;
 }
 
 void setPlayerFacing(World& world, const PlayerEvent& event)
@@ -133,6 +142,7 @@ void runTriggerExitRules(const PairEvent& pair, World& world, AppContext& contex
     if (context.fuzzyCollision)
         context.fuzzyCollision->onExit(pair, world);
     onGravityZoneExit(pair, world);
+    leaveSpeechTrigger(world, pair);
     changePlatformOccupancy(world, pair, -1);
     setSavePointInside(world, pair, false);
     finishSubtitle(world, pair);

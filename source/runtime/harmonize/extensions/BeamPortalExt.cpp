@@ -73,10 +73,7 @@ void onBeamPortalEnter(const PairEvent& pair, World& world, AppContext& context)
         return;
     // Level data names the target by index; a target that is no portal with
     // a place to arrive at beams nobody anywhere.
-    const u64 targetIndex = componentOf<BeamPortal>(world, portal)->target.index();
-    if (targetIndex >= world.getSlotCount())
-        return;
-    const EntityHandle target = EntityHandle::make(static_cast<u16>(targetIndex), world.getGeneration(targetIndex));
+    const EntityHandle target = currentHandleOf(world, componentOf<BeamPortal>(world, portal)->target);
     const BeamPortal* targetPortal = componentOf<BeamPortal>(world, target);
     const Transform* targetTransform = componentOf<Transform>(world, target);
     Transform* playerTransform = componentOf<Transform>(world, EntityHandle { playerHandle });

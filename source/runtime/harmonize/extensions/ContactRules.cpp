@@ -24,16 +24,6 @@ namespace {
 
 using quern::entity::World;
 
-// Level data names animated entities by slot index; the handle gets the
-// slot's current generation.
-EntityHandle entityAtIndexOf(World& world, EntityHandle named)
-{
-    const u64 index = named.index();
-    if (index >= world.getSlotCount())
-        return EntityHandle {};
-    return EntityHandle::make(static_cast<quern::u16>(index), world.getGeneration(index));
-}
-
 // Plays the clip on the entity when it is animated at all.
 void playOn(World& world, AnimationSystem* animation, EntityHandle entity, u64 clip)
 {
@@ -73,7 +63,7 @@ void OneShotAnimation::fire(EntityHandle trigger, World& world, AnimationSystem*
     if (!rule || rule->fired != 0)
         return;
     rule->fired = 1;
-    const EntityHandle animated = entityAtIndexOf(world, rule->animated);
+    const EntityHandle animated = currentHandleOf(world, rule->animated);
     if (const Animation* clips = componentOf<Animation>(world, animated))
         playOn(world, animation, animated, clips->defaultClip);
     world.getEnabledMask(trigger.index()).reset(Collider::kType);
@@ -98,7 +88,7 @@ void onRaceAnimationTrigger(const PairEvent& pair, World& world, AppContext& con
     const Race* triggerRace = componentOf<Race>(world, EntityHandle { trigger });
     const i32 otherRace = componentOf<Race>(world, EntityHandle { other })->value;
     const bool opposed = triggerRace && racesOppose(otherRace, triggerRace->value);
-    playOn(world, context.animation, entityAtIndexOf(world, rule.animated), opposed ? rule.opposedClip : rule.otherClip);
+    playOn(world, context.animation, currentHandleOf(world, rule.animated), opposed ? rule.opposedClip : rule.otherClip);
 }
 
 void onRaceSourceContact(const PairEvent& pair, World& world)

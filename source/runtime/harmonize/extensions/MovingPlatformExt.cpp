@@ -11,23 +11,14 @@ namespace harmonize {
 
 using quern::entity::World;
 
-namespace {
-
-// The entity whose MovingPlatform record this is, with its slot's generation.
-EntityHandle entityOfPlatform(World& world, const MovingPlatform& platform)
+void MovingPlatform::startOnTouch(EntityHandle entity, World& world, AnimationSystem& animation, const PlayerView& player)
 {
-    const quern::u8* base = world.store + world.componentOffsets[MovingPlatform::kType];
-    const u64 index = static_cast<u64>(reinterpret_cast<const quern::u8*>(&platform) - base) / sizeof(MovingPlatform);
-    return EntityHandle::make(static_cast<u16>(index), world.getGeneration(index));
-}
-
-} // namespace
-
-void MovingPlatform::startOnTouch(MovingPlatform& platform, World& world, AnimationSystem& animation, const PlayerView& player)
-{
+    MovingPlatform* record = componentOf<MovingPlatform>(world, entity);
+    if (!record)
+        return;
+    MovingPlatform& platform = *record;
     if (platform.autoplay != 0 || platform.started != 0)
         return;
-    const EntityHandle entity = entityOfPlatform(world, platform);
     const Race* race = componentOf<Race>(world, entity);
     if (race && player.race && racesOppose(race->value, player.race->value))
         return;
@@ -44,8 +35,8 @@ void onMovingPlatformTouched(const PairEvent& pair, World& world, AppContext& co
     u32 player = 0;
     if (!context.animation || !orderPair<MovingPlatform, PlayerMovement>(world, pair, platform, player))
         return;
-    MovingPlatform::startOnTouch(*componentOf<MovingPlatform>(world, EntityHandle { platform }), world,
-        *context.animation, playerViewAt(world, EntityHandle { player }.index()));
+    MovingPlatform::startOnTouch(
+        EntityHandle { platform }, world, *context.animation, playerViewAt(world, EntityHandle { player }.index()));
 }
 
 } // namespace harmonize

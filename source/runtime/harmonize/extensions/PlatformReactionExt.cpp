@@ -178,9 +178,8 @@ void reactToPlatformUnderPlayer(World& world, AppContext& context, const PlayerV
                 fall(player.movement->movementState);
         }
     }
-    MovingPlatform* moving = componentOf<MovingPlatform>(world, cluster);
-    if (moving && context.animation)
-        MovingPlatform::startOnTouch(*moving, world, *context.animation, player);
+    if (context.animation)
+        MovingPlatform::startOnTouch(cluster, world, *context.animation, player);
 }
 
 } // namespace harmonize

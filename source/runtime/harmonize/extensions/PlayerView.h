@@ -31,6 +31,13 @@ inline EntityHandle entityAt(const quern::entity::World& world, quern::u64 index
 {
     return EntityHandle::make(static_cast<quern::u16>(index), world.getGeneration(index));
 }
+// The present owner of the slot a handle names, whatever generation it was
+// taken with (level data names entities by slot; a contact may name an older
+// generation); 0 for a slot the world does not have.
+inline EntityHandle currentHandleOf(const quern::entity::World& world, EntityHandle named)
+{
+    return named.index() < world.getSlotCount() ? entityAt(world, named.index()) : EntityHandle {};
+}
 
 // The record of `Record` on the entity when the handle names a slot of the
 // world whose component mask holds the type (generation and enabled bit are

@@ -11,16 +11,6 @@ namespace {
 using quern::entity::World;
 using quern::math::Vector3;
 
-// A contact may name an entity by an older generation of its slot (a clone
-// that took the slot this tick); the rules act on the slot's present owner.
-EntityHandle currentHandleOf(World& world, u32 raw)
-{
-    const EntityHandle handle { raw };
-    if (handle.index() >= world.getSlotCount())
-        return EntityHandle {};
-    return EntityHandle::make(handle.index(), world.getGeneration(handle.index()));
-}
-
 // The pad axis, of its four in the plane, that points most towards `towards`;
 // the up axis when no axis does better (a player at the pad's centre).
 Vec2f padAxisTowards(World& world, const Transform& pad, Vec2f towards)
@@ -46,8 +36,8 @@ Vec2f padAxisTowards(World& world, const Transform& pad, Vec2f towards)
 bool matchPlayerAnd(const PairEvent& pair, World& world, const ComponentMask& mask, EntityHandle& player,
     EntityHandle& other)
 {
-    const EntityHandle a = currentHandleOf(world, pair.entityA);
-    const EntityHandle b = currentHandleOf(world, pair.entityB);
+    const EntityHandle a = currentHandleOf(world, EntityHandle { pair.entityA });
+    const EntityHandle b = currentHandleOf(world, EntityHandle { pair.entityB });
     for (const auto& [first, second] : { std::pair { a, b }, std::pair { b, a } }) {
         if (hasComponents(world, first, kPlayerMask) && hasComponents(world, second, mask)) {
             player = first;

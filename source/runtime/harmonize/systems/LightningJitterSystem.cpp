@@ -116,7 +116,7 @@ void LightningJitterSystem::update(quern::entity::UpdateContext*, World& world)
         if (world.getState(i) == quern::entity::EntityState::Free || !world.getEnabledMask(i).test(LightningBolt::kType))
             continue;
         const auto& bolt = *static_cast<const LightningBolt*>(world.getComponent(i, LightningBolt::kType));
-        const EntityHandle entity = EntityHandle::make(static_cast<u16>(i), world.getGeneration(i));
+        const EntityHandle entity = entityAt(world, i);
         Vector3 s;
         Vector3 t;
         if (worldPosition(world, entity, s) && worldPosition(world, bolt.target, t))

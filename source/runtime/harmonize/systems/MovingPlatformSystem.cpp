@@ -49,10 +49,9 @@ void chooseTarget(World& world, MovingPlatform& platform, const Transform& trans
 
 void setUpPlatform(World& world, AnimationSystem* animation, const MovingPlatformSetup& setup)
 {
-    const u64 index = setup.platform.index();
-    if (index >= world.getSlotCount())
+    const EntityHandle entity = currentHandleOf(world, setup.platform);
+    if (!isSomeEntity(entity))
         return;
-    const EntityHandle entity = EntityHandle::make(static_cast<u16>(index), world.getGeneration(index));
     Animation* clips = componentOf<Animation>(world, entity);
     const u64 clip = setup.clip;
     if (clips) {

@@ -134,6 +134,22 @@ TEST(GameEventRulesTest, SavePointInsideBitFollowsEnterAndExit)
     }
 }
 
+TEST(GameEventRulesTest, LeavingASpeechTriggerTakesTheDifferenceOfItsTimesOffItsThird)
+{
+    TriggerWorld world;
+    const EntityHandle speech = world.scene.add("speech", { "SpeechTrigger" });
+    SpeechTrigger& record = world.scene.get<SpeechTrigger>(speech);
+    record.value28 = 5.0f;
+    record.value32 = 2.0f;
+    record.value48 = 10.0f;
+    world.pushPair(GameEventType::TriggerExit, speech, world.player);
+    world.pushPair(GameEventType::TriggerEnter, world.player, speech);
+    world.pushPair(GameEventType::TriggerExit, world.bystander, speech);
+    world.dispatch();
+    // Only the player's leaving counts; entering changes nothing.
+    EXPECT_EQ(world.scene.get<SpeechTrigger>(speech).value48, 7.0f);
+}
+
 TEST(GameEventRulesTest, TriggersTouchedByAnEntityThatIsNoPlayerKeepTheirState)
 {
     TriggerWorld world;

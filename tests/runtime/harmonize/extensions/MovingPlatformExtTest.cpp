@@ -38,7 +38,7 @@ struct TouchWorld : AnimationWorld {
         }
         return n;
     }
-    void touch() { MovingPlatform::startOnTouch(record(), world(), *animation, playerViewAt(world(), player.index())); }
+    void touch() { MovingPlatform::startOnTouch(platform, world(), *animation, playerViewAt(world(), player.index())); }
 
     EntityHandle player, platform;
 };
