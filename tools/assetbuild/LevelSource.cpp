@@ -218,7 +218,9 @@ struct LevelParser {
 
     // Records whose values the game's rules cannot survive: a bolt with no
     // points, a push pad whose air speed divisor divides by zero or flips the
-    // push, a language filter of a mode the game does not know (fatal there).
+    // push, a missile of a mode the game does not know, a flying enemy whose
+    // path length divides by zero, a language filter of a mode the game does
+    // not know (fatal there).
     bool checkLevelRules()
     {
         for (const LevelEntity& entity : entities) {
@@ -236,6 +238,20 @@ struct LevelParser {
                 if (!(pad.airSpeedDivisor > 0.0f))
                     return fail("the PushPad of " + entity.name + " needs airSpeedDivisor above 0 (the push is divided by "
                         "it every tick), not " + std::to_string(pad.airSpeedDivisor));
+            }
+            if (auto found = entity.components.find(harmonize::Missile::kType); found != entity.components.end()) {
+                harmonize::Missile missile;
+                std::memcpy(&missile, found->second.data(), sizeof missile);
+                if (missile.mode != 0 && missile.mode != 1)
+                    return fail("the Missile of " + entity.name + " has mode " + std::to_string(missile.mode)
+                        + "; 0 homes in, 1 aims once");
+            }
+            if (auto found = entity.components.find(harmonize::FlyingEnemy::kType); found != entity.components.end()) {
+                harmonize::FlyingEnemy enemy;
+                std::memcpy(&enemy, found->second.data(), sizeof enemy);
+                if (!(enemy.pathLength > 0.0f))
+                    return fail("the FlyingEnemy of " + entity.name + " needs pathLength above 0 (its speed is divided "
+                        "by it), not " + std::to_string(enemy.pathLength));
             }
             if (auto found = entity.components.find(harmonize::LanguageFilter::kType); found != entity.components.end()) {
                 harmonize::LanguageFilter filter;

@@ -60,6 +60,10 @@ TEST(LevelSource, RefusesBadSourcesNamingTheLine)
         { "entity pad\nPushPad.airSpeedDivisor -1", "the PushPad of pad needs airSpeedDivisor above 0" },
         { "entity sign\nLanguageFilter.mode 2", "level line 1: the LanguageFilter of sign has mode 2" },
         { "entity sign\nLanguageFilter.mode 0xffffffff", "has mode 4294967295" },
+        { "entity a\nentity rocket\nMissile.mode 2", "level line 2: the Missile of rocket has mode 2" },
+        { "entity rocket\nMissile.mode -1", "the Missile of rocket has mode -1" },
+        { "entity a\nentity bat\nFlyingEnemy.speed 2", "level line 2: the FlyingEnemy of bat needs pathLength above 0" },
+        { "entity bat\nFlyingEnemy.pathLength -4", "the FlyingEnemy of bat needs pathLength above 0" },
     };
     for (const Case& c : cases) {
         WorldDocument document;
@@ -120,7 +124,8 @@ TEST(LevelSource, AcceptsTheSmallestValuesOfTheRulesRecords)
     WorldDocument document;
     std::string error;
     EXPECT_TRUE(readLevelSource("entity bolt\nLightningBolt.pointCount 1\nentity pad\nPushPad.airSpeedDivisor 0.001\n"
-                                "entity sign\nLanguageFilter.mode 1\nentity other\nLanguageFilter.mode 0\n",
+                                "entity sign\nLanguageFilter.mode 1\nentity other\nLanguageFilter.mode 0\n"
+                                "entity rocket\nMissile.mode 1\nentity bat\nFlyingEnemy.pathLength 0.01\n",
         "rules", document, error))
         << error;
 }
