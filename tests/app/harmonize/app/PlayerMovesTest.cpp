@@ -5,8 +5,7 @@
 // freshly loaded world without a mismatch; a jump from SDL's own virtual
 // joystick and from the keyboard reaches the player.
 
-#include "harmonize/app/App.h"
-#include "PlaygroundGame.h"
+#include "DemoLevelTest.h"
 #include "ScriptedKeys.h"
 #include "SdlInput.h"
 #include "PlaygroundRun.h"
@@ -22,11 +21,6 @@
 #include "quern/platform/DynamicLibrary.h"
 #include "quern/sdl/SDL2Library.h"
 #include "support/LogCapture.h"
-#include "support/harmonize/DemoLevelContent.h"
-#include "support/harmonize/SmallWindowSettings.h"
-#include "support/harmonize/TemporaryUserFolder.h"
-
-#include "ReplayScript.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -44,7 +38,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::firstTick;
 
-constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr i32 kCourseTicks = 3200; // the script's length and the respawn after it
 
 using testing::pushKey;
@@ -65,32 +58,14 @@ struct Sample {
     quern::math::Vector3 followCamera;
 };
 
-class PlayerMovesTest : public ::testing::Test {
+class PlayerMovesTest : public testing::DemoLevelTest {
 protected:
-    void SetUp() override
-    {
-        testing::useSmallDummyWindow();
-        Settings::Threading.enabled = false;
-        const fs::path root = fs::path(QUERN_TEST_BINARY_DIR) / "moves";
-        std::string error;
-        ASSERT_TRUE(testing::buildDemoLevelContent(content, root, QUERN_CONTENT_DIR, "moves", error)) << error;
-        ASSERT_TRUE(quern::replaybuild::buildReplayFile(scriptPath(), (userFolder.path() / "moves.replay").string(), error))
-            << error;
-    }
-    void TearDown() override
-    {
-        unsetenv("SDL_VIDEODRIVER");
-        Settings::resetToDefaults();
-    }
-    static std::string scriptPath() { return std::string(QUERN_CONTENT_DIR) + "/replays/moves.inputs"; }
+    PlayerMovesTest() : DemoLevelTest("moves") {}
 
     std::unique_ptr<App> startLevel()
     {
-        auto app = std::make_unique<App>(&content.database, content.depot.get(), AppServices {});
-        app->init();
-        time = 0;
-        testing::runUntilLevelLoads(*app, time, kTickCounter, Settings::Threading.enabled);
-        quern::entity::World& world = app->worldSwapper().getWorld(app->currentLevelWorld());
+        auto app = startApp();
+        quern::entity::World& world = levelWorld(*app);
         player = testing::entityNamed(world, "player");
         carrier = testing::entityNamed(world, "carrier");
         gameCamera = testing::entityNamed(world, "gameCamera");
@@ -100,10 +75,8 @@ protected:
     // One frame of one fixed step; returns the player as the tick left it.
     Sample frame(App& app, i32 tick)
     {
-        time += kTickCounter;
-        app.runFrame(time);
-        testing::dropAppEvents(app);
-        quern::entity::World& world = app.worldSwapper().getWorld(app.currentLevelWorld());
+        step(app);
+        quern::entity::World& world = levelWorld(app);
         Sample s { tick, world.isValid(player) && world.isActive(player), 0, 0, 0, 0, "", {}, 0, {}, {} };
         const Transform& t = *static_cast<Transform*>(world.getComponent(player.index(), Transform::kType));
         const PlayerMovement& m = *static_cast<PlayerMovement*>(world.getComponent(player.index(), PlayerMovement::kType));
@@ -124,12 +97,6 @@ protected:
     {
         return testing::entityExists(app.worldSwapper().getWorld(app.currentLevelWorld()), name);
     }
-    std::vector<fs::path> savedReplays() const { return testing::recordedReplays(userFolder.path(), "moves.replay"); }
-
-    testing::TemporaryUserFolder userFolder;
-    testing::GameAssetHandlers handlers;
-    quern::testing::BuiltContent content;
-    i64 time = 0;
     EntityHandle player, carrier, gameCamera, followCamera; // found when the level starts
 };
 

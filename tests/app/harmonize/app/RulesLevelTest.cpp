@@ -5,9 +5,7 @@
 // replay with checksums that plays back into a freshly loaded world without a
 // mismatch, threading off and on.
 
-#include "harmonize/app/App.h"
-#include "PlaygroundGame.h"
-#include "PlaygroundRun.h"
+#include "DemoLevelTest.h"
 #include "ScriptedKeys.h"
 
 #include "harmonize/Settings.h"
@@ -20,9 +18,6 @@
 #include "quern/platform/Clock.h"
 #include "quern/strings/Hashes.h"
 #include "support/LogCapture.h"
-#include "support/harmonize/DemoLevelContent.h"
-#include "support/harmonize/SmallWindowSettings.h"
-#include "support/harmonize/TemporaryUserFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::firstTick;
 
-constexpr i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
 constexpr i32 kCourseTicks = 4700; // the script's length and a little more
 
 // The level as one fixed tick left it.
@@ -55,36 +49,17 @@ struct Sample {
     u8 raceWallHidden, warnWallHidden;
     i32 moverState;
     f32 moverX;
-    i32 collected;
 };
 
-class RulesLevelTest : public ::testing::Test {
+class RulesLevelTest : public testing::DemoLevelTest {
 protected:
-    void SetUp() override
-    {
-        testing::useSmallDummyWindow();
-        Settings::Threading.enabled = false;
-        const fs::path root = fs::path(QUERN_TEST_BINARY_DIR) / "rules";
-        std::string error;
-        ASSERT_TRUE(testing::buildDemoLevelContent(content, root, QUERN_CONTENT_DIR, "rules", error)) << error;
-        ASSERT_TRUE(quern::replaybuild::buildReplayFile(scriptPath(), (userFolder.path() / "rules.replay").string(), error))
-            << error;
-    }
-    void TearDown() override
-    {
-        unsetenv("SDL_VIDEODRIVER");
-        Settings::resetToDefaults();
-    }
-    static std::string scriptPath() { return std::string(QUERN_CONTENT_DIR) + "/replays/rules.inputs"; }
+    RulesLevelTest() : DemoLevelTest("rules") {}
 
-    quern::entity::World& world(App& app) { return app.worldSwapper().getWorld(app.currentLevelWorld()); }
+    quern::entity::World& world(App& app) { return levelWorld(app); }
 
     std::unique_ptr<App> startLevel()
     {
-        auto app = std::make_unique<App>(&content.database, content.depot.get(), AppServices {});
-        app->init();
-        time = 0;
-        testing::runUntilLevelLoads(*app, time, kTickCounter, Settings::Threading.enabled);
+        auto app = startApp();
         quern::entity::World& w = world(*app);
         player = testing::entityNamed(w, "player");
         savePoint = testing::entityNamed(w, "savePoint");
@@ -101,9 +76,7 @@ protected:
     // One frame of one fixed step; returns the level as the tick left it.
     Sample frame(App& app, i32 tick)
     {
-        time += kTickCounter;
-        app.runFrame(time);
-        testing::dropAppEvents(app);
+        step(app);
         quern::entity::World& w = world(app);
         Sample s {};
         s.tick = tick;
@@ -148,12 +121,6 @@ protected:
     {
         return testing::entityExists(app.worldSwapper().getWorld(app.currentLevelWorld()), name);
     }
-    std::vector<fs::path> savedReplays() const { return testing::recordedReplays(userFolder.path(), "rules.replay"); }
-
-    testing::TemporaryUserFolder userFolder;
-    testing::GameAssetHandlers handlers;
-    quern::testing::BuiltContent content;
-    i64 time = 0;
     EntityHandle player, savePoint, savePointDisplay, raceWall, warnWall, mover;
 };
 

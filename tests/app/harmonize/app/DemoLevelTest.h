@@ -1,0 +1,86 @@
+#pragma once
+// A test of one demo level through the App: the level built by the content
+// tool into a folder of its own, its replay script built into the user
+// folder, the App started on it and stepped one fixed tick a frame.
+
+#include "harmonize/app/App.h"
+#include "PlaygroundGame.h"
+#include "PlaygroundRun.h"
+
+#include "harmonize/Settings.h"
+#include "support/harmonize/DemoLevelContent.h"
+#include "support/harmonize/SmallWindowSettings.h"
+#include "support/harmonize/TemporaryUserFolder.h"
+
+#include "ReplayScript.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace harmonize::testing {
+
+class DemoLevelTest : public ::testing::Test {
+protected:
+    static constexpr quern::i64 kTickCounter = 100'000; // one 10 ms fixed step in counter ticks
+
+    // `level` is the level's file name: "moves" for levels/moves, whose
+    // script is content/replays/moves.inputs.
+    explicit DemoLevelTest(std::string level) : m_level(std::move(level)) {}
+
+    void SetUp() override
+    {
+        useSmallDummyWindow();
+        Settings::Threading.enabled = false;
+        const std::filesystem::path root = std::filesystem::path(QUERN_TEST_BINARY_DIR) / m_level;
+        std::string error;
+        ASSERT_TRUE(buildDemoLevelContent(content, root, QUERN_CONTENT_DIR, m_level.c_str(), error)) << error;
+        ASSERT_TRUE(quern::replaybuild::buildReplayFile(scriptPath(), (userFolder.path() / replayName()).string(), error))
+            << error;
+    }
+    void TearDown() override
+    {
+        unsetenv("SDL_VIDEODRIVER");
+        Settings::resetToDefaults();
+    }
+
+    std::string scriptPath() const { return std::string(QUERN_CONTENT_DIR) + "/replays/" + m_level + ".inputs"; }
+    std::string replayName() const { return m_level + ".replay"; }
+
+    // The App, started with its level loaded.
+    std::unique_ptr<App> startApp()
+    {
+        auto app = std::make_unique<App>(&content.database, content.depot.get(), AppServices {});
+        app->init();
+        time = 0;
+        runUntilLevelLoads(*app, time, kTickCounter, Settings::Threading.enabled);
+        return app;
+    }
+    // One frame of one fixed step, with the frame's app events.
+    void step(App& app)
+    {
+        time += kTickCounter;
+        app.runFrame(time);
+        dropAppEvents(app);
+    }
+    static quern::entity::World& levelWorld(App& app) { return app.worldSwapper().getWorld(app.currentLevelWorld()); }
+    // The replays a run recorded, but the one the test built.
+    std::vector<std::filesystem::path> savedReplays() const
+    {
+        return recordedReplays(userFolder.path(), replayName().c_str());
+    }
+
+    TemporaryUserFolder userFolder;
+    GameAssetHandlers handlers;
+    quern::testing::BuiltContent content;
+    quern::i64 time = 0;
+
+private:
+    std::string m_level;
+};
+
+} // namespace harmonize::testing
