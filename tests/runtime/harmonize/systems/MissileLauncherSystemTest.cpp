@@ -1,5 +1,7 @@
 #include "harmonize/systems/MissileLauncherSystem.h"
 
+#include "AnimationWorld.h"
+
 #include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/extensions/PlayerView.h"
 #include "runtime/harmonize/collision/CollisionWorld.h"
@@ -166,6 +168,57 @@ TEST(MissileLauncherSystem, ShootsAlongTheMuzzlesWorldYAxis)
         expectNear(w.scene.get<Transform>(missiles[0]).position, c.axis * 1.05f);
         expectNear(lookOf(w.scene.get<Transform>(missiles[0])), c.axis);
     }
+}
+
+TEST(MissileLauncherSystem, SightAndShotLieInThePlaneOfPlay)
+{
+    // The launcher stands in front of the plane; it looks, and its missile
+    // flies, at depth 0.
+    LauncherWorld w;
+    const EntityHandle launcher = w.launcher(0.0f);
+    w.scene.get<Transform>(launcher).position = { 0.0f, 0.0f, 3.0f };
+    w.player({ 0.0f, 10.0f, 0.0f });
+    w.start();
+    w.tick();
+    const std::vector<EntityHandle> missiles = w.missiles();
+    ASSERT_EQ(missiles.size(), 1u);
+    expectNear(w.scene.get<Transform>(missiles[0]).position, { 0.0f, 1.05f, 0.0f });
+}
+
+// A launcher with an animated model beside the animation system: the shot
+// plays the model's "shoot" clip.
+TEST(MissileLauncherSystem, AShotPlaysTheShootClip)
+{
+    constexpr u64 kShootClip = 0x61;
+    constexpr u64 kIdleClip = 0x62;
+    testing::AnimationWorld w;
+    w.clip(kShootClip, "name shoot\nduration 1\ntrack nobody m_LocalPosition.x\nkey 0 0\n");
+    w.clip(kIdleClip, "name idle\nduration 1\ntrack nobody m_LocalPosition.x\nkey 0 0\n");
+    auto* collision = new CollisionSystem(w.context);
+    w.context.collision = collision;
+    w.scene.addSystem(collision);
+    w.scene.addSystem(new MissileLauncherSystem(w.context));
+    const EntityHandle prefab = w.scene.add("missile", { "Transform", "Missile" }, {}, true);
+    const EntityHandle launcher = w.scene.add("launcher", { "Transform", "MissileLauncher", "Race" });
+    const EntityHandle muzzle = w.scene.add("muzzle", { "Transform" }, launcher);
+    const EntityHandle model = w.addAnimated("model", { kIdleClip, kShootClip }, true, launcher);
+    MissileLauncher& record = w.scene.get<MissileLauncher>(launcher);
+    record.animated = model;
+    record.reloadInterval = 10.0f;
+    record.missilePrefab = prefab;
+    record.muzzle = muzzle;
+    record.sightLength = 20.0f;
+    w.scene.get<Race>(launcher).value = 2;
+    const EntityHandle player = w.scene.add(
+        "player", { "Transform", "Collider", "BoxShape", "RigidBody", "PlayerState", "PlayerMovement", "Race" });
+    w.transform(player).position = { 0.0f, 10.0f, 0.0f };
+    w.scene.get<BoxShape>(player).size = { 1.0f, 1.0f, 1.0f };
+    w.start();
+    w.tick(3);
+    EXPECT_FALSE(w.animation->isPlaying(model, kShootClip));
+    record.reloadCountdown = 0.0f;
+    w.tick(2);
+    EXPECT_TRUE(w.animation->isPlaying(model, kShootClip));
 }
 
 TEST(MissileLauncherSystem, ThePlayerOffTheMuzzleAxisOrBeyondSightIsNotSeen)
