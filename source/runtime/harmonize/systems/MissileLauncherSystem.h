@@ -37,9 +37,9 @@ public:
     void fixedTick(quern::entity::UpdateContext* context, quern::entity::World& world) override;
     void describe(quern::entity::SystemInfo* info) override;
 
-    // After the quick save put the world back: launchers and missiles keep
-    // their state in their components, so only the devices that run
-    // coroutines need starting again.
+    // After the quick save put the world back. Launchers and missiles keep
+    // their whole state in their components, which the snapshot carries, so
+    // nothing of theirs starts again here.
     void restoreSnapshot(quern::entity::World& world);
 
     // The player found at world start; no entity when the world has none.
