@@ -21,7 +21,9 @@
 namespace harmonize {
 
 class AnimationSystem;
+class CollisionSystem;
 class CoroutineSystem;
+class LineRendererSystem;
 struct PairEvent;
 struct PlayerView;
 
@@ -232,6 +234,14 @@ struct AlarmMachine {
     f32 coolDownTimer;
     f32 shotTimer;
     f32 beamBlend;
+
+    // At world start: shows the beam line (two points) and winds up the
+    // three timers; the state stays as stored.
+    static void start(EntityHandle machine, quern::entity::World& world, LineRendererSystem* lines);
+    // One fixed tick: sight and range, the state's timers, the beam's blend
+    // and line, clips and shots at `player` (nothing without a player).
+    static void step(EntityHandle machine, quern::entity::World& world, const PlayerView& player,
+        CollisionSystem& collision, AnimationSystem* animation, LineRendererSystem* lines);
 };
 
 struct FrameAnimation {
