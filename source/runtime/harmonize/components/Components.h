@@ -21,7 +21,9 @@
 namespace harmonize {
 
 class AnimationSystem;
+class CollisionSystem;
 class CoroutineSystem;
+class LineRendererSystem;
 struct PairEvent;
 struct PlayerView;
 
@@ -232,6 +234,14 @@ struct AlarmMachine {
     f32 coolDownTimer;
     f32 shotTimer;
     f32 beamBlend;
+
+    // At world start: shows the beam line (two points) and winds up the
+    // three timers; the state stays as stored.
+    static void start(EntityHandle machine, quern::entity::World& world, LineRendererSystem* lines);
+    // One fixed tick: sight and range, the state's timers, the beam's blend
+    // and line, clips and shots at `player` (nothing without a player).
+    static void step(EntityHandle machine, quern::entity::World& world, const PlayerView& player,
+        CollisionSystem& collision, AnimationSystem* animation, LineRendererSystem* lines);
 };
 
 struct FrameAnimation {
@@ -539,6 +549,21 @@ struct FlyingEnemy {
     f32 pathLength;
     u8 unused288[8];
     f32 pathPosition; // 0 to 1
+
+    // At world start: puts the enemy on its first path point, turns its speed
+    // into a path fraction per second and starts its head.
+    static void start(EntityHandle enemy, quern::entity::World& world, CoroutineSystem& coroutines);
+    // One fixed tick along the path: back and forth, or round again when the
+    // path wraps.
+    static void followPath(EntityHandle enemy, quern::entity::World& world);
+    // The path point at `t`, read with t held in [0, 1] (NaN reads as 0).
+    static Vec2f samplePath(const FlyingEnemy& enemy, f32 t);
+    // A player of the opposing race inside the detection sphere.
+    static bool isPlayerInRange(EntityHandle enemy, EntityHandle player, quern::entity::World& world);
+    // Starts the head's turning coroutine unless the list already holds one
+    // for this enemy (a quick-save restore brings the old ones back).
+    static void startHead(EntityHandle enemy, CoroutineSystem& coroutines);
+    static bool hasHead(EntityHandle enemy, CoroutineSystem& coroutines);
 };
 
 struct FuzzyCameraZone {
