@@ -4,6 +4,7 @@
 
 #include "harmonize/extensions/PlayerView.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/GizmoLineSystem.h"
 #include "harmonize/tasks/TaskDispatcher.h"
 
 #include "quern/entity/World.h"
@@ -250,6 +251,33 @@ TEST(WaterFlowSystem, ASuddenDeepCutSplashesFacingTheFlow)
     EXPECT_EQ(w.clonesOf("splash", w.splashPrefab).size(), 1u);
 }
 
+TEST(WaterFlowSystem, WithGizmosOnADeepCutDrawsTheCutLine)
+{
+    for (const bool gizmos : { false, true }) {
+        SCOPED_TRACE(gizmos);
+        WaterWorld w;
+        auto* lines = new GizmoLineSystem(w.context);
+        w.context.gizmoLines = lines;
+        w.scene.addSystem(lines);
+        const EntityHandle jet = w.jet(2.0f);
+        const EntityHandle wall = w.wall(50.0f, 5.0f);
+        w.start();
+        Settings::Development.gizmos = gizmos;
+        w.tick();
+        w.move(wall, { 2.0f, -5.5f, 0 });
+        w.tick();
+        ASSERT_NEAR(w.length(jet), 5.0f, 1e-4f);
+        ASSERT_EQ(lines->lines.count(), gizmos ? 1u : 0u);
+        if (!gizmos)
+            continue;
+        const GizmoLineRecord& line = lines->lines.at<GizmoLineRecord>(0);
+        EXPECT_NEAR(line.from.y, -5.0f, 1e-4f);
+        EXPECT_NEAR(line.to.y, -15.0f, 1e-4f);
+        EXPECT_NEAR(line.to.x, 2.0f, 1e-4f);
+        EXPECT_EQ(line.colour, 3);
+    }
+}
+
 TEST(WaterFlowSystem, AJetStartingInsideSomethingKeepsItsLength)
 {
     WaterWorld w;
@@ -316,7 +344,7 @@ TEST(WaterFlowSystem, APlayerBeyondTheJetsEndLives)
     EXPECT_EQ(w.deaths(), 0u);
 }
 
-// Many jets over walls at varied depths, one opposing player under one of them.
+// Many jets over walls at varied depths, opposing players under two of them.
 struct JetRow {
     std::vector<f32> lengths;
     u32 killed;
@@ -332,7 +360,9 @@ JetRow runRow(TaskDispatcher* dispatcher)
         jets.push_back(w.jet(static_cast<f32>(i) * 3.0f, 20.0f, 0));
         walls.push_back(w.wall(static_cast<f32>(i) * 3.0f, 2.0f + static_cast<f32>(i % 7) * 2.5f));
     }
+    // Two players in two jets: the later jet in slot order names the one to kill.
     w.player(9.0f, 1.0f, 2);
+    const EntityHandle later = w.player(21.0f, 1.0f, 2);
     w.start();
     w.tick();
     for (int i = 0; i < 24; i += 2)
@@ -342,6 +372,7 @@ JetRow runRow(TaskDispatcher* dispatcher)
         w.move(walls[i], { static_cast<f32>(i) * 3.0f, -1.5f, 0 });
     w.tick();
     JetRow row { {}, w.water->playerToKill().value, w.clonesOf("splash", w.splashPrefab).size() };
+    EXPECT_EQ(row.killed, later.value);
     for (EntityHandle jet : jets)
         row.lengths.push_back(w.length(jet));
     EXPECT_EQ(w.water->hitListCount(), dispatcher && dispatcher->threaded() ? dispatcher->workerCount() : 1u);
