@@ -78,6 +78,21 @@ struct WaterWorld : CollisionWorld {
         teleport(e, position);
     }
 
+    // A jet at x = 2 poured full length over the first tick, then, in the
+    // second, cut from 20 to 5 by a wall moved into it.
+    EntityHandle cutJetDeeply()
+    {
+        const EntityHandle cut = jet(2.0f);
+        const EntityHandle block = wall(50.0f, 5.0f);
+        start();
+        tick();
+        EXPECT_NEAR(length(cut), 20.0f, 1e-4f);
+        move(block, { 2.0f, -5.5f, 0 });
+        tick();
+        EXPECT_NEAR(length(cut), 5.0f, 1e-4f);
+        return cut;
+    }
+
     WaterFlow& flow(EntityHandle jet) { return scene.get<WaterFlow>(jet); }
     f32 length(EntityHandle jet) { return flow(jet).length; }
     Vector3 worldPosition(EntityHandle e) { return worldPositionOf(world(), scene.get<Transform>(e)); }
@@ -227,15 +242,7 @@ TEST(WaterFlowSystem, ACutIsAtOnceAndGrowthIsAtTheGrowthSpeed)
 TEST(WaterFlowSystem, ASuddenDeepCutSplashesFacingTheFlow)
 {
     WaterWorld w;
-    const EntityHandle jet = w.jet(2.0f);
-    const EntityHandle wall = w.wall(50.0f, 5.0f);
-    w.start();
-    w.tick();
-    ASSERT_NEAR(w.length(jet), 20.0f, 1e-4f);
-    w.move(wall, { 2.0f, -5.5f, 0 });
-    w.tick();
-
-    EXPECT_NEAR(w.length(jet), 5.0f, 1e-4f);
+    w.cutJetDeeply();
     const std::vector<EntityHandle> splashes = w.clonesOf("splash", w.splashPrefab);
     ASSERT_EQ(splashes.size(), 1u);
     const Transform& splash = w.scene.get<Transform>(splashes[0]);
@@ -259,14 +266,8 @@ TEST(WaterFlowSystem, WithGizmosOnADeepCutDrawsTheCutLine)
         auto* lines = new GizmoLineSystem(w.context);
         w.context.gizmoLines = lines;
         w.scene.addSystem(lines);
-        const EntityHandle jet = w.jet(2.0f);
-        const EntityHandle wall = w.wall(50.0f, 5.0f);
-        w.start();
         Settings::Development.gizmos = gizmos;
-        w.tick();
-        w.move(wall, { 2.0f, -5.5f, 0 });
-        w.tick();
-        ASSERT_NEAR(w.length(jet), 5.0f, 1e-4f);
+        w.cutJetDeeply();
         ASSERT_EQ(lines->lines.count(), gizmos ? 1u : 0u);
         if (!gizmos)
             continue;
