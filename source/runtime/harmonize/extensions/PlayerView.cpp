@@ -73,13 +73,17 @@ bool hasComponents(World& world, EntityHandle entity, const ComponentMask& mask)
         && world.getComponentMask(entity.index()).containsAll(mask);
 }
 
-void turnBodyUpTo(World& world, const PlayerView& player, Vec2f up)
+Quaternion planeTurnUpTo(Vec2f up)
 {
     // Turning +Y about +Z by a gives (-sin a, cos a): a is the angle from +Y
     // to `up`.
     const f32 angle = std::atan2(up.y, up.x) - std::atan2(1.0f, 0.0f);
-    const Quaternion turn = Quaternion::fromAxisAngle(angle, Vector3 { 0.0f, 0.0f, 1.0f });
-    player.transform->rotation = inverseOf(parentWorldRotationOf(world, *player.transform)) * turn;
+    return Quaternion::fromAxisAngle(angle, Vector3 { 0.0f, 0.0f, 1.0f });
+}
+
+void turnBodyUpTo(World& world, const PlayerView& player, Vec2f up)
+{
+    player.transform->rotation = inverseOf(parentWorldRotationOf(world, *player.transform)) * planeTurnUpTo(up);
 }
 
 bool isBoxBlocked(World& world, EntityHandle box)

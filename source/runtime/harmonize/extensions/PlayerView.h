@@ -89,6 +89,9 @@ bool isStandingOnCluster(quern::entity::World& world, const PlayerMovement& move
 // stands on one, else straight up.
 Vec2f groundUpOf(quern::entity::World& world, const PlayerMovement& movement);
 
+// The turn about +Z that takes +Y to the plane direction `up`: the facing
+// rule of everything that turns in the plane of play.
+quern::math::Quaternion planeTurnUpTo(Vec2f up);
 // Turns the player's body so that its Y axis points along the plane direction
 // `up` in the world, whatever its parents' turn.
 void turnBodyUpTo(quern::entity::World& world, const PlayerView& player, Vec2f up);
