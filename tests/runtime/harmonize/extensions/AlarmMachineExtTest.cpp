@@ -13,13 +13,13 @@ namespace {
 using quern::math::Vector3;
 using testing::CollisionWorld;
 
-constexpr f32 kStep = 0.01f;
+
 
 // A machine at (0, 0, 0) with range 10, warm-up 0.05 s, shots every 0.03 s,
 // cool-down 0.04 s and a beam that grows at 10 per second; a dormant missile
 // prefab; the player, a unit box, at `at`. The machine is stepped by hand.
 struct AlarmWorld : CollisionWorld {
-    explicit AlarmWorld(const Vector3& at)
+    explicit AlarmWorld(const Vector3& at, bool wall = false)
     {
         lines = new LineRendererSystem(context);
         context.lineRenderer = lines;
@@ -37,17 +37,19 @@ struct AlarmWorld : CollisionWorld {
             "player", { "Transform", "Collider", "BoxShape", "RigidBody", "PlayerState", "PlayerMovement", "Race" });
         scene.get<Transform>(player).position = at;
         scene.get<BoxShape>(player).size = { 1.0f, 1.0f, 1.0f };
+        if (wall)
+            box("wall", { 6.0f, 0.0f, 0.0f }, { 1.0f, 4.0f, 4.0f });
         start();
         world().getEnabledMask(machine.index()).reset(Line::kType);
         tick();
-        world().deltaTime = kStep;
+        world().deltaTime = kStepSeconds;
         AlarmMachine::start(machine, world(), lines);
     }
     void step(u32 count = 1)
     {
         PlayerView view;
         findPlayerView(world(), entityAt(world(), player.index()), view);
-        world().deltaTime = kStep;
+        world().deltaTime = kStepSeconds;
         for (u32 i = 0; i < count; ++i)
             AlarmMachine::step(machine, world(), view, *collision, nullptr, lines);
     }
@@ -55,7 +57,7 @@ struct AlarmWorld : CollisionWorld {
     {
         scene.get<Transform>(player).position = at;
         tick();
-        world().deltaTime = kStep;
+        world().deltaTime = kStepSeconds;
     }
     u64 missiles()
     {
@@ -106,24 +108,32 @@ TEST(AlarmMachineExt, WarmsUpFiresAtOnceThenEveryIntervalAndCoolsDownWhenSightIs
     EXPECT_EQ(w.missiles(), 2u);
 
     // A machine that fires goes on firing out of range while it still sees
-    // the player at each shot; a wall then ends it.
+    // the player at each shot.
     w.movePlayer({ 12.0f, 0.0f, 0.0f });
     w.step(3);
     EXPECT_EQ(w.record().state, 2);
     EXPECT_EQ(w.missiles(), 3u);
-    w.box("wall", { 6.0f, 0.0f, 0.0f }, { 1.0f, 4.0f, 4.0f });
-    w.movePlayer({ 12.0f, 0.0f, 0.0f });
+}
+
+TEST(AlarmMachineExt, AFiringMachineThatLosesSightAtAShotCoolsDownToIdle)
+{
+    AlarmWorld w({ 12.0f, 0.0f, 0.0f }, true);
+    w.record().state = 2;
+    w.step(2);
+    EXPECT_EQ(w.record().state, 2);
+    w.step(); // the shot is due, but the wall hides the player
+    EXPECT_EQ(w.record().state, 3);
+    EXPECT_EQ(w.missiles(), 0u);
     w.step(3);
     EXPECT_EQ(w.record().state, 3);
-    EXPECT_EQ(w.missiles(), 3u);
-    w.step(4);
+    w.step(2);
     EXPECT_EQ(w.record().state, 0);
 }
 
 TEST(AlarmMachineExt, TheMissileFliesAtThePlayerFromTheMachineOnThePlane)
 {
     AlarmWorld w({ 0.0f, 5.0f, 0.0f });
-    w.scene.get<Transform>(w.machine).position.z = 2.0f;
+    w.scene.get<Transform>(w.machine).position.z = 0.2f;
     w.movePlayer({ 0.0f, 5.0f, 0.0f });
     w.step(5);
     ASSERT_EQ(w.missiles(), 1u);
@@ -134,18 +144,17 @@ TEST(AlarmMachineExt, TheMissileFliesAtThePlayerFromTheMachineOnThePlane)
         const Transform& t = *static_cast<const Transform*>(w.world().getComponent(i, Transform::kType));
         EXPECT_EQ(t.position.z, 0.0f);
         EXPECT_EQ(m.target, entityAt(w.world(), w.player.index()));
-        const f32 n = std::sqrt(25.0f + 4.0f);
+        const f32 n = std::sqrt(25.0f + 0.04f);
         EXPECT_NEAR(m.direction.y, 5.0f / n, 1e-5f);
-        EXPECT_NEAR(m.direction.z, -2.0f / n, 1e-5f);
+        EXPECT_NEAR(m.direction.z, -0.2f / n, 1e-5f);
     }
 }
 
 TEST(AlarmMachineExt, RangeIgnoresDepth)
 {
-    AlarmWorld w({ 5.0f, 0.0f, 30.0f });
-    w.scene.get<Transform>(w.machine).position.z = 30.0f; // the sweep starts on the plane
-    w.movePlayer({ 5.0f, 0.0f, 0.0f });
-    w.scene.get<Transform>(w.machine).position.z = 30.0f;
+    // 9 away in the plane, more than the range of 10 in space; the sweep
+    // from the plane along the unnormalised offset reaches the player.
+    AlarmWorld w({ 9.0f, 0.0f, 5.0f });
     w.step();
     EXPECT_EQ(w.record().state, 1);
 }
@@ -156,16 +165,19 @@ TEST(AlarmMachineExt, LeavingTheRangeWhileWarmingUpCoolsDownAndAShortCoolDownLea
     w.step(3);
     EXPECT_EQ(w.record().state, 1);
     EXPECT_NEAR(w.record().beamBlend, 0.3f, 1e-6f);
+    w.record().coolDownTime = 0.015f; // shorter than the beam takes to shrink
     w.movePlayer({ 20.0f, 0.0f, 0.0f });
     w.step();
     EXPECT_EQ(w.record().state, 3);
     EXPECT_EQ(w.record().warmUpTimer, 0.05f);
     EXPECT_EQ(w.record().shotTimer, 0.03f);
-    w.step(3);
+    EXPECT_NEAR(w.record().beamBlend, 0.2f, 1e-6f);
+    w.step();
     EXPECT_EQ(w.record().state, 0);
-    EXPECT_NEAR(w.record().beamBlend, 0.1f, 1e-6f); // cooled down before the beam was gone
+    EXPECT_NEAR(w.record().beamBlend, 0.2f, 1e-6f); // cooled down before the beam was gone
     w.step(5);
-    EXPECT_NEAR(w.record().beamBlend, 0.1f, 1e-6f);
+    EXPECT_NEAR(w.record().beamBlend, 0.2f, 1e-6f);
+    EXPECT_NEAR(w.point(1).x, 1.0f * 4.0f, 1e-4f); // a fifth of the way to the player at 20
 }
 
 TEST(AlarmMachineExt, NothingHappensWithoutAPlayer)
