@@ -49,6 +49,7 @@ class LevelStatisticsSystem;
 class LightingSystem;
 class LineRendererSystem;
 class LoadingWorker;
+class MissileLauncherSystem;
 class MovementSystem;
 class PlatformServices;
 class PlatformSystem;
@@ -102,6 +103,7 @@ struct AppContext {
     LevelStatisticsSystem* levelStatistics = nullptr; // level worlds only
     LightingSystem* lighting = nullptr;
     LineRendererSystem* lineRenderer = nullptr;
+    MissileLauncherSystem* missileLauncher = nullptr;
     MovementSystem* movement = nullptr;
     PlatformSystem* platform = nullptr;
     RenderSystem* render = nullptr;

@@ -7,6 +7,8 @@
 #include "quern/platform/AssertDebug.h"
 #include "quern/render/Gizmos.h"
 
+#include <cmath>
+
 namespace harmonize {
 
 GizmoLineSystem::GizmoLineSystem(AppContext& context)
@@ -36,6 +38,33 @@ void GizmoLineSystem::drawRect(quern::f32 x, quern::f32 y, quern::f32 halfWidth,
     addLine(bottomLeft, bottomRight, colour);
     addLine(bottomRight, topRight, colour);
     addLine(topLeft, topRight, colour);
+}
+
+namespace {
+// Markers share one colour of the palette.
+constexpr quern::i32 kMarkerColour = 2;
+constexpr quern::f32 kCrossHalf = 2.5f;
+constexpr quern::u32 kCircleSegments = 32;
+} // namespace
+
+void GizmoLineSystem::drawCross(const quern::math::Vector3& p)
+{
+    addLine({ p.x - kCrossHalf, p.y - kCrossHalf, p.z }, { p.x + kCrossHalf, p.y + kCrossHalf, p.z }, kMarkerColour);
+    addLine({ p.x + kCrossHalf, p.y - kCrossHalf, p.z }, { p.x - kCrossHalf, p.y + kCrossHalf, p.z }, kMarkerColour);
+}
+
+void GizmoLineSystem::drawCircle(const quern::math::Vector3& c, quern::f32 radius)
+{
+    if (!Settings::Development.gizmos)
+        return;
+    const quern::f32 step = 2.0f * static_cast<quern::f32>(M_PI) / static_cast<quern::f32>(kCircleSegments);
+    quern::math::Vector3 previous { c.x + radius, c.y, c.z };
+    for (quern::u32 k = 1; k <= kCircleSegments; ++k) {
+        const quern::f32 angle = step * static_cast<quern::f32>(k);
+        const quern::math::Vector3 next { c.x + radius * std::cos(angle), c.y + radius * std::sin(angle), c.z };
+        addLine(previous, next, kMarkerColour);
+        previous = next;
+    }
 }
 
 void GizmoLineSystem::update(quern::entity::UpdateContext*, quern::entity::World& world)

@@ -28,6 +28,10 @@ public:
     // The rectangle [x - halfWidth, x + halfWidth] x [y - halfHeight, y + halfHeight]
     // at z = 0: its left, bottom, right and top edges.
     void drawRect(quern::f32 x, quern::f32 y, quern::f32 halfWidth, quern::f32 halfHeight, quern::i32 colour);
+    // An X of the two diagonals of a 5 x 5 square centred on `point`, at its z.
+    void drawCross(const quern::math::Vector3& point);
+    // A circle of 32 segments round `centre` in its z plane.
+    void drawCircle(const quern::math::Vector3& centre, quern::f32 radius);
 
     void update(quern::entity::UpdateContext* context, quern::entity::World& world) override;
 

@@ -5,6 +5,9 @@
 #include "harmonize/extensions/RaceLook.h"
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/GizmoLineSystem.h"
+#include "harmonize/Settings.h"
 
 #include "quern/containers/Array.h"
 #include "quern/debug/Logger.h"
@@ -95,6 +98,10 @@ void MissileLauncherSystem::worldStarted(World& world, quern::memory::Allocator*
         }
         if (enabled.test(Missile::kType))
             QUERN_LOG(2) << "Missile already in scene without being spawned" << std::endl;
+        if (enabled.test(FlyingEnemy::kType) && m_context->coroutine)
+            FlyingEnemy::start(entityAt(world, i), world, *m_context->coroutine);
+        if (enabled.test(AlarmMachine::kType))
+            AlarmMachine::start(entityAt(world, i), world, m_context->lineRenderer);
         if (enabled.containsAll(kPlayerMask))
             m_player = playerViewAt(world, i);
     }
@@ -110,6 +117,11 @@ void MissileLauncherSystem::fixedTick(quern::entity::UpdateContext*, World& worl
         const ComponentMask& enabled = world.getEnabledMask(i);
         if (enabled.test(Missile::kType))
             stepMissile(entityAt(world, i), world);
+        if (enabled.test(FlyingEnemy::kType))
+            stepFlyingEnemy(world, i);
+        if (enabled.test(AlarmMachine::kType) && m_context->collision)
+            AlarmMachine::step(entityAt(world, i), world, m_player, *m_context->collision, m_context->animation,
+                m_context->lineRenderer);
         if (enabled.test(MissileLauncher::kType))
             stepLauncher(world, i);
     }
@@ -121,7 +133,30 @@ void MissileLauncherSystem::describe(quern::entity::SystemInfo* info)
     info->name = "MissileLauncherSystem";
 }
 
-void MissileLauncherSystem::restoreSnapshot(World&) { }
+void MissileLauncherSystem::restoreSnapshot(World& world)
+{
+    // The restored coroutine lists already hold the heads that ran when the
+    // snapshot was taken; only an enemy without one gets a new head.
+    if (!m_context->coroutine)
+        return;
+    for (u64 i = 0; i < world.getSlotCount(); ++i) {
+        if (isLiveSlot(world, i) && world.getEnabledMask(i).test(FlyingEnemy::kType))
+            FlyingEnemy::startHead(entityAt(world, i), *m_context->coroutine);
+    }
+}
+
+void MissileLauncherSystem::stepFlyingEnemy(World& world, u64 index)
+{
+    const EntityHandle enemy = entityAt(world, index);
+    FlyingEnemy::followPath(enemy, world);
+    GizmoLineSystem* gizmos = m_context->gizmoLines;
+    const Transform* transform = componentOf<Transform>(world, enemy);
+    if (!Settings::Development.gizmos || !gizmos || !transform)
+        return;
+    const Vector3 at = worldPositionOf(world, *transform);
+    gizmos->drawCircle(at, recordAt<FlyingEnemy>(world, index).detectionRadius);
+    gizmos->drawCross(at);
+}
 
 void MissileLauncherSystem::stepLauncher(World& world, u64 index)
 {

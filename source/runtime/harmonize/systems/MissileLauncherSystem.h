@@ -6,6 +6,9 @@
 // on the first tick it sees the player again. Missiles fly along their
 // direction: homing ones turn towards an opposing target in range every tick,
 // aim-once ones turn once at launch. Missile models look along their local -Z.
+// Flying enemies (which patrol a path and turn their head, and any launcher
+// on it, at the player) and alarm machines are started and stepped here too,
+// each tick between the missiles and the launchers.
 //
 // Launchers aim only at the player found at world start; a world without one
 // (the front end) has launchers that count down and never fire.
@@ -37,9 +40,10 @@ public:
     void fixedTick(quern::entity::UpdateContext* context, quern::entity::World& world) override;
     void describe(quern::entity::SystemInfo* info) override;
 
-    // After the quick save put the world back. Launchers and missiles keep
-    // their whole state in their components, which the snapshot carries, so
-    // nothing of theirs starts again here.
+    // After the quick save put the world back. Launchers, missiles and alarm
+    // machines keep their whole state in their components, which the snapshot
+    // carries; a flying enemy whose head is not among the restored coroutines
+    // gets its head started again.
     void restoreSnapshot(quern::entity::World& world);
 
     // The player found at world start; no entity when the world has none.
@@ -47,6 +51,7 @@ public:
 
 private:
     void stepLauncher(quern::entity::World& world, u64 index);
+    void stepFlyingEnemy(quern::entity::World& world, u64 index);
     bool seesPlayer(quern::entity::World& world, u64 index, const MissileLauncher& launcher);
     void shoot(quern::entity::World& world, const MissileLauncher& launcher);
 

@@ -12,6 +12,7 @@
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/LevelStatisticsSystem.h"
 #include "harmonize/systems/LineRendererSystem.h"
+#include "harmonize/systems/MissileLauncherSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/PlatformSystem.h"
 #include "harmonize/systems/QuickSaveFile.h"
@@ -194,6 +195,8 @@ void SaveGameSystem::restoreSystemStates(World& world)
     if (m_context.gameCamera)
         m_context.gameCamera->restoreSnapshot(world);
     destroySubtreesWith(world, SpeechBubble::kType);
+    if (m_context.missileLauncher)
+        m_context.missileLauncher->restoreSnapshot(world);
     if (m_context.levelStatistics)
         m_context.levelStatistics->countDeath();
     if (m_context.input)

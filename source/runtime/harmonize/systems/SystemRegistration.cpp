@@ -18,6 +18,7 @@
 #include "harmonize/systems/LineRendererSystem.h"
 #include "harmonize/systems/LightningJitterSystem.h"
 #include "harmonize/systems/GravityZoneSystem.h"
+#include "harmonize/systems/MissileLauncherSystem.h"
 #include "harmonize/systems/MovementSystem.h"
 #include "harmonize/systems/PlatformSystem.h"
 #include "harmonize/systems/RenderSystem.h"
@@ -27,6 +28,7 @@
 #include "harmonize/systems/StartupSystem.h"
 #include "harmonize/systems/TimerSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
+#include "harmonize/systems/WaterFlowSystem.h"
 #include "harmonize/tasks/LoadingWorker.h"
 #include "quern/entity/InputRecordingSystem.h"
 #include "quern/entity/World.h"
@@ -66,6 +68,14 @@ quern::entity::System* createLineRenderer(AppContext& context, const SystemSetup
 quern::entity::System* createLightningJitter(AppContext& context, const SystemSetup&)
 {
     return new LightningJitterSystem(context);
+}
+
+quern::entity::System* createWaterFlow(AppContext& context, const SystemSetup&) { return new WaterFlowSystem(context); }
+
+quern::entity::System* createMissileLauncher(AppContext& context, const SystemSetup&)
+{
+    context.missileLauncher = new MissileLauncherSystem(context);
+    return context.missileLauncher;
 }
 
 quern::entity::System* createSanityChecksum(AppContext&, const SystemSetup&) { return new SanityChecksumSystem(); }
@@ -207,6 +217,7 @@ constexpr SystemRow kRows[] = {
     { "MovementSystem", SystemWorlds::All, SystemCondition::Always, createMovement },
     { "GameCameraSystem", SystemWorlds::All, SystemCondition::Always, createGameCamera },
     { "GravityZoneSystem", SystemWorlds::All, SystemCondition::Always, createGravityZone },
+    { "WaterFlowSystem", SystemWorlds::All, SystemCondition::Always, createWaterFlow },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "PlatformSystem", SystemWorlds::All, SystemCondition::Always, createPlatform },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
@@ -217,6 +228,7 @@ constexpr SystemRow kRows[] = {
     { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },
     { "LineRendererSystem", SystemWorlds::All, SystemCondition::Always, createLineRenderer },
     { "LightningJitterSystem", SystemWorlds::All, SystemCondition::Always, createLightningJitter },
+    { "MissileLauncherSystem", SystemWorlds::All, SystemCondition::Always, createMissileLauncher },
     // The systems that depend on settings come last.
     { "SanityChecksumSystem", SystemWorlds::All, SystemCondition::Sanity, createSanityChecksum },
     { "SoakTestSystem", SystemWorlds::All, SystemCondition::TestMode, createSoakTest },

@@ -381,9 +381,9 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "DefaultSystem", "SoundSystem",
             "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "MovingPlatformSystem",
             "FuzzyCollisionSystem", "CoroutineSystem", "MovementSystem", "GameCameraSystem", "DefaultSystem",
-            "LightingSystem", "PlatformSystem", "SaveGameSystem", "DefaultSystem", "TimerSystem", "DefaultSystem",
+            "WaterFlowSystem", "LightingSystem", "PlatformSystem", "SaveGameSystem", "DefaultSystem", "TimerSystem", "DefaultSystem",
             "RenderSystem", "LevelStatisticsSystem",
-            "LineRendererSystem", "DefaultSystem" };
+            "LineRendererSystem", "DefaultSystem", "MissileLauncherSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         EXPECT_EQ(names, expected) << test;

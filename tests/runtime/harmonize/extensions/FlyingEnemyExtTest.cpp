@@ -1,5 +1,8 @@
 #include "ContactWorld.h"
 
+#include "harmonize/Settings.h"
+#include "harmonize/systems/GizmoLineSystem.h"
+#include "harmonize/systems/MissileLauncherSystem.h"
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -247,6 +250,57 @@ TEST(FlyingEnemyExt, TheHeadEndsWithItsEnemy)
     w.tick(2);
     EXPECT_TRUE(info.contains("Entity is dead. Abort coroutine.")) << info.text();
     EXPECT_EQ(w.coroutineCount(), 0u);
+}
+
+// The enemy as the game runs it: started and stepped by the launcher system.
+struct LaunchedEnemyWorld : EnemyWorld {
+    LaunchedEnemyWorld()
+    {
+        gizmos = new GizmoLineSystem(context);
+        context.gizmoLines = gizmos;
+        launchers = new MissileLauncherSystem(context);
+        context.missileLauncher = launchers;
+        scene.addSystem(launchers);
+    }
+    ~LaunchedEnemyWorld() { Settings::Development.gizmos = false; }
+    GizmoLineSystem* gizmos;
+    MissileLauncherSystem* launchers;
+};
+
+TEST(FlyingEnemyExt, TheLauncherSystemStartsTheEnemyStepsItsPathAndMarksItWithGizmos)
+{
+    LaunchedEnemyWorld w;
+    Settings::Development.gizmos = true;
+    w.start();
+    EXPECT_EQ(w.record().speed, 0.5f);
+    EXPECT_EQ(w.coroutineCount(), 1u);
+    w.tick(2);
+    EXPECT_NEAR(w.record().pathPosition, 0.01f, 1e-6f);
+    const Vector3 at = worldPositionOf(w.world(), w.get<Transform>(w.enemy));
+    EXPECT_NEAR(at.x, 0.31f, 1e-5f);
+    EXPECT_NEAR(at.y, 0.62f, 1e-5f);
+    // A circle of the detection radius and a cross, each tick.
+    ASSERT_EQ(w.gizmos->lines.count(), 2u * (32u + 2u));
+    const GizmoLineRecord& first = w.gizmos->lines.at<GizmoLineRecord>(32 + 2);
+    EXPECT_NEAR(first.from.x - at.x, 4.0f, 1e-5f);
+}
+
+TEST(FlyingEnemyExt, TenQuickSaveRestoresKeepOneHeadPerEnemy)
+{
+    LaunchedEnemyWorld w;
+    w.coroutines->saveSnapshot(); // a snapshot from before the head started
+    w.start();
+    w.tick();
+    w.coroutines->restoreSnapshot();
+    w.launchers->restoreSnapshot(w.world());
+    EXPECT_EQ(w.coroutineCount(), 1u);
+    w.coroutines->saveSnapshot();
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        w.tick(3);
+        w.coroutines->restoreSnapshot();
+        w.launchers->restoreSnapshot(w.world());
+        EXPECT_EQ(w.coroutineCount(), 1u) << "cycle " << cycle;
+    }
 }
 
 } // namespace

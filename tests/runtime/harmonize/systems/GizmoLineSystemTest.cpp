@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace harmonize {
@@ -124,6 +125,41 @@ TEST_F(GizmoLineSystemTest, ARectangleIsItsLeftBottomRightAndTopEdgesAtGroundLev
     Settings::Development.gizmos = false;
     lines->drawRect(0.0f, 0.0f, 1.0f, 1.0f, Gizmos::Red);
     EXPECT_EQ(lines->lines.count(), 4u);
+}
+
+TEST_F(GizmoLineSystemTest, ACrossIsTheDiagonalsOfAFiveUnitSquareAtThePointsDepth)
+{
+    lines->drawCross({ 10.0f, 20.0f, 3.0f });
+    ASSERT_EQ(lines->lines.count(), 2u);
+    const GizmoLineRecord& a = lines->lines.at<GizmoLineRecord>(0);
+    const GizmoLineRecord& b = lines->lines.at<GizmoLineRecord>(1);
+    EXPECT_EQ(a.from, (Vector3 { 7.5f, 17.5f, 3.0f }));
+    EXPECT_EQ(a.to, (Vector3 { 12.5f, 22.5f, 3.0f }));
+    EXPECT_EQ(b.from, (Vector3 { 12.5f, 17.5f, 3.0f }));
+    EXPECT_EQ(b.to, (Vector3 { 7.5f, 22.5f, 3.0f }));
+    EXPECT_EQ(a.colour, 2);
+}
+
+TEST_F(GizmoLineSystemTest, ACircleIsAClosedRingOf32SegmentsOnlyWhileGizmosAreOn)
+{
+    const Vector3 c { 1.0f, -2.0f, 0.5f };
+    lines->drawCircle(c, 4.0f);
+    ASSERT_EQ(lines->lines.count(), 32u);
+    for (quern::u64 i = 0; i < 32; ++i) {
+        const GizmoLineRecord& line = lines->lines.at<GizmoLineRecord>(i);
+        EXPECT_NEAR(std::hypot(line.to.x - c.x, line.to.y - c.y), 4.0f, 1e-5f) << "segment " << i;
+        EXPECT_EQ(line.to.z, c.z);
+        if (i > 0) {
+            EXPECT_EQ(line.from, lines->lines.at<GizmoLineRecord>(i - 1).to);
+        }
+    }
+    EXPECT_EQ(lines->lines.at<GizmoLineRecord>(0).from, (Vector3 { 5.0f, -2.0f, 0.5f }));
+    EXPECT_NEAR(lines->lines.at<GizmoLineRecord>(31).to.x, 5.0f, 1e-5f);
+    EXPECT_NEAR(lines->lines.at<GizmoLineRecord>(31).to.y, -2.0f, 1e-5f);
+    Settings::Development.gizmos = false;
+    lines->drawCircle(c, 4.0f);
+    lines->drawCross(c);
+    EXPECT_EQ(lines->lines.count(), 32u);
 }
 
 TEST_F(GizmoLineSystemTest, AWorldWithoutAGizmoPassStillAgesItsLines)
