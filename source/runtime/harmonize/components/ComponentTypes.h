@@ -168,6 +168,10 @@ constexpr ComponentMask makeComponentMask(std::initializer_list<u32> types)
 }
 
 // The masks the game systems test (set & mask == mask).
+// A record-less marker type: the player's cluster contacts and water jets
+// pass through the entities that carry it enabled.
+inline constexpr u8 kPassThroughMarkerType = 82;
+
 inline constexpr ComponentMask kPlayerMask = makeComponentMask({ 5, 18, 23, 28, 41, 90 });
 inline constexpr ComponentMask kGameCameraMask = makeComponentMask({ 3, 23, 36 });
 inline constexpr ComponentMask kFollowCameraMask = makeComponentMask({ 3, 23, 99 });

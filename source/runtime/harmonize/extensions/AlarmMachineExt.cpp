@@ -8,6 +8,7 @@
 #include "harmonize/systems/AnimationSystem.h"
 #include "harmonize/systems/LineRendererSystem.h"
 #include "harmonize/systems/MissileLauncherSystem.h"
+#include "harmonize/utils/MathUtils.h"
 
 #include "quern/debug/Log.h"
 #include "quern/entity/World.h"
@@ -29,13 +30,6 @@ enum AlarmState : i32 {
 };
 
 constexpr u64 kBeamPoints = 2;
-
-f32 clampUnit(f32 v)
-{
-    if (v > 1.0f)
-        return 1.0f;
-    return v > 0.0f ? v : 0.0f;
-}
 
 void playClip(World& world, AnimationSystem* animation, const AlarmMachine& machine, u64 clip)
 {

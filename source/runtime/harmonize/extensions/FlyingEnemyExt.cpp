@@ -4,6 +4,7 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/extensions/PlayerView.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/utils/MathUtils.h"
 
 #include "quern/debug/Log.h"
 #include "quern/entity/World.h"
@@ -154,14 +155,6 @@ bool runHead(void*, Coroutine& coroutine, World& world, AppContext&)
     default:
         return endCoroutine(coroutine);
     }
-}
-
-// Held in [0, 1]; NaN, which no comparison lets through, becomes 0.
-f32 clampUnit(f32 t)
-{
-    if (t > 1.0f)
-        return 1.0f;
-    return t > 0.0f ? t : 0.0f;
 }
 
 void placeOnPath(World& world, EntityHandle entity, Vec2f point)

@@ -109,9 +109,8 @@ void onPlayerContact(World& world, AppContext& context, const PairEvent& pair, i
     findPlayerView(world, playerEntity, player);
     PlayerMovement& movement = *player.movement;
 
-    constexpr u8 kIgnoredByPlayer = 82;
-    if (world.getComponentMask(other.index()).test(kIgnoredByPlayer)
-        && world.getEnabledMask(other.index()).test(kIgnoredByPlayer))
+    if (world.getComponentMask(other.index()).test(kPassThroughMarkerType)
+        && world.getEnabledMask(other.index()).test(kPassThroughMarkerType))
         return;
     // The player passes through platforms of the opposite race, unless they
     // are detonators.

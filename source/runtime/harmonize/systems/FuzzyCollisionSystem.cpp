@@ -75,13 +75,6 @@ f32 boxFalloff(const FuzzyZone& zone, const Vector3& d)
     return 1.0f - (x > 0.0f ? x : y);
 }
 
-f32 clampUnit(f32 value)
-{
-    if (std::isnan(value) || value < 0.0f)
-        return 0.0f;
-    return value > 1.0f ? 1.0f : value;
-}
-
 bool isZone(World& world, u32 handle) { return enabledComponentOf<FuzzyZone>(world, EntityHandle { handle }); }
 bool isPlayer(World& world, u32 handle) { return enabledComponentOf<PlayerMovement>(world, EntityHandle { handle }); }
 

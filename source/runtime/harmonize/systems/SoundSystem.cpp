@@ -4,6 +4,7 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/systems/SoundMixer.h"
 #include "harmonize/tasks/TaskDispatcher.h"
+#include "harmonize/utils/MathUtils.h"
 #include "quern/assets/Depot.h"
 #include "quern/debug/Log.h"
 #include "quern/entity/World.h"
@@ -53,8 +54,6 @@ u64 microseconds(f32 seconds)
     const double value = static_cast<double>(seconds) * 1000000.0;
     return value >= 1.8e19 ? ~0ull : static_cast<u64>(value);
 }
-
-f32 clampUnit(f32 value) { return value >= 0.0f ? std::min(value, 1.0f) : 0.0f; }
 
 SoundChannel g_music;
 SoundChannel g_ambience;

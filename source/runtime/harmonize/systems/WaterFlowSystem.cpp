@@ -24,7 +24,7 @@ using quern::math::Vector3;
 
 namespace {
 
-constexpr u8 kBlockerExemptTypes[] = { LevelGoal::kType, 82, SavePointTrigger::kType };
+constexpr u8 kBlockerExemptTypes[] = { LevelGoal::kType, kPassThroughMarkerType, SavePointTrigger::kType };
 constexpr i32 kCutGizmoColour = 3;
 
 bool isJetSlot(World& world, u64 slot)

@@ -21,6 +21,14 @@ enum EaseCurve : u32 {
     SineQuadratic = 4,
 };
 
+// Held in [0, 1]; NaN, which no comparison lets through, becomes 0.
+inline f32 clampUnit(f32 t)
+{
+    if (t > 1.0f)
+        return 1.0f;
+    return t > 0.0f ? t : 0.0f;
+}
+
 // t is not clamped; a curve outside the enumeration is fatal.
 f32 ease(f32 t, u32 curve);
 
