@@ -70,15 +70,6 @@ EntityHandle findPlayer(World& world)
     return {};
 }
 
-bool worldPosition(World& world, EntityHandle entity, Vector3& position)
-{
-    const Transform* transform = componentOf<Transform>(world, entity);
-    if (!transform)
-        return false;
-    position = worldPositionOf(world, *transform);
-    return true;
-}
-
 bool aim(Coroutine& coroutine, World& world, FlyingEnemy& enemy);
 
 bool countDown(Coroutine& coroutine, World& world, FlyingEnemy& enemy)
@@ -121,7 +112,7 @@ bool aim(Coroutine& coroutine, World& world, FlyingEnemy& enemy)
     Vector3 player;
     Vector3 self;
     if (!FlyingEnemy::isPlayerInRange(locals.enemy, locals.player, world)
-        || !worldPosition(world, locals.player, player) || !worldPosition(world, locals.enemy, self)) {
+        || !worldPositionOf(world, locals.player, player) || !worldPositionOf(world, locals.enemy, self)) {
         coroutine.wait = kLostSightWait;
         coroutine.resumePoint = kScan;
         return true;
@@ -223,7 +214,7 @@ bool FlyingEnemy::isPlayerInRange(EntityHandle enemy, EntityHandle player, World
         return false;
     Vector3 p;
     Vector3 e;
-    if (!worldPosition(world, player, p) || !worldPosition(world, enemy, e))
+    if (!worldPositionOf(world, player, p) || !worldPositionOf(world, enemy, e))
         return false;
     const Vector3 d = p - e;
     return record->detectionRadius * record->detectionRadius > d.x * d.x + d.y * d.y + d.z * d.z;

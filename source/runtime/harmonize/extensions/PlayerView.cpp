@@ -106,6 +106,15 @@ Vector3 worldPositionOf(World& world, const Transform& transform)
     return Transform::localToWorld(transform, Vector3 {}, world);
 }
 
+bool worldPositionOf(World& world, EntityHandle entity, Vector3& position)
+{
+    const Transform* transform = componentOf<Transform>(world, entity);
+    if (!transform)
+        return false;
+    position = worldPositionOf(world, *transform);
+    return true;
+}
+
 Quaternion worldRotationOf(World& world, const Transform& transform)
 {
     Quaternion q;

@@ -105,6 +105,9 @@ bool isBoxBlocked(quern::entity::World& world, EntityHandle box);
 // rotation) of a transform.
 quern::math::Vector3 worldPositionOf(quern::entity::World& world, const Transform& transform);
 quern::math::Vector3 worldUpAxisOf(quern::entity::World& world, const Transform& transform);
+// The world position of the entity's transform; false, with `position` left
+// alone, when the entity is not present or has no Transform.
+bool worldPositionOf(quern::entity::World& world, EntityHandle entity, quern::math::Vector3& position);
 quern::math::Quaternion worldRotationOf(quern::entity::World& world, const Transform& transform);
 // The world rotation of the transform's parent chain; the identity for a root.
 quern::math::Quaternion parentWorldRotationOf(quern::entity::World& world, const Transform& transform);

@@ -34,15 +34,6 @@ f32 jitterOffset(u64& state, f32 amplitude)
     return amplitude < -amplitude ? r : -amplitude + 2.0f * amplitude * r;
 }
 
-bool worldPosition(World& world, EntityHandle entity, Vector3& position)
-{
-    const Transform* transform = componentOf<Transform>(world, entity);
-    if (!transform)
-        return false;
-    position = worldPositionOf(world, *transform);
-    return true;
-}
-
 void setPoint(PolylineStore& store, u64 line, u64 i, const Vector3& p)
 {
     store.pointsA(line)[i] = PolylinePoint { p.x, p.y, p.z };
@@ -119,7 +110,7 @@ void LightningJitterSystem::update(quern::entity::UpdateContext*, World& world)
         const EntityHandle entity = entityAt(world, i);
         Vector3 s;
         Vector3 t;
-        if (worldPosition(world, entity, s) && worldPosition(world, bolt.target, t))
+        if (worldPositionOf(world, entity, s) && worldPositionOf(world, bolt.target, t))
             shapeBolt(store, i, pointCountOf(bolt), s, t, bolt.jitter, m_random);
     }
 }
