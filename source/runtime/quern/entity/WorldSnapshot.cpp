@@ -37,6 +37,8 @@ void freeSlotCopies(WorldSnapshot& snapshot, memory::Allocator* allocator)
     allocator->free(snapshot.generations);
     allocator->free(snapshot.enabledMasks);
     allocator->free(snapshot.componentMasks);
+    allocator->free(snapshot.names);
+    snapshot.names = nullptr;
     snapshot.states = nullptr;
     snapshot.generations = nullptr;
     snapshot.enabledMasks = nullptr;
@@ -129,6 +131,9 @@ void World::takeSnapshot(WorldSnapshot& snapshot, memory::Allocator* alloc)
     snapshot.componentMasks = static_cast<ComponentMask*>(allocateOrDie(alloc, slotCount * sizeof(ComponentMask), 16));
     snapshot.states = static_cast<EntityState*>(allocateOrDie(alloc, capacity, 1));
     snapshot.generations = static_cast<u16*>(allocateOrDie(alloc, capacity * sizeof(u16), alignof(u16)));
+    snapshot.names = static_cast<const char**>(allocateOrDie(alloc, slotCount * sizeof(const char*), alignof(const char*)));
+    for (u64 j = 0; j < slotCount; ++j)
+        snapshot.names[j] = j < names.count() ? names.at<const char*>(j) : kNoName;
     if (slotCount > 0) {
         std::memcpy(snapshot.enabledMasks, enabledMasks.data(), slotCount * sizeof(ComponentMask));
         std::memcpy(snapshot.componentMasks, componentMasks.data(), slotCount * sizeof(ComponentMask));
@@ -179,6 +184,23 @@ void World::restoreSnapshot(const WorldSnapshot& snapshot)
             system->entitiesDestroyed(lists.destroy.dataAs<EntityHandle>(), lists.destroy.count(), *this, allocator);
     }
 
+    // Before the slots change. Names are texts of the taking world's
+    // interner, so only that world takes them back; otherwise (a stream, or
+    // another world) a slot keeps its name only while it holds the same
+    // entity, so that no entity comes back under the name of the one it
+    // replaced.
+    const bool ownNames = snapshot.names && snapshot.world == this;
+    const u64 namedBefore = names.count();
+    names.expand(s);
+    for (u64 j = 0; j < s; ++j) {
+        const char*& name = names.at<const char*>(j);
+        if (ownNames)
+            name = snapshot.names[j];
+        else if (j >= namedBefore || j >= n || !isLive(snapshot.states[j]) || !isLive(getState(j))
+            || getGeneration(j) != snapshot.generations[j])
+            name = kNoName;
+    }
+
     copySlots(enabledMasks, snapshot.enabledMasks, s);
     copySlots(componentMasks, snapshot.componentMasks, s);
     copySlots(states, snapshot.states, s);
@@ -194,10 +216,6 @@ void World::restoreSnapshot(const WorldSnapshot& snapshot)
             generation = nextGeneration(j < n ? generation : snapshot.generations[j]);
         }
     }
-    const u64 namedBefore = names.count();
-    names.expand(s);
-    for (u64 j = namedBefore; j < s; ++j)
-        names.at<const char*>(j) = kNoName;
     liveEntityCount = live;
     std::memcpy(store, snapshot.store, storeSize);
 

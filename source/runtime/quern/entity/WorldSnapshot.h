@@ -30,6 +30,10 @@ struct WorldSnapshot {
     u16* generations = nullptr;
     ComponentMask* enabledMasks = nullptr;
     ComponentMask* componentMasks = nullptr;
+    // The entities' names when taken (texts of that world's name interner,
+    // so only that world restores them); a snapshot read from a stream has
+    // none.
+    const char** names = nullptr;
     World* world = nullptr;
     u64 slotCount = 0;
     u64 storeSize = 0;

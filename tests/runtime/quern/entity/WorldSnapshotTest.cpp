@@ -136,6 +136,25 @@ TEST(WorldSnapshot, ReusedSlotSwapsTheNewEntityForTheOldOne)
     EXPECT_FALSE(f.world.isValid(reused));
 }
 
+TEST(WorldSnapshot, AnEntityThatComesBackInAReusedSlotComesBackWithItsName)
+{
+    SnapshotFixture f;
+    const EntityHandle player = f.make({ 0 }, 1);
+    f.world.setInternedEntityName(player, "player");
+    const EntityHandle door = f.make({ 1 }, 2);
+    f.world.setInternedEntityName(door, "door");
+    f.world.takeSnapshot(f.snapshot, nullptr);
+    f.world.destroyEntities(&player, 1);
+    const EntityHandle splash = f.make({ 2 }, 3);
+    f.world.setInternedEntityName(splash, "splash");
+    ASSERT_EQ(splash.index(), player.index());
+    f.world.setInternedEntityName(door, "renamed");
+
+    f.world.restoreSnapshot(f.snapshot);
+    EXPECT_STREQ(f.world.getEntityName(player), "player");
+    EXPECT_STREQ(f.world.getEntityName(door), "door");
+}
+
 TEST(WorldSnapshot, StateChangesAloneAreReportedAsActivationChanges)
 {
     struct Case {
@@ -210,7 +229,8 @@ TEST(WorldSnapshot, RestoreIntoAFreshWorldOfTheSameLayoutRecreatesEverything)
     EXPECT_TRUE(target.world.isActive(b));
     EXPECT_EQ(target.world.worldChecksum(), source.world.worldChecksum());
     EXPECT_EQ(target.world.liveEntityCount, 2u);
-    // Names are not part of a snapshot: slots new to the world are unnamed, never garbage.
+    // Names belong to the world that took the snapshot: slots new to this
+    // world are unnamed, never garbage.
     EXPECT_STREQ(target.world.getEntityName(a), "");
     EXPECT_STREQ(target.world.getEntityName(b), "");
     // The world goes on handing out slots after the restored ones.
@@ -273,6 +293,30 @@ TEST(WorldSnapshotStream, ReadStreamRestoresTheSavedState)
     EXPECT_TRUE(f.world.isActive(kept));
     EXPECT_FALSE(f.world.isValid(added));
     EXPECT_TRUE(f.world.getComponentMask(kept.index()).test(1));
+}
+
+TEST(WorldSnapshotStream, AStreamKeepsNamesOnlyOfTheEntitiesStillInTheirSlots)
+{
+    // The stream carries no names: an entity that is still there keeps its
+    // own, and one brought back in a slot another took is left unnamed
+    // rather than named after that other.
+    SnapshotFixture f;
+    const EntityHandle kept = f.make({ 0 }, 1);
+    f.world.setInternedEntityName(kept, "kept");
+    const EntityHandle player = f.make({ 1 }, 2);
+    const std::vector<u8> stream = encodeWorld(f.world);
+    f.world.destroyEntities(&player, 1);
+    const EntityHandle splash = f.make({ 2 }, 3);
+    f.world.setInternedEntityName(splash, "splash");
+    ASSERT_EQ(splash.index(), player.index());
+
+    StringSource source(stream.data(), stream.size());
+    readWorldSnapshot(source, f.snapshot, nullptr, f.world);
+    f.world.restoreSnapshot(f.snapshot);
+    EXPECT_STREQ(f.world.getEntityName(kept), "kept");
+    const EntityHandle back = EntityHandle::make(static_cast<u16>(player.index()), f.world.getGeneration(player.index()));
+    EXPECT_TRUE(f.world.isActive(back));
+    EXPECT_STREQ(f.world.getEntityName(back), "");
 }
 
 TEST(WorldSnapshotStream, StreamOfTheUnchangedWorldRestoresWithoutNotifications)
