@@ -1,6 +1,7 @@
 #pragma once
 // Bullet's convex sweeps report only the closest hit; this collector keeps
-// every hit in the order Bullet finds them.
+// every hit in the order Bullet finds them, its closest fraction left at 1 so
+// that Bullet passes on hits behind the nearest too.
 
 #include "quern/containers/Array.h"
 

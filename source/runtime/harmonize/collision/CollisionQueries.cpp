@@ -44,7 +44,9 @@ AllHitsConvexResultCallback::AllHitsConvexResultCallback(int group, int mask)
 
 btScalar AllHitsConvexResultCallback::addSingleResult(btCollisionWorld::LocalConvexResult& result, bool normalInWorldSpace)
 {
-    m_closestHitFraction = btMin(m_closestHitFraction, result.m_hitFraction);
+    // The closest fraction stays at 1: Bullet drops every hit beyond it, so
+    // lowering it would lose the bodies behind the first one met (a trigger
+    // in front would hide what stands behind it).
     const btCollisionObject* object = result.m_hitCollisionObject;
     objects.append(object);
     const btVector3 normal = normalInWorldSpace
@@ -127,7 +129,7 @@ bool CollisionSystem::sphereCastAll(const Vector3& from, f32, const Vector3& dir
     AllHitsConvexResultCallback callback(kQueryGroup, kQueryMaskAll);
     m_dynamicsWorld->convexSweepTest(&sphere, btTransform(btQuaternion::getIdentity(), start),
         btTransform(btQuaternion::getIdentity(), end), callback);
-    if (callback.m_closestHitFraction >= 1.0f)
+    if (callback.hitCount == 0)
         return false;
     const u64 before = hits.count();
     for (u64 i = 0; i < callback.hitCount; ++i)

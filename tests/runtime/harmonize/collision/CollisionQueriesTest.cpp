@@ -120,6 +120,22 @@ TEST(CollisionQueries, SphereCastAllSweepsARadiusOfTwoTenthsWhateverItIsGiven)
     EXPECT_TRUE(w.collision->sphereCastAll({ 0, 0, 0 }, 5.0f, { 2, 0, 0 }, hits, 5));
 }
 
+// Bullet drops any hit farther than the callback's closest fraction, so a
+// collector that lowered it would lose bodies behind the first one it met.
+TEST(CollisionQueries, SphereCastAllReportsEveryBodyOnThePathWhateverTheOrderMade)
+{
+    const int orders[][5] = { { 0, 1, 2, 3, 4 }, { 4, 3, 2, 1, 0 }, { 2, 0, 4, 1, 3 }, { 3, 4, 0, 2, 1 } };
+    for (const auto& order : orders) {
+        CollisionWorld w;
+        for (int i : order)
+            w.box("box", { 5.0f + 5.0f * static_cast<f32>(i), 0, 0 }, { 1, 1, 1 });
+        w.start();
+        Array hits = hitArray();
+        EXPECT_TRUE(w.collision->sphereCastAll({ 0, 0, 0 }, 0.2f, { 1, 0, 0 }, hits, 40));
+        EXPECT_EQ(hits.count(), 5u) << "made in order " << order[0] << order[1] << order[2] << order[3] << order[4];
+    }
+}
+
 TEST(CollisionQueries, ParticleBodiesAreHitButNeverReported)
 {
     CollisionWorld w;

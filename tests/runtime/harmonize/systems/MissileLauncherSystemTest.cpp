@@ -278,16 +278,23 @@ TEST(MissileLauncherSystem, AHiddenPlayerIsShotTheFirstTickItShowsAgain)
     EXPECT_EQ(w.missiles().size(), 1u);
 }
 
+// The order the bodies were made in decides the order the sweep meets them.
 TEST(MissileLauncherSystem, ATriggerInTheWayHidesNothing)
 {
-    LauncherWorld w;
-    w.launcher(0.0f);
-    w.player({ 0.0f, 10.0f, 0.0f });
-    const EntityHandle zone = w.box("zone", { 0.0f, 5.0f, 0.0f }, { 4.0f, 1.0f, 4.0f });
-    w.setTrigger(zone);
-    w.start();
-    w.tick();
-    EXPECT_EQ(w.missiles().size(), 1u);
+    for (const bool zoneFirst : { false, true }) {
+        SCOPED_TRACE(zoneFirst ? "zone made first" : "player made first");
+        LauncherWorld w;
+        w.launcher(0.0f);
+        const auto zone = [&w] { w.setTrigger(w.box("zone", { 0.0f, 5.0f, 0.0f }, { 4.0f, 1.0f, 4.0f })); };
+        if (zoneFirst)
+            zone();
+        w.player({ 0.0f, 10.0f, 0.0f });
+        if (!zoneFirst)
+            zone();
+        w.start();
+        w.tick();
+        EXPECT_EQ(w.missiles().size(), 1u);
+    }
 }
 
 TEST(MissileLauncherSystem, WithoutAPlayerNothingAimsOrShoots)
