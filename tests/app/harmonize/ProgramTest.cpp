@@ -419,6 +419,33 @@ TEST_F(SoakTest, TheRulesLevelPlaysItsReplayToTheSavePointsRestore)
     EXPECT_EQ(log.find("checksum differs"), std::string::npos);
 }
 
+// The hazards level with its replay: in both plays of the level the alarm
+// machine fires at the player, the jet in the path kills it and the quick
+// save of the level's start brings it back.
+TEST_F(SoakTest, TheHazardsLevelPlaysItsReplayToTheDeathInTheJet)
+{
+    const std::vector<std::string> levels = scriptLevels();
+    const auto hazards = std::find(levels.begin(), levels.end(), "levels/hazards");
+    ASSERT_NE(hazards, levels.end());
+    fs::create_directories(root() / "game");
+    fs::create_directory_symlink(QUERN_GAME_BIN, root() / "game" / "bin");
+    const std::string replays = (root() / "game" / "bin" / "replays").string();
+    const ProcessRun result = run("game",
+        "--graphics-backEnd=null --headless=1 --test=1 --testLevels=1 --testSecondsPerLevel=34 --log=1 "
+        "--fullscreen=0 --threading-enabled=1 --workers=3 --runTests=1 --testStart="
+            + std::to_string(hazards - levels.begin()) + " --directory='" + replays + "' " + userFolderOption(),
+        "ALSOFT_DRIVERS=null", nullptr, {}, 150);
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    const std::string log = readFile(logFile());
+    std::vector<std::string> play { "Loading level levels/hazards", "Using replay file", "Creating quick save",
+        "[AlarmMachineExt] Shoot", "[AlarmMachineExt] Shoot", "Player died after ", "Restoring quick save" };
+    std::vector<std::string> expected = play;
+    expected.insert(expected.end(), play.begin(), play.end());
+    expected.push_back("Soak test complete");
+    expectInOrder(log, expected);
+    EXPECT_EQ(log.find("checksum differs"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Threading, SoakTest,
     ::testing::Values("--threading-enabled=0", "--threading-enabled=1 --workers=3"));
 INSTANTIATE_TEST_SUITE_P(Drawing, SoakTest,

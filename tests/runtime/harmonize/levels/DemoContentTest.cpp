@@ -46,10 +46,11 @@ namespace {
 
 // The world script in level-index order; the level list comes last.
 const char* const kScript[] = { "levels/menu", "levels/start", "levels/playground", "levels/cliffs", "levels/caverns",
-    "levels/final", "levels/moves", "levels/rules", "levels/list" };
+    "levels/final", "levels/moves", "levels/rules", "levels/hazards", "levels/list" };
 constexpr i32 kScriptEntries = static_cast<i32>(sizeof kScript / sizeof kScript[0]);
 const char* const kPlayable[]
-    = { "levels/start", "levels/playground", "levels/cliffs", "levels/caverns", "levels/final", "levels/moves", "levels/rules" };
+    = { "levels/start", "levels/playground", "levels/cliffs", "levels/caverns", "levels/final", "levels/moves",
+          "levels/rules", "levels/hazards" };
 
 class DemoContent : public ::testing::Test {
 protected:
@@ -286,8 +287,9 @@ TEST_F(DemoContent, LevelRecordsNameThePlayableLevels)
         { "levels/caverns", "Crystal Caverns", 2, 3 },
         { "levels/moves", "Moves", 1, 0 },
         { "levels/rules", "Rules", 1, 0 },
+        { "levels/hazards", "Hazards", 1, 0 },
     };
-    ASSERT_EQ(list.levelRecordCount(), 5);
+    ASSERT_EQ(list.levelRecordCount(), 6);
     std::set<i32> ids;
     for (i32 i = 0; i < list.levelRecordCount(); ++i) {
         SCOPED_TRACE(playable[i].level);
