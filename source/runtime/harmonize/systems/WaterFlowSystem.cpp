@@ -153,10 +153,9 @@ f32 WaterFlowSystem::measure(
     return length;
 }
 
-void WaterFlowSystem::layOut(
-    World& world, const WaterFlow& flow, const Transform& jet, f32 length, const Vector3& direction) const
+void WaterFlowSystem::layOut(World& world, const WaterFlow& flow, const Transform& jet, f32 length,
+    const Vector3& source, const Vector3& direction) const
 {
-    const Vector3 source = worldPositionOf(world, jet);
     // A jet whose body could not be made shows its tip alone.
     if (Transform* body = validComponentOf<Transform>(world, flow.body)) {
         Transform::setWorldPosition(*body, source + direction * (length * 0.5f), world);
@@ -179,7 +178,8 @@ void WaterFlowSystem::setUp(World& world)
         WaterFlow& flow = flowAt(world, slot);
         flow.length = -1.0f;
         const Vector3 direction = jetDirection(world, transform);
-        const f32 length = measure(world, flow, worldPositionOf(world, transform), direction, m_hitLists[0]);
+        const Vector3 source = worldPositionOf(world, transform);
+        const f32 length = measure(world, flow, source, direction, m_hitLists[0]);
 
         const Transform* prefab = isSomeEntity(flow.bodyPrefab) ? componentOf<Transform>(world, flow.bodyPrefab) : nullptr;
         flow.body = prefab ? Transform::cloneSubtree(*prefab, world, jet) : EntityHandle {};
@@ -199,7 +199,7 @@ void WaterFlowSystem::setUp(World& world)
             if (m_context->collision)
                 m_context->collision->removeBody(flow.body);
         }
-        layOut(world, flow, transform, length, direction);
+        layOut(world, flow, transform, length, source, direction);
     }
     m_setUpDone = 1;
 }
@@ -263,7 +263,7 @@ void WaterFlowSystem::stepJet(World& world, WaterFlowJob& job, u32 order, Array&
     }
     const f32 grown = flow->length + world.deltaTime * flow->growthSpeed;
     flow->length = grown < 0.0f ? 0.0f : (measured < grown ? measured : grown);
-    layOut(world, *flow, *transform, flow->length, direction);
+    layOut(world, *flow, *transform, flow->length, origin, direction);
     const EntityHandle player = playerInJet(world, job.jet, *flow, origin, direction);
     if (isSomeEntity(player))
         offerPlayer(player, order);

@@ -77,7 +77,7 @@ private:
     f32 measure(quern::entity::World& world, const WaterFlow& flow, const quern::math::Vector3& origin,
         const quern::math::Vector3& direction, quern::containers::Array& hits) const;
     void layOut(quern::entity::World& world, const WaterFlow& flow, const Transform& jet, f32 length,
-        const quern::math::Vector3& direction) const;
+        const quern::math::Vector3& source, const quern::math::Vector3& direction) const;
     EntityHandle playerInJet(quern::entity::World& world, EntityHandle jet, const WaterFlow& flow,
         const quern::math::Vector3& origin, const quern::math::Vector3& direction) const;
     void offerPlayer(EntityHandle player, quern::u32 order);
