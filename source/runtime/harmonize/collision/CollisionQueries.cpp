@@ -110,8 +110,29 @@ bool CollisionSystem::sphereCast(
     callback.m_closestHitFraction = 1.0f;
     callback.m_collisionFilterGroup = kQueryGroup;
     callback.m_collisionFilterMask = kSphereCastMask;
-    m_dynamicsWorld->convexSweepTest(&sphere, btTransform(btQuaternion::getIdentity(), start),
-        btTransform(btQuaternion::getIdentity(), end), callback);
+    // The bodies the mask lets through, each swept as the world's sweep
+    // would (same filter, same cast, same allowed penetration), without the
+    // walk over every other body's bounds.
+    const btTransform begin(btQuaternion::getIdentity(), start);
+    const btTransform finish(btQuaternion::getIdentity(), end);
+    const btScalar penetration = m_dynamicsWorld->getDispatchInfo().m_allowedCcdPenetration;
+    const btVector3 reach(radius, radius, radius);
+    btVector3 low = start;
+    btVector3 high = start;
+    low.setMin(end);
+    high.setMax(end);
+    low -= reach;
+    high += reach;
+    btCollisionObject* const* targets = m_sweepTargets.dataAs<btCollisionObject*>();
+    for (u64 i = 0; i < m_sweepTargets.count(); ++i) {
+        btCollisionObject* target = targets[i];
+        const btBroadphaseProxy* proxy = target->getBroadphaseHandle();
+        if (!callback.needsCollision(const_cast<btBroadphaseProxy*>(proxy))
+            || !TestAabbAgainstAabb2(low, high, proxy->m_aabbMin, proxy->m_aabbMax))
+            continue;
+        btCollisionWorld::objectQuerySingle(&sphere, begin, finish, target, target->getCollisionShape(),
+            target->getWorldTransform(), callback, penetration);
+    }
     if (callback.m_closestHitFraction >= 1.0f)
         return false;
     hit = makeHit(callback.m_hitCollisionObject, callback.m_hitPointWorld, callback.m_hitNormalWorld);

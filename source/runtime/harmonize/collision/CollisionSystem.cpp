@@ -45,6 +45,7 @@ template <class Record> Record& component(World& world, u64 slot)
 
 CollisionSystem::CollisionSystem(AppContext& context)
     : m_bodies(sizeof(CollisionBody), alignof(CollisionBody))
+    , m_sweepTargets(sizeof(btCollisionObject*), alignof(btCollisionObject*))
     , m_particleBodies(sizeof(ParticleBodies), alignof(ParticleBodies))
     , m_pairs(sizeof(ContactPair), alignof(ContactPair))
     , m_savedPairs(sizeof(ContactPair), alignof(ContactPair))
@@ -94,6 +95,7 @@ void CollisionSystem::attach(Allocator* allocator)
     m_dynamicsWorld->setInternalTickCallback(&CollisionSystem::onInternalTick, this, false);
     m_dynamicsWorld->setGravity(btVector3(0, 0, 0));
     m_bodies = Array(sizeof(CollisionBody), alignof(CollisionBody), allocator);
+    m_sweepTargets = Array(sizeof(btCollisionObject*), alignof(btCollisionObject*), allocator);
     m_particleBodies = Array(sizeof(ParticleBodies), alignof(ParticleBodies), allocator);
     m_pairs = Array(sizeof(ContactPair), alignof(ContactPair), allocator);
     m_savedPairs = Array(sizeof(ContactPair), alignof(ContactPair), allocator);
@@ -104,6 +106,7 @@ void CollisionSystem::detach(Allocator*)
 {
     MutexLock locked(m_lock);
     m_bodies.release();
+    m_sweepTargets.release();
     m_particleBodies.release();
     m_pairs.release();
     m_savedPairs.release();
@@ -147,6 +150,7 @@ void CollisionSystem::removeAllBodies()
         freeBody(body);
     }
     m_bodies.clear();
+    m_sweepTargets.clear();
     for (u64 i = 0; i < m_particleBodies.count(); ++i)
         freeParticleBodies(m_particleBodies.at<ParticleBodies>(i));
     m_particleBodies.clear();
@@ -262,6 +266,8 @@ void CollisionSystem::addBody(EntityHandle entity, World& world)
         }
     }
     m_dynamicsWorld->addRigidBody(body, layerGroup(layer), kLayerMasks[layer]);
+    if (layerGroup(layer) & kSphereCastMask)
+        m_sweepTargets.append(static_cast<btCollisionObject*>(body));
     if (isEnabled(world, slot, PlayerMovement::kType))
         body->setActivationState(DISABLE_DEACTIVATION);
     else if (held)
@@ -286,6 +292,15 @@ void CollisionSystem::removeBody(EntityHandle entity)
     for (u64 i = 0; i < m_bodies.count(); ++i) {
         if (bodies[i].entity != entity.value)
             continue;
+        btCollisionObject* object = bodies[i].body;
+        btCollisionObject** targets = m_sweepTargets.dataAs<btCollisionObject*>();
+        for (u64 t = 0; t < m_sweepTargets.count(); ++t) {
+            if (targets[t] == object) {
+                std::memmove(targets + t, targets + t + 1, (m_sweepTargets.count() - t - 1) * sizeof(object));
+                m_sweepTargets.expand(m_sweepTargets.count() - 1);
+                break;
+            }
+        }
         m_dynamicsWorld->removeRigidBody(bodies[i].body);
         freeBody(bodies[i].body);
         std::memmove(bodies + i, bodies + i + 1, (m_bodies.count() - i - 1) * sizeof(CollisionBody));

@@ -157,6 +157,10 @@ private:
     quern::memory::Allocator& levelAllocator() const;
 
     quern::containers::Array m_bodies; // CollisionBody, in creation order
+    // btCollisionObject* of the bodies in a group the closest sphere sweep
+    // sees (layer 8: the player), so that it tests those few alone rather
+    // than walking the whole broadphase.
+    quern::containers::Array m_sweepTargets;
     quern::containers::Array m_particleBodies; // ParticleBodies
     quern::containers::Array m_pairs; // ContactPair
     quern::containers::Array m_savedPairs; // ContactPair, the quick save's copy

@@ -99,6 +99,25 @@ TEST(CollisionQueries, SphereCastSeesOnlyLayerEight)
     EXPECT_TRUE(c.w.collision->sphereCast({ 0, 0, 0 }, 0.5f, { 2, 0, 0 }, hit, 20));
 }
 
+TEST(CollisionQueries, SphereCastFollowsLayerEightBodiesAsTheyLeaveComeBackAndMove)
+{
+    Corridor c;
+    const EntityHandle second = c.w.box("second", { 40, 0, 0 }, { 1, 1, 1 });
+    c.w.setLayer(second, 8);
+    c.w.world().activateEntities(&second, 1);
+    c.w.tick();
+    CollisionHit hit {};
+    c.w.collision->removeBody(c.player);
+    ASSERT_TRUE(c.w.collision->sphereCast({ 0, 0, 0 }, 0.5f, { 1, 0, 0 }, hit, 100));
+    EXPECT_EQ(hit.entity, second.value) << "the removed body is no longer swept";
+    c.w.collision->restoreSnapshot(c.w.world());
+    ASSERT_TRUE(c.w.collision->sphereCast({ 0, 0, 0 }, 0.5f, { 1, 0, 0 }, hit, 100));
+    EXPECT_EQ(hit.entity, c.player.value);
+    // A sweep that passes the body finds nothing, one that grazes it does.
+    EXPECT_FALSE(c.w.collision->sphereCast({ 0, 5, 0 }, 0.5f, { 1, 0, 0 }, hit, 100));
+    EXPECT_TRUE(c.w.collision->sphereCast({ 0, 0.9f, 0 }, 0.5f, { 1, 0, 0 }, hit, 100));
+}
+
 TEST(CollisionQueries, SphereCastAllSweepsARadiusOfTwoTenthsWhateverItIsGiven)
 {
     CollisionWorld w;
