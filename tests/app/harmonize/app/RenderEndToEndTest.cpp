@@ -24,6 +24,7 @@
 #include "PlaygroundRun.h"
 #include "SdlInput.h"
 #include "modules/quern/opengl/PngWriter.h"
+#include "ReplayScript.h"
 #include "support/harmonize/DemoLevelContent.h"
 #include "support/harmonize/SmallWindowSettings.h"
 
@@ -292,6 +293,59 @@ TEST_F(PlayerDrawingTest, HarmonizingShowsTheBodyOfTheOtherRace)
     const auto sky = project(render, standing + quern::math::Vector3 { 0.0f, 4.0f, 0.0f }, view);
     for (i32 c = 0; c < 3; ++c)
         EXPECT_NEAR(light.mean(sky)[c], dark.mean(sky)[c], 3.0f) << "channel " << c;
+}
+
+// The hazards level played by its replay as far as the water jets: the jet
+// beside the path and the one across it are drawn as bodies of water from
+// their sources down to where they end.
+class HazardDrawingTest : public RenderEndToEndTest {
+protected:
+    void build() override
+    {
+        const fs::path root = fs::path(QUERN_TEST_BINARY_DIR) / "render-hazards";
+        std::string error;
+        ASSERT_TRUE(testing::buildDemoLevelContent(content, root, QUERN_CONTENT_DIR, "hazards", error)) << error;
+        const std::string script = std::string(QUERN_CONTENT_DIR) + "/replays/hazards.inputs";
+        ASSERT_TRUE(quern::replaybuild::buildReplayFile(script, (userFolder.path() / "hazards.replay").string(), error))
+            << error;
+        Settings::Replay.file = "hazards.replay";
+    }
+};
+
+TEST_F(HazardDrawingTest, TheWaterJetsShowFromSourceToEnd)
+{
+    startLevel();
+    quern::entity::World& world = app->worldSwapper().getWorld(static_cast<u64>(app->currentLevelWorld()));
+    const EntityHandle player = testing::entityNamed(world, "player");
+    // The player walks up to the jet across its path, five fixed ticks a
+    // frame: the replay holds an input per tick, and fewer frames draw.
+    m_frameTicks = 500'000;
+    for (i32 i = 0; i < 606; ++i)
+        frame();
+    const Transform& body = *static_cast<const Transform*>(world.getComponent(player.index(), Transform::kType));
+    ASSERT_GT(body.position.x, 80.0f);
+    const Frame frame = readWindow();
+    save(frame, "hazards-jets.png");
+
+    // Inside each jet's body the picture differs from just beside it; the
+    // jet beside the path falls 13 from (88, 9), the one across it 5 from
+    // (82.5, 5).
+    RenderSystem& render = *app->context(app->currentLevelWorld()).render;
+    const ViewportRect view = computeOutputViewport();
+    const struct {
+        quern::math::Vector3 inside, beside;
+    } jets[] = {
+        { { 88.0f, 6.0f, 3.0f }, { 90.0f, 6.0f, 3.0f } },
+        { { 82.5f, 2.5f, 0.0f }, { 84.0f, 2.5f, 0.0f } },
+    };
+    for (const auto& jet : jets) {
+        const std::array<f32, 3> water = frame.mean(project(render, jet.inside, view));
+        const std::array<f32, 3> around = frame.mean(project(render, jet.beside, view));
+        f32 difference = 0.0f;
+        for (i32 c = 0; c < 3; ++c)
+            difference = std::max(difference, std::fabs(water[c] - around[c]));
+        EXPECT_GT(difference, 20.0f) << "the jet at " << jet.inside.x;
+    }
 }
 
 } // namespace
