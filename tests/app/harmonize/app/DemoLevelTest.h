@@ -13,6 +13,8 @@
 #include "support/harmonize/TemporaryUserFolder.h"
 
 #include "ReplayScript.h"
+#include "ScriptedKeys.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +76,41 @@ protected:
         return recordedReplays(userFolder.path(), replayName().c_str());
     }
 
+    // A run of `ticks` driven by the script's keys through SDL and recorded
+    // with checksums, then that recording played into a freshly started
+    // level: `read` samples every tick of both, `warnings` gets what the
+    // playback logged. `start` starts the level (with whatever the test
+    // resets first).
+    template <class Sample, class Start, class Read>
+    void recordAndPlayBack(quern::i32 ticks, Start&& start, Read&& read, std::vector<Sample>& live,
+        std::vector<Sample>& replayed, std::string& warnings)
+    {
+        Settings::Replay.verify = true;
+        Settings::Replay.persistent = true;
+        {
+            auto app = start();
+            ScriptedKeys keys(scriptPath());
+            for (quern::i32 tick = 0; tick < ticks; ++tick) {
+                keys.pushNextTick();
+                live.push_back(read(*app, tick));
+            }
+            app->shutdown();
+        }
+        const std::vector<std::filesystem::path> saved = savedReplays();
+        ASSERT_EQ(saved.size(), 1u);
+        Settings::Replay.persistent = false;
+        m_recorded = std::filesystem::relative(saved[0], userFolder.path()).string();
+        Settings::Replay.file = m_recorded.c_str();
+        quern::testing::LogCapture log(2);
+        {
+            auto app = start();
+            for (quern::i32 tick = 0; tick < ticks; ++tick)
+                replayed.push_back(read(*app, tick));
+            app->shutdown();
+        }
+        warnings = log.text();
+    }
+
     TemporaryUserFolder userFolder;
     GameAssetHandlers handlers;
     quern::testing::BuiltContent content;
@@ -81,6 +118,7 @@ protected:
 
 private:
     std::string m_level;
+    std::string m_recorded; // the recording's name while Settings::Replay.file holds it
 };
 
 } // namespace harmonize::testing

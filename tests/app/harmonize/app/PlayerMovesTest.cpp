@@ -207,37 +207,17 @@ class PlayerMovesRecordingTest : public PlayerMovesTest, public ::testing::WithP
 TEST_P(PlayerMovesRecordingTest, ALiveRunRecordedWithChecksumsPlaysBackWithoutAMismatch)
 {
     Settings::Threading.enabled = GetParam();
-    Settings::Replay.verify = true;
-    Settings::Replay.persistent = true;
-    std::vector<Sample> live;
-    {
-        auto app = startLevel();
-        ScriptedKeys keys(scriptPath());
-        for (i32 tick = 0; tick < kCourseTicks; ++tick) {
-            keys.pushNextTick();
-            live.push_back(frame(*app, tick));
-        }
-        app->shutdown();
-    }
-    const std::vector<fs::path> saved = savedReplays();
-    ASSERT_EQ(saved.size(), 1u);
+    std::vector<Sample> live, replayed;
+    std::string warnings;
+    recordAndPlayBack(
+        kCourseTicks, [&] { return startLevel(); }, [&](App& app, i32 tick) { return frame(app, tick); }, live, replayed, warnings);
+    if (HasFatalFailure())
+        return;
     // The live run went somewhere: it walked off the start and jumped.
     EXPECT_GE(firstTick(live, 0, [](const Sample& s) { return s.state == JUMPING; }), 0);
     EXPECT_GT(std::max_element(live.begin(), live.end(), [](const Sample& a, const Sample& b) { return a.x < b.x; })->x,
         0.0f);
-
-    Settings::Replay.persistent = false;
-    const std::string file = fs::relative(saved[0], userFolder.path()).string();
-    Settings::Replay.file = file.c_str();
-    quern::testing::LogCapture log(2);
-    std::vector<Sample> replayed;
-    {
-        auto app = startLevel();
-        for (i32 tick = 0; tick < kCourseTicks; ++tick)
-            replayed.push_back(frame(*app, tick));
-        app->shutdown();
-    }
-    EXPECT_EQ(log.text().find("checksum differs"), std::string::npos) << log.text();
+    EXPECT_EQ(warnings.find("checksum differs"), std::string::npos) << warnings;
     ASSERT_EQ(replayed.size(), live.size());
     for (size_t i = 0; i < live.size(); ++i) {
         ASSERT_EQ(replayed[i].x, live[i].x) << "tick " << i;

@@ -289,37 +289,19 @@ protected:
 TEST_P(RulesLevelRecordingTest, ALiveRunRecordedWithChecksumsPlaysBackWithoutAMismatch)
 {
     Settings::Threading.enabled = GetParam();
-    Settings::Replay.verify = true;
-    Settings::Replay.persistent = true;
-    std::vector<Sample> live;
-    {
+    std::vector<Sample> live, replayed;
+    std::string warnings;
+    const auto start = [&] {
         resetLightningRandom();
-        auto app = startLevel();
-        testing::ScriptedKeys keys(scriptPath());
-        for (i32 tick = 0; tick < kCourseTicks; ++tick) {
-            keys.pushNextTick();
-            live.push_back(frame(*app, tick));
-        }
-        app->shutdown();
-    }
-    const std::vector<fs::path> saved = savedReplays();
-    ASSERT_EQ(saved.size(), 1u);
+        return startLevel();
+    };
+    recordAndPlayBack(
+        kCourseTicks, start, [&](App& app, i32 tick) { return frame(app, tick); }, live, replayed, warnings);
+    if (HasFatalFailure())
+        return;
     // The live run went the whole way: it reached the goal.
     EXPECT_EQ(live.back().race, 1);
-
-    Settings::Replay.persistent = false;
-    const std::string file = fs::relative(saved[0], userFolder.path()).string();
-    Settings::Replay.file = file.c_str();
-    quern::testing::LogCapture log(2);
-    std::vector<Sample> replayed;
-    {
-        resetLightningRandom();
-        auto app = startLevel();
-        for (i32 tick = 0; tick < kCourseTicks; ++tick)
-            replayed.push_back(frame(*app, tick));
-        app->shutdown();
-    }
-    EXPECT_EQ(log.text().find("checksum differs"), std::string::npos) << log.text().substr(0, 2000);
+    EXPECT_EQ(warnings.find("checksum differs"), std::string::npos) << warnings.substr(0, 2000);
     ASSERT_EQ(replayed.size(), live.size());
     for (size_t i = 0; i < live.size(); ++i) {
         ASSERT_EQ(replayed[i].x, live[i].x) << "tick " << i;
