@@ -260,6 +260,9 @@ TEST_F(HazardsLevelTest, TheScriptedReplayMeetsEveryHazard)
     ASSERT_GT(back, died);
     EXPECT_EQ(at(back).x, -10.0f);
     EXPECT_EQ(at(back).alarmState, 0);
+    // The restored level has no splash: the entities that took the dead
+    // player's slots went with the restore, and the player got its name back.
+    EXPECT_EQ(at(back).splashes, 0);
 }
 
 // The coroutine records of the fixed-tick list by callback.
