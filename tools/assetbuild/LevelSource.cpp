@@ -253,6 +253,14 @@ struct LevelParser {
                     return fail("the FlyingEnemy of " + entity.name + " needs pathLength above 0 (its speed is divided "
                         "by it), not " + std::to_string(enemy.pathLength));
             }
+            if (auto found = entity.components.find(harmonize::ParticleSettings::kType);
+                found != entity.components.end()) {
+                harmonize::ParticleSettings settings;
+                std::memcpy(&settings, found->second.data(), sizeof settings);
+                if (settings.colourKeyCount < 1 || settings.colourKeyCount > 8)
+                    return fail("the ParticleSettings of " + entity.name + " has " + std::to_string(settings.colourKeyCount)
+                        + " colour keys; it holds 1 to 8");
+            }
             if (auto found = entity.components.find(harmonize::LanguageFilter::kType); found != entity.components.end()) {
                 harmonize::LanguageFilter filter;
                 std::memcpy(&filter, found->second.data(), sizeof filter);

@@ -64,6 +64,8 @@ TEST(LevelSource, RefusesBadSourcesNamingTheLine)
         { "entity rocket\nMissile.mode -1", "the Missile of rocket has mode -1" },
         { "entity a\nentity bat\nFlyingEnemy.speed 2", "level line 2: the FlyingEnemy of bat needs pathLength above 0" },
         { "entity bat\nFlyingEnemy.pathLength -4", "the FlyingEnemy of bat needs pathLength above 0" },
+        { "entity a\nentity rain\nParticleSettings.oneShot 1", "level line 2: the ParticleSettings of rain has 0 colour keys" },
+        { "entity rain\nParticleSettings.colourKeyCount 9", "the ParticleSettings of rain has 9 colour keys; it holds 1 to 8" },
     };
     for (const Case& c : cases) {
         WorldDocument document;
@@ -125,7 +127,8 @@ TEST(LevelSource, AcceptsTheSmallestValuesOfTheRulesRecords)
     std::string error;
     EXPECT_TRUE(readLevelSource("entity bolt\nLightningBolt.pointCount 1\nentity pad\nPushPad.airSpeedDivisor 0.001\n"
                                 "entity sign\nLanguageFilter.mode 1\nentity other\nLanguageFilter.mode 0\n"
-                                "entity rocket\nMissile.mode 1\nentity bat\nFlyingEnemy.pathLength 0.01\n",
+                                "entity rocket\nMissile.mode 1\nentity bat\nFlyingEnemy.pathLength 0.01\n"
+                                "entity rain\nParticleSettings.colourKeyCount 1\nentity sparks\nParticleSettings.colourKeyCount 8\n",
         "rules", document, error))
         << error;
 }
