@@ -288,23 +288,15 @@ void ParticleSystem::createVisual(EntityHandle entity, ParticleEmitterRecord& re
 
 void ParticleSystem::entitiesActivated(const EntityHandle* handles, u64 count, World& world)
 {
-    CollisionSystem* collision = m_context->collision;
-    if (!collision)
-        return;
-    for (u64 i = 0; i < count; ++i) {
-        const u64 index = handles[i].index();
-        ParticleCollision* collides = enabledComponentOf<ParticleCollision>(world, handles[i]);
-        if (!collides || index >= m_emitters.size())
-            continue;
-        ParticleEmitterRecord& record = m_emitters[index];
-        if (!record.shape || record.colliding || record.pool.capacity >= kMaxCollidingParticles)
-            continue;
-        collision->registerParticlePool(&record.view, collides, &transformAt(world, index));
-        record.colliding = 1;
-    }
+    setColliding(handles, count, world, true);
 }
 
 void ParticleSystem::entitiesDeactivated(const EntityHandle* handles, u64 count, World& world)
+{
+    setColliding(handles, count, world, false);
+}
+
+void ParticleSystem::setColliding(const EntityHandle* handles, u64 count, World& world, bool on)
 {
     CollisionSystem* collision = m_context->collision;
     if (!collision)
@@ -312,10 +304,16 @@ void ParticleSystem::entitiesDeactivated(const EntityHandle* handles, u64 count,
     for (u64 i = 0; i < count; ++i) {
         const u64 index = handles[i].index();
         ParticleCollision* collides = enabledComponentOf<ParticleCollision>(world, handles[i]);
-        if (!collides || index >= m_emitters.size() || !m_emitters[index].colliding)
+        if (!collides || index >= m_emitters.size() || !m_emitters[index].shape)
             continue;
-        collision->unregisterParticlePool(collides);
-        m_emitters[index].colliding = 0;
+        ParticleEmitterRecord& record = m_emitters[index];
+        if (on && !record.colliding && record.pool.capacity < kMaxCollidingParticles) {
+            collision->registerParticlePool(&record.view, collides, &transformAt(world, index));
+            record.colliding = 1;
+        } else if (!on && record.colliding) {
+            collision->unregisterParticlePool(collides);
+            record.colliding = 0;
+        }
     }
 }
 

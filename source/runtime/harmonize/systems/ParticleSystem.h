@@ -112,6 +112,7 @@ private:
     void createEmitter(EntityHandle entity, quern::entity::World& world);
     void createVisual(EntityHandle entity, ParticleEmitterRecord& record, quern::entity::World& world);
     void destroyEmitter(ParticleEmitterRecord& record);
+    void setColliding(const EntityHandle* handles, quern::u64 count, quern::entity::World& world, bool on);
     void emit(ParticleEmitterRecord& record, const ParticleSpawner& spawner, f32 dt);
     void sizeEmitters(quern::entity::World& world);
     void drawBounds(quern::entity::World& world);

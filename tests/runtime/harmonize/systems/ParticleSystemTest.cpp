@@ -1,5 +1,7 @@
 #include "harmonize/systems/ParticleSystem.h"
 
+#include "harmonize/collision/CollisionSystem.h"
+
 #include "harmonize/tasks/TaskDispatcher.h"
 #include "quern/graphics/BatchVertex.h"
 #include "quern/graphics/IndexBuffer.h"
@@ -9,6 +11,8 @@
 #include "RenderWorld.h"
 
 #include <gtest/gtest.h>
+
+#include <btBulletDynamicsCommon.h>
 
 #include <cstring>
 #include <vector>
@@ -23,9 +27,15 @@ constexpr f32 kFrame = 0.1f;
 
 // The render test world with a particle system after the render system.
 struct ParticleWorld {
-    explicit ParticleWorld(TaskDispatcher* dispatcher = nullptr)
+    explicit ParticleWorld(TaskDispatcher* dispatcher = nullptr, bool colliding = false)
         : w(32, dispatcher)
     {
+        // The collision system stands before the particles, as in the game.
+        if (colliding) {
+            collision = new CollisionSystem(w.context);
+            w.context.collision = collision;
+            w.scene.addSystem(collision);
+        }
         particles = new ParticleSystem(w.context);
         w.scene.addSystem(particles);
     }
@@ -65,6 +75,7 @@ struct ParticleWorld {
 
     RenderWorld w;
     ParticleSystem* particles;
+    CollisionSystem* collision = nullptr;
     u64 time = 0;
 };
 
@@ -317,6 +328,49 @@ TEST_F(ParticleSystemTest, DestroyedEmittersRetireTheirBuffersUntilAfterTheFrame
     EXPECT_GE(p.particles->releaseListSize(), 3u); // visual, both buffers
     p.particles->releaseFrameResources();
     EXPECT_EQ(p.particles->releaseListSize(), 0u);
+    p.w.render->releaseFrameResources();
+}
+
+struct CollidingParticleWorld : ParticleWorld {
+    CollidingParticleWorld()
+        : ParticleWorld(nullptr, true)
+    {
+    }
+    EntityHandle addCollidingEmitter(f32 rate)
+    {
+        const EntityHandle e = addEmitter(rate, 1.0f);
+        w.scene.set(e, "Component24", "bytes", { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 });
+        return e;
+    }
+    int bodies() { return collision->dynamicsWorld()->getNumCollisionObjects(); }
+    void tick() { w.tickAt(time); }
+};
+
+TEST_F(ParticleSystemTest, SmallCollidingPoolsGiveBodiesWhileTheirEntityIsActive)
+{
+    CollidingParticleWorld p;
+    const EntityHandle small = p.addCollidingEmitter(10.0f);
+    const EntityHandle large = p.addCollidingEmitter(100.0f); // 100 particles: too many
+    p.w.start();
+    p.frame();
+    p.tick();
+    EXPECT_EQ(p.live(small), 1u);
+    EXPECT_EQ(p.live(large), 10u);
+    EXPECT_EQ(p.bodies(), 1);
+
+    p.w.world().deactivateEntity(small);
+    p.tick();
+    EXPECT_EQ(p.bodies(), 0);
+    p.w.world().activateEntities(&small, 1);
+    p.frame();
+    p.tick();
+    EXPECT_GE(p.bodies(), 1);
+
+    // Destroyed while registered: the bodies go with the pool.
+    p.w.world().destroyEntities(&small, 1);
+    p.tick();
+    EXPECT_EQ(p.bodies(), 0);
+    p.particles->releaseFrameResources();
     p.w.render->releaseFrameResources();
 }
 
