@@ -245,6 +245,7 @@ void ParticleSystem::createEmitter(EntityHandle entity, World& world)
         record.shape = ellipsoid;
     } else {
         record.shape = new ParticleEmitter();
+        record.pointShape = 1;
     }
     m_random = m_random * 4561u + 51349u;
     record.shape->random = m_random;
@@ -463,15 +464,32 @@ void ParticleSystem::emit(ParticleEmitterRecord& record, const ParticleSpawner& 
     quern::particles::ParticlePool& pool = record.pool;
     if (spawner.burst) {
         if (!record.emitted && pool.count == 0 && pool.capacity > 0) {
-            record.shape->emit(record.spawn, pool.capacity, pool);
+            emitInto(record, pool.capacity);
             record.emitted = 1;
         }
         return;
     }
     const u64 n = takeEmission(record.accumulator, emissionRate(spawner), dt, pool.capacity - pool.count);
     if (n >= 1) {
-        record.shape->emit(record.spawn, n, pool);
+        emitInto(record, n);
         record.emitted = 1;
+    }
+}
+
+void ParticleSystem::emitInto(ParticleEmitterRecord& record, u64 n)
+{
+    quern::particles::ParticlePool& pool = record.pool;
+    const u64 first = pool.count;
+    record.shape->emit(record.spawn, n, pool);
+    if (!record.pointShape)
+        return;
+    // A point emitter places its particles at the origin of the space they
+    // live in; world-space particles belong at the emitter, not at the world's
+    // origin.
+    for (u64 i = first; i < pool.count; ++i) {
+        pool.x[i] += record.spawn.position[0];
+        pool.y[i] += record.spawn.position[1];
+        pool.z[i] += record.spawn.position[2];
     }
 }
 

@@ -55,6 +55,7 @@ struct ParticleEmitterRecord {
     u8 finished = 0;
     u8 visible = 0;
     u8 colliding = 0; // the pool is registered with the collision system
+    u8 pointShape = 0; // the shape is the plain point emitter
 };
 
 class ParticleSystem final : public quern::entity::System {
@@ -114,6 +115,7 @@ private:
     void destroyEmitter(ParticleEmitterRecord& record);
     void setColliding(const EntityHandle* handles, quern::u64 count, quern::entity::World& world, bool on);
     void emit(ParticleEmitterRecord& record, const ParticleSpawner& spawner, f32 dt);
+    void emitInto(ParticleEmitterRecord& record, quern::u64 n);
     void sizeEmitters(quern::entity::World& world);
     void drawBounds(quern::entity::World& world);
     void collectFrame(quern::entity::World& world);

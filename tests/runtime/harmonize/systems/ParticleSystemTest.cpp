@@ -207,6 +207,33 @@ TEST_F(ParticleSystemTest, NothingIsCreatedSimulatedOrDrawnWhileRenderParticlesI
     EXPECT_EQ(q.live(f), 1u);
 }
 
+TEST_F(ParticleSystemTest, WorldSpaceParticlesStartAtTheEmitterWhateverItsShape)
+{
+    ParticleWorld p;
+    const EntityHandle parent = p.w.scene.add("parent", { "Transform" });
+    p.w.scene.get<Transform>(parent).position = { 5.0f, 2.0f, 0.0f };
+    const EntityHandle point = p.addEmitter(10.0f, 1.0f, true, parent);
+    const EntityHandle ball = p.addEmitter(10.0f, 1.0f, true, parent);
+    p.w.scene.set(ball, "Component6", "bytes", { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 });
+    p.w.scene.get<ParticleShape>(ball).halfExtents = { 0.5f, 0.5f, 0.5f };
+    const EntityHandle local = p.addEmitter(10.0f, 1.0f, true, parent);
+    for (EntityHandle e : { point, ball })
+        p.w.scene.get<ParticleSpawner>(e).worldSpace = 1;
+    p.w.start();
+    p.frame(0.1f);
+    const quern::particles::ParticlePool& a = p.particles->emitter(point.index())->pool;
+    const quern::particles::ParticlePool& b = p.particles->emitter(ball.index())->pool;
+    const quern::particles::ParticlePool& c = p.particles->emitter(local.index())->pool;
+    ASSERT_EQ(a.count, 1u);
+    ASSERT_EQ(b.count, 1u);
+    ASSERT_EQ(c.count, 1u);
+    EXPECT_EQ(a.x[0], 5.0f);
+    EXPECT_EQ(a.y[0], 2.0f);
+    EXPECT_NEAR(b.x[0], 5.0f, 0.5f);
+    EXPECT_NEAR(b.y[0], 2.0f, 0.5f);
+    EXPECT_EQ(c.x[0], 0.0f); // local particles live in the emitter's space
+}
+
 TEST_F(ParticleSystemTest, EmittersWithoutSettingsStillEmitAndGetBoundsOnce)
 {
     ParticleWorld p;
