@@ -8,6 +8,7 @@
 #include "harmonize/levels/NextLevel.h"
 #include "harmonize/render/RenderPipeline.h"
 #include "harmonize/render/RenderTargetPool.h"
+#include "harmonize/systems/ParticleSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/InputSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
@@ -560,6 +561,8 @@ void App::destroyRenderPipeline()
 void App::prepareRender(i32 worldIndex)
 {
     setCurrentWorld(&m_swapper.getWorld(static_cast<u64>(worldIndex)));
+    if (ParticleSystem* particles = m_contexts[worldIndex].particles)
+        particles->uploadParticles(m_swapper.getWorld(static_cast<u64>(worldIndex)));
     if (RenderSystem* render = m_contexts[worldIndex].render) {
         render->commitDynamicVisuals();
         render->releaseFrameResources();
@@ -624,6 +627,10 @@ void App::runFrame(i64 accumulatedTicks)
         if (levelTicked && Settings::Renderer.enabled && m_pipelineBuilt)
             renderFrame(m_passes, *m_display, m_menuMode == kMenuModeMenu);
     }
+    // Buffers the particles retired this frame were drawn for the last time.
+    for (AppContext& context : m_contexts)
+        if (context.particles)
+            context.particles->releaseFrameResources();
     m_platform.update();
     requestSavegame();
     parameters.update(frameSecondsFor(counterNow() - frameStart));

@@ -95,6 +95,13 @@ struct Collider {
     u8 unused25[3];
 };
 
+// The spawning shape of a particle emitter: an ellipsoid of these half axes.
+struct ParticleShape {
+    static constexpr u8 kType = 6;
+    Vector3 halfExtents;
+    u8 unused12[4];
+};
+
 struct CollisionLayer {
     static constexpr u8 kType = 7;
     u32 layer; // 0 to 14
@@ -207,6 +214,12 @@ struct SphereShape {
 struct TextLabel {
     static constexpr u8 kType = 21;
     u8 bytes[64];
+};
+
+// Makes an emitter's particles collide; the collision system reads the rest.
+struct ParticleCollision {
+    static constexpr u8 kType = 24;
+    u8 bytes[12];
 };
 
 struct AchievementTrigger {
@@ -972,6 +985,7 @@ HARMONIZE_CHECK_RECORD(BoxShape);
 HARMONIZE_CHECK_RECORD(CameraLens);
 HARMONIZE_CHECK_RECORD(CapsuleShape);
 HARMONIZE_CHECK_RECORD(Collider);
+HARMONIZE_CHECK_RECORD(ParticleShape);
 HARMONIZE_CHECK_RECORD(CollisionLayer);
 HARMONIZE_CHECK_RECORD(Light);
 HARMONIZE_CHECK_RECORD(Line);
@@ -985,6 +999,7 @@ HARMONIZE_CHECK_RECORD(RigidBody);
 HARMONIZE_CHECK_RECORD(SphereShape);
 HARMONIZE_CHECK_RECORD(TextLabel);
 HARMONIZE_CHECK_RECORD(Transform);
+HARMONIZE_CHECK_RECORD(ParticleCollision);
 HARMONIZE_CHECK_RECORD(AchievementTrigger);
 HARMONIZE_CHECK_RECORD(AlarmMachine);
 HARMONIZE_CHECK_RECORD(FrameAnimation);

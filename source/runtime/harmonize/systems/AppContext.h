@@ -51,6 +51,7 @@ class LineRendererSystem;
 class LoadingWorker;
 class MissileLauncherSystem;
 class MovementSystem;
+class ParticleSystem;
 class PlatformServices;
 class PlatformSystem;
 class RenderSystem;
@@ -105,6 +106,7 @@ struct AppContext {
     LineRendererSystem* lineRenderer = nullptr;
     MissileLauncherSystem* missileLauncher = nullptr;
     MovementSystem* movement = nullptr;
+    ParticleSystem* particles = nullptr;
     PlatformSystem* platform = nullptr;
     RenderSystem* render = nullptr;
     SaveGameSystem* saveGame = nullptr; // level worlds only

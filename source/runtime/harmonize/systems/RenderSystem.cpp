@@ -666,6 +666,12 @@ void RenderSystem::setBoundingSphere(EntityHandle entity, const f32 centre[3], f
             mesh->setExplicitSphere(Vector3 { centre[0], centre[1], centre[2] }, radius);
 }
 
+bool RenderSystem::isEntityVisible(u64 entityIndex) const
+{
+    const Node* entityNode = entityIndex < m_visible.count() ? node(entityIndex) : nullptr;
+    return entityNode && !entityNode->hidden && m_visible.at<u8>(entityIndex) != 0;
+}
+
 void RenderSystem::applyFog(GenericMaterial& material)
 {
     material.reserveProperties(material.propertyCount() + 2);

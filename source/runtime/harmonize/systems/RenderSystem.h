@@ -74,6 +74,11 @@ public:
     void setBoundingSphere(quern::entity::EntityHandle entity, const f32 centre[3], f32 radius);
     // Adds the world's fog to a material.
     void applyFog(quern::graphics::GenericMaterial& material);
+    // Gives a cloned material the level's textures and resource cache, as the
+    // entities' own materials get them.
+    void bindToLevelResources(quern::graphics::GenericMaterial& material);
+    // The last culling saw the entity and its node is not hidden.
+    bool isEntityVisible(u64 entityIndex) const;
     // The texture offset of the "_MainTex" property of the entity's own
     // material (a sprite frame, a scrolling surface); nothing without one.
     void setMainTextureOffset(u64 entityIndex, f32 u, f32 v);

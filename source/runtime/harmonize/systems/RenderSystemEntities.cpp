@@ -297,6 +297,12 @@ void RenderSystem::createEntityMaterial(EntityHandle entity, Visual& visual, Wor
     m_entityMaterials.at<GenericMaterial*>(index) = material;
 }
 
+void RenderSystem::bindToLevelResources(GenericMaterial& material)
+{
+    if (m_loadingWorker)
+        resolveTextures(material, m_loadingWorker->cache());
+}
+
 void RenderSystem::parentNodes(const EntityHandle* handles, u64 count, World& world)
 {
     for (u64 i = 0; i < count; ++i) {

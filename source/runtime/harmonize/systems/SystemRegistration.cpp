@@ -20,6 +20,7 @@
 #include "harmonize/systems/GravityZoneSystem.h"
 #include "harmonize/systems/MissileLauncherSystem.h"
 #include "harmonize/systems/MovementSystem.h"
+#include "harmonize/systems/ParticleSystem.h"
 #include "harmonize/systems/PlatformSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
@@ -201,6 +202,12 @@ quern::entity::System* createRender(AppContext& context, const SystemSetup&)
     return context.render;
 }
 
+quern::entity::System* createParticles(AppContext& context, const SystemSetup&)
+{
+    context.particles = new ParticleSystem(context);
+    return context.particles;
+}
+
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
@@ -225,6 +232,7 @@ constexpr SystemRow kRows[] = {
     { "TimerSystem", SystemWorlds::All, SystemCondition::Always, createTimer },
     { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
+    { "ParticleSystem", SystemWorlds::All, SystemCondition::Always, createParticles },
     { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },
     { "LineRendererSystem", SystemWorlds::All, SystemCondition::Always, createLineRenderer },
     { "LightningJitterSystem", SystemWorlds::All, SystemCondition::Always, createLightningJitter },

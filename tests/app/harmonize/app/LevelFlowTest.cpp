@@ -382,7 +382,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
             "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "MovingPlatformSystem",
             "FuzzyCollisionSystem", "CoroutineSystem", "MovementSystem", "GameCameraSystem", "DefaultSystem",
             "WaterFlowSystem", "LightingSystem", "PlatformSystem", "SaveGameSystem", "DefaultSystem", "TimerSystem", "DefaultSystem",
-            "RenderSystem", "LevelStatisticsSystem",
+            "RenderSystem", "ParticleSystem", "LevelStatisticsSystem",
             "LineRendererSystem", "DefaultSystem", "MissileLauncherSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
@@ -395,6 +395,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         EXPECT_NE(app->context(0).fuzzyCollision, nullptr);
         EXPECT_NE(app->context(0).gameCamera, nullptr);
         EXPECT_NE(app->context(0).bubble, nullptr);
+        EXPECT_NE(app->context(0).particles, nullptr);
         app->shutdown();
     }
 }
