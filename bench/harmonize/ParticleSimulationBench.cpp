@@ -182,7 +182,9 @@ void checkSameWork()
     plain.release();
 }
 
-void BM_ParticleSimulation(benchmark::State& state)
+using Frame = f32 (*)(ParticlePool&, const ParticleMotion&, const ParticleSettings&, const ParticleAppearance&);
+
+void runFrames(benchmark::State& state, Frame frame)
 {
     ParticlePool pool;
     fill(pool);
@@ -190,24 +192,15 @@ void BM_ParticleSimulation(benchmark::State& state)
     const ParticleSettings s = settings();
     const ParticleAppearance a = appearance();
     for (auto _ : state)
-        benchmark::DoNotOptimize(systemFrame(pool, m, s, a));
+        benchmark::DoNotOptimize(frame(pool, m, s, a));
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kParticles));
     pool.release();
 }
+
+void BM_ParticleSimulation(benchmark::State& state) { runFrames(state, systemFrame); }
 BENCHMARK(BM_ParticleSimulation)->Unit(benchmark::kMicrosecond);
 
-void BM_PlainParticleLoop(benchmark::State& state)
-{
-    ParticlePool pool;
-    fill(pool);
-    const ParticleMotion m = motion();
-    const ParticleSettings s = settings();
-    const ParticleAppearance a = appearance();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(plainFrame(pool, m, s, a));
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kParticles));
-    pool.release();
-}
+void BM_PlainParticleLoop(benchmark::State& state) { runFrames(state, plainFrame); }
 BENCHMARK(BM_PlainParticleLoop)->Unit(benchmark::kMicrosecond);
 
 } // namespace
