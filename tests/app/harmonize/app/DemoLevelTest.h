@@ -8,6 +8,7 @@
 #include "PlaygroundRun.h"
 
 #include "harmonize/Settings.h"
+#include "quern/entity/World.h"
 #include "support/harmonize/DemoLevelContent.h"
 #include "support/harmonize/SmallWindowSettings.h"
 #include "support/harmonize/TemporaryUserFolder.h"
@@ -70,6 +71,12 @@ protected:
         dropAppEvents(app);
     }
     static quern::entity::World& levelWorld(App& app) { return app.worldSwapper().getWorld(app.currentLevelWorld()); }
+    static quern::entity::World& world(App& app) { return levelWorld(app); }
+    // The entity's record of a type it is known to have, in the level's world.
+    template <class Record> static Record& at(App& app, quern::entity::EntityHandle entity)
+    {
+        return *static_cast<Record*>(world(app).getComponent(entity.index(), Record::kType));
+    }
     // The replays a run recorded, but the one the test built.
     std::vector<std::filesystem::path> savedReplays() const
     {

@@ -59,8 +59,6 @@ class HazardsLevelTest : public testing::DemoLevelTest {
 protected:
     HazardsLevelTest() : DemoLevelTest("hazards") {}
 
-    quern::entity::World& world(App& app) { return levelWorld(app); }
-
     std::unique_ptr<App> startLevel()
     {
         auto app = startApp();
@@ -75,10 +73,6 @@ protected:
         for (const char* prefab : { "aimMissile", "homingMissile", "alarmMissile", "splash" })
             prefabs.push_back(testing::entityNamed(w, prefab));
         return app;
-    }
-    template <class Record> Record& at(App& app, EntityHandle entity)
-    {
-        return *static_cast<Record*>(world(app).getComponent(entity.index(), Record::kType));
     }
     // The live clones of a prefab: entities of its name but the prefab.
     std::vector<EntityHandle> clonesOf(App& app, const char* name)

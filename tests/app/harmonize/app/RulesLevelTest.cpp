@@ -55,8 +55,6 @@ class RulesLevelTest : public testing::DemoLevelTest {
 protected:
     RulesLevelTest() : DemoLevelTest("rules") {}
 
-    quern::entity::World& world(App& app) { return levelWorld(app); }
-
     std::unique_ptr<App> startLevel()
     {
         auto app = startApp();
@@ -68,10 +66,6 @@ protected:
         warnWall = testing::entityNamed(w, "warnWall");
         mover = testing::entityNamed(w, "mover");
         return app;
-    }
-    template <class Record> Record& at(App& app, EntityHandle entity)
-    {
-        return *static_cast<Record*>(world(app).getComponent(entity.index(), Record::kType));
     }
     // One frame of one fixed step; returns the level as the tick left it.
     Sample frame(App& app, i32 tick)
