@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace quern::test {
@@ -213,6 +214,62 @@ TEST_F(ParticlePoolTest, QuadsWithoutRectanglesCoverTheWholeTexture)
     for (int k = 0; k < 4; ++k) {
         EXPECT_EQ(v[k].u, uvs[k][0]);
         EXPECT_EQ(v[k].v, uvs[k][1]);
+    }
+}
+
+// Whole blocks of four and the particles after them must give the same bits
+// as the one-particle sine, cosine and colour bytes, whatever the angle.
+TEST_F(ParticlePoolTest, EveryParticleTurnsByTheSameBitsInBlocksAndAfterThem)
+{
+    constexpr u64 kCount = 11;
+    for (const bool rectangles : { false, true }) {
+        SCOPED_TRACE(rectangles ? "with texture rectangles" : "plain");
+        pool.release();
+        pool.init(&allocator, kCount, rectangles);
+        pool.count = kCount;
+        const f32 angles[kCount] = { 0, -0.5f, 1.5707964f, -1.5707964f, 3.1415927f, -3.1415927f, 7.853982f, -40.3f,
+            100.0f, 2.3561945f, -2.3561945f };
+        for (u64 i = 0; i < kCount; ++i) {
+            const f32 f = static_cast<f32>(i);
+            pool.x[i] = f;
+            pool.y[i] = -f * 0.5f;
+            pool.z[i] = 1 + f;
+            pool.size[i] = 0.25f + f;
+            pool.rotation[i] = angles[i];
+            pool.r[i] = f / 10;
+            pool.g[i] = 1 - f / 10;
+            pool.b[i] = 0.5f;
+            pool.a[i] = f / 13;
+            if (rectangles)
+                for (u64 k = 0; k < 4; ++k)
+                    pool.uvRects[i * 4 + k] = f / 16 + static_cast<f32>(k) / 4;
+        }
+        BatchVertex v[kCount * 4];
+        pool.buildQuads(v);
+        for (u64 i = 0; i < kCount; ++i) {
+            f32 s, c;
+            particles::fastSinCos(angles[i], s, c);
+            const f32 h = 0.5f * pool.size[i];
+            const f32 ax = c * h, ay = s * h, bx = -s * h, by = c * h;
+            const f32 corners[4][2] = { { pool.x[i] - ax - bx, pool.y[i] - ay - by },
+                { pool.x[i] + ax - bx, pool.y[i] + ay - by }, { pool.x[i] + ax + bx, pool.y[i] + ay + by },
+                { pool.x[i] - ax + bx, pool.y[i] - ay + by } };
+            const f32 plain[4] = { 0, 0, 1, 1 };
+            const f32* rect = rectangles ? pool.uvRects + i * 4 : plain;
+            const f32 uvs[4][2] = { { rect[0], rect[1] }, { rect[2], rect[1] }, { rect[2], rect[3] }, { rect[0], rect[3] } };
+            u8 colour[4];
+            graphics::packColour(colour, pool.r[i], pool.g[i], pool.b[i], pool.a[i]);
+            for (int k = 0; k < 4; ++k) {
+                const BatchVertex& got = v[i * 4 + k];
+                SCOPED_TRACE(::testing::Message() << "particle " << i << " corner " << k);
+                EXPECT_EQ(got.x, corners[k][0]);
+                EXPECT_EQ(got.y, corners[k][1]);
+                EXPECT_EQ(got.z, pool.z[i]);
+                EXPECT_EQ(std::memcmp(got.colour, colour, 4), 0);
+                EXPECT_EQ(got.u, uvs[k][0]);
+                EXPECT_EQ(got.v, uvs[k][1]);
+            }
+        }
     }
 }
 
