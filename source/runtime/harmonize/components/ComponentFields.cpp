@@ -72,7 +72,11 @@ const ComponentField kColliderFields[] = {
     HARMONIZE_FIELD(Collider, trigger, UInt8),
     HARMONIZE_FIELD(Collider, unused25, UInt8),
 };
-const ComponentField kComponent6Fields[] = { { "bytes", FieldKind::UInt8, 0, 16, nullptr } };
+// Type 6 keeps its number's name; its fields are the emitter shape's.
+const ComponentField kComponent6Fields[] = {
+    HARMONIZE_FIELD(ParticleShape, halfExtents, Float32),
+    HARMONIZE_FIELD(ParticleShape, unused12, UInt8),
+};
 const ComponentField kCollisionLayerFields[] = {
     HARMONIZE_FIELD(CollisionLayer, layer, UInt32),
     HARMONIZE_FIELD(CollisionLayer, mode, UInt32),
@@ -783,7 +787,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(CameraLens),
     HARMONIZE_LAYOUT(CapsuleShape),
     HARMONIZE_LAYOUT(Collider),
-    HARMONIZE_UNNAMED_LAYOUT(6),
+    ComponentLayout { kComponentNames[6], sizeof(ParticleShape), kComponent6Fields, 2 },
     HARMONIZE_LAYOUT(CollisionLayer),
     HARMONIZE_LAYOUT(Light),
     HARMONIZE_LAYOUT(Line),

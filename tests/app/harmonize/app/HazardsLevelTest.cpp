@@ -16,8 +16,13 @@
 #include "harmonize/extensions/PlayerView.h"
 #include "harmonize/statemachines/MovementStateMachine.h"
 #include "harmonize/systems/CoroutineSystem.h"
+#include "harmonize/systems/ParticleSystem.h"
+#include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/WaterFlowSystem.h"
 #include "quern/entity/World.h"
+#include "quern/graphics/BatchVertex.h"
+#include "quern/graphics/VertexBuffer.h"
+#include "quern/visuals/Visual.h"
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +75,7 @@ protected:
         loopEnemy = testing::entityNamed(w, "loopEnemy");
         patrolEnemy = testing::entityNamed(w, "patrolEnemy");
         corridorLauncher = testing::entityNamed(w, "corridorLauncher");
-        for (const char* prefab : { "aimMissile", "homingMissile", "alarmMissile", "splash" })
+        for (const char* prefab : { "aimMissile", "homingMissile", "alarmMissile", "splash", "dustEffect" })
             prefabs.push_back(testing::entityNamed(w, prefab));
         return app;
     }
@@ -118,6 +123,13 @@ protected:
         s.patrolHeading = at<FlyingEnemy>(app, patrolEnemy).heading;
         s.reload = at<MissileLauncher>(app, corridorLauncher).reloadCountdown;
         return s;
+    }
+    ParticleSystem& particles(App& app) { return *app.context(app.currentLevelWorld()).particles; }
+    // The live particles of an entity's emitter; 0 when it has none.
+    u64 liveParticles(App& app, EntityHandle e)
+    {
+        const ParticleEmitterRecord* record = particles(app).emitter(e.index());
+        return record ? record->pool.count : 0;
     }
     CoroutineSystem& coroutines(App& app)
     {
@@ -297,6 +309,98 @@ TEST_F(HazardsLevelTest, TenDeathsAndRestoresKeepOneHeadPerFlyingEnemy)
         EXPECT_TRUE(FlyingEnemy::hasHead(loopEnemy, coroutines(*app)));
         EXPECT_TRUE(FlyingEnemy::hasHead(patrolEnemy, coroutines(*app)));
     }
+    app->shutdown();
+}
+
+// The player's landing at the start raises a dust puff: one burst from the
+// feet, whose entity goes with its last particle, well before its timer.
+// While it lives, the quads the frame uploaded into the null device's
+// buffer are the puff's particles.
+TEST_F(HazardsLevelTest, TheDustPuffOfALandingGoesWithItsLastParticle)
+{
+    auto app = startLevel();
+    EntityHandle puff;
+    i32 born = -1;
+    for (i32 tick = 0; tick < 300 && born < 0; ++tick) {
+        step(*app);
+        const std::vector<EntityHandle> puffs = clonesOf(*app, "dustEffect");
+        if (!puffs.empty()) {
+            puff = puffs.front();
+            born = tick;
+        }
+    }
+    ASSERT_GE(born, 0) << "no dust puff";
+    quern::entity::World& w = world(*app);
+    EXPECT_EQ(liveParticles(*app, puff), 14u); // the whole burst at once
+    const Vector3 feet = positionOf(*app, puff);
+    EXPECT_NEAR(feet.x, at<Transform>(*app, player).position.x, 0.5f);
+
+    quern::visuals::Visual* visual = app->context(app->currentLevelWorld()).render->visual(puff.index());
+    ASSERT_NE(visual, nullptr);
+    ASSERT_NE(visual->vertexBuffer(), nullptr);
+    const quern::particles::ParticlePool& pool = particles(*app).emitter(puff.index())->pool;
+    std::vector<quern::graphics::BatchVertex> expected(pool.count * 4);
+    pool.buildQuads(expected.data());
+    const u8* uploaded
+        = visual->vertexBuffer()->lockVertices(quern::containers::BufferBase::Lock::Read, 0, expected.size());
+    EXPECT_EQ(std::memcmp(uploaded, expected.data(), expected.size() * sizeof expected[0]), 0);
+    visual->vertexBuffer()->unlockVertices();
+
+    i32 gone = -1;
+    u64 lastCount = 0;
+    for (i32 tick = born + 1; tick < born + 200 && gone < 0; ++tick) {
+        step(*app);
+        if (!w.isValid(puff))
+            gone = tick;
+        else
+            lastCount = liveParticles(*app, puff);
+    }
+    ASSERT_GE(gone, 0) << "the puff outlived its particles";
+    EXPECT_EQ(lastCount, 0u);
+    // Lifetimes are 0.5 to 0.8 s at one 10 ms frame a tick; the timer's 2 s
+    // never came.
+    EXPECT_GE(gone - born, 50);
+    EXPECT_LE(gone - born, 85);
+    app->shutdown();
+}
+
+// Where the sweeper cuts the jet behind the path, the splash's drops fall
+// onto the floor (its top at y 0) and stay on it: they collide.
+TEST_F(HazardsLevelTest, TheSplashDropsFallOntoTheFloorAndStayThere)
+{
+    auto app = startLevel();
+    i32 splashes = 0;
+    f32 lowest = 100.0f;
+    i32 resting = 0; // drops seen on the floor, nearly still
+    std::vector<EntityHandle> seen;
+    for (i32 tick = 0; tick < kCourseTicks; ++tick) {
+        step(*app);
+        for (EntityHandle e : clonesOf(*app, "splash")) {
+            if (std::find(seen.begin(), seen.end(), e) == seen.end()) {
+                seen.push_back(e);
+                ++splashes;
+            }
+            const ParticleEmitterRecord* record = particles(*app).emitter(e.index());
+            ASSERT_NE(record, nullptr);
+            EXPECT_TRUE(record->colliding) << "the splash's drops have no bodies";
+            const quern::particles::ParticlePool& pool = record->pool;
+            for (u64 i = 0; i < pool.count; ++i) {
+                if (pool.x[i] < 66.0f || pool.x[i] > 96.0f)
+                    continue; // off the alarm floor
+                lowest = std::min(lowest, pool.y[i]);
+                if (pool.y[i] < 0.3f && std::fabs(pool.vy[i]) < 1.0f)
+                    ++resting;
+            }
+        }
+        if (splashes >= 3 && tick % 100 == 0 && clonesOf(*app, "splash").empty())
+            break;
+    }
+    ASSERT_GE(splashes, 1) << "the sweeper never cut the jet";
+    EXPECT_GT(resting, 0) << "no drop came to rest on the floor";
+    // Falling at 12 units/s/s for up to 2.2 s a drop would end far below the
+    // floor's top without its body. At about 13 units/s it may sink a frame
+    // or two of its fall (0.13 each) into it before its body is pushed out.
+    EXPECT_GT(lowest, -0.4f);
     app->shutdown();
 }
 

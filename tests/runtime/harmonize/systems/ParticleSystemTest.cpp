@@ -214,8 +214,7 @@ TEST_F(ParticleSystemTest, WorldSpaceParticlesStartAtTheEmitterWhateverItsShape)
     p.w.scene.get<Transform>(parent).position = { 5.0f, 2.0f, 0.0f };
     const EntityHandle point = p.addEmitter(10.0f, 1.0f, true, parent);
     const EntityHandle ball = p.addEmitter(10.0f, 1.0f, true, parent);
-    p.w.scene.set(ball, "Component6", "bytes", { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 });
-    p.w.scene.get<ParticleShape>(ball).halfExtents = { 0.5f, 0.5f, 0.5f };
+    p.w.scene.set(ball, "Component6", "halfExtents", { 0.5f, 0.5f, 0.5f });
     const EntityHandle local = p.addEmitter(10.0f, 1.0f, true, parent);
     for (EntityHandle e : { point, ball })
         p.w.scene.get<ParticleSpawner>(e).worldSpace = 1;
