@@ -11,6 +11,7 @@
 #include "harmonize/display/FrameLayout.h"
 #include "harmonize/events/AppEventDispatch.h"
 #include "harmonize/systems/LightingSystem.h"
+#include "harmonize/systems/ParticleSystem.h"
 #include "harmonize/systems/EntityScenePass.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "quern/graphics/NullPixelBuffer.h"
@@ -346,6 +347,45 @@ TEST_F(HazardDrawingTest, TheWaterJetsShowFromSourceToEnd)
             difference = std::max(difference, std::fabs(water[c] - around[c]));
         EXPECT_GT(difference, 20.0f) << "the jet at " << jet.inside.x;
     }
+}
+
+// The same replay as far as the alarm machine: the rain over the enemies'
+// floor and the sparks from the alarm post are in view and drawn. Hiding the
+// two emitters for a frame that moves nothing on takes their drops and
+// sparks out of the picture, and only those.
+TEST_F(HazardDrawingTest, TheRainAndTheSparksShow)
+{
+    startLevel();
+    quern::entity::World& world = app->worldSwapper().getWorld(static_cast<u64>(app->currentLevelWorld()));
+    const EntityHandle player = testing::entityNamed(world, "player");
+    const EntityHandle emitters[] = { testing::entityNamed(world, "rain"), testing::entityNamed(world, "sparks") };
+    m_frameTicks = 500'000;
+    for (i32 i = 0; i < 400; ++i)
+        frame();
+    const Transform& body = *static_cast<const Transform*>(world.getComponent(player.index(), Transform::kType));
+    ASSERT_GT(body.position.x, 52.0f);
+    const AppContext& context = app->context(app->currentLevelWorld());
+    for (EntityHandle e : emitters) {
+        const ParticleEmitterRecord* record = context.particles->emitter(e.index());
+        ASSERT_NE(record, nullptr);
+        EXPECT_TRUE(record->visible) << world.getEntityName(e);
+        EXPECT_GT(record->pool.count, 0u) << world.getEntityName(e);
+    }
+    const Frame shown = readWindow();
+    save(shown, "hazards-particles.png");
+
+    // A frame a tenth of a microsecond on: nothing moves, and nothing of the
+    // picture changes but what the hidden emitters drew.
+    m_frameTicks = 1;
+    for (EntityHandle e : emitters)
+        context.render->setRenderEnabledRecursive(e, world, false);
+    frame();
+    const Frame hidden = readWindow();
+    frame();
+    const Frame again = readWindow();
+    const u64 particles = changedPixels(shown, hidden);
+    EXPECT_GT(particles, 300u);
+    EXPECT_LT(changedPixels(hidden, again) * 20, particles);
 }
 
 } // namespace
