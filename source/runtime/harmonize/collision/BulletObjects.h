@@ -55,4 +55,20 @@ private:
     std::optional<quern::platform::UntrappedFloatingPointScope> m_scope;
 };
 
+// Bullet's solver squares tiny contact residuals into denormals and goes on
+// computing with them (bodies that never sleep, like particles at rest on a
+// floor, get there): where the game traps floating-point faults, the physics
+// step lets denormal operands through and still stops at the others.
+class DenormalsUntrappedWhileTesting {
+public:
+    DenormalsUntrappedWhileTesting()
+    {
+        if (Settings::Test.test || Settings::Development.floatExceptions)
+            m_scope.emplace();
+    }
+
+private:
+    std::optional<quern::platform::DenormalOperandsUntrappedScope> m_scope;
+};
+
 } // namespace harmonize

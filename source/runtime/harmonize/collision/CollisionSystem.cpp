@@ -334,7 +334,10 @@ void CollisionSystem::fixedTick(quern::entity::UpdateContext*, World& world)
         syncParticlesIn();
         // Exactly one internal step of the whole fixed step, no interpolation.
         const f32 step = world.deltaTime;
-        m_dynamicsWorld->stepSimulation(step, 0, step);
+        {
+            DenormalsUntrappedWhileTesting denormals;
+            m_dynamicsWorld->stepSimulation(step, 0, step);
+        }
         statistics.counters[kCollisionCounterFirst].store(
             static_cast<u32>(m_dynamicsWorld->getNumCollisionObjects()), std::memory_order_relaxed);
         statistics.counters[kCollisionCounterFirst + 1].store(m_dispatcher->pairTests, std::memory_order_relaxed);

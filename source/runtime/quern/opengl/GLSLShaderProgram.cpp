@@ -10,6 +10,7 @@
 #include "quern/opengl/GLFunctions.h"
 #include "quern/opengl/OpenGLException.h"
 #include "quern/platform/ErrorReporting.h"
+#include "quern/platform/FloatingPointTraps.h"
 #include <cstdint>
 #include <string>
 
@@ -30,7 +31,11 @@ void GLSLShaderProgram::loadCodeImpl(const char* text, u64 length, const char* n
         QUERN_FATAL("glCreateShader() failed");
     const GLint count = static_cast<GLint>(length);
     glShaderSource(m_shader, 1, &text, &count);
-    glCompileShader(m_shader);
+    {
+        // As for linking: the driver's compiler runs without the game's traps.
+        platform::UntrappedFloatingPointScope untrapped;
+        glCompileShader(m_shader);
+    }
     GLint status = 0;
     glGetShaderiv(m_shader, GL_COMPILE_STATUS, &status);
     if (status != 0)

@@ -8,6 +8,7 @@
 #include "quern/graphics/renderstate/CullState.h"
 #include "quern/graphics/renderstate/DepthBufferState.h"
 #include "quern/graphics/renderstate/FillState.h"
+#include "quern/platform/FloatingPointTraps.h"
 #include "quern/graphics/renderstate/LogicalBlendState.h"
 #include "quern/graphics/renderstate/ShaderProgramState.h"
 #include "quern/graphics/renderstate/StencilBufferState.h"
@@ -188,7 +189,12 @@ const LinkedProgram& OpenGLStateObjects::getOrLink(const graphics::ShaderProgram
         QUERN_FATAL("glCreateProgram() failed");
     for (u64 i = 0; i < length; ++i)
         glAttachShader(entry->program, key[i]);
-    glLinkProgram(entry->program);
+    {
+        // The driver's compiler may compute with denormals and worse; the
+        // game's floating-point traps are for the game's own arithmetic.
+        platform::UntrappedFloatingPointScope untrapped;
+        glLinkProgram(entry->program);
+    }
 
     GLint logLength = 0;
     glGetProgramiv(entry->program, GL_INFO_LOG_LENGTH, &logLength);

@@ -36,4 +36,20 @@ private:
     u32 m_mxcsr = 0;
 };
 
+// Masks the denormal-operand exception alone for its lifetime; the other
+// traps stay as they were. For library code whose own arithmetic runs into
+// denormals (squares of tiny residuals, say) while its invalid operations,
+// divisions by zero and overflows must still stop the program. The
+// exceptions raised meanwhile are cleared on the way out.
+class DenormalOperandsUntrappedScope {
+public:
+    DenormalOperandsUntrappedScope();
+    ~DenormalOperandsUntrappedScope();
+    DenormalOperandsUntrappedScope(const DenormalOperandsUntrappedScope&) = delete;
+    DenormalOperandsUntrappedScope& operator=(const DenormalOperandsUntrappedScope&) = delete;
+
+private:
+    u32 m_mxcsr = 0;
+};
+
 } // namespace quern::platform

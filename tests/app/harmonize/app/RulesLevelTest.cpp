@@ -255,7 +255,7 @@ TEST_F(RulesLevelTest, ThePrefabTemplatesChecksumsAreTheCrcOfTheirBytes)
         if (auto* found = dynamic_cast<const SanityChecksumSystem*>(w.getSystem(i)))
             sanity = found;
     ASSERT_NE(sanity, nullptr);
-    for (const char* name : { "dustEffect", "dustEffectModel", "deathEffect", "restoreEffectModel" }) {
+    for (const char* name : { "dustEffect", "deathEffect", "deathEffectModel", "restoreEffectModel" }) {
         const EntityHandle prefab = testing::entityNamed(w, name);
         u32 crc = 0;
         for (u32 type = 0; type < kComponentTypeCount; ++type)

@@ -11,6 +11,7 @@
 
 namespace {
 
+using quern::platform::DenormalOperandsUntrappedScope;
 using quern::platform::enableFloatingPointTraps;
 using quern::platform::floatingPointTrapsEnabled;
 using quern::platform::maskFloatingPointTraps;
@@ -99,6 +100,34 @@ TEST(FloatingPointTraps, AnUntrappedScopeLetsFaultsThroughAndRestoresTheTraps)
             std::exit(floatingPointTrapsEnabled() && std::fetestexcept(FE_ALL_EXCEPT) == 0 ? 0 : 3);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST(FloatingPointTrapsDeathTest, ADenormalScopeLetsDenormalsThroughButStopsTheOtherFaults)
+{
+    EXPECT_FLOATING_POINT_TRAP({
+        enableFloatingPointTraps();
+        DenormalOperandsUntrappedScope denormals;
+        denormalOperand();
+        if (!floatingPointTrapsEnabled())
+            std::exit(1);
+        divideByZero();
+        std::exit(0);
+    });
+}
+
+TEST(FloatingPointTrapsDeathTest, DenormalsStopAgainAfterTheScope)
+{
+    EXPECT_FLOATING_POINT_TRAP({
+        enableFloatingPointTraps();
+        {
+            DenormalOperandsUntrappedScope denormals;
+            denormalOperand();
+        }
+        // The flag raised in the scope is gone, so only the next one stops.
+        g_result = g_one + g_one;
+        denormalOperand();
+        std::exit(0);
+    });
 }
 
 TEST(FloatingPointTraps, TrapsAreOffUntilEnabled) { EXPECT_FALSE(floatingPointTrapsEnabled()); }

@@ -66,4 +66,12 @@ UntrappedFloatingPointScope::~UntrappedFloatingPointScope()
     _mm_setcsr(m_mxcsr & ~kMxcsrFlags);
 }
 
+DenormalOperandsUntrappedScope::DenormalOperandsUntrappedScope()
+    : m_mxcsr(_mm_getcsr())
+{
+    _mm_setcsr(m_mxcsr | kMxcsrDenormalMask);
+}
+
+DenormalOperandsUntrappedScope::~DenormalOperandsUntrappedScope() { _mm_setcsr(m_mxcsr & ~kMxcsrFlags); }
+
 } // namespace quern::platform
