@@ -31,8 +31,13 @@ constexpr u64 kXboxOneAtlas = 0x4401;
 constexpr i32 kAction = ControlName::Action;
 constexpr i32 kState = ControlName::State;
 
-void loadLevelList(LevelList& list)
+// The default key bindings in the switcher's contexts, and a level list with
+// every prompt atlas.
+void prepareGame(InputSwitcher& switcher, LevelList& list)
 {
+    Settings::resetToDefaults();
+    parseBindings(Settings::Input);
+    switcher.bindContexts();
     const test::LevelListImage image = test::writeLevelListImage(test::fullLevelListSpec());
     ASSERT_TRUE(list.parse(image.bytes.data(), image.bytes.size(), nullptr));
 }
@@ -51,10 +56,7 @@ class InputPrompterSDL : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Settings::resetToDefaults();
-        parseBindings(Settings::Input);
-        switcher.bindContexts();
-        loadLevelList(levelList);
+        prepareGame(switcher, levelList);
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         quern::sdl::initSDL2(quern::sdl::kInputSubsystems);
         backEnd = std::make_unique<quern::sdl::SDL2InputBackEnd>(nullptr);
@@ -102,20 +104,11 @@ protected:
     // the pad's device number.
     u8 useNewPad(const char* name)
     {
-        SDL_VirtualJoystickDesc description {};
-        description.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-        description.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-        description.naxes = SDL_CONTROLLER_AXIS_MAX;
-        description.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-        description.name = name;
-        EXPECT_GE(quern::test::sdlSymbol<int (*)(const SDL_VirtualJoystickDesc*)>("SDL_JoystickAttachVirtualEx")(
-                      &description),
-            0);
+        pads.attachController(name);
         backEnd->pollEvents(manager->getEventQueue());
         manager->update();
         const u64 slot = backEnd->slotCount() - 1;
-        quern::test::sdlSymbol<int (*)(SDL_Joystick*, int, Uint8)>("SDL_JoystickSetVirtualButton")(
-            backEnd->slot(slot).joystick, SDL_CONTROLLER_BUTTON_A, 1);
+        quern::test::VirtualPads::setButton(backEnd->slot(slot).joystick, SDL_CONTROLLER_BUTTON_A, true);
         EXPECT_TRUE(deliverDeviceChange()) << name;
         return backEnd->slot(slot).device;
     }
@@ -131,6 +124,7 @@ protected:
     InputPrompter prompter { levelList, switcher };
     std::unique_ptr<quern::sdl::SDL2InputBackEnd> backEnd;
     std::unique_ptr<InputManager> manager;
+    quern::test::VirtualPads pads;
 };
 
 TEST_F(InputPrompterSDL, BeforeAnyDeviceThePromptsShowTheGenericControllerGlyphs)
@@ -204,10 +198,7 @@ class InputPrompterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Settings::resetToDefaults();
-        parseBindings(Settings::Input);
-        switcher.bindContexts();
-        loadLevelList(levelList);
+        prepareGame(switcher, levelList);
         backEnd.devices.resize(3);
         backEnd.devices[1].kind = kInputDeviceMouse;
         backEnd.devices[2].kind = kInputDeviceGameController;
