@@ -5,6 +5,7 @@
 #include "quern/input/InputBackEnd.h"
 #include "quern/input/InputContext.h"
 #include "quern/input/InputManager.h"
+#include "quern/platform/ErrorReporting.h"
 
 #include <string>
 
@@ -91,6 +92,17 @@ bool InputOriginList::contains(InputOrigin origin) const
         if (at(i) == origin)
             return true;
     return false;
+}
+
+i32* InputOriginList::append(const i32* source, u64 n)
+{
+    if (n > kCapacity - count)
+        QUERN_FATAL("Input origin list is full");
+    i32* first = origins + count;
+    for (u64 i = 0; i < n; ++i)
+        first[i] = source ? source[i] : 0;
+    count += n;
+    return first;
 }
 
 InputOriginList& bindingList(i32 index) { return g_lists[index]; }

@@ -37,6 +37,9 @@ struct InputOriginList {
     u64 count = 0;
 
     bool contains(quern::input::InputOrigin origin) const;
+    // Copies n origins (or, from null, only reserves n zeroed slots) after the
+    // last one; the first new slot. More than the capacity holds is fatal.
+    i32* append(const i32* source, u64 n);
     quern::input::InputOrigin at(u64 index) const { return static_cast<quern::input::InputOrigin>(origins[index]); }
 };
 

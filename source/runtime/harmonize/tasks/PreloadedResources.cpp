@@ -6,6 +6,7 @@
 #include "quern/assets/ResourceCache.h"
 #include "quern/graphics/Material.h"
 #include "quern/graphics/Texture.h"
+#include "quern/graphics/TextureAtlas.h"
 
 namespace harmonize {
 namespace {
@@ -38,6 +39,11 @@ quern::animate::KeyframeAnimation* getPreloadedKeyframeAnimation(LoadingWorker& 
 {
     return static_cast<quern::animate::KeyframeAnimation*>(
         preloaded(worker, assetId, quern::animate::kKeyframeAnimationTypeId));
+}
+
+quern::graphics::TextureAtlas* getPreloadedTextureAtlas(LoadingWorker& worker, quern::u64 assetId)
+{
+    return static_cast<quern::graphics::TextureAtlas*>(preloaded(worker, assetId, quern::graphics::kTextureAtlasTypeId));
 }
 
 } // namespace harmonize

@@ -1,6 +1,7 @@
 #pragma once
-// The materials, textures and keyframe clips a level preloaded, looked up by asset id. The
-// loading worker's preload keeps them alive; the look-up holds no handle.
+// The materials, textures, texture atlases and keyframe clips a level
+// preloaded, looked up by asset id. The loading worker's preload keeps them
+// alive; the look-up holds no handle.
 
 #include "quern/Types.h"
 
@@ -10,6 +11,7 @@ class KeyframeAnimation;
 namespace quern::graphics {
 class Material;
 class Texture;
+class TextureAtlas;
 } // namespace quern::graphics
 
 namespace harmonize {
@@ -21,5 +23,6 @@ class LoadingWorker;
 quern::graphics::Material* getPreloadedMaterial(LoadingWorker& worker, quern::u64 assetId);
 quern::graphics::Texture* getPreloadedTexture(LoadingWorker& worker, quern::u64 assetId);
 quern::animate::KeyframeAnimation* getPreloadedKeyframeAnimation(LoadingWorker& worker, quern::u64 assetId);
+quern::graphics::TextureAtlas* getPreloadedTextureAtlas(LoadingWorker& worker, quern::u64 assetId);
 
 } // namespace harmonize

@@ -2,6 +2,7 @@
 // A stand-in for the system's library loader: each candidate path answers as
 // the test sets up (missing, broken, or the real library), and entry points
 // can be taken away or replaced. Resets the loader and unloads SDL when it goes.
+// Also SDL's virtual joysticks, for tests that play a pad.
 
 #include "quern/sdl/SDL2Library.h"
 
@@ -92,5 +93,42 @@ template <typename Function> Function sdlSymbol(const char* name)
     EXPECT_NE(address, nullptr) << name;
     return reinterpret_cast<Function>(address);
 }
+
+// SDL's virtual joysticks, from the library the engine loaded.
+class VirtualPads {
+public:
+    // A pad SDL opens as a game controller: 6 axes, 15 buttons.
+    i32 attachController(const char* name)
+    {
+        SDL_VirtualJoystickDesc description {};
+        description.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        description.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+        description.naxes = SDL_CONTROLLER_AXIS_MAX;
+        description.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+        description.name = name;
+        const int index
+            = sdlSymbol<int (*)(const SDL_VirtualJoystickDesc*)>("SDL_JoystickAttachVirtualEx")(&description);
+        EXPECT_GE(index, 0) << sdl::sdlErrorText();
+        return index;
+    }
+    // A plain joystick: 2 axes, 4 buttons, 1 hat.
+    i32 attachJoystick()
+    {
+        const int index = sdlSymbol<int (*)(SDL_JoystickType, int, int, int)>("SDL_JoystickAttachVirtual")(
+            SDL_JOYSTICK_TYPE_UNKNOWN, 2, 4, 1);
+        EXPECT_GE(index, 0) << sdl::sdlErrorText();
+        return index;
+    }
+    void detach(i32 index) { sdlSymbol<int (*)(int)>("SDL_JoystickDetachVirtual")(index); }
+    // The open joystick of a back-end slot, for driving its inputs.
+    static void setButton(SDL_Joystick* joystick, i32 button, bool down)
+    {
+        sdlSymbol<int (*)(SDL_Joystick*, int, Uint8)>("SDL_JoystickSetVirtualButton")(joystick, button, down ? 1 : 0);
+    }
+    static void setAxis(SDL_Joystick* joystick, i32 axis, i16 value)
+    {
+        sdlSymbol<int (*)(SDL_Joystick*, int, Sint16)>("SDL_JoystickSetVirtualAxis")(joystick, axis, value);
+    }
+};
 
 } // namespace quern::test
