@@ -164,7 +164,17 @@ const ComponentField kSphereShapeFields[] = {
     HARMONIZE_FIELD(SphereShape, radius, Float32),
 };
 const ComponentField kTextLabelFields[] = {
-    HARMONIZE_FIELD(TextLabel, bytes, UInt8),
+    HARMONIZE_FIELD(TextLabel, lineAlignment, Int32),
+    HARMONIZE_FIELD(TextLabel, anchor, Int32),
+    HARMONIZE_FIELD(TextLabel, scale, Float32),
+    HARMONIZE_FIELD(TextLabel, colour, Float32),
+    HARMONIZE_FIELD(TextLabel, unused28, UInt8),
+    HARMONIZE_FIELD(TextLabel, font, UInt64),
+    HARMONIZE_FIELD(TextLabel, pixelSize, Int32),
+    HARMONIZE_FIELD(TextLabel, lineSpacing, Float32),
+    HARMONIZE_FIELD(TextLabel, depth, Float32),
+    HARMONIZE_FIELD(TextLabel, unused52, UInt8),
+    HARMONIZE_FIELD(TextLabel, textKey, UInt64),
 };
 const ComponentField kComponent22Fields[] = { { "bytes", FieldKind::UInt8, 0, 100, nullptr } };
 const ComponentField kTransformFields[] = {

@@ -211,10 +211,23 @@ struct SphereShape {
     f32 radius;
 };
 
+// A text drawn as sprites in a font; the overlay's text items take the same
+// layout as their style.
 struct TextLabel {
     static constexpr u8 kType = 21;
-    u8 bytes[64];
+    i32 lineAlignment; // 0 left, 1 centre, 2 right
+    i32 anchor; // quern::visuals::TextAnchor
+    f32 scale; // tenths: 10 is scale 1
+    f32 colour[4];
+    u8 unused28[4];
+    u64 font; // asset id
+    i32 pixelSize;
+    f32 lineSpacing; // times the font's line height
+    f32 depth; // z of the glyph vertices
+    u8 unused52[4];
+    u64 textKey;
 };
+using TextStyle = TextLabel;
 
 // Makes an emitter's particles collide; the collision system reads the rest.
 struct ParticleCollision {
