@@ -43,6 +43,7 @@ struct FontSource {
     std::string file;
     std::string name;
     bool text = false;
+    bool embed = false; // the TrueType file travels with the font
     fontbake::PackedLayout layout;
 };
 
@@ -75,9 +76,12 @@ bool parseFontSource(const ManifestAsset& asset, const std::vector<u8>& bytes, F
         } else if (w[0] == "form" && w.size() == 2 && (w[1] == "binary" || w[1] == "text")) {
             source.text = w[1] == "text";
             good = true;
+        } else if (w[0] == "embed" && w.size() == 1) {
+            source.embed = true;
+            good = true;
         }
         if (!good) {
-            error = where(asset, line.number) + "expected file, name, size, range, page or form with its values";
+            error = where(asset, line.number) + "expected file, name, size, range, page, form or embed with its values";
             return false;
         }
     }
@@ -141,7 +145,10 @@ bool convertFont(
     serialize::BinaryPODToken binary;
     serialize::TextPODToken text;
     serialize::PODToken& token = source.text ? static_cast<serialize::PODToken&>(text) : binary;
-    if (!writeFontFile(out, token, fontDocument(source, baked), error)) {
+    FontDocument document = fontDocument(source, baked);
+    if (source.embed)
+        document.extra = fontFile;
+    if (!writeFontFile(out, token, document, error)) {
         error = asset.name + ": " + error;
         return false;
     }

@@ -169,6 +169,13 @@ void App::init()
     }
     setDefaultPromptVariables();
     loadOverlayFont();
+    m_overlay.createResources(m_levelList.globalAssetId(LevelList::kOverlayFontOffset));
+}
+
+void App::inputDeviceChanged(u8 device)
+{
+    if (m_inputManager)
+        m_prompter.onInputDeviceChanged(device, *m_inputManager);
 }
 
 void App::setDefaultPromptVariables()
@@ -238,6 +245,7 @@ void App::startWorlds()
         context = AppContext {};
         context.services = m_services;
         context.app = this;
+        context.overlay = &m_overlay;
         context.frontEnd = i == kFrontEndWorld ? 1 : 0;
         context.levelIndex = -1;
         context.createSystems(world, setup);
@@ -277,6 +285,7 @@ void App::shutdown()
     shutdownReplay();
     destroyRenderPipeline();
     m_swapper.destroyWorlds();
+    m_overlay.releaseResources();
     m_levelList.clear();
     if (m_overlayFont != 0)
         m_loadingWorker.cache().release(m_overlayFont);
@@ -616,6 +625,7 @@ void App::runFrame(i64 accumulatedTicks)
     if (m_inputBackEnd && m_inputManager)
         m_inputBackEnd->pollEvents(m_inputManager->getEventQueue());
 
+    bool overlayFrameEnded = false;
     if (displayOpen()) {
         const i64 renderStart = counterNow();
         m_previousRenderStart = renderStart;
@@ -624,9 +634,14 @@ void App::runFrame(i64 accumulatedTicks)
             prepareRender(kFrontEndWorld);
         statistics.timings[kRenderPreparationTiming].store(
             static_cast<u64>(ticksToMicroseconds(counterNow() - renderStart)));
-        if (levelTicked && Settings::Renderer.enabled && m_pipelineBuilt)
+        if (levelTicked && Settings::Renderer.enabled && m_pipelineBuilt) {
             renderFrame(m_passes, *m_display, m_menuMode == kMenuModeMenu);
+            overlayFrameEnded = true;
+        }
     }
+    // Items and their texts must not pile up in frames that draw nothing.
+    if (!overlayFrameEnded)
+        m_overlay.endFrame();
     // Buffers the particles retired this frame were drawn for the last time.
     for (AppContext& context : m_contexts)
         if (context.particles)

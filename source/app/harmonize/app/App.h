@@ -7,6 +7,8 @@
 #include "harmonize/events/AppEventDispatch.h"
 #include "harmonize/frame/MainLoop.h"
 #include "harmonize/frame/WorldUpdateTask.h"
+#include "harmonize/hud/OverlayBatch.h"
+#include "harmonize/input/InputPrompter.h"
 #include "harmonize/input/InputSwitcher.h"
 #include "harmonize/levels/LevelList.h"
 #include "harmonize/platform/AppEventMapper.h"
@@ -115,6 +117,10 @@ public:
     quern::f32& musicVolume() override;
     MusicVolumeLatch& musicVolumeLatch() override { return m_musicLatch; }
     InputSwitcher& inputSwitcher() override { return m_inputSwitcher; }
+    void inputDeviceChanged(quern::u8 device) override;
+    void inputContextChanged(i32 switcherState) override { m_prompter.setPromptState(switcherState); }
+    OverlayBatch& overlay() { return m_overlay; }
+    InputPrompter& prompter() { return m_prompter; }
     PlatformServices& platformServices() override { return m_platform; }
     Savegame& savegame() override { return m_savegame; }
     quern::io::AsyncUserStorage& userStorage() override;
@@ -179,6 +185,8 @@ private:
     AppServices m_services;
     LevelLoader m_levelLoader { &m_services };
     LevelList m_levelList;
+    InputPrompter m_prompter { m_levelList, m_inputSwitcher };
+    OverlayBatch m_overlay { m_loadingWorker, m_levelList, m_prompter };
     SoakTestDriver m_soakTest;
     u32 m_overlayFont = 0;
     i32 m_skipPresent = 0;

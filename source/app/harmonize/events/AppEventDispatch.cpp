@@ -196,6 +196,12 @@ bool dispatchAppEvent(u16 storedType, AppEventQueue& queue, AppEventHost& app)
     case AppEventType::Resume:
         dispatchResume(queue, app);
         return true;
+    case AppEventType::InputDeviceChanged:
+        app.inputDeviceChanged(pop<InputDeviceChangedEvent>(queue, storedType).activeController);
+        return true;
+    case AppEventType::InputContextChanged:
+        app.inputContextChanged(pop<InputContextChangedEvent>(queue, storedType).switcherState);
+        return true;
     default:
         // Events whose handlers belong to objects the shell does not hold are
         // taken out whole, payload and all.

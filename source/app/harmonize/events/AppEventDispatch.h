@@ -75,6 +75,10 @@ public:
     virtual quern::f32& musicVolume() = 0;
     virtual MusicVolumeLatch& musicVolumeLatch() = 0;
     virtual InputSwitcher& inputSwitcher() = 0;
+    // The player moved to another device (255: none), or another input state
+    // came on top: prompts follow.
+    virtual void inputDeviceChanged(quern::u8 device) = 0;
+    virtual void inputContextChanged(i32 switcherState) = 0;
 
     virtual PlatformServices& platformServices() = 0;
     virtual Savegame& savegame() = 0;

@@ -1,5 +1,8 @@
 #include "harmonize/render/RenderPipeline.h"
 
+#include "harmonize/hud/HudRenderPass.h"
+#include "harmonize/hud/OverlayBatch.h"
+
 #include "harmonize/Settings.h"
 #include "harmonize/collision/CollisionSystem.h"
 #include "harmonize/components/Components.h"
@@ -211,6 +214,11 @@ void buildRenderPasses(quern::render::PassList& passes, RenderTargetPool& target
     afterPost.setName("AfterPost");
     passes.addPass(&afterPost);
 
+    if (levelContext.overlay) {
+        passes.addPass(levelContext.overlay->pass());
+        pipeline.overlayBatch = levelContext.overlay;
+    }
+
     if (frontEndContext && frontEndContext->render) {
         EntityScenePass& menu = *frontEndContext->render->pass(0);
         const ViewportRect viewport = computeOutputViewport();
@@ -258,11 +266,14 @@ void destroyRenderPasses(quern::render::PassList& passes)
         delete pipeline.shadowPass->culler;
         pipeline.shadowPass->culler = nullptr;
     }
+    OverlayBatch* overlay = pipeline.overlayBatch;
     pipeline = RenderPipeline {};
     postEffects().release();
     for (u64 i = 0; i < passes.passCount(); ++i)
         passes.pass(i)->setOutput(nullptr);
     passes.clearPasses();
+    if (overlay)
+        overlay->clearLists();
 }
 
 void renderFrame(quern::render::PassList& passes, quern::graphics::Display& display, bool menuShown)
@@ -284,6 +295,8 @@ void renderFrame(quern::render::PassList& passes, quern::graphics::Display& disp
     const bool trapped = Settings::Test.test || Settings::Development.floatExceptions;
     if (trapped)
         quern::platform::maskFloatingPointTraps();
+    if (pipeline.overlayBatch)
+        pipeline.overlayBatch->endFrame();
     passes.renderFrame(display);
     if (trapped)
         quern::platform::enableFloatingPointTraps();

@@ -29,6 +29,7 @@ namespace harmonize {
 struct AppContext;
 class CallbackQuadPass;
 class EntityScenePass;
+class OverlayBatch;
 class LoadingWorker;
 class RenderTargetPool;
 
@@ -43,6 +44,8 @@ struct RenderPipeline {
     quern::render::BoundingVolumePass* boundingVolumePass = nullptr;
     EntityScenePass* menuPass = nullptr;
     quern::bullet::BulletPass* physicsPass = nullptr;
+    // The level context's overlay, whose HUD pass is in the list.
+    OverlayBatch* overlayBatch = nullptr;
 };
 
 RenderPipeline& renderPipeline();

@@ -51,6 +51,7 @@ class LineRendererSystem;
 class LoadingWorker;
 class MissileLauncherSystem;
 class MovementSystem;
+class OverlayBatch;
 class ParticleSystem;
 class PlatformServices;
 class PlatformSystem;
@@ -107,6 +108,8 @@ struct AppContext {
     MissileLauncherSystem* missileLauncher = nullptr;
     MovementSystem* movement = nullptr;
     ParticleSystem* particles = nullptr;
+    // The App's overlay, shared by every world.
+    OverlayBatch* overlay = nullptr;
     PlatformSystem* platform = nullptr;
     RenderSystem* render = nullptr;
     SaveGameSystem* saveGame = nullptr; // level worlds only

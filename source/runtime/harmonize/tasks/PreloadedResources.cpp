@@ -4,6 +4,7 @@
 
 #include "quern/animate/KeyframeAnimation.h"
 #include "quern/assets/ResourceCache.h"
+#include "quern/graphics/Font.h"
 #include "quern/graphics/Material.h"
 #include "quern/graphics/Texture.h"
 #include "quern/graphics/TextureAtlas.h"
@@ -44,6 +45,11 @@ quern::animate::KeyframeAnimation* getPreloadedKeyframeAnimation(LoadingWorker& 
 quern::graphics::TextureAtlas* getPreloadedTextureAtlas(LoadingWorker& worker, quern::u64 assetId)
 {
     return static_cast<quern::graphics::TextureAtlas*>(preloaded(worker, assetId, quern::graphics::kTextureAtlasTypeId));
+}
+
+quern::graphics::Font* getPreloadedFont(LoadingWorker& worker, quern::u64 assetId)
+{
+    return static_cast<quern::graphics::Font*>(preloaded(worker, assetId, quern::assets::ResourceType::Font));
 }
 
 } // namespace harmonize

@@ -9,6 +9,7 @@ namespace quern::animate {
 class KeyframeAnimation;
 }
 namespace quern::graphics {
+class Font;
 class Material;
 class Texture;
 class TextureAtlas;
@@ -24,5 +25,6 @@ quern::graphics::Material* getPreloadedMaterial(LoadingWorker& worker, quern::u6
 quern::graphics::Texture* getPreloadedTexture(LoadingWorker& worker, quern::u64 assetId);
 quern::animate::KeyframeAnimation* getPreloadedKeyframeAnimation(LoadingWorker& worker, quern::u64 assetId);
 quern::graphics::TextureAtlas* getPreloadedTextureAtlas(LoadingWorker& worker, quern::u64 assetId);
+quern::graphics::Font* getPreloadedFont(LoadingWorker& worker, quern::u64 assetId);
 
 } // namespace harmonize

@@ -61,6 +61,8 @@ public:
     quern::f32& musicVolume() override { return volume; }
     MusicVolumeLatch& musicVolumeLatch() override { return latch; }
     InputSwitcher& inputSwitcher() override { return switcher; }
+    void inputDeviceChanged(quern::u8 device) override { devices.push_back(device); }
+    void inputContextChanged(i32 switcherState) override { contexts.push_back(switcherState); }
     PlatformServices& platformServices() override { return platform; }
     Savegame& savegame() override { return progress; }
     // Never started: nothing here may reach the files.
@@ -83,6 +85,8 @@ public:
     i32 menuMode = kMenuModePlaying;
     quern::f32 volume = 0.75f;
     InputSwitcher switcher;
+    std::vector<quern::u8> devices;
+    std::vector<i32> contexts;
     MusicVolumeLatch latch;
     std::vector<std::string> calls;
 };
