@@ -31,7 +31,9 @@ inline bool buildDemoLevelContent(quern::testing::BuiltContent& content, const s
     std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary) << "levels/" << level << "\nlevels/list\n";
     std::string name = level;
     name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-    std::ofstream(root / "source/levels/list") << "world 0 0\nlevel 0 id 1 name " << name << "\n";
+    // The HUD font as the demo's own list names it.
+    std::ofstream(root / "source/levels/list")
+        << "global 36 fonts/hud.font\nworld 0 0\nlevel 0 id 1 name " << name << "\n";
     // Every asset of the demo but the other levels, their list and script.
     std::ifstream demo(contentDirectory / "assets.txt");
     std::ofstream manifest(root / "manifest.txt");

@@ -59,6 +59,8 @@ i32 createAtlasImage(void* user, i32 width, i32 height)
     c.image->clear(black);
     c.vertices = c.backEnd->createVertexBuffer(kDynamicDraw);
     quern::RefCounted::retain(c.vertices);
+    // Sized only once it has its format: a resize keeps the old contents.
+    c.vertices->resizeElements(0);
     c.vertices->setVertexFormat(quern::graphics::vertexFormatFromString("position(2f) texcoord0(2f) color(4ub)"));
     c.vertices->resizeElements(kAtlasVertexRoom);
     auto* texture = new quern::graphics::Texture(c.image);

@@ -10,6 +10,8 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/display/FrameLayout.h"
 #include "harmonize/events/AppEventDispatch.h"
+#include "harmonize/hud/HudRenderPass.h"
+#include "harmonize/hud/OverlayBatch.h"
 #include "harmonize/systems/LightingSystem.h"
 #include "harmonize/systems/ParticleSystem.h"
 #include "harmonize/systems/EntityScenePass.h"
@@ -386,6 +388,38 @@ TEST_F(HazardDrawingTest, TheRainAndTheSparksShow)
     const u64 particles = changedPixels(shown, hidden);
     EXPECT_GT(particles, 300u);
     EXPECT_LT(changedPixels(hidden, again) * 20, particles);
+}
+
+class HudDrawingTest : public HazardDrawingTest {};
+
+// The HUD over the hazards level (whose level list names the HUD font): a
+// half-transparent red panel placed on the virtual 1920 x 1080 screen lands
+// where the letterboxed frame puts it.
+TEST_F(HudDrawingTest, TheHudDrawsItsPanelOverTheFrame)
+{
+    startLevel();
+    EXPECT_TRUE(app->overlay().pass()->drawer().hasFontAtlas());
+    const f32 red[4] = { 1.0f, 0.0f, 0.0f, 0.8f };
+    for (i32 i = 0; i < 3; ++i) {
+        app->overlay().addRectangle({ 100, 100, 500, 300 }, app->overlay().whiteTexture(), red);
+        frame();
+    }
+    const Frame frame = readWindow();
+    save(frame, "hud-overlay.png");
+    const ViewportRect view = computeOutputViewport();
+    // Virtual (x, y), y down, to a window pixel, bottom row 0.
+    const auto at = [&view](f32 x, f32 y) {
+        return std::pair<i32, i32> { view.x + static_cast<i32>(x / 1920.0f * static_cast<f32>(view.width)),
+            view.y + static_cast<i32>((1.0f - y / 1080.0f) * static_cast<f32>(view.height)) };
+    };
+    const std::array<f32, 3> panel = frame.mean(at(300, 200));
+    EXPECT_GT(panel[0], 190.0f);
+    EXPECT_LT(panel[1], 70.0f);
+    EXPECT_LT(panel[2], 70.0f);
+    for (const auto& outside : { at(80, 200), at(520, 200), at(300, 80), at(300, 320) }) {
+        const std::array<f32, 3> c = frame.mean(outside);
+        EXPECT_LT(c[0] - c[2], 60.0f) << outside.first << ", " << outside.second; // not the panel's red
+    }
 }
 
 } // namespace
