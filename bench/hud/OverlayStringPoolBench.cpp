@@ -35,21 +35,31 @@ struct FrameTexts {
     }
 };
 
-void BM_OverlayStringPool(benchmark::State& state)
-{
+// One frame of the pool: this frame's texts in, the last frame's out.
+struct PoolFrames {
     harmonize::OverlayStringPool pool;
     FrameTexts texts;
     std::vector<const char*> previous, current;
-    u64 frame = 0;
-    for (auto _ : state) {
-        texts.format(frame++);
+    void run(u64 frame)
+    {
+        texts.format(frame);
         current.clear();
         for (const auto& text : texts.buffer)
             current.push_back(pool.acquire(text));
         for (const char* text : previous)
             pool.release(text);
         previous.swap(current);
-        benchmark::DoNotOptimize(previous.data());
+    }
+};
+
+void BM_OverlayStringPool(benchmark::State& state)
+{
+    PoolFrames frames;
+    harmonize::OverlayStringPool& pool = frames.pool;
+    u64 frame = 0;
+    for (auto _ : state) {
+        frames.run(frame++);
+        benchmark::DoNotOptimize(frames.previous.data());
     }
     state.counters["slots"] = static_cast<double>(pool.slotCount());
 }
@@ -83,19 +93,10 @@ BENCHMARK(BM_UnorderedMapCounts)->Unit(benchmark::kMicrosecond);
 // 10,000 frames, then the slots the pool made.
 u64 slotsAfterTenThousandFrames()
 {
-    harmonize::OverlayStringPool pool;
-    FrameTexts texts;
-    std::vector<const char*> previous, current;
-    for (u64 frame = 0; frame < 10'000; ++frame) {
-        texts.format(frame);
-        current.clear();
-        for (const auto& text : texts.buffer)
-            current.push_back(pool.acquire(text));
-        for (const char* text : previous)
-            pool.release(text);
-        previous.swap(current);
-    }
-    return pool.slotCount();
+    PoolFrames frames;
+    for (u64 frame = 0; frame < 10'000; ++frame)
+        frames.run(frame);
+    return frames.pool.slotCount();
 }
 
 } // namespace
