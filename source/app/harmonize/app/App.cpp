@@ -261,6 +261,7 @@ void App::registerBuiltInResources()
     const ShaderLanguage language = shadingLanguageForVersion(m_display->version());
     UnlitMaterial::registerShaders(language, cache);
     SpriteMaterial::registerShaders(language, cache);
+    TextMaterial::registerShaders(language, cache);
     UnlitMaterial::registerVertexColorShaders(language, cache);
     ParticleMaterial::registerShaders(language, cache);
     BlitMaterial::registerShaders(language, cache);

@@ -393,15 +393,16 @@ TEST_F(HazardDrawingTest, TheRainAndTheSparksShow)
 class HudDrawingTest : public HazardDrawingTest {};
 
 // The HUD over the hazards level (whose level list names the HUD font): a
-// half-transparent red panel placed on the virtual 1920 x 1080 screen lands
-// where the letterboxed frame puts it.
-TEST_F(HudDrawingTest, TheHudDrawsItsPanelOverTheFrame)
+// half-transparent red panel and a text from the HUD font's atlas, placed on
+// the virtual 1920 x 1080 screen, land where the letterboxed frame puts them.
+TEST_F(HudDrawingTest, TheHudDrawsItsPanelAndAtlasTextOverTheFrame)
 {
     startLevel();
-    EXPECT_TRUE(app->overlay().pass()->drawer().hasFontAtlas());
+    ASSERT_TRUE(app->overlay().pass()->drawer().hasFontAtlas());
     const f32 red[4] = { 1.0f, 0.0f, 0.0f, 0.8f };
     for (i32 i = 0; i < 3; ++i) {
         app->overlay().addRectangle({ 100, 100, 500, 300 }, app->overlay().whiteTexture(), red);
+        app->overlay().addAtlasText("HUD 42", 1500, 900, 96, 2 | 16);
         frame();
     }
     const Frame frame = readWindow();
@@ -420,6 +421,21 @@ TEST_F(HudDrawingTest, TheHudDrawsItsPanelOverTheFrame)
         const std::array<f32, 3> c = frame.mean(outside);
         EXPECT_LT(c[0] - c[2], 60.0f) << outside.first << ", " << outside.second; // not the panel's red
     }
+    // White glyph pixels in the text's box over the sky, none in a box as
+    // large beside it.
+    const auto whiteIn = [&frame, &at](f32 left, f32 top, f32 right, f32 bottom) {
+        const auto [x0, y1] = at(left, top);
+        const auto [x1, y0] = at(right, bottom);
+        u64 white = 0;
+        for (i32 y = y0; y <= y1; ++y)
+            for (i32 x = x0; x <= x1; ++x) {
+                const u8* p = frame.at(x, y);
+                white += p[0] > 200 && p[1] > 200 && p[2] > 200;
+            }
+        return white;
+    };
+    EXPECT_GT(whiteIn(1300, 850, 1700, 950), 150u);
+    EXPECT_EQ(whiteIn(1300, 700, 1700, 800), 0u);
 }
 
 } // namespace
