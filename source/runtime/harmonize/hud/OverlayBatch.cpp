@@ -141,9 +141,8 @@ OverlayItem& OverlayBatch::append(OverlayItemKind kind)
     return item;
 }
 
-void OverlayBatch::addSprite(const OverlayRect& rect, u32 textureHandle)
+OverlayItem& OverlayBatch::appendSprite(const OverlayRect& rect, u32 textureHandle)
 {
-    MutexLock locked(m_lock);
     OverlayItem& item = append(OverlayItemKind::Quad);
     item.visual = m_quadVisual.get<quern::visuals::Visual>();
     item.itemMaterial = m_spriteMaterial.get<quern::graphics::Material>();
@@ -154,13 +153,19 @@ void OverlayBatch::addSprite(const OverlayRect& rect, u32 textureHandle)
     item.position[1] = (rect.y0 + rect.y1) * 0.5f;
     item.extent[0] = (rect.x1 - rect.x0) * 0.5f;
     item.extent[1] = (rect.y1 - rect.y0) * 0.5f;
+    return item;
+}
+
+void OverlayBatch::addSprite(const OverlayRect& rect, u32 textureHandle)
+{
+    MutexLock locked(m_lock);
+    appendSprite(rect, textureHandle);
 }
 
 void OverlayBatch::addRectangle(const OverlayRect& rect, u32 textureHandle, const f32 colour[4])
 {
-    addSprite(rect, textureHandle);
     MutexLock locked(m_lock);
-    OverlayItem& item = m_building.back();
+    OverlayItem& item = appendSprite(rect, textureHandle);
     const f32 a = colour[3];
     item.colour[0] = colour[0] * a;
     item.colour[1] = colour[1] * a;

@@ -118,7 +118,9 @@ public:
 
 private:
     quern::graphics::Texture* textureOf(quern::u32 handle);
+    // Both under the lock.
     OverlayItem& append(OverlayItemKind kind);
+    OverlayItem& appendSprite(const OverlayRect& rect, quern::u32 textureHandle);
 
     struct CachedTexture {
         quern::u64 assetId;
