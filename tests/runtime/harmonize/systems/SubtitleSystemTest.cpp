@@ -24,7 +24,10 @@ using quern::entity::LanguageEntry;
 using testing::Scenario;
 using testing::TestOverlay;
 
-u64 keyOf(const char* text) { return quern::strings::murmurHash64A(text, std::strlen(text), quern::strings::kInternerSeed); }
+u64 keyOf(const char* text)
+{
+    return quern::strings::murmurHash64A(text, std::strlen(text), quern::strings::kInternerSeed);
+}
 
 i32 english() { return 0; }
 i32 italian() { return 3; }
