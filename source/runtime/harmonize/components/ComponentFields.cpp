@@ -309,10 +309,11 @@ const ComponentField kGameCameraRigFields[] = {
     HARMONIZE_FIELD(GameCameraRig, unused44, UInt8),
 };
 const ComponentField kScreenFadeFields[] = {
-    HARMONIZE_FIELD(ScreenFade, unused0, UInt8),
-    HARMONIZE_FIELD(ScreenFade, fade, Float32),
-    HARMONIZE_FIELD(ScreenFade, fadeRate, Float32),
-    HARMONIZE_FIELD(ScreenFade, unused12, UInt8),
+    HARMONIZE_FIELD(ScreenFade, opacity, Float32),
+    HARMONIZE_FIELD(ScreenFade, direction, Float32),
+    HARMONIZE_FIELD(ScreenFade, speed, Float32),
+    HARMONIZE_FIELD(ScreenFade, startDark, UInt8),
+    HARMONIZE_FIELD(ScreenFade, unused13, UInt8),
 };
 const ComponentField kComponent38Fields[] = { { "bytes", FieldKind::UInt8, 0, 28, nullptr } };
 const ComponentField kVignetteMaskFields[] = {

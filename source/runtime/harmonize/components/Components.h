@@ -393,14 +393,16 @@ struct GameCameraRig {
     u8 unused44[16];
 };
 
-// The fade of a death effect: the player's death sets it full and fading out
-// over the death delay.
+// A darkening of the whole screen, drawn by the screen fader. The player's
+// death darkens it over the death delay; a level's opening fade starts dark
+// and brightens.
 struct ScreenFade {
     static constexpr u8 kType = 37;
-    u8 unused0[4];
-    f32 fade;
-    f32 fadeRate; // per second
-    u8 unused12[4];
+    f32 opacity; // 0 transparent to 1 fully dark
+    f32 direction; // +1 darkens, -1 brightens
+    f32 speed; // opacity per second
+    u8 startDark; // a new fade starts fully dark and brightens
+    u8 unused13[3];
 };
 
 struct VignetteMask {
@@ -1080,7 +1082,7 @@ HARMONIZE_CHECK_RECORD(WaterFlow);
 
 // Offsets other code reads by number.
 static_assert(offsetof(Light, intensity) == 12);
-static_assert(offsetof(ScreenFade, fade) == 4 && offsetof(ScreenFade, fadeRate) == 8);
+static_assert(offsetof(ScreenFade, direction) == 4 && offsetof(ScreenFade, speed) == 8);
 static_assert(offsetof(Line, start) == 8 && offsetof(Line, end) == 20);
 static_assert(offsetof(Renderer, material) == 24);
 static_assert(offsetof(Animation, clips) == 376 && offsetof(Animation, wrapMode) == 748);

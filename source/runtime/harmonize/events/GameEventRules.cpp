@@ -10,6 +10,7 @@
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CollectibleSystem.h"
 #include "harmonize/systems/FuzzyCollisionSystem.h"
+#include "harmonize/systems/SubtitleSystem.h"
 
 #include "quern/entity/World.h"
 
@@ -68,15 +69,28 @@ void updateTouchedSavePointRace(World& world, const RaceChangedEvent& event)
         savePoint->flags |= SavePointTrigger::kRaceMatch;
 }
 
-// A subtitle trigger fires once: leaving it marks it done for good.
-void finishSubtitle(World& world, const PairEvent& pair)
+// A subtitle trigger shows its line each time the player enters it, until the
+// player first leaves it: that takes every shown line off and marks the
+// trigger done for good.
+void showSubtitle(World& world, AppContext& context, const PairEvent& pair)
 {
     SubtitleTrigger* subtitle = nullptr;
     PlayerMovement* player = nullptr;
-    if (!findPair(world, pair, subtitle, player))
+    if (!findPair(world, pair, subtitle, player) || subtitle->done != 0)
         return;
-    if (subtitle->done == 0)
-        subtitle->done = 1;
+    if (context.subtitle)
+        context.subtitle->pushSubtitle(subtitle->text);
+}
+
+void finishSubtitle(World& world, AppContext& context, const PairEvent& pair)
+{
+    SubtitleTrigger* subtitle = nullptr;
+    PlayerMovement* player = nullptr;
+    if (!findPair(world, pair, subtitle, player) || subtitle->done != 0)
+        return;
+    if (context.subtitle)
+        context.subtitle->clearSubtitles();
+    subtitle->done = 1;
 }
 
 // A collectible the player touches is picked up (once: the system keeps
@@ -133,6 +147,7 @@ void runTriggerEnterRules(const PairEvent& pair, World& world, AppContext& conte
     onRaceAnimationTrigger(pair, world, context);
     onSoundTrigger(pair, world, context);
     onAchievementTrigger(pair, world, context);
+    showSubtitle(world, context, pair);
 }
 
 void runTriggerExitRules(const PairEvent& pair, World& world, AppContext& context)
@@ -145,7 +160,7 @@ void runTriggerExitRules(const PairEvent& pair, World& world, AppContext& contex
     leaveSpeechTrigger(world, pair);
     changePlatformOccupancy(world, pair, -1);
     setSavePointInside(world, pair, false);
-    finishSubtitle(world, pair);
+    finishSubtitle(world, context, pair);
 }
 
 void runRaceChangedRules(const RaceChangedEvent& event, World& world, AppContext& context)

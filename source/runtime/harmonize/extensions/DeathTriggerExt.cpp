@@ -43,9 +43,9 @@ bool isPlayerInControl(const AppContext& context)
     return context.movement && context.movement->playerControl && context.input && context.input->movementEnabled;
 }
 
-// The fade runs out over the death delay. A delay too short to divide by
-// leaves the screen faded until the restore replaces the effect.
-f32 fadeRateFor(f32 deathDelay) { return deathDelay >= std::numeric_limits<f32>::min() ? 1.0f / deathDelay : 0.0f; }
+// The screen darkens over the death delay. A delay too short to divide by
+// gives a fade that does not move; the restore replaces the effect.
+f32 fadeSpeedFor(f32 deathDelay) { return deathDelay >= std::numeric_limits<f32>::min() ? 1.0f / deathDelay : 0.0f; }
 
 void spawnDeathEffect(World& world, const DeathLocals& death, const Transform& at)
 {
@@ -54,8 +54,8 @@ void spawnDeathEffect(World& world, const DeathLocals& death, const Transform& a
         return;
     const EntityHandle clone = entityOfTransform(world, *effect);
     if (ScreenFade* fade = componentOf<ScreenFade>(world, clone)) {
-        fade->fade = 1.0f;
-        fade->fadeRate = fadeRateFor(death.deathDelay);
+        fade->direction = 1.0f;
+        fade->speed = fadeSpeedFor(death.deathDelay);
         world.getEnabledMask(clone.index()).set(ScreenFade::kType);
     }
 }

@@ -57,7 +57,9 @@ class PlatformServices;
 class PlatformSystem;
 class RenderSystem;
 class SaveGameSystem;
+class ScreenFaderSystem;
 class SoundSystem;
+class SubtitleSystem;
 class TaskDispatcher;
 struct SoakTestDriver;
 struct SystemSetup;
@@ -113,7 +115,9 @@ struct AppContext {
     PlatformSystem* platform = nullptr;
     RenderSystem* render = nullptr;
     SaveGameSystem* saveGame = nullptr; // level worlds only
+    ScreenFaderSystem* screenFader = nullptr;
     SoundSystem* sound = nullptr;
+    SubtitleSystem* subtitle = nullptr;
     TransformHierarchySystem* transformHierarchy = nullptr;
     TimerSystem* timer = nullptr;
     AppServices services;

@@ -24,9 +24,11 @@
 #include "harmonize/systems/PlatformSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
+#include "harmonize/systems/ScreenFaderSystem.h"
 #include "harmonize/systems/SoakTestSystem.h"
 #include "harmonize/systems/SoundSystem.h"
 #include "harmonize/systems/StartupSystem.h"
+#include "harmonize/systems/SubtitleSystem.h"
 #include "harmonize/systems/TimerSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/systems/WaterFlowSystem.h"
@@ -194,6 +196,18 @@ quern::entity::System* createSaveGame(AppContext& context, const SystemSetup&)
     return context.saveGame;
 }
 
+quern::entity::System* createScreenFader(AppContext& context, const SystemSetup&)
+{
+    context.screenFader = new ScreenFaderSystem(context.overlay);
+    return context.screenFader;
+}
+
+quern::entity::System* createSubtitle(AppContext& context, const SystemSetup&)
+{
+    context.subtitle = new SubtitleSystem(context.overlay, context.services.stringTable);
+    return context.subtitle;
+}
+
 quern::entity::System* createRender(AppContext& context, const SystemSetup&)
 {
     if (!context.lighting || !context.transformHierarchy)
@@ -227,10 +241,12 @@ constexpr SystemRow kRows[] = {
     { "WaterFlowSystem", SystemWorlds::All, SystemCondition::Always, createWaterFlow },
     { "LightingSystem", SystemWorlds::All, SystemCondition::Always, createLighting },
     { "PlatformSystem", SystemWorlds::All, SystemCondition::Always, createPlatform },
+    { "ScreenFaderSystem", SystemWorlds::All, SystemCondition::Always, createScreenFader },
     { "SaveGameSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createSaveGame },
     { "CollectibleSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createCollectible },
     { "TimerSystem", SystemWorlds::All, SystemCondition::Always, createTimer },
     { "BubbleSystem", SystemWorlds::All, SystemCondition::Always, createBubble },
+    { "SubtitleSystem", SystemWorlds::All, SystemCondition::Always, createSubtitle },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
     { "ParticleSystem", SystemWorlds::All, SystemCondition::Always, createParticles },
     { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },

@@ -375,14 +375,14 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
             world.getSystem(i)->describe(&info);
             names.push_back(info.name ? info.name : "");
         }
-        // The hierarchy, gizmo line and bubble systems keep the default description.
+        // The hierarchy, gizmo line, fader, bubble and subtitle systems keep the default description.
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).transformHierarchy), world.getSystem(0));
         EXPECT_EQ(static_cast<quern::entity::System*>(app->context(0).gizmoLines), world.getSystem(2));
         std::vector<std::string> expected { "DefaultSystem", "DefaultSystem", "DefaultSystem", "SoundSystem",
             "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "MovingPlatformSystem",
             "FuzzyCollisionSystem", "CoroutineSystem", "MovementSystem", "GameCameraSystem", "DefaultSystem",
-            "WaterFlowSystem", "LightingSystem", "PlatformSystem", "SaveGameSystem", "DefaultSystem", "TimerSystem", "DefaultSystem",
-            "RenderSystem", "ParticleSystem", "LevelStatisticsSystem",
+            "WaterFlowSystem", "LightingSystem", "PlatformSystem", "DefaultSystem", "SaveGameSystem", "DefaultSystem",
+            "TimerSystem", "DefaultSystem", "DefaultSystem", "RenderSystem", "ParticleSystem", "LevelStatisticsSystem",
             "LineRendererSystem", "DefaultSystem", "MissileLauncherSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
@@ -396,6 +396,8 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         EXPECT_NE(app->context(0).gameCamera, nullptr);
         EXPECT_NE(app->context(0).bubble, nullptr);
         EXPECT_NE(app->context(0).particles, nullptr);
+        EXPECT_NE(app->context(0).screenFader, nullptr);
+        EXPECT_NE(app->context(0).subtitle, nullptr);
         app->shutdown();
     }
 }

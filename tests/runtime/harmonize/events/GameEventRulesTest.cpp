@@ -1,6 +1,7 @@
 #include "EventTestWorld.h"
 
 #include "harmonize/components/Components.h"
+#include "harmonize/systems/SubtitleSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -243,6 +244,37 @@ TEST(GameEventRulesTest, SubtitleTriggerIsDoneOnceThePlayerLeaves)
     world.pushPair(GameEventType::TriggerExit, world.player, world.subtitle);
     world.dispatch();
     EXPECT_EQ(world.scene.get<SubtitleTrigger>(world.subtitle).done, 2);
+}
+
+TEST(GameEventRulesTest, ASubtitleTriggerShowsItsLineUntilThePlayerFirstLeaves)
+{
+    TriggerWorld world;
+    SubtitleSystem subtitles(nullptr, nullptr);
+    world.context.subtitle = &subtitles;
+    world.scene.get<SubtitleTrigger>(world.subtitle).text = 0x77;
+    const auto keys = [&] {
+        return std::vector<u64> { subtitles.lines()[0].key, subtitles.lines()[1].key, subtitles.lines()[2].key };
+    };
+    subtitles.pushSubtitle(0x11);
+    world.pushPair(GameEventType::TriggerEnter, world.player, world.subtitle);
+    world.pushPair(GameEventType::TriggerEnter, world.bystander, world.subtitle);
+    world.dispatch();
+    EXPECT_EQ(keys(), (std::vector<u64> { 0x11, 0x77, 0 }));
+    // Each entry shows the line again.
+    world.pushPair(GameEventType::TriggerEnter, world.subtitle, world.player);
+    world.dispatch();
+    EXPECT_EQ(keys(), (std::vector<u64> { 0x11, 0x77, 0x77 }));
+    // Leaving takes every line off, the cutscene's too.
+    world.pushPair(GameEventType::TriggerExit, world.subtitle, world.player);
+    world.dispatch();
+    EXPECT_EQ(keys(), (std::vector<u64> { 0, 0, 0 }));
+    EXPECT_EQ(world.scene.get<SubtitleTrigger>(world.subtitle).done, 1);
+    // Done: neither entering nor leaving touches the lines again.
+    subtitles.pushSubtitle(0x11);
+    world.pushPair(GameEventType::TriggerEnter, world.player, world.subtitle);
+    world.pushPair(GameEventType::TriggerExit, world.player, world.subtitle);
+    world.dispatch();
+    EXPECT_EQ(keys(), (std::vector<u64> { 0x11, 0, 0 }));
 }
 
 TEST(GameEventRulesTest, FacingChangeSetsThePlayersFacingCode)

@@ -193,8 +193,8 @@ TEST_F(DeathTriggerExtTest, TheDeathCountsSpawnsItsFadeRemovesThePlayerAndAsksFo
             || d.world().getState(slot) != quern::entity::EntityState::Active)
             continue;
         const auto& fade = *static_cast<const ScreenFade*>(d.world().getComponent(slot, ScreenFade::kType));
-        EXPECT_EQ(fade.fade, 1.0f);
-        EXPECT_EQ(fade.fadeRate, 1.0f / kDeathDelay);
+        EXPECT_EQ(fade.direction, 1.0f);
+        EXPECT_EQ(fade.speed, 1.0f / kDeathDelay);
         EXPECT_TRUE(d.world().getEnabledMask(slot).test(ScreenFade::kType));
         const auto& at = *static_cast<const Transform*>(d.world().getComponent(slot, Transform::kType));
         EXPECT_EQ(at.position.x, 3.0f);
@@ -304,7 +304,7 @@ TEST_F(DeathTriggerExtTest, WithoutAQuickSaveNoRespawnIsAskedFor)
     bool faded = false;
     for (u64 slot = 0; slot < d.world().getSlotCount(); ++slot) {
         if (slot != d.deathEffect.index() && d.world().getComponentMask(slot).test(ScreenFade::kType))
-            faded = static_cast<const ScreenFade*>(d.world().getComponent(slot, ScreenFade::kType))->fadeRate == 0.0f;
+            faded = static_cast<const ScreenFade*>(d.world().getComponent(slot, ScreenFade::kType))->speed == 0.0f;
     }
     std::exit(faded && d.takeRespawnRequests() == 1 ? 0 : 1);
 }
