@@ -392,13 +392,25 @@ TEST_F(HazardDrawingTest, TheRainAndTheSparksShow)
 
 class HudDrawingTest : public HazardDrawingTest {};
 
-// The HUD over the hazards level (whose level list names the HUD font): a
-// half-transparent red panel and a text from the HUD font's atlas, placed on
-// the virtual 1920 x 1080 screen, land where the letterboxed frame puts them.
+// The HUD over the hazards level (whose level list names the HUD font): the
+// level's fade-in, then a half-transparent red panel and a text from the HUD
+// font's atlas, placed on the virtual 1920 x 1080 screen, land where the
+// letterboxed frame puts them.
 TEST_F(HudDrawingTest, TheHudDrawsItsPanelAndAtlasTextOverTheFrame)
 {
     startLevel();
     ASSERT_TRUE(app->overlay().pass()->drawer().hasFontAtlas());
+    // The level fades in from black: dark at first (the two frames after a
+    // level start present nothing), clear a second later.
+    m_frameTicks = 100'000; // 10 ms a frame
+    for (i32 i = 0; i < 3; ++i)
+        frame();
+    const ViewportRect middle = computeOutputViewport();
+    const i32 cx = middle.x + middle.width / 2, cy = middle.y + middle.height * 3 / 4;
+    EXPECT_LT(luma(readWindow().mean(cx, cy)), 40.0f);
+    for (i32 i = 0; i < 100; ++i)
+        frame();
+    EXPECT_GT(luma(readWindow().mean(cx, cy)), 100.0f);
     const f32 red[4] = { 1.0f, 0.0f, 0.0f, 0.8f };
     for (i32 i = 0; i < 3; ++i) {
         app->overlay().addRectangle({ 100, 100, 500, 300 }, app->overlay().whiteTexture(), red);
