@@ -12,7 +12,7 @@ bash scripts/install-deps.sh
 build=$(bash scripts/build.sh release | tail -n 1)
 game="$PWD/$build/game"
 program="$PWD/$build/source/app/harmonize/harmonize"
-echo "The game draws its demo levels and plays their music and ambience; objects move on their clips, and there is no menu or HUD." \
+echo "The game draws its demo levels and plays their music and ambience; objects move on their clips, there is no menu, and of the HUD only the fades show (the hazards level fades in from black)." \
   "The player moves on the moves level, the camera trailing it: add --startLevel=levels/moves (A/D or arrows, W/S along walls, Space jumps, Return changes race); the level rules (pads, portals, moving platforms, a save point, race walls, gravity zones, the goal) are on --startLevel=levels/rules; the hazards (missile launchers, flying enemies, an alarm machine, water jets) on --startLevel=levels/hazards." \
   "Its log and settings go to $game; the progress persists between runs in $game/default.save." >&2
 run=("$program" --userFilePath="$game" --fullscreen=0 "$@")
