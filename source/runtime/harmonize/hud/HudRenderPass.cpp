@@ -43,6 +43,17 @@ constexpr u32 kDynamicDraw = BufferUsage::Dynamic | BufferUsage::Draw;
 constexpr u32 kStaticDraw = BufferUsage::Static | BufferUsage::Draw;
 constexpr u64 kAtlasVertexRoom = 1'024;
 
+// A fresh queue state for one screen draw: the view is the identity, so the
+// world matrix is also the world-view one.
+void beginScreenDraw(quern::render::RenderQueue& queue, const Matrix4& projection, const Matrix4& world)
+{
+    queue.reset();
+    queue.setProjectionMatrix(projection);
+    queue.setWorldMatrix(world);
+    queue.setWorldViewMatrix(world);
+    queue.setWorldViewProjectionMatrix(projection * world);
+}
+
 FontRenderContext& contextOf(void* user) { return *static_cast<FontRenderContext*>(user); }
 
 i32 createAtlasImage(void* user, i32 width, i32 height)
@@ -104,11 +115,7 @@ void drawAtlasVertices(void* user, const f32* positions, const f32* texCoords, c
 
     quern::render::RenderQueue& queue = *c.queue;
     const Matrix4 projection = hudProjection(false);
-    queue.reset();
-    queue.setProjectionMatrix(projection);
-    queue.setWorldMatrix(Matrix4::identity());
-    queue.setWorldViewMatrix(Matrix4::identity());
-    queue.setWorldViewProjectionMatrix(projection);
+    beginScreenDraw(queue, projection, Matrix4::identity());
     quern::render::RenderQueueState& state = queue.state();
     RenderContext context;
     context.jobs = &state.jobs;
@@ -259,11 +266,7 @@ void HudDrawer::drawQuad(const OverlayItem& item)
     world.m[12] = item.position[0];
     world.m[13] = item.position[1];
     const Matrix4 projection = hudProjection(false);
-    m_queue->reset();
-    m_queue->setProjectionMatrix(projection);
-    m_queue->setWorldMatrix(world);
-    m_queue->setWorldViewMatrix(world);
-    m_queue->setWorldViewProjectionMatrix(projection * world);
+    beginScreenDraw(*m_queue, projection, world);
     if (item.itemMaterial) {
         auto* sprite = static_cast<quern::graphics::SpriteMaterial*>(item.itemMaterial);
         sprite->setTexture(item.texture);
@@ -326,11 +329,7 @@ void HudDrawer::drawPromptSprites()
         return;
     auto* visual = m_spriteVisual.get<quern::visuals::MeshVisual>();
     const Matrix4 projection = hudProjection(true);
-    m_queue->reset();
-    m_queue->setProjectionMatrix(projection);
-    m_queue->setWorldMatrix(Matrix4::identity());
-    m_queue->setWorldViewMatrix(Matrix4::identity());
-    m_queue->setWorldViewProjectionMatrix(projection);
+    beginScreenDraw(*m_queue, projection, Matrix4::identity());
     m_promptSprites->writeVertices(*visual);
     m_promptSprites->clear();
     RenderContext context;
