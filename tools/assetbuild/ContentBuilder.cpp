@@ -2,6 +2,7 @@
 #include "MeshContent.h"
 
 #include "AssetDatabaseWriter.h"
+#include "CatalogueContent.h"
 #include "GraphicsContent.h"
 #include "KeyframeClipWriter.h"
 #include "LevelListWriter.h"
@@ -167,6 +168,8 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
         if (!convertTextureContent(entry, asset.bytes, error))
             return false;
         if (!convertSoundRecipe(entry, asset.bytes, error))
+            return false;
+        if (!convertCatalogueContent(entry, asset.bytes, error))
             return false;
         if (!checkMediaContent(entry, asset.bytes, error))
             return false;

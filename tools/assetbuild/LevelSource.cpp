@@ -7,8 +7,10 @@
 #include "harmonize/components/Components.h"
 #include "harmonize/components/Transform.h"
 
+#include "quern/entity/World.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/TextPODToken.h"
+#include "quern/strings/Hashes.h"
 
 #include <cerrno>
 #include <cmath>
@@ -44,10 +46,19 @@ struct HandleReference {
     u32 line;
 };
 
+// A "text:<key>" value, checked once every text of the level is known.
+struct TextReference {
+    std::string key;
+    u32 line;
+};
+
 struct LevelParser {
     std::vector<LevelEntity> entities;
     std::map<std::string, u64> byName;
     std::vector<HandleReference> references;
+    std::map<std::string, std::string> texts; // by key
+    std::vector<TextReference> textReferences;
+    u64 catalogues[entity::World::kLanguageCount] = {};
     std::string worldName;
     std::string error;
     u32 line = 0;
@@ -94,9 +105,58 @@ struct LevelParser {
         return true;
     }
 
+    // The world's texts are keyed by the hash of their key names, as the
+    // game hashes the names it looks texts up by.
+    static u64 textKeyOf(const std::string& key)
+    {
+        return strings::murmurHash64A(key.data(), key.size(), strings::kInternerSeed);
+    }
+
+    bool defineText(std::istringstream& words)
+    {
+        std::string key;
+        if (!(words >> key))
+            return fail("text needs a key and its text");
+        std::string rest;
+        std::getline(words, rest);
+        const size_t first = rest.find_first_not_of(" \t");
+        if (first == std::string::npos)
+            return fail("text " + key + " has no text");
+        rest = rest.substr(first, rest.find_last_not_of(" \t") + 1 - first);
+        if (!texts.emplace(key, rest).second)
+            return fail("text " + key + " is defined twice");
+        return true;
+    }
+
+    bool nameCatalogue(std::istringstream& words)
+    {
+        std::string slotWord, idWord, extra;
+        if (!(words >> slotWord >> idWord) || words >> extra)
+            return fail("language takes a slot (0 to 8) and a catalogue asset id");
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long slot = std::strtoul(slotWord.c_str(), &end, 10);
+        if (*end != '\0' || slotWord.empty() || slotWord[0] == '-' || slot >= entity::World::kLanguageCount)
+            return fail("language slot \"" + slotWord + "\" is not 0 to 8");
+        const unsigned long long id = std::strtoull(idWord.c_str(), &end, 0);
+        if (*end != '\0' || idWord.empty() || idWord[0] == '-' || errno == ERANGE || id == 0)
+            return fail("\"" + idWord + "\" is no asset id");
+        if (catalogues[slot] != 0)
+            return fail("language " + slotWord + " is named twice");
+        catalogues[slot] = id;
+        return true;
+    }
+
     bool parseNumber(const std::string& word, const ComponentField& field, void* record, u32 element)
     {
         const char* text = word.c_str();
+        if (word.rfind("text:", 0) == 0) {
+            if (field.kind != FieldKind::UInt64)
+                return fail("\"" + word + "\" names a text; only 64-bit fields hold text keys");
+            textReferences.push_back({ word.substr(5), line });
+            harmonize::writeFieldInteger(field, record, element, textKeyOf(word.substr(5)));
+            return true;
+        }
         char* end = nullptr;
         errno = 0;
         if (field.kind == FieldKind::Float32) {
@@ -176,6 +236,10 @@ struct LevelParser {
             return true;
         if (first == "entity" || first == "prefab")
             return declare(first, words);
+        if (first == "text")
+            return defineText(words);
+        if (first == "language")
+            return nameCatalogue(words);
         if (first == "world") {
             std::string extra;
             if (!(words >> worldName) || words >> extra)
@@ -190,6 +254,11 @@ struct LevelParser {
 
     bool resolve()
     {
+        for (const TextReference& reference : textReferences) {
+            line = reference.line;
+            if (!texts.count(reference.key))
+                return fail("text:" + reference.key + " names no text of the level");
+        }
         for (const HandleReference& reference : references) {
             line = reference.line;
             auto found = byName.find(reference.name);
@@ -334,6 +403,9 @@ struct LevelParser {
     void write(WorldDocument& document)
     {
         harmonize::describeComponentModel(document.model, worldName.c_str());
+        for (const auto& [key, text] : texts)
+            document.texts.intern(text.c_str(), text.size(), textKeyOf(key));
+        std::memcpy(document.localizationAssetIds, catalogues, sizeof catalogues);
         for (const LevelEntity& entity : entities) {
             WorldEntity out;
             out.name = entity.name;

@@ -10,11 +10,14 @@
 //                                      or of its subtree is enabled at start
 //   <Component>                        adds the component at its defaults
 //   <Component>.<field> <value>...     sets a field, adding the component
+//   text <key> <text...>               a text of the level, looked up by key
+//   language <slot> <asset id>         the catalogue translating the texts
 //
 // Components and fields are named as the game's records name them. A field
 // takes from one value up to its element count, filling it from the first
 // element: numbers (integers may be hexadecimal) or, for entity handles, the
-// name of an entity of the level. What is left out is zero, except that a
+// name of an entity of the level, or for 64-bit fields "text:<key>", the key
+// of a text of the level. What is left out is zero, except that a
 // Transform's rotation starts as (0, 0, 0, 1) and its scale as (1, 1, 1). Entities become the level's slots in the
 // order they are declared.
 

@@ -1,17 +1,12 @@
 #include "SoundRecipe.h"
 
+#include "ExternalProgram.h"
+
 #include "quern/strings/PackedName.h"
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace quern::assetbuild {
 namespace {
@@ -39,32 +34,15 @@ bool parseCount(const std::string& word, u32 low, u32 high, u32& value)
     return value >= low && value <= high;
 }
 
-// Runs the program with the arguments, without a shell; true on exit status 0.
-bool runProgram(const std::vector<std::string>& arguments)
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    if (waitpid(child, &status, 0) != child)
-        return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 bool renderRecipe(const SoundRecipe& recipe, std::vector<u8>& ogg, std::string& error)
 {
-    namespace fs = std::filesystem;
-    std::string folder = (fs::temp_directory_path() / "assetbuild-sound-XXXXXX").string();
-    if (!mkdtemp(folder.data())) {
+    const ScratchFolder folder("assetbuild-sound");
+    if (!folder.made()) {
         error = "cannot make a temporary folder";
         return false;
     }
-    const std::string wave = folder + "/sound.wav";
-    const std::string out = folder + "/sound.ogg";
+    const std::string wave = folder.file("sound.wav");
+    const std::string out = folder.file("sound.ogg");
     std::vector<std::string> sox = { "sox", "-q", "-n", "-r", std::to_string(recipe.rate), "-c",
         std::to_string(recipe.channels), "-b", "16", wave };
     sox.insert(sox.end(), recipe.effects.begin(), recipe.effects.end());
@@ -77,8 +55,6 @@ bool renderRecipe(const SoundRecipe& recipe, std::vector<u8>& ogg, std::string& 
         std::ifstream in(out, std::ios::binary);
         ogg.assign(std::istreambuf_iterator<char>(in), {});
     }
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
     return ok;
 }
 

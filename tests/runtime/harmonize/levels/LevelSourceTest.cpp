@@ -2,6 +2,8 @@
 
 #include "harmonize/components/Components.h"
 
+#include "quern/strings/Hashes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -50,6 +52,18 @@ TEST(LevelSource, RefusesBadSourcesNamingTheLine)
         { "entity a parent b\nentity b parent a", "level line 1: the parents of a form a cycle" },
         { "entity a\nentity b parent b", "level line 2: the parents of b form a cycle" },
         { "world", "level line 1: world takes one name" },
+        { "text", "level line 1: text needs a key and its text" },
+        { "text hud.hello   ", "level line 1: text hud.hello has no text" },
+        { "text a A\ntext a B", "level line 2: text a is defined twice" },
+        { "entity a\nSubtitleTrigger.text text:ghost", "level line 2: text:ghost names no text of the level" },
+        { "entity a\nTransform.position text:a", "level line 2: \"text:a\" names a text; only 64-bit fields hold" },
+        { "language 9 0x1", "level line 1: language slot \"9\" is not 0 to 8" },
+        { "language -1 0x1", "level line 1: language slot \"-1\" is not 0 to 8" },
+        { "language 1 0", "level line 1: \"0\" is no asset id" },
+        { "language 1 strings", "level line 1: \"strings\" is no asset id" },
+        { "language 1", "level line 1: language takes a slot" },
+        { "language 1 0x5 0x6", "level line 1: language takes a slot" },
+        { "language 1 0x5\nlanguage 1 0x6", "level line 2: language 1 is named twice" },
         { "entity a\nentity sign\nFrameAnimation.secondsPerFrame 0.1", "level line 2: the FrameAnimation of sign has no frames" },
         { "entity sign\nFrameAnimation.frameCount 4", "level line 1: the FrameAnimation of sign needs secondsPerFrame above 0" },
         { "entity sign\nFrameAnimation.frameCount 4\nFrameAnimation.secondsPerFrame -1", "needs secondsPerFrame above 0" },
@@ -148,6 +162,31 @@ TEST(LevelSource, ADisabledComponentStartsWithItsEnabledBitOff)
     EXPECT_EQ(enabled(harmonize::Renderer::kType), 0u);
     EXPECT_EQ(enabled(harmonize::ShowOnStart::kType), 1u);
     EXPECT_EQ(entity.components.size(), 2u);
+}
+
+// Labels and triggers name their texts by key; the texts and the catalogues
+// that translate them travel in the world.
+TEST(LevelSource, StoresTheLevelsTextsUnderTheKeysTheFieldsName)
+{
+    WorldDocument document;
+    std::string error;
+    ASSERT_TRUE(readLevelSource("entity sign\nTextLabel.textKey text:prompt.suit\n"
+                                "text prompt.suit   Press [[controls.game.suit]]  \n"
+                                "entity line\nSubtitleTrigger.text text:line.one\ntext line.one Hello\n"
+                                "language 1 0x1234\nlanguage 8 77",
+        "texts", document, error))
+        << error;
+    const u64 suitKey = strings::murmurHash64A("prompt.suit", 11, strings::kInternerSeed);
+    EXPECT_EQ(read<harmonize::TextLabel>(document.entities[0]).textKey, suitKey);
+    const i64 at = document.texts.find(suitKey);
+    ASSERT_GE(at, 0);
+    EXPECT_STREQ(document.texts.text(static_cast<u64>(at)), "Press [[controls.game.suit]]");
+    const u64 lineKey = read<harmonize::SubtitleTrigger>(document.entities[1]).text;
+    ASSERT_GE(document.texts.find(lineKey), 0);
+    EXPECT_STREQ(document.texts.text(static_cast<u64>(document.texts.find(lineKey))), "Hello");
+    const u64 expected[9] = { 0, 0x1234, 0, 0, 0, 0, 0, 0, 77 };
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(document.localizationAssetIds[i], expected[i]) << "slot " << i;
 }
 
 TEST(LevelSource, ReadsCarriageReturnLineEnds)
