@@ -46,11 +46,11 @@ namespace {
 
 // The world script in level-index order; the level list comes last.
 const char* const kScript[] = { "levels/menu", "levels/start", "levels/playground", "levels/cliffs", "levels/caverns",
-    "levels/final", "levels/moves", "levels/rules", "levels/hazards", "levels/list" };
+    "levels/final", "levels/moves", "levels/rules", "levels/hazards", "levels/hud", "levels/list" };
 constexpr i32 kScriptEntries = static_cast<i32>(sizeof kScript / sizeof kScript[0]);
 const char* const kPlayable[]
     = { "levels/start", "levels/playground", "levels/cliffs", "levels/caverns", "levels/final", "levels/moves",
-          "levels/rules", "levels/hazards" };
+          "levels/rules", "levels/hazards", "levels/hud" };
 
 class DemoContent : public ::testing::Test {
 protected:
@@ -288,8 +288,9 @@ TEST_F(DemoContent, LevelRecordsNameThePlayableLevels)
         { "levels/moves", "Moves", 1, 0 },
         { "levels/rules", "Rules", 1, 0 },
         { "levels/hazards", "Hazards", 1, 0 },
+        { "levels/hud", "Shards", 1, 0 },
     };
-    ASSERT_EQ(list.levelRecordCount(), 6);
+    ASSERT_EQ(list.levelRecordCount(), 7);
     std::set<i32> ids;
     for (i32 i = 0; i < list.levelRecordCount(); ++i) {
         SCOPED_TRACE(playable[i].level);
@@ -364,7 +365,8 @@ TEST_F(DemoContent, LevelsDependOnTheTexturesAndMaterialsTheyShow)
 
 // The render system takes a renderer's mesh and material from what the level
 // preloaded, and stops the game at a renderer with no kind of geometry; a
-// particle emitter makes its own quads, but its material is preloaded too.
+// particle emitter and a text label make their own quads, but their
+// materials are preloaded too.
 TEST_F(DemoContent, EveryRendererShowsAMeshOrParticlesAndAMaterialTheLevelPreloads)
 {
     for (i32 i = 0; i + 1 < kScriptEntries; ++i) {
@@ -380,6 +382,8 @@ TEST_F(DemoContent, EveryRendererShowsAMeshOrParticlesAndAMaterialTheLevelPreloa
                 EXPECT_TRUE(level.world.getComponentMask(slot).test(ParticleAppearance::kType)) << "entity " << slot;
                 continue;
             }
+            if (level.world.getComponentMask(slot).test(TextLabel::kType))
+                continue;
             ASSERT_TRUE(level.world.getComponentMask(slot).test(MeshReference::kType)) << "entity " << slot;
             const u64 mesh = level.component<MeshReference>(slot).mesh;
             const u64 lightmap = level.component<Renderer>(slot).lightmap;
