@@ -90,8 +90,8 @@ void TextPromptSink::addSprite(quern::visuals::GlyphQuad& quad, quern::visuals::
     quad.y1 += penOffset[1];
     // The end of the name is searched in the zero-terminated text, so a "[["
     // that is never closed stays plain text.
-    const char* close = quad.codePoint == '[' && quad.next && quad.next[0] == '[' ? std::strstr(quad.next + 1, "]]")
-                                                                                    : nullptr;
+    const char* close
+        = quad.codePoint == '[' && quad.next && quad.next[0] == '[' ? std::strstr(quad.next + 1, "]]") : nullptr;
     if (!close) {
         SpriteBatchGlyphSink::addSprite(quad, batch);
         return;
@@ -183,7 +183,8 @@ TextRendererSystem::TextRendererSystem(AppContext& context, RenderSystem& render
 
 TextRendererSystem::~TextRendererSystem() { m_sprites.freeStorage(); }
 
-void TextRendererSystem::entitiesCreated(const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
+void TextRendererSystem::entitiesCreated(
+    const EntityHandle* handles, u64 count, World& world, quern::memory::Allocator*)
 {
     for (u64 i = 0; i < count; ++i) {
         if (!world.isValid(handles[i]) || !world.getComponentMask(handles[i].index()).test(TextLabel::kType))
@@ -312,8 +313,8 @@ void TextRendererSystem::renderLabel(const PendingText& pending, World& world)
         return;
     }
     const u64 atlasId = m_prompter ? m_prompter->promptAtlasId()
-        : m_levelList               ? m_levelList->globalAssetId(kPromptAtlasOffset)
-                                    : 0;
+        : m_levelList              ? m_levelList->globalAssetId(kPromptAtlasOffset)
+                                   : 0;
     const quern::graphics::TextureAtlas* atlas = nullptr;
     if (atlasId != 0 && hasPlaceholder(text)) {
         if (cache.find(quern::assets::resourceKey(atlasId, quern::graphics::kTextureAtlasTypeId)))
@@ -339,13 +340,12 @@ void TextRendererSystem::renderLabel(const PendingText& pending, World& world)
     sink.prompter = m_prompter;
     m_sprites.reserveStorage();
     m_sprites.clear();
-    quern::visuals::layoutTextSprites(*font, text, static_cast<f32>(label.pixelSize), label.lineAlignment,
-        label.lineSpacing, m_sprites, sink);
+    quern::visuals::layoutTextSprites(
+        *font, text, static_cast<f32>(label.pixelSize), label.lineAlignment, label.lineSpacing, m_sprites, sink);
 
     f32 offset[2];
-    quern::visuals::getTextAnchorOffset(
-        static_cast<quern::visuals::TextAnchor>(label.anchor), centre[0], centre[1], half[0], half[1], offset[0],
-        offset[1]);
+    quern::visuals::getTextAnchorOffset(static_cast<quern::visuals::TextAnchor>(label.anchor), centre[0], centre[1],
+        half[0], half[1], offset[0], offset[1]);
     m_sprites.writeVerticesWithOffset(*visual, -offset[0], -offset[1], -0.0f);
     const f32 sphere[3] = { centre[0] - offset[0], centre[1] - offset[1], 0.0f };
     m_render->setBoundingSphere(entity, sphere, std::sqrt(half[0] * half[0] + half[1] * half[1]));
