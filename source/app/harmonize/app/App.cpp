@@ -14,6 +14,7 @@
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoundSystem.h"
 #include "harmonize/systems/SystemRegistration.h"
+#include "harmonize/systems/TextRendererSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/utils/CurrentWorld.h"
 #include "harmonize/utils/DebugLog.h"
@@ -176,6 +177,21 @@ void App::inputDeviceChanged(u8 device)
 {
     if (m_inputManager)
         m_prompter.onInputDeviceChanged(device, *m_inputManager);
+    refreshTextPrompts();
+}
+
+void App::inputContextChanged(i32 switcherState)
+{
+    m_prompter.setPromptState(switcherState);
+    refreshTextPrompts();
+}
+
+void App::refreshTextPrompts()
+{
+    // The labels on screen: the current level's and the front end's.
+    for (const i32 world : { m_currentLevelWorld, kFrontEndWorld })
+        if (TextRendererSystem* text = m_contexts[world].textRenderer)
+            text->requestRefresh();
 }
 
 void App::setDefaultPromptVariables()
@@ -226,6 +242,7 @@ void App::startWorlds()
     m_services.graphicsBackEnd = m_display->backEnd();
     m_services.inputManager = m_inputManager;
     m_services.inputSwitcher = &m_inputSwitcher;
+    m_services.prompter = &m_prompter;
     m_services.taskDispatcher = &m_dispatcher;
     SystemSetup setup;
     setup.testMode = m_testMode;
@@ -577,6 +594,8 @@ void App::prepareRender(i32 worldIndex)
         render->commitDynamicVisuals();
         render->releaseFrameResources();
     }
+    if (TextRendererSystem* text = m_contexts[worldIndex].textRenderer)
+        text->render(m_swapper.getWorld(static_cast<u64>(worldIndex)));
     m_loadingWorker.pumpMainThreadJobs(kMainThreadLoadBudget);
 }
 

@@ -118,7 +118,7 @@ public:
     MusicVolumeLatch& musicVolumeLatch() override { return m_musicLatch; }
     InputSwitcher& inputSwitcher() override { return m_inputSwitcher; }
     void inputDeviceChanged(quern::u8 device) override;
-    void inputContextChanged(i32 switcherState) override { m_prompter.setPromptState(switcherState); }
+    void inputContextChanged(i32 switcherState) override;
     OverlayBatch& overlay() { return m_overlay; }
     InputPrompter& prompter() { return m_prompter; }
     PlatformServices& platformServices() override { return m_platform; }
@@ -159,6 +159,8 @@ private:
     // loading worker's cache.
     void registerBuiltInResources();
     void setDefaultPromptVariables();
+    // The prompts in labels follow the player's device and input context.
+    void refreshTextPrompts();
     void activateInputSystems();
     void postInputSwitcherNotifications();
     void loadLevelList();

@@ -42,6 +42,7 @@ class FuzzyCollisionSystem;
 class GameCameraSystem;
 class GizmoLineSystem;
 class GravityZoneSystem;
+class InputPrompter;
 class InputSwitcher;
 class InputSystem;
 class LevelList;
@@ -61,6 +62,7 @@ class ScreenFaderSystem;
 class SoundSystem;
 class SubtitleSystem;
 class TaskDispatcher;
+class TextRendererSystem;
 struct SoakTestDriver;
 struct SystemSetup;
 struct AppContext;
@@ -76,6 +78,8 @@ struct AppServices {
     quern::graphics::GraphicsBackEnd* graphicsBackEnd = nullptr;
     quern::input::InputManager* inputManager = nullptr;
     InputSwitcher* inputSwitcher = nullptr;
+    // Which input the on-screen prompts show; owned by the App.
+    InputPrompter* prompter = nullptr;
     LoadingWorker* loadingWorker = nullptr;
     PlatformServices* platformServices = nullptr;
     quern::serialize::StringTable* stringTable = nullptr;
@@ -118,6 +122,7 @@ struct AppContext {
     ScreenFaderSystem* screenFader = nullptr;
     SoundSystem* sound = nullptr;
     SubtitleSystem* subtitle = nullptr;
+    TextRendererSystem* textRenderer = nullptr;
     TransformHierarchySystem* transformHierarchy = nullptr;
     TimerSystem* timer = nullptr;
     AppServices services;

@@ -29,6 +29,7 @@
 #include "harmonize/systems/SoundSystem.h"
 #include "harmonize/systems/StartupSystem.h"
 #include "harmonize/systems/SubtitleSystem.h"
+#include "harmonize/systems/TextRendererSystem.h"
 #include "harmonize/systems/TimerSystem.h"
 #include "harmonize/systems/TransformHierarchySystem.h"
 #include "harmonize/systems/WaterFlowSystem.h"
@@ -222,6 +223,14 @@ quern::entity::System* createParticles(AppContext& context, const SystemSetup&)
     return context.particles;
 }
 
+quern::entity::System* createTextRenderer(AppContext& context, const SystemSetup&)
+{
+    if (!context.render)
+        QUERN_FATAL("The text renderer needs the render system");
+    context.textRenderer = new TextRendererSystem(context, *context.render);
+    return context.textRenderer;
+}
+
 // Rows join as their systems are built; the world ticks them in this order.
 constexpr SystemRow kRows[] = {
     { "TransformHierarchySystem", SystemWorlds::All, SystemCondition::Always, createTransformHierarchy },
@@ -249,6 +258,7 @@ constexpr SystemRow kRows[] = {
     { "SubtitleSystem", SystemWorlds::All, SystemCondition::Always, createSubtitle },
     { "RenderSystem", SystemWorlds::All, SystemCondition::Always, createRender },
     { "ParticleSystem", SystemWorlds::All, SystemCondition::Always, createParticles },
+    { "TextRendererSystem", SystemWorlds::All, SystemCondition::Always, createTextRenderer },
     { "LevelStatisticsSystem", SystemWorlds::LevelWorlds, SystemCondition::Always, createLevelStatistics },
     { "LineRendererSystem", SystemWorlds::All, SystemCondition::Always, createLineRenderer },
     { "LightningJitterSystem", SystemWorlds::All, SystemCondition::Always, createLightningJitter },

@@ -80,6 +80,23 @@ f32 lineStart(const graphics::Font& font, const char* line, f32 size, i32 alignm
     return left + (alignment == AlignCentre ? (blockWidth - w) * 0.5f : blockWidth - w);
 }
 
+// Decodes the code point at `at`; the text after it, or null at the end of
+// the text and at an invalid sequence (nothing after a bad byte counts, as
+// in forEachCodePoint).
+const char* nextCodePoint(const char* at, u32& codePoint)
+{
+    if (!at)
+        return nullptr;
+    u32 state = strings::kUtf8Accept;
+    for (const u8* byte = reinterpret_cast<const u8*>(at); *byte != 0; ++byte) {
+        if (strings::utf8DecodeStep(state, codePoint, *byte) == strings::kUtf8Accept)
+            return reinterpret_cast<const char*>(byte + 1);
+        if (state == strings::kUtf8Reject)
+            return nullptr;
+    }
+    return nullptr;
+}
+
 // Pixels per font unit, and the distance between baselines, at a pixel size.
 // A font without vertical extent gives each line its pixel size.
 struct LineMetrics {
@@ -212,20 +229,25 @@ void layoutTextSprites(const graphics::Font& font, const char* text, f32 size, i
     f32 penX = lineStart(font, text, size, alignment, 0.0f, width);
     f32 right = 0;
     u32 lines = 1;
-    strings::forEachCodePoint(text, [&](u32 codePoint, const char* next) {
+    const char* at = text;
+    u32 codePoint = 0;
+    while (const char* next = nextCodePoint(at, codePoint)) {
+        at = next;
         if (codePoint == '\n') {
             baseline -= lineAdvance;
             ++lines;
             penX = lineStart(font, next, size, alignment, 0.0f, width);
-            return true;
+            continue;
         }
         f32 advance = 0;
         GlyphQuad quad = makeQuad(font, codePoint, size, penX, baseline, advance);
+        quad.lineShift = static_cast<f32>(lines - 1) * lineAdvance;
+        quad.next = next;
         sink.addSprite(quad, batch);
         penX = quad.penX;
         right = std::max(right, quad.x1);
-        return true;
-    });
+        at = quad.next;
+    }
     const f32 blockHeight = static_cast<f32>(lines) * lineAdvance;
     const f32 centre[2] = { right * 0.5f, -blockHeight * 0.5f };
     const f32 half[2] = { right * 0.5f, blockHeight * 0.5f };

@@ -46,6 +46,12 @@ struct GlyphQuad {
     f32 penX = 0;
     f32 glyphScale = 1;
     i32 glyph = -1;
+    // For sprites: how far the glyph's line lies below the first line, and
+    // the text after the code point. A sink that draws the following text
+    // itself (an inline prompt) moves `next` past it and the layout goes on
+    // from there.
+    f32 lineShift = 0;
+    const char* next = nullptr;
 };
 
 // Floats per vertex that addQuad writes: x, y, z, u, v.

@@ -382,8 +382,8 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
             "InputSystem", "InputRecordingSystem", "AnimationSystem", "CollisionSystem", "MovingPlatformSystem",
             "FuzzyCollisionSystem", "CoroutineSystem", "MovementSystem", "GameCameraSystem", "DefaultSystem",
             "WaterFlowSystem", "LightingSystem", "PlatformSystem", "DefaultSystem", "SaveGameSystem", "DefaultSystem",
-            "TimerSystem", "DefaultSystem", "DefaultSystem", "RenderSystem", "ParticleSystem", "LevelStatisticsSystem",
-            "LineRendererSystem", "DefaultSystem", "MissileLauncherSystem" };
+            "TimerSystem", "DefaultSystem", "DefaultSystem", "RenderSystem", "ParticleSystem", "TextRendererSystem",
+            "LevelStatisticsSystem", "LineRendererSystem", "DefaultSystem", "MissileLauncherSystem" };
         if (test)
             expected.push_back("SoakTestSystem");
         EXPECT_EQ(names, expected) << test;
@@ -398,6 +398,7 @@ TEST_F(LevelFlowTest, LevelWorldsGetTheSystemsOfTheTableInOrder)
         EXPECT_NE(app->context(0).particles, nullptr);
         EXPECT_NE(app->context(0).screenFader, nullptr);
         EXPECT_NE(app->context(0).subtitle, nullptr);
+        EXPECT_NE(app->context(0).textRenderer, nullptr);
         app->shutdown();
     }
 }

@@ -127,7 +127,7 @@ public:
     LightingSystem* lighting;
     RenderSystem* render;
 
-private:
+    // A resource of type T the level preloaded under `id`, default-made.
     template <class T> T* preload(u64 id, u64 type)
     {
         quern::assets::ResourceCache& cache = worker.cache();

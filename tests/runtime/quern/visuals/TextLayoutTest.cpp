@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace quern::test {
@@ -219,6 +221,37 @@ TEST_F(TextSpritesTest, SpriteTextIsLaidOutFromTheTopLeftAndReportsItsBlock)
     EXPECT_FLOAT_EQ(half[1], 2 * 6.0f);
     batch.freeStorage();
     t.font.texture = nullptr;
+}
+
+// Draws nothing for "A" and moves the layout on to just before the last
+// character, recording the line shift of every glyph it sees.
+class SkippingSink final : public SpriteBatchGlyphSink {
+public:
+    void addSprite(GlyphQuad& quad, visuals::SpriteBatch& batch) override
+    {
+        seen.push_back({ quad.codePoint, quad.lineShift });
+        if (quad.codePoint == 'A') {
+            quad.next += std::strlen(quad.next) - 1;
+            return;
+        }
+        SpriteBatchGlyphSink::addSprite(quad, batch);
+    }
+    std::vector<std::pair<u32, f32>> seen;
+};
+
+TEST_F(TextSpritesTest, ASinkCanSkipTextAndSeesWhichLineItIsOn)
+{
+    TestFont t;
+    visuals::SpriteBatch batch;
+    batch.reserveStorage();
+    SkippingSink sink;
+    sink.font = &t.font;
+    sink.pixelSize = 10;
+    visuals::layoutTextSprites(t.font, "B\nAAAB", 10, visuals::AlignLeft, 1.5f, batch, sink);
+    const std::vector<std::pair<u32, f32>> expected = { { 'B', 0.0f }, { 'A', 18.0f }, { 'B', 18.0f } };
+    EXPECT_EQ(sink.seen, expected);
+    EXPECT_EQ(batch.quadCount(), 2u);
+    batch.freeStorage();
 }
 
 TEST_F(TextSpritesTest, TextMeshHasFiveFloatVerticesAndShortIndices)
