@@ -123,6 +123,15 @@ u32 OverlayBatch::acquireTexture(u64 assetId)
     return handle;
 }
 
+const quern::graphics::Texture* OverlayBatch::cachedTexture(u32 handle)
+{
+    MutexLock locked(m_lock);
+    for (const CachedTexture& entry : m_textures)
+        if (entry.handle == handle)
+            return entry.texture;
+    return nullptr;
+}
+
 quern::graphics::Texture* OverlayBatch::textureOf(u32 handle)
 {
     if (handle == 0)

@@ -94,6 +94,9 @@ public:
 
     // The handle of a preloaded texture, cached by asset id.
     quern::u32 acquireTexture(quern::u64 assetId);
+    // The texture a handle of the texture cache stands for; null when the
+    // cache holds no such handle or the resource behind it is no Texture.
+    const quern::graphics::Texture* cachedTexture(quern::u32 handle);
     quern::u32 whiteTexture() const { return m_whiteTexture; }
 
     void addSprite(const OverlayRect& rect, quern::u32 textureHandle);

@@ -75,6 +75,9 @@ public:
     void saveSnapshot();
     void restoreSnapshot(quern::entity::World& world);
 
+    // The rig of the rendered game camera; null when the level has none.
+    const GameCameraRig* gameCameraRig() const { return hasGameCamera() ? m_state.rig : nullptr; }
+
     // The free camera stops the game camera while it runs.
     bool started() const;
     void setStarted(bool started);
