@@ -281,6 +281,11 @@ void CollectibleSystem::payAtSavePoint(const SavePointTrigger& savePoint, World&
         return;
     }
     if (icon->state == CollectibleIconState::InCounter) {
+        // The clone that sat in the counter is replaced by one where the
+        // collectible leaves it; left active, it would stay in the level,
+        // glued to nothing, once the camera moves on.
+        if (isValidEntity(world, icon->counterIcon))
+            setSubtreeActive(icon->counterIcon, false, world);
         if (const Collectible* record = componentOf<Collectible>(world, icon->collectible))
             icon->counterIcon = instantiateAt(record->counterIcon, icon->collectible, world);
         setSubtreeActive(icon->collectible, true, world);
@@ -319,6 +324,9 @@ void CollectibleSystem::arriveAtSavePoint(void*, void* userData)
     if (const Collectible* record = componentOf<Collectible>(world, icon.collectible))
         self.instantiateAt(record->pickupEffect, icon.collectible, world);
     self.setSubtreeActive(icon.collectible, false, world);
+    // A spent icon's clone is no longer held at its slot: it goes with it.
+    if (isValidEntity(world, icon.counterIcon))
+        self.setSubtreeActive(icon.counterIcon, false, world);
 }
 
 void CollectibleSystem::fixedTick(quern::entity::UpdateContext*, World& world)

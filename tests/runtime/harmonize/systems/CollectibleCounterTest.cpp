@@ -262,8 +262,14 @@ TEST(CollectibleCounter, PayingFliesTheNewestUnspentIconToTheSavePoint)
     for (u64 i = 0; i < 3; ++i)
         w.collectAndLand(i);
     w.frames(4);
+    const EntityHandle clone = w.collectibles->icon(2).counterIcon;
+    ASSERT_TRUE(w.world().isActive(clone));
 
     w.pay(w.scene.get<SavePointTrigger>(savePoint));
+    // The counter's clone makes way for the one that sees the collectible off.
+    EXPECT_FALSE(w.world().isActive(clone));
+    const EntityHandle leaving = w.collectibles->icon(2).counterIcon;
+    EXPECT_TRUE(w.world().isActive(leaving));
     EXPECT_EQ(w.collectibles->collectedCount(), 2);
     EXPECT_EQ(w.states(), (std::vector<State> { State::InCounter, State::InCounter, State::ToSavePoint }));
     // Back in the level, on its way; its sprite is gone from the counter.
@@ -278,6 +284,8 @@ TEST(CollectibleCounter, PayingFliesTheNewestUnspentIconToTheSavePoint)
     EXPECT_EQ(at.y, 0.0f);
     EXPECT_EQ(at.z, 3.0f);
     EXPECT_FALSE(w.world().isActive(w.coins[2]));
+    // Nothing of a spent icon stays behind in the level.
+    EXPECT_FALSE(w.world().isActive(leaving));
 
     // The next collectible takes the freed slot.
     w.collectAndLand(3);
