@@ -165,7 +165,7 @@ bool loadAssets(const Manifest& manifest, const std::string& sourceDirectory, st
             return false;
         if (!convertShaderProgramContent(entry, asset.bytes, error))
             return false;
-        if (!convertTextureContent(entry, asset.bytes, error))
+        if (!convertTextureContent(entry, sourceDirectory, asset.bytes, error))
             return false;
         if (!convertSoundRecipe(entry, asset.bytes, error))
             return false;

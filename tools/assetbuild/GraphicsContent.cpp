@@ -1,6 +1,7 @@
 #include "GraphicsContent.h"
 
 #include "FontBaker.h"
+#include "GlyphSheet.h"
 #include "SourceText.h"
 
 #include "quern/assets/ResourceCache.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace quern::assetbuild {
@@ -157,28 +159,72 @@ bool convertFont(
     return true;
 }
 
-bool convertAtlas(
-    const ManifestAsset& asset, const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
+// The regions of a glyph sheet's cells, read from the sheet's source.
+bool addGlyphRegions(const ManifestAsset& asset, u32 line, const std::string& sourceDirectory,
+    const std::string& texture, std::vector<AtlasRegionSource>& regions, std::string& error)
+{
+    const std::filesystem::path path = std::filesystem::path(sourceDirectory) / texture;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<u8> bytes;
+    if (in && !std::filesystem::is_directory(path))
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    GlyphSheet sheet;
+    if (!looksLikeGlyphSheet(bytes)) {
+        error = where(asset, line) + "the texture " + path.string() + " is no glyph sheet";
+        return false;
+    }
+    if (!readGlyphSheet(bytes, sheet, error)) {
+        error = where(asset, line) + texture + ": " + error;
+        return false;
+    }
+    for (const GlyphCell& cell : sheet.cells) {
+        AtlasRegionSource region;
+        region.name = cell.name;
+        region.x = cell.x;
+        region.y = cell.y;
+        region.width = sheet.cellWidth;
+        region.height = sheet.cellHeight;
+        regions.push_back(region);
+    }
+    return true;
+}
+
+bool convertAtlas(const ManifestAsset& asset, const std::string& sourceDirectory,
+    const std::map<std::string, u64>& assetIds, std::vector<u8>& bytes, std::string& error)
 {
     std::string texture;
     std::vector<AtlasRegionSource> regions;
+    std::map<std::string, u32> regionLines;
     for (const SourceLine& line : splitLines(bytes)) {
         const std::vector<std::string>& w = line.words;
         AtlasRegionSource region;
         if (w[0] == "texture" && w.size() == 2 && texture.empty()) {
             texture = w[1];
+        } else if (w[0] == "glyphs" && w.size() == 2 && texture.empty()) {
+            texture = w[1];
+            if (!addGlyphRegions(asset, line.number, sourceDirectory, texture, regions, error))
+                return false;
         } else if (w[0] == "region" && w.size() == 6 && parseNumber(w[2], 0xFFFFFFFFu, region.x)
             && parseNumber(w[3], 0xFFFFFFFFu, region.y) && parseNumber(w[4], 0xFFFFFFFFu, region.width)
             && parseNumber(w[5], 0xFFFFFFFFu, region.height)) {
             region.name = w[1];
             regions.push_back(region);
         } else {
-            error = where(asset, line.number) + "expected one texture line, or region <name> <x> <y> <width> <height>";
+            error = where(asset, line.number)
+                + "expected one texture or glyphs line, or region <name> <x> <y> <width> <height>";
             return false;
         }
+        // The atlas finds regions by name: a second region of a name could
+        // never be found.
+        for (size_t i = regionLines.size(); i < regions.size(); ++i)
+            if (!regionLines.emplace(regions[i].name, line.number).second) {
+                error = where(asset, line.number) + "region " + regions[i].name + " is named twice (first on line "
+                    + std::to_string(regionLines[regions[i].name]) + ")";
+                return false;
+            }
     }
     if (texture.empty()) {
-        error = asset.name + ": a texture atlas needs a texture line";
+        error = asset.name + ": a texture atlas needs a texture or glyphs line";
         return false;
     }
     // The atlas finds its texture in the cache when it links, so the
@@ -279,7 +325,7 @@ bool convertGraphicsContent(const ManifestAsset& asset, const std::string& sourc
     if (asset.type == "font")
         return convertFont(asset, sourceDirectory, bytes, error);
     if (asset.type == "textureatlas")
-        return convertAtlas(asset, assetIds, bytes, error);
+        return convertAtlas(asset, sourceDirectory, assetIds, bytes, error);
     return true;
 }
 

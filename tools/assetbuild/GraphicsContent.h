@@ -17,6 +17,7 @@
 // the atlas lists as a dependency) and its regions:
 //
 //   texture <texture asset name>
+//   glyphs <glyph-sheet texture asset name>   (in place of texture: its cells as regions)
 //   region <name> <x> <y> <width> <height>
 
 #include "AssetManifest.h"

@@ -1,5 +1,7 @@
 #include "TextureContent.h"
 
+#include "GlyphSheet.h"
+
 #include "quern/LittleEndian.h"
 
 #include "quern/graphics/serialization/ImportDDS.h"
@@ -40,23 +42,24 @@ std::vector<u8> writeRGBA32DDS(const RGBAImage& image)
     return file;
 }
 
-bool convertTextureContent(const ManifestAsset& asset, std::vector<u8>& bytes, std::string& error)
+bool convertTextureContent(
+    const ManifestAsset& asset, const std::string& sourceDirectory, std::vector<u8>& bytes, std::string& error)
 {
     // Type words name the same type in either case.
     static const u64 kTextureType = packName("texture");
     if (packName(asset.type.c_str()) != kTextureType)
         return true;
     const std::string where = "line " + std::to_string(asset.line) + ": texture " + asset.name;
-    if (looksLikePPM(bytes)) {
+    std::string reason;
+    const bool ppm = looksLikePPM(bytes);
+    if (ppm || looksLikeGlyphSheet(bytes)) {
         RGBAImage image;
-        std::string reason;
-        if (!readPlainPPM(bytes, image, reason)) {
+        if (!(ppm ? readPlainPPM(bytes, image, reason) : buildGlyphSheet(bytes, sourceDirectory, image, reason))) {
             error = where + ": " + reason;
             return false;
         }
         bytes = writeRGBA32DDS(image);
     }
-    std::string reason;
     if (graphics::checkDDSFile(bytes.data(), bytes.size(), reason))
         return true;
     error = where + " is not a readable DDS file: " + reason;

@@ -3,7 +3,9 @@
 #include <stb_truetype.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -226,6 +228,69 @@ bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, Bak
         shelfX += width + padding;
         shelfHeight = std::max(shelfHeight, height);
     }
+    return true;
+}
+
+bool bakeText(const std::vector<u8>& fontFile, f32 pixelHeight, const std::vector<u32>& codePoints, u32 maxWidth,
+    u32 maxHeight, BakedFont& out, std::string& error)
+{
+    LoadedFont font;
+    if (!loadFont(fontFile, font, error))
+        return false;
+    if (!(pixelHeight > 0.0f && pixelHeight <= 1024.0f)) {
+        error = "pixel height must lie in (0, 1024]";
+        return false;
+    }
+    const f32 scale = stbtt_ScaleForPixelHeight(&font.info, pixelHeight);
+    struct Placed {
+        i32 glyph, whole;
+        f32 shift;
+        i32 x0, y0, x1, y1;
+    };
+    std::vector<Placed> placed;
+    i32 left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+    f32 pen = 0;
+    i32 previous = 0;
+    for (u32 codePoint : codePoints) {
+        const i32 glyph = stbtt_FindGlyphIndex(&font.info, static_cast<i32>(codePoint));
+        if (glyph == 0) {
+            char name[16];
+            std::snprintf(name, sizeof name, "U+%04X", codePoint);
+            error = std::string("the font has no glyph for ") + name;
+            return false;
+        }
+        if (previous != 0)
+            pen += scale * static_cast<f32>(stbtt_GetGlyphKernAdvance(&font.info, previous, glyph));
+        Placed p { glyph, static_cast<i32>(std::floor(pen)), 0, 0, 0, 0, 0 };
+        p.shift = pen - static_cast<f32>(p.whole);
+        stbtt_GetGlyphBitmapBoxSubpixel(&font.info, glyph, scale, scale, p.shift, 0.0f, &p.x0, &p.y0, &p.x1, &p.y1);
+        if (p.x1 > p.x0 && p.y1 > p.y0) {
+            left = std::min(left, p.whole + p.x0);
+            right = std::max(right, p.whole + p.x1);
+            top = std::min(top, p.y0);
+            bottom = std::max(bottom, p.y1);
+            placed.push_back(p);
+        }
+        i32 advance = 0, bearing = 0;
+        stbtt_GetGlyphHMetrics(&font.info, glyph, &advance, &bearing);
+        pen += static_cast<f32>(advance) * scale;
+        previous = glyph;
+    }
+    out = BakedFont {};
+    if (placed.empty())
+        return true;
+    const u64 width = static_cast<u64>(i64 { right } - left), height = static_cast<u64>(i64 { bottom } - top);
+    if (width > maxWidth || height > maxHeight) {
+        error = "the text is " + std::to_string(width) + " x " + std::to_string(height) + " pixels, more than "
+            + std::to_string(maxWidth) + " x " + std::to_string(maxHeight);
+        return false;
+    }
+    out.pageWidth = static_cast<u32>(width);
+    out.pageHeight = static_cast<u32>(height);
+    out.coverage.assign(width * height, 0);
+    for (const Placed& p : placed)
+        drawGlyph(font, p.glyph, scale, p.shift, p.whole + p.x0 - left, p.y0 - top, p.x1 - p.x0, p.y1 - p.y0, out, 0, 0,
+            static_cast<i32>(width), static_cast<i32>(height));
     return true;
 }
 

@@ -58,6 +58,13 @@ bool bakeCells(const std::vector<u8>& fontFile, const CellLayout& layout, BakedF
 // lacks get an empty box and the advance of the font's missing glyph.
 bool bakePacked(const std::vector<u8>& fontFile, const PackedLayout& layout, BakedFont& out, std::string& error);
 
+// A line of text drawn on a page of its own that is cut to the text's ink (a
+// text without ink gives a 0 x 0 page), kerned, at `pixelHeight` (ascent to
+// descent). False with a message for bytes that are no font, a code point the
+// font has no glyph for, and ink wider or taller than the limits.
+bool bakeText(const std::vector<u8>& fontFile, f32 pixelHeight, const std::vector<u32>& codePoints, u32 maxWidth,
+    u32 maxHeight, BakedFont& out, std::string& error);
+
 bool readFontFile(const std::string& path, std::vector<u8>& bytes, std::string& error);
 
 } // namespace quern::fontbake

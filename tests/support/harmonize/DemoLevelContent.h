@@ -31,9 +31,13 @@ inline bool buildDemoLevelContent(quern::testing::BuiltContent& content, const s
     std::ofstream(root / "source" / scriptPath.c_str(), std::ios::binary) << "levels/" << level << "\nlevels/list\n";
     std::string name = level;
     name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-    // The HUD font as the demo's own list names it.
+    // The global assets (the HUD font, the counter's icon, the prompt
+    // atlases) as the demo's own list names them.
     std::ofstream(root / "source/levels/list")
-        << "global 36 fonts/hud.font\nworld 0 0\nlevel 0 id 1 name " << name << "\n";
+        << "global 36 fonts/hud.font\nglobal 20 textures/counter.glyphs\nglobal 52 textures/prompts_ps4.atlas\n"
+           "global 60 textures/prompts_default.atlas\nglobal 68 textures/prompts_xboxone.atlas\n"
+           "world 0 0\nlevel 0 id 1 name "
+        << name << "\n";
     // Every asset of the demo but the other levels, their list and script.
     std::ifstream demo(contentDirectory / "assets.txt");
     std::ofstream manifest(root / "manifest.txt");

@@ -15,9 +15,12 @@
 #include "quern/entity/World.h"
 #include "quern/entity/WorldFile.h"
 #include "quern/graphics/GenericMaterial.h"
+#include "quern/graphics/TextureAtlas.h"
 #include "quern/graphics/serialization/MaterialSerialization.h"
 #include "quern/io/FileSource.h"
+#include "quern/input/InputOrigin.h"
 #include "quern/io/StringSource.h"
+#include "quern/memory/DefaultAllocator.h"
 #include "quern/serialize/BinaryPODToken.h"
 #include "quern/serialize/PODUtility.h"
 #include "quern/serialize/StringInternerSerialization.h"
@@ -26,8 +29,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -261,13 +266,77 @@ TEST_F(DemoContent, TheLevelListPointsAtTheScriptsLevels)
         }
     }
 
+    // The global record: the overlay's font, the counter's icon and the
+    // prompt atlases by controller type.
     ASSERT_NE(list.globalRecord(), nullptr);
-    const u64 font = list.globalAssetId(LevelList::kOverlayFontOffset);
-    EXPECT_EQ(font, assetId("fonts/hud.font"));
-    EXPECT_EQ(typeOf(font), quern::packName("font"));
+    const struct {
+        u64 offset;
+        const char* asset;
+        const char* type;
+    } globals[] = {
+        { 20, "textures/counter.glyphs", "texture" },
+        { LevelList::kOverlayFontOffset, "fonts/hud.font", "font" },
+        { 52, "textures/prompts_ps4.atlas", "textureatlas" },
+        { 60, "textures/prompts_default.atlas", "textureatlas" },
+        { 68, "textures/prompts_xboxone.atlas", "textureatlas" },
+    };
     for (u64 offset : LevelList::kGlobalAssetOffsets) {
-        if (offset != LevelList::kOverlayFontOffset) {
-            EXPECT_EQ(list.globalAssetId(offset), 0u) << "global offset " << offset;
+        SCOPED_TRACE(offset);
+        const auto* named = std::find_if(std::begin(globals), std::end(globals), [&](const auto& g) { return g.offset == offset; });
+        const u64 id = list.globalAssetId(offset);
+        if (named == std::end(globals)) {
+            EXPECT_EQ(id, 0u);
+            continue;
+        }
+        EXPECT_EQ(id, assetId(named->asset));
+        EXPECT_EQ(typeOf(id), quern::packName(named->type));
+    }
+}
+
+// Each prompt atlas names every input origin of its controller family with a
+// cell of its glyph sheet, the texture it links.
+TEST_F(DemoContent, PromptAtlasesNameEveryOriginOfTheirController)
+{
+    using quern::input::InputOrigin;
+    const struct {
+        const char* atlas;
+        const char* sheet;
+        InputOrigin first, last;
+    } atlases[] = {
+        { "textures/prompts_ps4.atlas", "textures/prompts_ps4.glyphs", InputOrigin::PS4ButtonCross,
+            InputOrigin::PS4GyroRoll },
+        { "textures/prompts_xboxone.atlas", "textures/prompts_xboxone.glyphs", InputOrigin::XboxOneButtonA,
+            InputOrigin::XboxOneDPadRight },
+        { "textures/prompts_default.atlas", "textures/prompts_default.glyphs", InputOrigin::Xbox360ButtonA,
+            InputOrigin::Xbox360DPadRight },
+    };
+    for (const auto& a : atlases) {
+        SCOPED_TRACE(a.atlas);
+        const std::vector<u8> file = assetBytes(assetId(a.atlas));
+        ASSERT_GT(file.size(), 16u);
+        u64 textureId = 0;
+        std::memcpy(&textureId, file.data() + 8, sizeof textureId);
+        EXPECT_EQ(textureId, assetId(a.sheet));
+        const std::vector<u8> texture = assetBytes(textureId);
+        ASSERT_GE(texture.size(), 128u);
+        u32 height = 0, width = 0;
+        std::memcpy(&height, texture.data() + 12, sizeof height);
+        std::memcpy(&width, texture.data() + 16, sizeof width);
+
+        quern::memory::Allocator* allocator = quern::memory::getDefaultAllocator();
+        void* block = allocator->allocate(file.size() - 16, 8);
+        std::memcpy(block, file.data() + 16, file.size() - 16);
+        quern::graphics::TextureAtlas atlas;
+        atlas.setData(block, file.size() - 16, allocator);
+        const i32 first = static_cast<i32>(a.first), last = static_cast<i32>(a.last);
+        EXPECT_EQ(atlas.regionCount(), static_cast<u64>(last - first + 1));
+        for (i32 origin = first; origin <= last; ++origin) {
+            const char* name = quern::input::toString(static_cast<InputOrigin>(origin));
+            const quern::graphics::TextureRegion* region = atlas.findRegion(name);
+            ASSERT_NE(region, nullptr) << name;
+            EXPECT_GT(region->width, 0u) << name;
+            EXPECT_LE(u64 { region->x } + region->width, width) << name;
+            EXPECT_LE(u64 { region->y } + region->height, height) << name;
         }
     }
 }

@@ -243,6 +243,68 @@ TEST_F(TextureAtlasLoadingDeathTest, FileShorterThanItsHeaderIsFatal)
     EXPECT_DEATH(load(), "Invalid texture atlas: 5 bytes hold no 16-byte header");
 }
 
+const std::string kSheet = "glyphsheet\nfont /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf\nsize 8\ncell 20 10\n"
+                           "columns 2\nglyph heart circle ff0000 H\nglyph star key ffff00\nglyph coin pill 808000 C\n";
+
+TEST_F(TextureAtlasLoading, GlyphsLineNamesEveryCellOfTheSheetWithItsRectangle)
+{
+    content.build({ { "icons.glyphs", kSheet, "", "texture" },
+        { "icons.atlas", "glyphs icons.glyphs\nregion whole 0 0 40 20\n", "icons.glyphs", "textureatlas" } });
+    depot.openIndex(content.out().c_str());
+    Texture* texture = createTexture("icons.glyphs", cache);
+    TextureAtlas* atlas = load();
+    ASSERT_NE(atlas, nullptr);
+    EXPECT_EQ(atlas->texture, texture);
+    ASSERT_EQ(atlas->regionCount(), 4u);
+    const struct {
+        const char* name;
+        u32 x, y, width, height;
+    } expected[] = {
+        { "heart", 0, 0, 20, 10 },
+        { "star", 20, 0, 20, 10 },
+        { "coin", 0, 10, 20, 10 },
+        { "whole", 0, 0, 40, 20 },
+    };
+    for (const auto& e : expected) {
+        const TextureRegion* region = atlas->findRegion(e.name);
+        ASSERT_NE(region, nullptr) << e.name;
+        EXPECT_EQ(region->x, e.x) << e.name;
+        EXPECT_EQ(region->y, e.y) << e.name;
+        EXPECT_EQ(region->width, e.width) << e.name;
+        EXPECT_EQ(region->height, e.height) << e.name;
+    }
+}
+
+TEST(AtlasSource, ContentToolRefusesBadGlyphsLines)
+{
+    const struct {
+        const char* atlas;
+        std::string sheet;
+        const char* message;
+    } cases[] = {
+        { "glyphs icons.glyphs\nregion star 0 0 1 1\n", kSheet,
+            "icons.atlas line 2: region star is named twice (first on line 1)" },
+        { "region a 0 0 1 1\nregion a 1 1 1 1\n", kSheet,
+            "icons.atlas line 2: region a is named twice (first on line 1)" },
+        { "glyphs icons.glyphs\ntexture icons.glyphs\n", kSheet, "icons.atlas line 2: expected one texture or glyphs" },
+        { "texture icons.glyphs\nglyphs icons.glyphs\n", kSheet, "icons.atlas line 2: expected one texture or glyphs" },
+        { "glyphs icons.glyphs extra\n", kSheet, "icons.atlas line 1: expected one texture or glyphs" },
+        { "glyphs icons.glyphs\n", "P3 1 1 1 1 1 1", "icons.atlas line 1: the texture @/icons.glyphs is no glyph sheet" },
+        { "glyphs icons.glyphs\n", kSheet + "glyph star circle 000000\n",
+            "icons.atlas line 1: icons.glyphs: glyph sheet line 9: the glyph star is named twice (first on line 7)" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.atlas);
+        test::DepotContent content;
+        std::string expected = c.message;
+        if (const size_t at = expected.find('@'); at != std::string::npos)
+            expected.replace(at, 1, content.directory().file("src"));
+        const std::string error = content.tryBuild(
+            { { "icons.atlas", c.atlas, "icons.glyphs", "textureatlas" }, { "icons.glyphs", c.sheet, "", "data" } });
+        EXPECT_EQ(error.substr(0, expected.size()), expected);
+    }
+}
+
 TEST(AtlasSource, ContentToolRefusesBadSources)
 {
     struct Case {
@@ -251,7 +313,7 @@ TEST(AtlasSource, ContentToolRefusesBadSources)
         const char* error;
     };
     const Case cases[] = {
-        { "region heart 0 0 16 16\n", "icons.dds", "needs a texture line" },
+        { "region heart 0 0 16 16\n", "icons.dds", "needs a texture or glyphs line" },
         { "texture icons.dds\n", "", "must be an asset it lists as a dependency" },
         { "texture icons.dds\nregion heart 0 0 16\n", "icons.dds", "line 2: expected" },
         { "texture icons.dds\nregion heart 0 -1 16 16\n", "icons.dds", "line 2: expected" },
