@@ -4,6 +4,7 @@
 #include "SourceText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -45,24 +46,15 @@ bool readShape(const std::string& word, GlyphShape& shape)
     return true;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool readColour(const std::string& word, GlyphCell& cell)
 {
-    if (word.size() != 6 || !std::all_of(word.begin(), word.end(), [](char c) { return hexDigit(c) >= 0; }))
+    if (word.size() != 6
+        || !std::all_of(word.begin(), word.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
         return false;
-    u8* channels[] = { &cell.red, &cell.green, &cell.blue };
-    for (u32 i = 0; i < 3; ++i)
-        *channels[i] = static_cast<u8>(hexDigit(word[i * 2]) * 16 + hexDigit(word[i * 2 + 1]));
+    const u32 value = static_cast<u32>(std::stoul(word, nullptr, 16));
+    cell.red = static_cast<u8>(value >> 16);
+    cell.green = static_cast<u8>(value >> 8);
+    cell.blue = static_cast<u8>(value);
     return true;
 }
 
@@ -86,7 +78,11 @@ bool decodeUTF8(const std::string& text, std::vector<u32>& codePoints)
 {
     for (size_t i = 0; i < text.size();) {
         const u8 lead = static_cast<u8>(text[i]);
-        const u32 length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        const u32 length = lead < 0x80 ? 1
+            : (lead & 0xE0) == 0xC0    ? 2
+            : (lead & 0xF0) == 0xE0    ? 3
+            : (lead & 0xF8) == 0xF0    ? 4
+                                       : 0;
         if (length == 0 || i + length > text.size())
             return false;
         u32 value = length == 1 ? lead : lead & (0x7Fu >> length);
@@ -125,8 +121,8 @@ bool readGlyph(const SourceLine& line, GlyphCell& cell, std::string& error)
 bool readSetting(const SourceLine& line, GlyphSheet& sheet, std::map<std::string, u32>& seen, std::string& error)
 {
     const std::vector<std::string>& w = line.words;
-    static const std::map<std::string, size_t> kValueCounts = { { "font", 1 }, { "size", 1 }, { "cell", 2 },
-        { "columns", 1 } };
+    static const std::map<std::string, size_t> kValueCounts
+        = { { "font", 1 }, { "size", 1 }, { "cell", 2 }, { "columns", 1 } };
     const auto known = kValueCounts.find(w[0]);
     if (known == kValueCounts.end())
         return fail(line.number, "unknown keyword \"" + w[0] + "\" (font, size, cell, columns or glyph)", error);
@@ -169,7 +165,8 @@ bool placeCells(GlyphSheet& sheet, u32 columnsLine, std::string& error)
             error);
     if (sheet.columns == 0) {
         const u64 square = static_cast<u64>(std::ceil(std::sqrt(static_cast<f64>(count))));
-        sheet.columns = static_cast<u32>(std::min<u64>(std::max<u64>(square, (count + maxRows - 1) / maxRows), maxColumns));
+        sheet.columns
+            = static_cast<u32>(std::min<u64>(std::max<u64>(square, (count + maxRows - 1) / maxRows), maxColumns));
     }
     sheet.rows = static_cast<u32>((count + sheet.columns - 1) / sheet.columns);
     for (u32 i = 0; i < count; ++i) {
@@ -329,9 +326,7 @@ bool buildGlyphSheet(
     GlyphSheet sheet;
     if (!readGlyphSheet(bytes, sheet, error))
         return false;
-    const std::filesystem::path path = std::filesystem::path(sheet.font).is_absolute()
-        ? std::filesystem::path(sheet.font)
-        : std::filesystem::path(sourceDirectory) / sheet.font;
+    const std::filesystem::path path = sourcePath(sourceDirectory, sheet.font);
     std::vector<u8> fontFile;
     fontbake::BakedFont nothing;
     // An empty text checks the font once, so a bad file is told at its line.

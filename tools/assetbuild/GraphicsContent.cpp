@@ -133,9 +133,7 @@ bool convertFont(
     FontSource source;
     if (!parseFontSource(asset, bytes, source, error))
         return false;
-    const std::filesystem::path file = std::filesystem::path(source.file).is_absolute()
-        ? std::filesystem::path(source.file)
-        : std::filesystem::path(sourceDirectory) / source.file;
+    const std::filesystem::path file = sourcePath(sourceDirectory, source.file);
     std::vector<u8> fontFile;
     fontbake::BakedFont baked;
     if (!fontbake::readFontFile(file.string(), fontFile, error)

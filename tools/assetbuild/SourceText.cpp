@@ -45,4 +45,10 @@ bool parseFloat(const std::string& word, f32& value)
     return true;
 }
 
+std::filesystem::path sourcePath(const std::string& sourceDirectory, const std::string& file)
+{
+    const std::filesystem::path path(file);
+    return path.is_absolute() ? path : std::filesystem::path(sourceDirectory) / path;
+}
+
 } // namespace quern::assetbuild

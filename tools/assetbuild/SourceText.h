@@ -4,6 +4,7 @@
 
 #include "quern/Types.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -22,5 +23,8 @@ std::vector<SourceLine> splitLines(const std::vector<u8>& bytes);
 bool parseNumber(const std::string& word, u64 limit, u32& value);
 // A finite decimal float, the whole word.
 bool parseFloat(const std::string& word, f32& value);
+
+// A file a source names: absolute as it is, otherwise below the source folder.
+std::filesystem::path sourcePath(const std::string& sourceDirectory, const std::string& file);
 
 } // namespace quern::assetbuild

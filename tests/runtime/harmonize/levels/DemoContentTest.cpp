@@ -17,8 +17,8 @@
 #include "quern/graphics/GenericMaterial.h"
 #include "quern/graphics/TextureAtlas.h"
 #include "quern/graphics/serialization/MaterialSerialization.h"
-#include "quern/io/FileSource.h"
 #include "quern/input/InputOrigin.h"
+#include "quern/io/FileSource.h"
 #include "quern/io/StringSource.h"
 #include "quern/memory/DefaultAllocator.h"
 #include "quern/serialize/BinaryPODToken.h"
@@ -282,7 +282,8 @@ TEST_F(DemoContent, TheLevelListPointsAtTheScriptsLevels)
     };
     for (u64 offset : LevelList::kGlobalAssetOffsets) {
         SCOPED_TRACE(offset);
-        const auto* named = std::find_if(std::begin(globals), std::end(globals), [&](const auto& g) { return g.offset == offset; });
+        const auto* named
+            = std::find_if(std::begin(globals), std::end(globals), [&](const auto& g) { return g.offset == offset; });
         const u64 id = list.globalAssetId(offset);
         if (named == std::end(globals)) {
             EXPECT_EQ(id, 0u);

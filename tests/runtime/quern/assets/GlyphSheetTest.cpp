@@ -1,8 +1,8 @@
 // Glyph sheets: texture sources the content tool draws (a grid of shapes with
 // labels) and writes as uncompressed DDS files.
 
-#include "DepotTestContent.h"
 #include "GlyphSheet.h"
+#include "DepotTestContent.h"
 
 #include "quern/graphics/serialization/ImportDDS.h"
 
@@ -62,10 +62,11 @@ TEST(GlyphSheet, ShapesFillTheirCellsOnANearSquareGrid)
 {
     // Cells of 32 x 24 in two columns; a shape leaves its margin and the
     // corners a shape does not reach transparent, in the shape's own colour.
-    const Image image = builtSheet(sheetHeader() + "glyph c circle ff0000\n"
-                                                   "glyph k key 00ff00\n"
-                                                   "glyph p pill 0000ff\n"
-                                                   "glyph d diamond 808080   # no label\n");
+    const Image image = builtSheet(sheetHeader()
+        + "glyph c circle ff0000\n"
+          "glyph k key 00ff00\n"
+          "glyph p pill 0000ff\n"
+          "glyph d diamond 808080   # no label\n");
     EXPECT_EQ(image.width, 64u);
     EXPECT_EQ(image.height, 48u);
     const struct {
@@ -101,10 +102,11 @@ TEST(GlyphSheet, ShapesFillTheirCellsOnANearSquareGrid)
 TEST(GlyphSheet, LabelsAreCentredInTheColourThatStandsOut)
 {
     // A full block (three bytes of UTF-8) covers the middle of its cell.
-    const Image image = builtSheet(sheetHeader("24 24", 10) + "columns 3\n"
-                                                             "glyph dark circle 202040 \xE2\x96\x88\n"
-                                                             "glyph light key f0f0a0 \xE2\x96\x88\n"
-                                                             "glyph plain circle f0f0a0\n");
+    const Image image = builtSheet(sheetHeader("24 24", 10)
+        + "columns 3\n"
+          "glyph dark circle 202040 \xE2\x96\x88\n"
+          "glyph light key f0f0a0 \xE2\x96\x88\n"
+          "glyph plain circle f0f0a0\n");
     EXPECT_EQ(image.width, 72u);
     EXPECT_EQ(image.height, 24u);
     EXPECT_EQ(image.at(12, 12), (std::array<u8, 4> { 255, 255, 255, 255 }));
@@ -138,8 +140,7 @@ TEST(GlyphSheet, SourcesTheToolCannotDrawStopTheBuildNamingTheirLine)
         { sheetHeader("16 16", 0), "glyph sheet line 3: \"0\" is not a number between 1 and 1024" },
         { head + "columns x\n", "glyph sheet line 5: \"x\" is not a number between 1 and 4096" },
         { head + "glyph a\n", "glyph sheet line 5: glyph takes a name, a shape and a colour, then its label" },
-        { head + "glyph a star ffffff\n",
-            "glyph sheet line 5: unknown shape \"star\" (circle, key, pill or diamond)" },
+        { head + "glyph a star ffffff\n", "glyph sheet line 5: unknown shape \"star\" (circle, key, pill or diamond)" },
         { head + "glyph a key fff\n", "glyph sheet line 5: \"fff\" is not a colour of six hexadecimal digits" },
         { head + "glyph a key 00ff0g\n", "glyph sheet line 5: \"00ff0g\" is not a colour of six hexadecimal digits" },
         { head + "glyph a key 000000 \xFF\n", "glyph sheet line 5: the label is not UTF-8" },

@@ -289,7 +289,8 @@ TEST(AtlasSource, ContentToolRefusesBadGlyphsLines)
         { "glyphs icons.glyphs\ntexture icons.glyphs\n", kSheet, "icons.atlas line 2: expected one texture or glyphs" },
         { "texture icons.glyphs\nglyphs icons.glyphs\n", kSheet, "icons.atlas line 2: expected one texture or glyphs" },
         { "glyphs icons.glyphs extra\n", kSheet, "icons.atlas line 1: expected one texture or glyphs" },
-        { "glyphs icons.glyphs\n", "P3 1 1 1 1 1 1", "icons.atlas line 1: the texture @/icons.glyphs is no glyph sheet" },
+        { "glyphs icons.glyphs\n", "P3 1 1 1 1 1 1",
+            "icons.atlas line 1: the texture @/icons.glyphs is no glyph sheet" },
         { "glyphs icons.glyphs\n", kSheet + "glyph star circle 000000\n",
             "icons.atlas line 1: icons.glyphs: glyph sheet line 9: the glyph star is named twice (first on line 7)" },
     };
