@@ -12,7 +12,7 @@ bash scripts/install-deps.sh
 build=$(bash scripts/build.sh release | tail -n 1)
 game="$PWD/$build/game"
 program="$PWD/$build/source/app/harmonize/harmonize"
-echo "The game draws its demo levels and plays their music and ambience; objects move on their clips, there is no menu, and of the HUD only the fades show (the hazards level fades in from black)." \
+echo "The game draws its demo levels and plays their music and ambience; objects move on their clips, there is no menu. The HUD is on --startLevel=levels/hud: a fade-in, a sign naming the harmonize key (or showing the controller's button once one was used) and six shards that fill the counter in the top-left corner; add --language=fr for its French texts and a subtitle." \
   "The player moves on the moves level, the camera trailing it: add --startLevel=levels/moves (A/D or arrows, W/S along walls, Space jumps, Return changes race); the level rules (pads, portals, moving platforms, a save point, race walls, gravity zones, the goal) are on --startLevel=levels/rules; the hazards (missile launchers, flying enemies, an alarm machine, water jets) on --startLevel=levels/hazards." \
   "Its log and settings go to $game; the progress persists between runs in $game/default.save." >&2
 run=("$program" --userFilePath="$game" --fullscreen=0 "$@")

@@ -12,12 +12,15 @@
 #include "harmonize/events/AppEventDispatch.h"
 #include "harmonize/hud/HudRenderPass.h"
 #include "harmonize/hud/OverlayBatch.h"
+#include "harmonize/systems/AppContext.h"
+#include "harmonize/systems/CollectibleSystem.h"
 #include "harmonize/systems/LightingSystem.h"
 #include "harmonize/systems/ParticleSystem.h"
 #include "harmonize/systems/EntityScenePass.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "quern/graphics/NullPixelBuffer.h"
 #include "quern/scene/Node.h"
+#include "quern/visuals/Visual.h"
 #include <cstring>
 #include "quern/graphics/TextureRenderTarget.h"
 #include "quern/io/HomeFileSystem.h"
@@ -448,6 +451,134 @@ TEST_F(HudDrawingTest, TheHudDrawsItsPanelAndAtlasTextOverTheFrame)
     };
     EXPECT_GT(whiteIn(1300, 850, 1700, 950), 150u);
     EXPECT_EQ(whiteIn(1300, 700, 1700, 800), 0u);
+}
+
+// The HUD level in the second language, played from the keyboard and then from
+// a controller: the level's shards fly into the counter, the greeting shows as
+// a subtitle, and the sign's prompt names the key, then shows the button.
+class HudLevelTest : public RenderEndToEndTest {
+protected:
+    void build() override
+    {
+        Settings::Game.language = "fr";
+        const fs::path root = fs::path(QUERN_TEST_BINARY_DIR) / "render-hud";
+        std::string error;
+        ASSERT_TRUE(testing::buildDemoLevelContent(content, root, QUERN_CONTENT_DIR, "hud", error)) << error;
+    }
+    // Virtual (x, y), y down, to a window pixel, bottom row 0.
+    std::pair<i32, i32> virtualPoint(f32 x, f32 y) const
+    {
+        const ViewportRect view = computeOutputViewport();
+        return { view.x + static_cast<i32>(x / 1920.0f * static_cast<f32>(view.width)),
+            view.y + static_cast<i32>((1.0f - y / 1080.0f) * static_cast<f32>(view.height)) };
+    }
+    // Pixels brighter than `level` in every channel inside a virtual box.
+    static u64 brightIn(const Frame& frame, std::pair<i32, i32> topLeft, std::pair<i32, i32> bottomRight, u8 level)
+    {
+        u64 count = 0;
+        for (i32 y = bottomRight.second; y <= topLeft.second; ++y)
+            for (i32 x = topLeft.first; x <= bottomRight.first; ++x) {
+                const u8* p = frame.at(x, y);
+                count += p[0] > level && p[1] > level && p[2] > level;
+            }
+        return count;
+    }
+    // The textures the sign's label draws with, one sub-mesh each.
+    u64 signPages(EntityHandle sign)
+    {
+        const quern::visuals::Visual* visual
+            = app->context(app->currentLevelWorld()).render->visual(sign.index());
+        return visual ? visual->subMeshCount() : 0;
+    }
+};
+
+TEST_F(HudLevelTest, ShardsFillTheCounterTheSubtitleShowsAndTheSignFollowsTheDevice)
+{
+    startLevel();
+    const i32 level = app->currentLevelWorld();
+    quern::entity::World& world = app->worldSwapper().getWorld(static_cast<u64>(level));
+    AppContext& context = app->context(level);
+    ASSERT_NE(context.collectible, nullptr);
+    ASSERT_EQ(context.collectible->collectiblesInWorld(), 6u);
+    const EntityHandle player = testing::entityNamed(world, "player");
+    const EntityHandle sign = testing::entityNamed(world, "suitSign");
+    m_frameTicks = 100'000; // 10 ms a frame
+    for (i32 i = 0; i < 100; ++i)
+        frame();
+    // Before the greeting's trigger: no subtitle over the bottom of the frame.
+    const auto subtitleTop = virtualPoint(560, 870), subtitleBottom = virtualPoint(1360, 930);
+    const u64 before = brightIn(readWindow(), subtitleTop, subtitleBottom, 225);
+    // Until a device reports in, the prompt shows the controller's glyph: a
+    // second page beside the font's.
+    EXPECT_EQ(signPages(sign), 2u);
+
+    testing::pushKey(SDL_SCANCODE_D, true);
+    const Transform* body = static_cast<const Transform*>(world.getComponent(player.index(), Transform::kType));
+    for (i32 i = 0; i < 1500 && body->position.x < 26.0f; ++i)
+        frame();
+    testing::pushKey(SDL_SCANCODE_D, false);
+    for (i32 i = 0; i < 100; ++i)
+        frame();
+    ASSERT_GT(body->position.x, 25.0f);
+    EXPECT_EQ(context.collectible->collectedCount(), 6);
+    ASSERT_EQ(context.collectible->iconCount(), 6u);
+    for (u64 i = 0; i < 6; ++i)
+        EXPECT_EQ(context.collectible->icon(i).state, CollectibleIconState::InCounter) << "icon " << i;
+
+    // The keyboard has no glyphs: the prompt is the key's name, on the font's
+    // own page.
+    EXPECT_EQ(signPages(sign), 1u);
+    const Frame keyboard = readWindow();
+    save(keyboard, "hud-level-keyboard.png");
+    // The greeting in French, white over the level.
+    EXPECT_LT(before, 20u);
+    EXPECT_GT(brightIn(keyboard, subtitleTop, subtitleBottom, 225), before + 100);
+    // Six counter sprites along the top left, each in its slot.
+    const f32 w = context.collectible->iconWidth(), h = context.collectible->iconHeight();
+    for (i32 i = 0; i < 6; ++i) {
+        f32 slot[2];
+        context.collectible->slotPosition(static_cast<u64>(i), slot);
+        EXPECT_EQ(slot[0], w / 2 + 20 + w * static_cast<f32>(i));
+        const std::array<f32, 3> c = keyboard.mean(virtualPoint(slot[0], slot[1]), 1);
+        EXPECT_GT(c[2], 200.0f) << "slot " << i; // the gem's cyan
+        EXPECT_LT(c[0], 90.0f) << "slot " << i;
+        EXPECT_EQ(slot[1], h / 2 + 20);
+    }
+    // Nothing in the seventh slot.
+    EXPECT_GT(keyboard.mean(virtualPoint(w / 2 + 20 + 6 * w, h / 2 + 20), 1)[0], 100.0f);
+
+    // A controller's button: prompts switch to its glyphs.
+    const int index = testing::attachVirtualPad();
+    ASSERT_GE(index, 0);
+    for (i32 i = 0; i < 5; ++i)
+        frame();
+    SDL_Joystick* pad = testing::openedVirtualPad(index);
+    ASSERT_NE(pad, nullptr);
+    const auto setButton = testing::sdlSymbol<int (*)(SDL_Joystick*, int, Uint8)>("SDL_JoystickSetVirtualButton");
+    setButton(pad, SDL_CONTROLLER_BUTTON_X, 1);
+    for (i32 i = 0; i < 5; ++i)
+        frame();
+    setButton(pad, SDL_CONTROLLER_BUTTON_X, 0);
+    for (i32 i = 0; i < 30; ++i)
+        frame();
+    EXPECT_EQ(signPages(sign), 2u);
+    const Frame controller = readWindow();
+    save(controller, "hud-level-controller.png");
+    // The glyph's deep blue sits in the middle of the sign, where the key's
+    // name was.
+    const auto deepBlue = [&](const Frame& frame) {
+        const auto [x, y] = project(*context.render, { 21.0f, 3.6f, 1.0f }, computeOutputViewport());
+        u64 count = 0;
+        for (i32 j = y - 12; j <= y + 12; ++j)
+            for (i32 i = x - 60; i <= x + 60; ++i) {
+                const u8* p = frame.at(i, j);
+                count += p[2] > 150 && p[0] < 90 && p[1] < 120;
+            }
+        return count;
+    };
+    EXPECT_EQ(deepBlue(keyboard), 0u);
+    EXPECT_GT(deepBlue(controller), 10u);
+    testing::sdlSymbol<int (*)(int)>("SDL_JoystickDetachVirtual")(index);
 }
 
 } // namespace
