@@ -7,11 +7,44 @@
 #include "quern/strings/PackedName.h"
 #include "quern/strings/StringInterner.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 namespace quern::assetbuild {
+namespace {
+
+// The engine reads a catalogue strictly in msgfmt's layout, and a level that
+// names one it cannot import stops the game; a catalogue that ends early is
+// fatal there, so the whole file is checked against its own tables first.
+bool importable(const std::vector<u8>& mo)
+{
+    // What the importer reads, in its order: the header, both entry tables,
+    // the hash table, then every text with its zero byte (the last zero byte
+    // may be missing).
+    const auto word = [&mo](u64 at) {
+        return static_cast<u64>(mo[at]) | static_cast<u64>(mo[at + 1]) << 8 | static_cast<u64>(mo[at + 2]) << 16
+            | static_cast<u64>(mo[at + 3]) << 24;
+    };
+    constexpr u64 kHeaderBytes = 28;
+    if (mo.size() < kHeaderBytes)
+        return false;
+    const u64 count = word(8);
+    u64 needed = kHeaderBytes + count * 16 + word(20) * 4;
+    if (needed > mo.size())
+        return false;
+    for (u64 i = 0; i < 2 * count; ++i)
+        needed += word(kHeaderBytes + i * 8) + 1;
+    if (needed - 1 > mo.size())
+        return false;
+    strings::StringInterner interner;
+    containers::Array keys(sizeof(strings::TranslationKeys), alignof(strings::TranslationKeys));
+    std::istringstream check(std::string(mo.begin(), mo.end()));
+    return strings::importMO(check, interner, keys);
+}
+
+} // namespace
 
 bool convertCatalogueContent(const ManifestAsset& asset, std::vector<u8>& bytes, std::string& error)
 {
@@ -19,6 +52,18 @@ bool convertCatalogueContent(const ManifestAsset& asset, std::vector<u8>& bytes,
     if (packName(asset.type.c_str()) != kCatalogueType)
         return true;
     const std::string where = "line " + std::to_string(asset.line) + ": catalogue " + asset.name + " ";
+    // A catalogue compiled already is stored as it is, once the engine's
+    // importer takes it.
+    u32 magic = 0;
+    if (bytes.size() >= sizeof magic)
+        std::memcpy(&magic, bytes.data(), sizeof magic);
+    if (magic == strings::kMOMagic) {
+        if (!importable(bytes)) {
+            error = where + "is a compiled catalogue the engine cannot import";
+            return false;
+        }
+        return true;
+    }
     const ScratchFolder folder("assetbuild-catalogue");
     if (!folder.made()) {
         error = where + "cannot be built: no temporary folder";
@@ -42,12 +87,7 @@ bool convertCatalogueContent(const ManifestAsset& asset, std::vector<u8>& bytes,
     }
     std::ifstream in(compiled, std::ios::binary);
     const std::vector<u8> mo((std::istreambuf_iterator<char>(in)), {});
-    // The engine reads the catalogue strictly in msgfmt's layout; one it could
-    // not import would stop every level that names it.
-    strings::StringInterner interner;
-    containers::Array keys(sizeof(strings::TranslationKeys), alignof(strings::TranslationKeys));
-    std::istringstream check(std::string(mo.begin(), mo.end()));
-    if (mo.empty() || !strings::importMO(check, interner, keys)) {
+    if (!importable(mo)) {
         error = where + "compiled into a file the engine cannot import";
         return false;
     }

@@ -84,6 +84,12 @@ void CollectibleSystem::acquireCounterTexture()
         return;
     const LevelList* levels = m_context->services.levelList;
     m_counterTextureId = levels ? levels->globalAssetId(LevelList::kGlobalAssetOffsets[2]) : 0;
+    // A game whose level list names no counter texture plays without the
+    // counter on the screen; one it names must be there.
+    m_counterTexture = 0;
+    m_iconSize[0] = m_iconSize[1] = 0.0f;
+    if (m_counterTextureId == 0)
+        return;
     m_counterTexture = overlay->acquireTexture(m_counterTextureId);
     const quern::graphics::Texture* texture = overlay->cachedTexture(m_counterTexture);
     // Anything but a texture here is a level list that names some other asset.

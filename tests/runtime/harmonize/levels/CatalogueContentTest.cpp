@@ -72,6 +72,27 @@ TEST(CatalogueContent, RefusesASourceMsgfmtRefuses)
     }
 }
 
+// A catalogue msgfmt compiled already is stored as it is, once the importer
+// takes it whole: a cut one would stop the game at the level that names it.
+TEST(CatalogueContent, StoresACompiledCatalogueAsItIsUnlessTheEngineCouldNotReadItWhole)
+{
+    std::vector<u8> compiled = bytesOf(std::string(kHeader) + "msgid \"a\"\nmsgstr \"b\"\n");
+    std::string error;
+    ASSERT_TRUE(convertCatalogueContent(catalogue("strings/a.po"), compiled, error)) << error;
+    std::vector<u8> stored = compiled;
+    ASSERT_TRUE(convertCatalogueContent(catalogue("strings/a.mo"), stored, error)) << error;
+    EXPECT_EQ(stored, compiled);
+
+    for (const u64 cut : { u64 { 3 }, u64 { 27 }, u64 { 40 }, compiled.size() - 2 }) {
+        std::vector<u8> bytes(compiled.begin(), compiled.begin() + static_cast<std::ptrdiff_t>(cut));
+        EXPECT_FALSE(convertCatalogueContent(catalogue("strings/a.mo"), bytes, error)) << cut;
+    }
+    std::vector<u8> revised = compiled;
+    revised[4] = 1; // a revision the importer does not read
+    EXPECT_FALSE(convertCatalogueContent(catalogue("strings/a.mo"), revised, error));
+    EXPECT_EQ(error, "line 7: catalogue strings/a.mo is a compiled catalogue the engine cannot import");
+}
+
 TEST(CatalogueContent, LeavesAssetsOfOtherTypesAsTheyAre)
 {
     ManifestAsset asset = catalogue("textures/a.ppm");

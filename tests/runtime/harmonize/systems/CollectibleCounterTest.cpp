@@ -46,7 +46,8 @@ struct NullDisplayScope {
     ~NullDisplayScope() { quern::graphics::Display::set(nullptr); }
 };
 
-enum class CounterAsset { Texture, OtherResource, Missing };
+// Unnamed: the level list's global record has no counter texture.
+enum class CounterAsset { Texture, OtherResource, Missing, Unnamed };
 
 // A level world with the counter drawing into a test overlay: coins that
 // spawn a pick-up effect and a counter icon from dormant prefabs, a game
@@ -59,7 +60,8 @@ struct CounterWorld {
         Settings::Development.moneyStart = 0;
         std::vector<u8> image;
         std::string error;
-        quern::assetbuild::buildLevelList("global 20 counter\n", { { "counter", kCounterId } }, image, error);
+        quern::assetbuild::buildLevelList(asset == CounterAsset::Unnamed ? "global 36 counter\n" : "global 20 counter\n",
+            { { "counter", kCounterId } }, image, error);
         overlay.levels.parse(image.data(), image.size(), &error);
         preloadCounter(asset);
         context.services.levelList = &overlay.levels;
@@ -370,6 +372,20 @@ TEST(CollectibleCounter, TweenRecordsNeverMove)
     EXPECT_EQ(tweens.data(), records);
     EXPECT_EQ(tweens.capacity(), CollectibleSystem::kTweenCapacity);
     EXPECT_LE(tweens.count(), CollectibleSystem::kTweenCapacity);
+}
+
+// A game whose level list names no counter texture counts and flies its
+// collectibles without drawing the counter.
+TEST(CollectibleCounter, WithoutACounterTextureNothingIsDrawn)
+{
+    CounterWorld w(2, CounterAsset::Unnamed);
+    w.start();
+    EXPECT_EQ(w.collectibles->counterTexture(), 0u);
+    w.collectAndLand(0);
+    w.frames(3);
+    EXPECT_EQ(w.collectibles->collectedCount(), 1);
+    EXPECT_EQ(w.states(), (std::vector<State> { State::InCounter }));
+    EXPECT_TRUE(w.overlay.items().empty());
 }
 
 TEST(CollectibleCounterDeathTest, ALevelWithMoreCollectiblesThanSlotsIsRefused)

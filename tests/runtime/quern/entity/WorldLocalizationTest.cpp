@@ -44,8 +44,10 @@ protected:
             "msgid \"Zebra\"\nmsgstr \"Zebra (de)\"\n\nmsgid \"Apple\"\nmsgstr \"Apfel\"\n");
         catalogue("fr", "msgid \"Hello\"\nmsgstr \"Bonjour\"\n");
         std::ofstream(root / "source/l10n/broken.mo") << std::string(64, 'x'); // long enough for a header, wrong magic
+        // The content tool refuses a catalogue the engine cannot import; the
+        // broken one goes in as plain bytes, for the engine's own check.
         std::ofstream(root / "manifest.txt")
-            << "l10n/de.mo catalogue\nl10n/fr.mo catalogue\nl10n/broken.mo catalogue\n";
+            << "l10n/de.mo catalogue\nl10n/fr.mo catalogue\nl10n/broken.mo rawbytes\n";
         assetbuild::BuildOptions options;
         options.manifestPath = (root / "manifest.txt").string();
         options.sourceDirectory = (root / "source").string();
