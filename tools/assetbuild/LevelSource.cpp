@@ -220,7 +220,7 @@ struct LevelParser {
             return fail(statement + " takes 1 to " + std::to_string(field->count) + " values, not "
                 + std::to_string(values.size()));
         for (u32 e = 0; e < values.size(); ++e) {
-            if (field->kind == FieldKind::Entity)
+            if (field->kind == FieldKind::Entity || field->kind == FieldKind::EntityIndex)
                 references.push_back({ entities.size() - 1, static_cast<u32>(type), field, e, values[e], line });
             else if (!parseNumber(values[e], *field, record.data(), e))
                 return false;
@@ -266,8 +266,9 @@ struct LevelParser {
                 return fail(std::string(reference.field->name) + " names " + reference.name
                     + ", which is no entity of the level");
             std::vector<u8>& record = entities[reference.entity].components[reference.type];
-            harmonize::writeFieldInteger(
-                *reference.field, record.data(), reference.element, handleOf(found->second).value);
+            const u64 value
+                = reference.field->kind == FieldKind::EntityIndex ? found->second : handleOf(found->second).value;
+            harmonize::writeFieldInteger(*reference.field, record.data(), reference.element, value);
         }
         for (u64 i = 0; i < entities.size(); ++i) {
             LevelEntity& entity = entities[i];

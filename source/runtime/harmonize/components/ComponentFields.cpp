@@ -11,7 +11,10 @@ namespace harmonize {
 
 namespace {
 
-constexpr u32 kindSize(FieldKind kind) { return kind == FieldKind::UInt8 ? 1 : kind == FieldKind::UInt64 ? 8 : 4; }
+constexpr u32 kindSize(FieldKind kind)
+{
+    return kind == FieldKind::UInt8 ? 1 : kind == FieldKind::EntityIndex ? 2 : kind == FieldKind::UInt64 ? 8 : 4;
+}
 
 // Offsets and counts come from the structs themselves.
 #define HARMONIZE_FIELD_WITH_DEFAULTS(Record, member, kind, defaults)                                                  \
@@ -408,7 +411,24 @@ const ComponentField kCollectibleFields[] = {
     HARMONIZE_FIELD(Collectible, picked, UInt8),
     HARMONIZE_FIELD(Collectible, unused9, UInt8),
 };
-const ComponentField kComponent43Fields[] = { { "bytes", FieldKind::UInt8, 0, 116, nullptr } };
+const ComponentField kMenuButtonFields[] = {
+    HARMONIZE_FIELD(MenuButton, neighbourUp, Entity),
+    HARMONIZE_FIELD(MenuButton, neighbourDown, Entity),
+    HARMONIZE_FIELD(MenuButton, neighbourLeft, Entity),
+    HARMONIZE_FIELD(MenuButton, neighbourRight, Entity),
+    HARMONIZE_FIELD(MenuButton, selectedClip, UInt64),
+    HARMONIZE_FIELD(MenuButton, deselectedClip, UInt64),
+    HARMONIZE_FIELD(MenuButton, lockedClip, UInt64),
+    HARMONIZE_FIELD(MenuButton, activatedClip, UInt64),
+    HARMONIZE_FIELD(MenuButton, targets, Entity),
+    HARMONIZE_FIELD(MenuButton, transaction, Int32),
+    HARMONIZE_FIELD(MenuButton, levelNumber, Int32),
+    HARMONIZE_FIELD(MenuButton, unused88, UInt8),
+    HARMONIZE_FIELD(MenuButton, worldButton, UInt8),
+    HARMONIZE_FIELD(MenuButton, verticalOnly, UInt8),
+    HARMONIZE_FIELD(MenuButton, disabled, UInt8),
+    HARMONIZE_FIELD(MenuButton, hasValueArrows, UInt8),
+};
 const ComponentField kComponent44Fields[] = { { "bytes", FieldKind::UInt8, 0, 4, nullptr } };
 const ComponentField kCutsceneTriggerFields[] = {
     HARMONIZE_FIELD(CutsceneTrigger, bytes, UInt8),
@@ -494,7 +514,9 @@ const ComponentField kGravityZoneFields[] = {
 };
 const ComponentField kComponent62Fields[] = { { "bytes", FieldKind::UInt8, 0, 1, nullptr } };
 const ComponentField kComponent63Fields[] = { { "bytes", FieldKind::UInt8, 0, 4, nullptr } };
-const ComponentField kComponent64Fields[] = { { "bytes", FieldKind::UInt8, 0, 1, nullptr } };
+const ComponentField kStartHiddenFields[] = {
+    HARMONIZE_FIELD(StartHidden, hidden, UInt8),
+};
 const ComponentField kComponent65Fields[] = { { "bytes", FieldKind::UInt8, 0, 4, nullptr } };
 const ComponentField kPushPadFields[] = {
     HARMONIZE_FIELD(PushPad, pushSpeed, Float32),
@@ -549,9 +571,29 @@ const ComponentField kLanguageFilterFields[] = {
     HARMONIZE_FIELD(LanguageFilter, mode, UInt32),
     HARMONIZE_FIELD(LanguageFilter, languages, UInt32),
 };
-const ComponentField kComponent74Fields[] = { { "bytes", FieldKind::UInt8, 0, 84, nullptr } };
-const ComponentField kComponent75Fields[] = { { "bytes", FieldKind::UInt8, 0, 20, nullptr } };
-const ComponentField kComponent76Fields[] = { { "bytes", FieldKind::UInt8, 0, 140, nullptr } };
+const ComponentField kMenuTransitionRigFields[] = {
+    HARMONIZE_FIELD(MenuTransitionRig, background, EntityIndex),
+    HARMONIZE_FIELD(MenuTransitionRig, unused2, UInt8),
+    HARMONIZE_FIELD(MenuTransitionRig, animated, Entity),
+    HARMONIZE_FIELD(MenuTransitionRig, openClip, UInt64),
+    HARMONIZE_FIELD(MenuTransitionRig, closingClip, UInt64),
+    HARMONIZE_FIELD(MenuTransitionRig, reopenedClip, UInt64),
+    HARMONIZE_FIELD(MenuTransitionRig, unused36, UInt8),
+};
+const ComponentField kMenuOptionRowFields[] = {
+    HARMONIZE_FIELD(MenuOptionRow, optionType, Int32),
+    HARMONIZE_FIELD(MenuOptionRow, unused4, UInt8),
+};
+const ComponentField kMenuPageFields[] = {
+    HARMONIZE_FIELD(MenuPage, pageId, Int32),
+    HARMONIZE_FIELD(MenuPage, worldIndex, Int32),
+    HARMONIZE_FIELD(MenuPage, buttons, Entity),
+    HARMONIZE_FIELD(MenuPage, selectedButton, Entity),
+    HARMONIZE_FIELD(MenuPage, previouslySelectedButton, Entity),
+    HARMONIZE_FIELD(MenuPage, unused136, UInt8),
+    HARMONIZE_FIELD(MenuPage, locked, UInt8),
+    HARMONIZE_FIELD(MenuPage, unused138, UInt8),
+};
 const ComponentField kMissileLauncherFields[] = {
     HARMONIZE_FIELD(MissileLauncher, animated, Entity),
     HARMONIZE_FIELD(MissileLauncher, reloadInterval, Float32),
@@ -603,7 +645,10 @@ const ComponentField kMovingPlatformSetupFields[] = {
 };
 const ComponentField kComponent82Fields[] = { { "bytes", FieldKind::UInt8, 0, 12, nullptr } };
 const ComponentField kComponent83Fields[] = { { "bytes", FieldKind::UInt8, 0, 8, nullptr } };
-const ComponentField kComponent84Fields[] = { { "bytes", FieldKind::UInt8, 0, 8, nullptr } };
+const ComponentField kMenuOptionFields[] = {
+    HARMONIZE_FIELD(MenuOption, action, Int32),
+    HARMONIZE_FIELD(MenuOption, optionType, Int32),
+};
 const ComponentField kComponent85Fields[] = { { "bytes", FieldKind::UInt8, 0, 8, nullptr } };
 const ComponentField kGatherChildrenFields[] = {
     HARMONIZE_FIELD(GatherChildren, bytes, UInt8),
@@ -682,7 +727,10 @@ const ComponentField kOverlaySettingsFields[] = {
 const ComponentField kShowOnStartFields[] = {
     HARMONIZE_FIELD(ShowOnStart, bytes, UInt8),
 };
-const ComponentField kComponent98Fields[] = { { "bytes", FieldKind::UInt8, 0, 16, nullptr } };
+const ComponentField kOverlayLayerFields[] = {
+    HARMONIZE_FIELD(OverlayLayer, worldIndex, Int32),
+    HARMONIZE_FIELD(OverlayLayer, savedPosition, Float32),
+};
 const ComponentField kCameraFollowFields[] = {
     HARMONIZE_FIELD(CameraFollow, cameraZ, Float32),
     HARMONIZE_FIELD(CameraFollow, speedRangeStart, Float32),
@@ -835,7 +883,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(RaceSource),
     HARMONIZE_LAYOUT(PlayerMovement),
     HARMONIZE_LAYOUT(Collectible),
-    HARMONIZE_UNNAMED_LAYOUT(43),
+    HARMONIZE_LAYOUT(MenuButton),
     HARMONIZE_UNNAMED_LAYOUT(44),
     HARMONIZE_LAYOUT(CutsceneTrigger),
     HARMONIZE_LAYOUT(PlatformWarning),
@@ -856,7 +904,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(GravityZone),
     HARMONIZE_UNNAMED_LAYOUT(62),
     HARMONIZE_UNNAMED_LAYOUT(63),
-    HARMONIZE_UNNAMED_LAYOUT(64),
+    HARMONIZE_LAYOUT(StartHidden),
     HARMONIZE_UNNAMED_LAYOUT(65),
     HARMONIZE_LAYOUT(PushPad),
     HARMONIZE_LAYOUT(Fog),
@@ -866,9 +914,9 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_UNNAMED_LAYOUT(71),
     HARMONIZE_UNNAMED_LAYOUT(72),
     HARMONIZE_LAYOUT(LanguageFilter),
-    HARMONIZE_UNNAMED_LAYOUT(74),
-    HARMONIZE_UNNAMED_LAYOUT(75),
-    HARMONIZE_UNNAMED_LAYOUT(76),
+    HARMONIZE_LAYOUT(MenuTransitionRig),
+    HARMONIZE_LAYOUT(MenuOptionRow),
+    HARMONIZE_LAYOUT(MenuPage),
     HARMONIZE_LAYOUT(MissileLauncher),
     HARMONIZE_LAYOUT(Missile),
     HARMONIZE_LAYOUT(TextureScroll),
@@ -876,7 +924,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(MovingPlatformSetup),
     HARMONIZE_UNNAMED_LAYOUT(82),
     HARMONIZE_UNNAMED_LAYOUT(83),
-    HARMONIZE_UNNAMED_LAYOUT(84),
+    HARMONIZE_LAYOUT(MenuOption),
     HARMONIZE_UNNAMED_LAYOUT(85),
     HARMONIZE_LAYOUT(GatherChildren),
     HARMONIZE_LAYOUT(OneShotAnimation),
@@ -890,7 +938,7 @@ const ComponentLayout kLayouts[kComponentTypeCount] = {
     HARMONIZE_LAYOUT(SavePointTrigger),
     HARMONIZE_LAYOUT(OverlaySettings),
     HARMONIZE_LAYOUT(ShowOnStart),
-    HARMONIZE_UNNAMED_LAYOUT(98),
+    HARMONIZE_LAYOUT(OverlayLayer),
     HARMONIZE_LAYOUT(CameraFollow),
     HARMONIZE_LAYOUT(Snapbox),
     HARMONIZE_LAYOUT(SnapboxCluster),
@@ -923,6 +971,8 @@ quern::entity::ComponentAttribute::Type attributeType(FieldKind kind)
         return Type::UInt32;
     case FieldKind::Entity:
         return Type::UInt32;
+    case FieldKind::EntityIndex:
+        return Type::UInt8; // the model has no 16-bit kind: two bytes each
     }
     return Type::UInt8;
 }
@@ -963,6 +1013,11 @@ void writeFieldInteger(const ComponentField& field, void* record, u32 index, u64
     case FieldKind::UInt8:
         *place = static_cast<u8>(value);
         return;
+    case FieldKind::EntityIndex: {
+        const u16 index = static_cast<u16>(value);
+        std::memcpy(place, &index, sizeof index);
+        return;
+    }
     case FieldKind::UInt64:
         std::memcpy(place, &value, sizeof value);
         return;
@@ -995,7 +1050,8 @@ void describeComponentModel(quern::entity::WorldModel& model, const char* worldN
         quern::entity::ComponentTypeDescription& description = model.addType(layout.name, "", "", layout.fieldCount);
         for (u32 f = 0; f < layout.fieldCount; ++f) {
             const ComponentField& field = layout.fields[f];
-            model.setAttribute(description, f, attributeType(field.kind), field.count, false, false, field.name);
+            const u32 count = field.kind == FieldKind::EntityIndex ? field.count * 2u : field.count;
+            model.setAttribute(description, f, attributeType(field.kind), count, false, false, field.name);
         }
     }
 }

@@ -19,6 +19,7 @@ enum class FieldKind : u8 {
     UInt64,
     UInt32,
     Entity, // a u32 entity handle; level sources name the entity
+    EntityIndex, // a u16 entity slot index; level sources name the entity
 };
 
 struct ComponentField {

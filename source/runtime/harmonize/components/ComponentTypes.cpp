@@ -50,7 +50,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "RaceSource", // 40
     "PlayerMovement", // 41
     "Collectible", // 42
-    "Component43", // 43
+    "MenuButton", // 43
     "Component44", // 44
     "CutsceneTrigger", // 45
     "PlatformWarning", // 46
@@ -71,7 +71,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "GravityZone", // 61
     "Component62", // 62
     "Component63", // 63
-    "Component64", // 64
+    "StartHidden", // 64
     "Component65", // 65
     "PushPad", // 66
     "Fog", // 67
@@ -81,9 +81,9 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "Component71", // 71
     "Component72", // 72
     "LanguageFilter", // 73
-    "Component74", // 74
-    "Component75", // 75
-    "Component76", // 76
+    "MenuTransitionRig", // 74
+    "MenuOptionRow", // 75
+    "MenuPage", // 76
     "MissileLauncher", // 77
     "Missile", // 78
     "TextureScroll", // 79
@@ -91,7 +91,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "MovingPlatformSetup", // 81
     "Component82", // 82
     "Component83", // 83
-    "Component84", // 84
+    "MenuOption", // 84
     "Component85", // 85
     "GatherChildren", // 86
     "OneShotAnimation", // 87
@@ -105,7 +105,7 @@ const char* const kComponentNames[kComponentTypeCount] = {
     "SavePointTrigger", // 95
     "OverlaySettings", // 96
     "ShowOnStart", // 97
-    "Component98", // 98
+    "OverlayLayer", // 98
     "CameraFollow", // 99
     "Snapbox", // 100
     "SnapboxCluster", // 101

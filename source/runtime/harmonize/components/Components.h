@@ -505,6 +505,28 @@ struct Collectible {
     u8 unused9[3];
 };
 
+// One selectable item of a menu page. Neighbours name the buttons a move in
+// each direction reaches; the targets' animations play the button's clips.
+struct MenuButton {
+    static constexpr u8 kType = 43;
+    EntityHandle neighbourUp;
+    EntityHandle neighbourDown;
+    EntityHandle neighbourLeft;
+    EntityHandle neighbourRight;
+    u64 selectedClip; // clip name keys of the world's interner
+    u64 deselectedClip;
+    u64 lockedClip;
+    u64 activatedClip;
+    EntityHandle targets[8];
+    i32 transaction; // a MenuTransaction
+    i32 levelNumber; // the level's position in its world; -1: no level button
+    u8 unused88[24];
+    u8 worldButton;
+    u8 verticalOnly; // ignores held left and right
+    u8 disabled;
+    u8 hasValueArrows; // left and right activate the arrow buttons
+};
+
 struct CutsceneTrigger {
     static constexpr u8 kType = 45;
     u8 bytes[40];
@@ -624,6 +646,12 @@ struct GravityZone {
     u8 unused32[8];
 };
 
+// Hides the entity's renderer when the world starts.
+struct StartHidden {
+    static constexpr u8 kType = 64;
+    u8 hidden; // not 0: hidden
+};
+
 struct PushPad {
     static constexpr u8 kType = 66;
     f32 pushSpeed;
@@ -688,6 +716,41 @@ struct LanguageFilter {
     u32 languages; // bit n: language index n
 };
 
+// What the menu animates as it opens and closes: the backdrop shown behind the
+// pause menu, two animated entities and a clip for each transition state.
+struct MenuTransitionRig {
+    static constexpr u8 kType = 74;
+    u16 background; // an entity's slot index, not a handle
+    u8 unused2[2];
+    EntityHandle animated[2];
+    u64 openClip; // clip name keys of the world's interner
+    u64 closingClip;
+    u64 reopenedClip;
+    u8 unused36[48];
+};
+
+// An options row; the menu shows the controls overlay through the row of
+// option type 10.
+struct MenuOptionRow {
+    static constexpr u8 kType = 75;
+    i32 optionType;
+    u8 unused4[16];
+};
+
+// A page of the menu: shown while the menu is in state `pageId`, parked off
+// screen otherwise.
+struct MenuPage {
+    static constexpr u8 kType = 76;
+    i32 pageId;
+    i32 worldIndex; // the world a world-select page (id 3) shows; -1 on every other page
+    EntityHandle buttons[30]; // the first is the page's default button
+    EntityHandle selectedButton; // kept while the page is away
+    EntityHandle previouslySelectedButton;
+    u8 unused136;
+    u8 locked; // never switched to
+    u8 unused138[2];
+};
+
 struct MissileLauncher {
     static constexpr u8 kType = 77;
     EntityHandle animated;
@@ -750,6 +813,13 @@ struct MovingPlatformSetup {
     u64 clip;
     u8 value;
     u8 unused21[3];
+};
+
+// What an options row or arrow button does to its option.
+struct MenuOption {
+    static constexpr u8 kType = 84;
+    i32 action; // 1 next value, 2 previous, 3 rebind, 4 value text, 5 caption, 6 to 8 nothing, 9 default controls
+    i32 optionType;
 };
 
 struct GatherChildren {
@@ -864,6 +934,15 @@ struct OverlaySettings {
 struct ShowOnStart {
     static constexpr u8 kType = 97;
     u8 bytes[1];
+};
+
+// Puts an entity into the after-post scene pass; on the menu's world-select
+// markers it also keeps the marker's world and where it stood before it was
+// parked.
+struct OverlayLayer {
+    static constexpr u8 kType = 98;
+    i32 worldIndex;
+    Vector3 savedPosition;
 };
 
 struct CameraFollow {
@@ -1031,6 +1110,7 @@ HARMONIZE_CHECK_RECORD(VignetteMask);
 HARMONIZE_CHECK_RECORD(RaceSource);
 HARMONIZE_CHECK_RECORD(PlayerMovement);
 HARMONIZE_CHECK_RECORD(Collectible);
+HARMONIZE_CHECK_RECORD(MenuButton);
 HARMONIZE_CHECK_RECORD(CutsceneTrigger);
 HARMONIZE_CHECK_RECORD(PlatformWarning);
 HARMONIZE_CHECK_RECORD(KillZone);
@@ -1044,17 +1124,22 @@ HARMONIZE_CHECK_RECORD(FlyingEnemy);
 HARMONIZE_CHECK_RECORD(FuzzyCameraZone);
 HARMONIZE_CHECK_RECORD(FuzzyZone);
 HARMONIZE_CHECK_RECORD(GravityZone);
+HARMONIZE_CHECK_RECORD(StartHidden);
 HARMONIZE_CHECK_RECORD(Fog);
 HARMONIZE_CHECK_RECORD(PushPad);
 HARMONIZE_CHECK_RECORD(LevelGoal);
 HARMONIZE_CHECK_RECORD(LevelStatisticsDisplay);
 HARMONIZE_CHECK_RECORD(Lightning);
 HARMONIZE_CHECK_RECORD(LanguageFilter);
+HARMONIZE_CHECK_RECORD(MenuTransitionRig);
+HARMONIZE_CHECK_RECORD(MenuOptionRow);
+HARMONIZE_CHECK_RECORD(MenuPage);
 HARMONIZE_CHECK_RECORD(MissileLauncher);
 HARMONIZE_CHECK_RECORD(Missile);
 HARMONIZE_CHECK_RECORD(TextureScroll);
 HARMONIZE_CHECK_RECORD(MovingPlatform);
 HARMONIZE_CHECK_RECORD(MovingPlatformSetup);
+HARMONIZE_CHECK_RECORD(MenuOption);
 HARMONIZE_CHECK_RECORD(GatherChildren);
 HARMONIZE_CHECK_RECORD(OneShotAnimation);
 HARMONIZE_CHECK_RECORD(PlayerSpawn);
@@ -1066,6 +1151,7 @@ HARMONIZE_CHECK_RECORD(Platform);
 HARMONIZE_CHECK_RECORD(SavePointTrigger);
 HARMONIZE_CHECK_RECORD(OverlaySettings);
 HARMONIZE_CHECK_RECORD(ShowOnStart);
+HARMONIZE_CHECK_RECORD(OverlayLayer);
 HARMONIZE_CHECK_RECORD(CameraFollow);
 HARMONIZE_CHECK_RECORD(Snapbox);
 HARMONIZE_CHECK_RECORD(SnapboxCluster);
@@ -1168,5 +1254,16 @@ static_assert(offsetof(Collectible, picked) == 8);
 static_assert(offsetof(Lightning, flashLight) == 20 && offsetof(Lightning, flashChance) == 44);
 static_assert(offsetof(Lightning, disabled) == 48);
 static_assert(offsetof(SubtitleTrigger, done) == 8);
+static_assert(offsetof(LevelStatisticsDisplay, timeText) == 8 && offsetof(LevelStatisticsDisplay, rankText) == 12);
+static_assert(offsetof(MenuButton, selectedClip) == 16 && offsetof(MenuButton, activatedClip) == 40);
+static_assert(offsetof(MenuButton, targets) == 48 && offsetof(MenuButton, transaction) == 80);
+static_assert(offsetof(MenuButton, levelNumber) == 84 && offsetof(MenuButton, worldButton) == 112);
+static_assert(offsetof(MenuButton, hasValueArrows) == 115);
+static_assert(offsetof(MenuTransitionRig, animated) == 4 && offsetof(MenuTransitionRig, openClip) == 12);
+static_assert(offsetof(MenuTransitionRig, reopenedClip) == 28);
+static_assert(offsetof(MenuPage, buttons) == 8 && offsetof(MenuPage, selectedButton) == 128);
+static_assert(offsetof(MenuPage, previouslySelectedButton) == 132 && offsetof(MenuPage, locked) == 137);
+static_assert(offsetof(MenuOption, optionType) == 4);
+static_assert(offsetof(OverlayLayer, savedPosition) == 4);
 
 } // namespace harmonize

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 using namespace harmonize;
@@ -65,6 +67,74 @@ TEST(ComponentFields, ModelLaysOutEveryFieldWhereTheRecordHasIt)
         EXPECT_EQ(next, layout.fieldCount);
         EXPECT_EQ(offset, layout.size);
     }
+}
+
+// The menu's records are read by place: each field a level source can name
+// sits where the menu reads it, with its kind and count.
+TEST(ComponentFields, MenuRecordsNameEveryFieldTheMenuReads)
+{
+    struct Case {
+        u32 type;
+        const char* field;
+        FieldKind kind;
+        u16 offset;
+        u16 count;
+    };
+    const Case cases[] = {
+        { MenuButton::kType, "neighbourUp", FieldKind::Entity, 0, 1 },
+        { MenuButton::kType, "neighbourRight", FieldKind::Entity, 12, 1 },
+        { MenuButton::kType, "selectedClip", FieldKind::UInt64, 16, 1 },
+        { MenuButton::kType, "activatedClip", FieldKind::UInt64, 40, 1 },
+        { MenuButton::kType, "targets", FieldKind::Entity, 48, 8 },
+        { MenuButton::kType, "transaction", FieldKind::Int32, 80, 1 },
+        { MenuButton::kType, "levelNumber", FieldKind::Int32, 84, 1 },
+        { MenuButton::kType, "worldButton", FieldKind::UInt8, 112, 1 },
+        { MenuButton::kType, "hasValueArrows", FieldKind::UInt8, 115, 1 },
+        { MenuPage::kType, "pageId", FieldKind::Int32, 0, 1 },
+        { MenuPage::kType, "worldIndex", FieldKind::Int32, 4, 1 },
+        { MenuPage::kType, "buttons", FieldKind::Entity, 8, 30 },
+        { MenuPage::kType, "previouslySelectedButton", FieldKind::Entity, 132, 1 },
+        { MenuPage::kType, "locked", FieldKind::UInt8, 137, 1 },
+        { MenuTransitionRig::kType, "background", FieldKind::EntityIndex, 0, 1 },
+        { MenuTransitionRig::kType, "animated", FieldKind::Entity, 4, 2 },
+        { MenuTransitionRig::kType, "reopenedClip", FieldKind::UInt64, 28, 1 },
+        { MenuOptionRow::kType, "optionType", FieldKind::Int32, 0, 1 },
+        { MenuOption::kType, "action", FieldKind::Int32, 0, 1 },
+        { MenuOption::kType, "optionType", FieldKind::Int32, 4, 1 },
+        { StartHidden::kType, "hidden", FieldKind::UInt8, 0, 1 },
+        { OverlayLayer::kType, "worldIndex", FieldKind::Int32, 0, 1 },
+        { OverlayLayer::kType, "savedPosition", FieldKind::Float32, 4, 3 },
+        { LevelStatisticsDisplay::kType, "rankText", FieldKind::Entity, 12, 1 },
+        { TextureScroll::kType, "timeOffset", FieldKind::Float32, 4, 1 },
+    };
+    for (const Case& c : cases) {
+        const ComponentLayout& layout = componentLayout(c.type);
+        SCOPED_TRACE(std::string(layout.name) + "." + c.field);
+        const ComponentField* field = findComponentField(layout, c.field);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->kind, c.kind);
+        EXPECT_EQ(field->offset, c.offset);
+        EXPECT_EQ(field->count, c.count);
+    }
+    const std::pair<u32, const char*> names[] = { { 43, "MenuButton" }, { 64, "StartHidden" },
+        { 74, "MenuTransitionRig" }, { 75, "MenuOptionRow" }, { 76, "MenuPage" }, { 84, "MenuOption" },
+        { 98, "OverlayLayer" } };
+    for (const auto& [type, name] : names)
+        EXPECT_EQ(findComponentType(name), static_cast<i32>(type)) << name;
+}
+
+// A slot index is two bytes: writing one leaves the bytes after it alone.
+TEST(ComponentFields, EntityIndexFieldsHoldSixteenBits)
+{
+    u8 record[sizeof(MenuTransitionRig)];
+    std::memset(record, 0xee, sizeof record);
+    const ComponentField* background = findComponentField(componentLayout(MenuTransitionRig::kType), "background");
+    ASSERT_NE(background, nullptr);
+    writeFieldInteger(*background, record, 0, 0x12345);
+    EXPECT_EQ(record[0], 0x45);
+    EXPECT_EQ(record[1], 0x23);
+    EXPECT_EQ(record[2], 0xee);
+    EXPECT_EQ(fieldElementSize(FieldKind::EntityIndex), 2u);
 }
 
 TEST(ComponentSizeTable, AcceptsOnlyTheGamesModel)

@@ -49,6 +49,7 @@ TEST(LevelSource, RefusesBadSourcesNamingTheLine)
         { "entity a parent", "level line 1: expected \"parent <name>\"" },
         { "entity a\nentity b parent ghost", "level line 2: parent ghost of b is no entity of the level" },
         { "entity a\nCameraFollow.target ghost", "level line 2: target names ghost, which is no entity of the level" },
+        { "entity a\nMenuTransitionRig.background ghost", "level line 2: background names ghost, which is no entity" },
         { "entity a parent b\nentity b parent a", "level line 1: the parents of a form a cycle" },
         { "entity a\nentity b parent b", "level line 2: the parents of b form a cycle" },
         { "world", "level line 1: world takes one name" },
@@ -187,6 +188,69 @@ TEST(LevelSource, StoresTheLevelsTextsUnderTheKeysTheFieldsName)
     const u64 expected[9] = { 0, 0x1234, 0, 0, 0, 0, 0, 0, 77 };
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(document.localizationAssetIds[i], expected[i]) << "slot " << i;
+}
+
+// Menu records name their buttons, pages and backdrop by entity; the rig's
+// backdrop is a slot index, the rest are handles.
+TEST(LevelSource, FillsMenuRecordsByFieldName)
+{
+    const char* source = "entity page\n"
+                         "MenuPage.pageId 5\nMenuPage.worldIndex -1\nMenuPage.buttons play volume\n"
+                         "entity play parent page\n"
+                         "MenuButton.neighbourDown volume\nMenuButton.neighbourUp volume\n"
+                         "MenuButton.selectedClip 0x1122334455667788\nMenuButton.targets play backdrop\n"
+                         "MenuButton.transaction 1\nMenuButton.levelNumber -1\nMenuButton.verticalOnly 1\n"
+                         "entity volume parent page\n"
+                         "MenuButton.neighbourUp play\nMenuButton.hasValueArrows 1\nMenuButton.levelNumber 3\n"
+                         "MenuOptionRow.optionType 6\n"
+                         "MenuOption.action 4\nMenuOption.optionType 6\n"
+                         "entity rig\n"
+                         "MenuTransitionRig.background backdrop\nMenuTransitionRig.animated page rig\n"
+                         "MenuTransitionRig.closingClip 9\n"
+                         "entity backdrop\n";
+    WorldDocument document;
+    std::string error;
+    ASSERT_TRUE(readLevelSource(source, "menu", document, error)) << error;
+    ASSERT_EQ(document.entities.size(), 5u);
+    const auto handle = [](u16 index) { return entity::EntityHandle::make(index, 1); };
+
+    const harmonize::MenuPage page = read<harmonize::MenuPage>(document.entities[0]);
+    EXPECT_EQ(page.pageId, 5);
+    EXPECT_EQ(page.worldIndex, -1);
+    EXPECT_EQ(page.buttons[0], handle(1));
+    EXPECT_EQ(page.buttons[1], handle(2));
+    EXPECT_EQ(page.buttons[2].value, 0u);
+
+    const harmonize::MenuButton play = read<harmonize::MenuButton>(document.entities[1]);
+    EXPECT_EQ(play.neighbourDown, handle(2));
+    EXPECT_EQ(play.neighbourUp, handle(2));
+    EXPECT_EQ(play.neighbourLeft.value, 0u);
+    const u64 selectedClip = play.selectedClip;
+    EXPECT_EQ(selectedClip, 0x1122334455667788ull);
+    EXPECT_EQ(play.targets[0], handle(1));
+    EXPECT_EQ(play.targets[1], handle(4));
+    EXPECT_EQ(play.transaction, 1);
+    EXPECT_EQ(play.levelNumber, -1);
+    EXPECT_EQ(play.verticalOnly, 1);
+    EXPECT_EQ(play.hasValueArrows, 0);
+
+    const harmonize::MenuButton volume = read<harmonize::MenuButton>(document.entities[2]);
+    EXPECT_EQ(volume.neighbourUp, handle(1));
+    EXPECT_EQ(volume.hasValueArrows, 1);
+    EXPECT_EQ(volume.levelNumber, 3);
+    EXPECT_EQ(read<harmonize::MenuOptionRow>(document.entities[2]).optionType, 6);
+    const harmonize::MenuOption option = read<harmonize::MenuOption>(document.entities[2]);
+    EXPECT_EQ(option.action, 4);
+    EXPECT_EQ(option.optionType, 6);
+
+    const harmonize::MenuTransitionRig rig = read<harmonize::MenuTransitionRig>(document.entities[3]);
+    EXPECT_EQ(rig.background, 4u);
+    EXPECT_EQ(rig.unused2[0], 0u);
+    EXPECT_EQ(rig.unused2[1], 0u);
+    EXPECT_EQ(rig.animated[0], handle(0));
+    EXPECT_EQ(rig.animated[1], handle(3));
+    const u64 closingClip = rig.closingClip;
+    EXPECT_EQ(closingClip, 9u);
 }
 
 TEST(LevelSource, ReadsCarriageReturnLineEnds)
