@@ -116,9 +116,9 @@ TEST(ComponentFields, MenuRecordsNameEveryFieldTheMenuReads)
         EXPECT_EQ(field->offset, c.offset);
         EXPECT_EQ(field->count, c.count);
     }
-    const std::pair<u32, const char*> names[] = { { 43, "MenuButton" }, { 64, "StartHidden" },
-        { 74, "MenuTransitionRig" }, { 75, "MenuOptionRow" }, { 76, "MenuPage" }, { 84, "MenuOption" },
-        { 98, "OverlayLayer" } };
+    const std::pair<u32, const char*> names[]
+        = { { 43, "MenuButton" }, { 64, "StartHidden" }, { 74, "MenuTransitionRig" }, { 75, "MenuOptionRow" },
+              { 76, "MenuPage" }, { 84, "MenuOption" }, { 98, "OverlayLayer" } };
     for (const auto& [type, name] : names)
         EXPECT_EQ(findComponentType(name), static_cast<i32>(type)) << name;
 }
