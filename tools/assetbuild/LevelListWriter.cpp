@@ -179,7 +179,7 @@ private:
         if (!index(line, "world entry", record.worldEntry, error))
             return false;
         bool hasId = false, hasChapter = false, hasSound = false, hasName = false, hasMusic = false,
-             hasAmbience = false;
+             hasAmbience = false, hasLeaderboard = false;
         for (size_t i = 2; i < w.size(); i += 2) {
             if (w[i] == "name") {
                 record.name = restOfLine(line.text, i + 1);
@@ -194,9 +194,15 @@ private:
             }
             if ((w[i] == "music" || w[i] == "ambience") && i + 1 < w.size()) {
                 const bool music = w[i] == "music";
-                if (!audioName(w[i], w[i + 1], music ? hasMusic : hasAmbience,
+                if (!wordField(w[i], w[i + 1], music ? hasMusic : hasAmbience,
                         music ? LevelList::kRecordMusicCapacity : LevelList::kRecordAmbienceCapacity,
                         music ? record.music : record.ambience, error))
+                    return false;
+                continue;
+            }
+            if (w[i] == "leaderboard" && i + 1 < w.size()) {
+                if (!wordField(w[i], w[i + 1], hasLeaderboard, LevelList::kRecordLeaderboardCapacity,
+                        record.leaderboard, error))
                     return false;
                 continue;
             }
@@ -205,7 +211,8 @@ private:
                 : w[i] == "sound"            ? &hasSound
                                              : nullptr;
             if (!given || i + 1 >= w.size()) {
-                error = "level takes id, chapter, sound, music, ambience, reverb and then name, not " + w[i];
+                error = "level takes id, chapter, sound, music, ambience, leaderboard, reverb and then name, not "
+                    + w[i];
                 return false;
             }
             if (*given) {
@@ -249,8 +256,9 @@ private:
         return true;
     }
 
-    // A music or ambience name: one word that fits its field with its terminator.
-    static bool audioName(const std::string& keyword, const std::string& word, bool& given, u64 capacity,
+    // A music, ambience or leaderboard name: one word that fits its field with
+    // its terminator.
+    static bool wordField(const std::string& keyword, const std::string& word, bool& given, u64 capacity,
         std::string& name, std::string& error)
     {
         if (given) {
@@ -306,7 +314,7 @@ private:
                 continue;
             }
             const bool music = w[i] == "music";
-            if (!audioName(w[i], w[i + 1], music ? hasMusic : hasAmbience, LevelList::kExtraNameCapacity,
+            if (!wordField(w[i], w[i + 1], music ? hasMusic : hasAmbience, LevelList::kExtraNameCapacity,
                     music ? target.music : target.ambience, error))
                 return false;
         }
@@ -403,6 +411,7 @@ void writeLevelRecords(std::vector<u8>& out, const std::vector<LevelRecordSource
         put(out, at + LevelList::kRecordChapterOffset, static_cast<u32>(level.chapter), 4);
         writeText(out, at + LevelList::kRecordMusicOffset, level.music);
         writeText(out, at + LevelList::kRecordAmbienceOffset, level.ambience);
+        writeText(out, at + LevelList::kRecordLeaderboardOffset, level.leaderboard);
         out[at + LevelList::kRecordReverbFlagOffset] = level.reverb ? 1 : 0;
         for (u64 k = 0; level.reverb && k < LevelList::kReverbValueCount; ++k)
             put(out, at + LevelList::kRecordReverbOffset + 4 * k, std::bit_cast<u32>(level.reverbValues[k]), 4);

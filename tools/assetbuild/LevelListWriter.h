@@ -34,6 +34,7 @@ struct LevelRecordSource {
     std::string name;
     std::string music;
     std::string ambience;
+    std::string leaderboard;
     bool reverb = false;
     f32 reverbValues[harmonize::LevelList::kReverbValueCount] = {};
 };

@@ -11,6 +11,7 @@
 #include "harmonize/systems/ParticleSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/InputSystem.h"
+#include "harmonize/systems/LevelStatisticsSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoundSystem.h"
 #include "harmonize/systems/SystemRegistration.h"
@@ -184,6 +185,18 @@ void App::inputContextChanged(i32 switcherState)
 {
     m_prompter.setPromptState(switcherState);
     refreshTextPrompts();
+}
+
+void App::keepLeaderboard(quern::u64 leaderboard)
+{
+    if (LevelStatisticsSystem* statistics = m_contexts[m_currentLevelWorld].levelStatistics)
+        statistics->setLeaderboard(leaderboard);
+}
+
+void App::showLeaderboardRank(i32 rank)
+{
+    if (LevelStatisticsSystem* statistics = m_contexts[m_currentLevelWorld].levelStatistics)
+        statistics->showLeaderboardRank(rank, m_swapper.getWorld(static_cast<u64>(m_currentLevelWorld)));
 }
 
 void App::refreshTextPrompts()
@@ -450,6 +463,11 @@ void App::startLevel(AppContext& context)
     buildRenderPipeline();
     m_skipPresent = 2;
     context.paused = 0;
+    if (context.levelStatistics && m_swapper.database && m_swapper.currentLevel >= 0) {
+        const u64 asset = m_swapper.getLevelId(static_cast<u64>(m_swapper.currentLevel));
+        if (const quern::assets::AssetRecord* record = m_swapper.database->findAsset(asset))
+            context.levelStatistics->setLevelValue(static_cast<i32>(record->gameValue));
+    }
     if (context.inputRecording && m_swapper.currentLevel >= 0) {
         const u64 asset = m_swapper.getLevelId(static_cast<u64>(m_swapper.currentLevel));
         setUpReplay(*context.inputRecording, m_swapper.database ? m_swapper.database->getAssetName(asset) : "");

@@ -119,6 +119,8 @@ public:
     InputSwitcher& inputSwitcher() override { return m_inputSwitcher; }
     void inputDeviceChanged(quern::u8 device) override;
     void inputContextChanged(i32 switcherState) override;
+    void keepLeaderboard(quern::u64 leaderboard) override;
+    void showLeaderboardRank(i32 rank) override;
     OverlayBatch& overlay() { return m_overlay; }
     InputPrompter& prompter() { return m_prompter; }
     PlatformServices& platformServices() override { return m_platform; }

@@ -199,6 +199,18 @@ bool dispatchAppEvent(u16 storedType, AppEventQueue& queue, AppEventHost& app)
     case AppEventType::InputDeviceChanged:
         app.inputDeviceChanged(pop<InputDeviceChangedEvent>(queue, storedType).activeController);
         return true;
+    case AppEventType::LeaderboardFound: {
+        const auto found = pop<LeaderboardFoundEvent>(queue, storedType);
+        if (found.found)
+            app.keepLeaderboard(found.leaderboard);
+        return true;
+    }
+    case AppEventType::LeaderboardScoreSubmitted: {
+        const auto submitted = pop<LeaderboardScoreSubmittedEvent>(queue, storedType);
+        if (submitted.succeeded)
+            app.showLeaderboardRank(submitted.rank);
+        return true;
+    }
     case AppEventType::InputContextChanged:
         app.inputContextChanged(pop<InputContextChangedEvent>(queue, storedType).switcherState);
         return true;

@@ -79,6 +79,11 @@ public:
     // came on top: prompts follow.
     virtual void inputDeviceChanged(quern::u8 device) = 0;
     virtual void inputContextChanged(i32 switcherState) = 0;
+    // The platform found a leaderboard: the current level world's statistics
+    // submit to it.
+    virtual void keepLeaderboard(quern::u64 leaderboard) = 0;
+    // The platform ranked the current level's time.
+    virtual void showLeaderboardRank(i32 rank) = 0;
 
     virtual PlatformServices& platformServices() = 0;
     virtual Savegame& savegame() = 0;

@@ -151,6 +151,8 @@ bool checkIndices(const u8* block, const LevelListLayout& layout, BlockWalk& wal
         if (!std::memchr(record + LevelList::kRecordMusicOffset, 0, LevelList::kRecordMusicCapacity)
             || !std::memchr(record + LevelList::kRecordAmbienceOffset, 0, LevelList::kRecordAmbienceCapacity))
             return walk.fail(format<128>("level record %d has no terminated music or ambience name", i));
+        if (!std::memchr(record + LevelList::kRecordLeaderboardOffset, 0, LevelList::kRecordLeaderboardCapacity))
+            return walk.fail(format<128>("level record %d has no terminated leaderboard name", i));
     }
     const struct {
         const char* what;
@@ -341,6 +343,16 @@ const u8* LevelList::findLevelOfIndex(i32 levelIndex) const
     return findLevel(worldEntry(levelIndex));
 }
 
+const u8* LevelList::findRecordOfIndex(i32 levelIndex) const
+{
+    for (i32 i = 0; i < m_levelCount; ++i) {
+        const u8* record = levelRecord(i);
+        if (recordWorldEntryIndex(record) == levelIndex)
+            return record;
+    }
+    return nullptr;
+}
+
 const u8* LevelList::extraEntry(i32 index) const
 {
     if (index < 0 || index >= m_extraCount)
@@ -414,6 +426,11 @@ std::string fieldText(const u8* field, u64 capacity)
 std::string LevelList::recordMusicName(const u8* record)
 {
     return fieldText(record + kRecordMusicOffset, kRecordMusicCapacity);
+}
+
+const char* LevelList::recordLeaderboardName(const u8* record)
+{
+    return reinterpret_cast<const char*>(record + kRecordLeaderboardOffset);
 }
 
 std::string LevelList::recordAmbienceName(const u8* record)

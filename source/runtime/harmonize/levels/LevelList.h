@@ -60,6 +60,11 @@ public:
     static constexpr u64 kRecordAmbienceCapacity = 32;
     static constexpr u64 kRecordReverbOffset = 220;
     static constexpr u64 kReverbValueCount = 27;
+    // The name of the level's leaderboard (zero-terminated, empty for none),
+    // in the record's free tail after the chapter.
+    static constexpr u64 kRecordLeaderboardOffset = 332;
+    static constexpr u64 kRecordLeaderboardCapacity = kLevelRecordSize - kRecordLeaderboardOffset;
+    static_assert(kRecordChapterOffset + 4 <= kRecordLeaderboardOffset);
     // The name's field, its terminator included.
     static constexpr u64 kRecordNameCapacity = kRecordReverbOffset - kRecordNameOffset;
     static constexpr u64 kExtraSoundOffset = 72;
@@ -102,6 +107,9 @@ public:
     // findLevel of a level index's world entry; null for an index outside the
     // world entries.
     const u8* findLevelOfIndex(i32 levelIndex) const;
+    // The first level record whose first field (its world-entry index) is the
+    // level index itself, or null.
+    const u8* findRecordOfIndex(i32 levelIndex) const;
 
     // The level's sound library: the first non-zero id of its level record,
     // its first extra entry, then the start, final and title references that
@@ -132,6 +140,8 @@ public:
     static i32 recordChapter(const u8* record);
     static std::string recordMusicName(const u8* record);
     static std::string recordAmbienceName(const u8* record);
+    // Terminated within its field in every list that parsed.
+    static const char* recordLeaderboardName(const u8* record);
     static bool recordReverbEnabled(const u8* record);
     // The decay HF limit is truncated to an integer (0 when it is no number
     // an integer can hold).

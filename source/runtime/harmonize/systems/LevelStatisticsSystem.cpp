@@ -1,21 +1,29 @@
 #include "harmonize/systems/LevelStatisticsSystem.h"
 
+#include "harmonize/PlayerProfile.h"
 #include "harmonize/extensions/PlayerView.h"
 #include "harmonize/input/InputActions.h"
 #include "harmonize/input/InputSwitcher.h"
+#include "harmonize/levels/LevelList.h"
+#include "harmonize/platform/PlatformServices.h"
 #include "harmonize/systems/AppContext.h"
 #include "harmonize/systems/CollectibleSystem.h"
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/RenderSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoundSystem.h"
+#include "harmonize/systems/TextRendererSystem.h"
+#include "harmonize/tasks/TaskDispatcher.h"
 
+#include "quern/LittleEndian.h"
 #include "quern/debug/Log.h"
 #include "quern/entity/World.h"
+#include "quern/memory/DefaultAllocator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <ostream>
 
@@ -52,6 +60,22 @@ i32 timeShownAt(f32 x, u32 timeMs)
     const f64 shown = static_cast<f64>(x * (1.0f / kTimeCountSeconds)) * static_cast<f64>(timeMs);
     return shown < static_cast<f64>(std::numeric_limits<i32>::max()) ? static_cast<i32>(shown)
                                                                       : std::numeric_limits<i32>::max();
+}
+
+// The session counts once per process, whichever level world starts first.
+std::atomic<bool> g_sessionCounted { false };
+
+// Find-leaderboard arguments the storefront expects of a time board.
+constexpr i32 kLeaderboardSortMethod = 2;
+constexpr i32 kLeaderboardDisplayType = 0;
+
+u8 cappedByte(i32 value) { return static_cast<u8>(std::clamp(value, 0, 255)); }
+
+// The parent of the board's rank text: it frames the rank and shows with it.
+quern::entity::EntityHandle rankPanel(const LevelStatisticsDisplay& board, World& world)
+{
+    const Transform* rank = componentOf<Transform>(world, board.rankText);
+    return rank ? rank->parent : quern::entity::EntityHandle {};
 }
 
 bool runCountUp(void* userData, Coroutine& coroutine, World& world, AppContext& context)
@@ -105,20 +129,66 @@ bool runCountUp(void* userData, Coroutine& coroutine, World& world, AppContext& 
 
 } // namespace
 
+void writeLeaderboardScoreDetails(u8 (&details)[kLeaderboardScoreDetailsSize], const SubmittedRun& run)
+{
+    std::memset(details, 0, sizeof details);
+    details[0] = kLeaderboardScoreDetailsSize;
+    details[2] = 2;
+    details[3] = cappedByte(run.deaths);
+    details[5] = cappedByte(run.collected);
+    details[6] = cappedByte(run.collectiblesInLevel);
+    quern::writeLittleEndian(details + 8, static_cast<u32>(run.levelValue), 4);
+}
+
+LeaderboardSubmitTask::LeaderboardSubmitTask(PlatformServices& platform, u64 leaderboard, const SubmittedRun& run,
+    std::atomic<bool>* submitted, quern::memory::Allocator* allocator)
+    : Task(1)
+    , RefCounted(1)
+    , m_platform(&platform)
+    , m_allocator(allocator ? allocator : quern::memory::getDefaultAllocator())
+    , m_submitted(submitted)
+    , m_leaderboard(leaderboard)
+    , m_run(run)
+{
+}
+
+void LeaderboardSubmitTask::run(quern::threads::TaskRange)
+{
+    auto* details = static_cast<u8(*)[kLeaderboardScoreDetailsSize]>(
+        m_allocator->allocate(kLeaderboardScoreDetailsSize, alignof(u32)));
+    writeLeaderboardScoreDetails(*details, m_run);
+    m_platform->uploadScore(m_leaderboard,
+        LeaderboardScore { details, kLeaderboardScoreDetailsSize, static_cast<i32>(m_run.timeMs) });
+    m_submitted->store(true, std::memory_order_release);
+    // The details go back while the task still exists: releasing may be the
+    // last thing this object does.
+    quern::memory::Allocator* allocator = m_allocator;
+    allocator->free(details);
+    release(static_cast<RefCounted*>(this));
+}
+
 LevelStatisticsSystem::LevelStatisticsSystem(AppContext& context)
     : m_context(&context)
 {
 }
 
+LevelStatisticsSystem::~LevelStatisticsSystem() { releaseSubmission(true); }
+
+void LevelStatisticsSystem::forgetSessionCounted() { g_sessionCounted.store(false); }
+
 void LevelStatisticsSystem::worldStarted(World& world, quern::memory::Allocator*)
 {
+    countSession();
+    releaseSubmission(true);
     m_deaths = 0;
     m_quickSaveCount = 0;
     m_lastTime = 0;
     m_playTime = 0;
     m_quickSavePlayTime = 0;
     m_display = EntityHandle {};
-    m_submitted = false;
+    m_rank = 0;
+    m_levelValue = 0;
+    m_submitted.store(false, std::memory_order_release);
     m_captured = false;
     m_result = {};
     m_countUp = {};
@@ -132,9 +202,32 @@ void LevelStatisticsSystem::worldStarted(World& world, quern::memory::Allocator*
         // until the leaderboard answers.
         m_context->render->setVisibleRecursive(i, 1, world);
         const LevelStatisticsDisplay& board = *componentOf<LevelStatisticsDisplay>(world, m_display);
-        if (const Transform* rank = componentOf<Transform>(world, board.rankText))
-            m_context->render->setRenderEnabledRecursive(rank->parent, world, false);
+        m_context->render->setRenderEnabledRecursive(rankPanel(board, world), world, false);
     }
+    findLeaderboard();
+}
+
+void LevelStatisticsSystem::countSession()
+{
+    if (g_sessionCounted.exchange(true))
+        return;
+    u32& sessions = *PlayerProfile::statCounter(kStatSessions);
+    PlatformServices* platform = m_context->services.platformServices;
+    if (platform && PlayerProfile::statsReceived)
+        platform->storeStatistic(kStatNames[kStatSessions], sessions + 1);
+    sessions += 1;
+}
+
+void LevelStatisticsSystem::findLeaderboard()
+{
+    const LevelList* levels = m_context->services.levelList;
+    PlatformServices* platform = m_context->services.platformServices;
+    if (!levels || !platform || !levels->loaded())
+        return;
+    const u8* record = levels->findRecordOfIndex(m_context->levelIndex);
+    if (record && LevelList::recordLeaderboardName(record)[0] != '\0')
+        platform->findLeaderboard(
+            LevelList::recordLeaderboardName(record), kLeaderboardSortMethod, kLeaderboardDisplayType);
 }
 
 void LevelStatisticsSystem::fixedTick(quern::entity::UpdateContext*, World& world)
@@ -148,8 +241,37 @@ void LevelStatisticsSystem::fixedTick(quern::entity::UpdateContext*, World& worl
     // menus to pause it.
     const InputSwitcher* switcher = m_context->services.inputSwitcher;
     const bool playing = !switcher || switcher->topState() == kInputStateGame;
-    if (playing && !m_submitted)
+    if (playing && !m_submitted.load(std::memory_order_acquire))
         m_playTime += delta;
+}
+
+void LevelStatisticsSystem::update(quern::entity::UpdateContext*, World& world)
+{
+    releaseSubmission(false);
+    TextRendererSystem* texts = m_context->textRenderer;
+    const LevelStatisticsDisplay* board = componentOf<LevelStatisticsDisplay>(world, m_display);
+    if (!m_captured || !texts || !board)
+        return;
+    std::snprintf(m_deathsText, sizeof m_deathsText, "%d", m_countUp.shownDeaths);
+    std::snprintf(m_collectedText, sizeof m_collectedText, "%d / %d", m_countUp.shownCollected,
+        m_result.collectiblesInLevel);
+    formatLevelTime(m_timeText, sizeof m_timeText, static_cast<u32>(m_countUp.shownTime));
+    texts->setText(board->deathsText, m_deathsText, world);
+    texts->setText(board->collectiblesText, m_collectedText, world);
+    texts->setText(board->timeText, m_timeText, world);
+}
+
+void LevelStatisticsSystem::showLeaderboardRank(i32 rank, World& world)
+{
+    m_rank = rank;
+    const LevelStatisticsDisplay* board = componentOf<LevelStatisticsDisplay>(world, m_display);
+    if (rank == 0 || !board)
+        return;
+    std::snprintf(m_rankText, sizeof m_rankText, "#%d", rank);
+    if (m_context->textRenderer)
+        m_context->textRenderer->setText(board->rankText, m_rankText, world);
+    if (m_context->render)
+        m_context->render->setRenderEnabledRecursive(rankPanel(*board, world), world, true);
 }
 
 void LevelStatisticsSystem::describe(quern::entity::SystemInfo* info) { info->name = "LevelStatisticsSystem"; }
@@ -173,8 +295,16 @@ void LevelStatisticsSystem::saveQuickSave()
 
 void LevelStatisticsSystem::captureLevelStats(World& world)
 {
-    if (!isSomeEntity(m_display) || m_captured)
+    if (!isSomeEntity(m_display))
         return;
+    if (!m_captured)
+        freezeResult(world);
+    if (m_leaderboard != 0 && !m_submitted.load(std::memory_order_acquire))
+        submit();
+}
+
+void LevelStatisticsSystem::freezeResult(World& world)
+{
     m_captured = true;
     const CollectibleSystem* collectibles = m_context->collectible;
     m_result.deaths = m_deaths;
@@ -187,6 +317,45 @@ void LevelStatisticsSystem::captureLevelStats(World& world)
     m_countUp.result = &m_result;
     if (m_context->coroutine)
         m_context->coroutine->start(&runCountUp, &m_countUp);
+}
+
+void LevelStatisticsSystem::submit()
+{
+    m_submitted.store(true, std::memory_order_release);
+    const CollectibleSystem* collectibles = m_context->collectible;
+    const SubmittedRun run {
+        m_deaths,
+        collectibles ? static_cast<i32>(collectibles->collectedListCount()) : 0,
+        collectibles ? collectibles->collectedCount() : 0,
+        collectibles ? static_cast<i32>(collectibles->collectiblesInWorld()) : 0,
+        static_cast<u32>(m_playTime / 1000),
+        m_levelValue,
+    };
+    PlatformServices* platform = m_context->services.platformServices;
+    if (platform) {
+        auto* task = new LeaderboardSubmitTask(*platform, m_leaderboard, run, &m_submitted);
+        // Ours until the dispatcher is done with it; the task drops its own.
+        m_submission = quern::Ref(static_cast<quern::RefCounted*>(task));
+        if (TaskDispatcher* dispatcher = m_context->services.taskDispatcher)
+            dispatcher->run(*task);
+        else
+            quern::threads::Task::runInline(*task);
+        releaseSubmission(false);
+    }
+    PlayerProfile::addToStat(platform, kStatPlaytime, run.timeMs);
+}
+
+void LevelStatisticsSystem::releaseSubmission(bool wait)
+{
+    if (!m_submission)
+        return;
+    auto* task = m_submission.getCounted<LeaderboardSubmitTask>();
+    if (wait && !task->isComplete()) {
+        if (TaskDispatcher* dispatcher = m_context->services.taskDispatcher; dispatcher && dispatcher->threaded())
+            dispatcher->wait(*task);
+    }
+    if (task->isComplete())
+        m_submission.reset();
 }
 
 void formatLevelTime(char* buffer, u64 size, u32 milliseconds)

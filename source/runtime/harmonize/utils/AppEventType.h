@@ -131,6 +131,23 @@ struct SavegameResultEvent {
 };
 static_assert(sizeof(SavegameResultEvent) == 16 && offsetof(SavegameResultEvent, succeeded) == 8);
 
+struct LeaderboardFoundEvent {
+    u64 leaderboard;
+    u8 unused[4];
+    u8 found;
+    u8 unused2[3];
+};
+static_assert(sizeof(LeaderboardFoundEvent) == 16 && offsetof(LeaderboardFoundEvent, found) == 12);
+
+struct LeaderboardScoreSubmittedEvent {
+    u8 unused[12];
+    i32 rank;
+    u8 succeeded;
+    u8 unused2[7];
+};
+static_assert(sizeof(LeaderboardScoreSubmittedEvent) == 24 && offsetof(LeaderboardScoreSubmittedEvent, rank) == 12
+    && offsetof(LeaderboardScoreSubmittedEvent, succeeded) == 16);
+
 // Payload size of each event type, by value; 0 for the types without one.
 u32 appEventPayloadSize(AppEventType type);
 

@@ -63,6 +63,8 @@ public:
     InputSwitcher& inputSwitcher() override { return switcher; }
     void inputDeviceChanged(quern::u8 device) override { devices.push_back(device); }
     void inputContextChanged(i32 switcherState) override { contexts.push_back(switcherState); }
+    void keepLeaderboard(quern::u64 leaderboard) override { calls.push_back("leaderboard " + std::to_string(leaderboard)); }
+    void showLeaderboardRank(i32 rank) override { calls.push_back("rank " + std::to_string(rank)); }
     PlatformServices& platformServices() override { return platform; }
     Savegame& savegame() override { return progress; }
     // Never started: nothing here may reach the files.
@@ -305,6 +307,25 @@ TEST_F(AppEventDispatchTest, SwitchWorldSwitchesExceptInTestMode)
     queue().post(AppEventType::SwitchWorld);
     drain();
     EXPECT_TRUE(app.calls.empty());
+    EXPECT_TRUE(queue().isEmpty());
+}
+
+TEST_F(AppEventDispatchTest, OnlyAFoundLeaderboardAndASucceededSubmissionReachTheLevel)
+{
+    for (const u8 found : { 0, 1 }) {
+        LeaderboardFoundEvent event {};
+        event.leaderboard = 0x1122334455667788ull;
+        event.found = found;
+        queue().postEvent(AppEventType::LeaderboardFound, &event, sizeof event);
+    }
+    for (const u8 succeeded : { 0, 1 }) {
+        LeaderboardScoreSubmittedEvent event {};
+        event.rank = 7 + succeeded;
+        event.succeeded = succeeded;
+        queue().postEvent(AppEventType::LeaderboardScoreSubmitted, &event, sizeof event);
+    }
+    drain();
+    EXPECT_EQ(app.calls, (std::vector<std::string> { "leaderboard 1234605616436508552", "rank 8" }));
     EXPECT_TRUE(queue().isEmpty());
 }
 

@@ -98,6 +98,35 @@ TEST(LevelListWriter, LevelsAndExtraEntriesCarryTheirMusicAmbienceAndReverb)
     EXPECT_EQ(LevelList::extraAmbienceName(list.extraEntry(0)), "rain");
 }
 
+TEST(LevelListWriter, ALevelNamesItsLeaderboardWithinTheRecordsFreeTail)
+{
+    using harmonize::LevelList;
+    const std::string longest(LevelList::kRecordLeaderboardCapacity - 1, 'b');
+    const std::string source = "world 0 0\nworld 0 1\nworld 0 2\n"
+                               "level 2 id 3 music theme leaderboard "
+        + longest
+        + " chapter 4 name Third\n"
+          "level 1 id 2 name Second\n";
+    std::vector<u8> image;
+    std::string error;
+    ASSERT_TRUE(buildLevelList(source, {}, image, error)) << error;
+    LevelList list;
+    ASSERT_TRUE(list.parse(image.data(), image.size(), &error)) << error;
+    const u8* third = list.findRecordOfIndex(2);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(LevelList::recordLeaderboardName(third), longest);
+    // Its neighbours keep their fields.
+    EXPECT_EQ(LevelList::recordMusicName(third), "theme");
+    EXPECT_EQ(LevelList::recordChapter(third), 4);
+    EXPECT_STREQ(LevelList::recordLeaderboardName(list.findRecordOfIndex(1)), "");
+    EXPECT_EQ(list.findRecordOfIndex(0), nullptr);
+
+    EXPECT_FALSE(buildLevelList("world 0 0\nlevel 0 id 1 leaderboard " + longest + "b name A\n", {}, image, error));
+    EXPECT_EQ(error, "line 2: leaderboard " + longest + "b is longer than 31 bytes");
+    EXPECT_FALSE(buildLevelList("world 0 0\nlevel 0 id 1 leaderboard a leaderboard b name A\n", {}, image, error));
+    EXPECT_EQ(error, "line 2: leaderboard is given twice");
+}
+
 TEST(LevelListWriter, IndicesMayNameWorldEntriesListedLater)
 {
     std::vector<u8> image;
@@ -151,8 +180,8 @@ TEST(LevelListWriter, RefusesSourcesNamingTheLine)
         { worlds + "level 0 id 1\n", "line 3: a level needs a name, last on its line" },
         { worlds + "level 0 id 1 name   # only a comment\n", "line 3: a level needs a name, last on its line" },
         { worlds + "level 0 id 1 colour 2 name A\n",
-            "line 3: level takes id, chapter, sound, music, ambience, reverb and then name, not colour" },
-        { worlds + "level 0 id 1 chapter\n", "line 3: level takes id, chapter, sound, music, ambience, reverb and then name, not chapter" },
+            "line 3: level takes id, chapter, sound, music, ambience, leaderboard, reverb and then name, not colour" },
+        { worlds + "level 0 id 1 chapter\n", "line 3: level takes id, chapter, sound, music, ambience, leaderboard, reverb and then name, not chapter" },
         { worlds + "level 0 id 1 id 2 name A\n", "line 3: id is given twice" },
         { worlds + "level 0 id one name A\n", "line 3: id takes a number, not one" },
         { worlds + "title 0 sound title.snd sound menu.snd\n", "line 3: sound is given twice" },

@@ -11,17 +11,28 @@
 #include "harmonize/systems/CoroutineSystem.h"
 #include "harmonize/systems/SaveGameSystem.h"
 #include "harmonize/systems/SoundSystem.h"
+#include "harmonize/PlayerProfile.h"
+#include "harmonize/levels/LevelList.h"
+#include "harmonize/tasks/TaskDispatcher.h"
+
+#include "LevelListWriter.h"
+#include "support/CountingAllocator.h"
 #include "support/LogCapture.h"
+#include "support/harmonize/ScriptedPlatformServices.h"
+#include "support/harmonize/ThreadingSettings.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace harmonize {
 namespace {
 
 using quern::testing::LogCapture;
+using test::PlatformCall;
 
 constexpr u64 kStep = testing::AnimationWorld::kTickStep;
 
@@ -29,10 +40,29 @@ constexpr u64 kStep = testing::AnimationWorld::kTickStep;
 // save-game system and a sound system whose requests stay queued. The level
 // holds three collectibles and, unless told otherwise, the statistics board.
 // Its clock starts at 1 s.
+// Level 2 of the list built by the content tool names its leaderboard.
+void buildLevels(LevelList& levels)
+{
+    std::vector<u8> image;
+    std::string error;
+    ASSERT_TRUE(quern::assetbuild::buildLevelList("world 0 0\nworld 0 1\nworld 1 1\n"
+                                                  "level 1 id 11 name Plain\n"
+                                                  "level 2 id 12 leaderboard caverns_time name Caverns\n",
+        {}, image, error))
+        << error;
+    ASSERT_TRUE(levels.parse(image.data(), image.size(), &error)) << error;
+}
+
 struct StatisticsWorld : testing::AnimationWorld {
-    explicit StatisticsWorld(bool withBoard = true)
+    explicit StatisticsWorld(bool withBoard = true, i32 levelIndex = -1, TaskDispatcher* dispatcher = nullptr)
+        : AnimationWorld(32, dispatcher)
     {
         now = 1'000'000;
+        PlayerProfile::clear();
+        buildLevels(levels);
+        context.services.levelList = &levels;
+        context.services.platformServices = &platform;
+        context.levelIndex = levelIndex;
         Settings::Development.moneyStart = 0;
         parseBindings(Settings::Input);
         switcher.bindContexts();
@@ -63,6 +93,26 @@ struct StatisticsWorld : testing::AnimationWorld {
     }
     u64 soundCount() { return context.sound->requestCount(); }
 
+    // What the App's dispatcher does with a found leaderboard.
+    void answerPlatform()
+    {
+        LeaderboardFoundEvent found {};
+        while (events.queue.popByType(found, storedTypeOf(AppEventType::LeaderboardFound)))
+            if (found.found)
+                statistics->setLeaderboard(found.leaderboard);
+    }
+    std::vector<PlatformCall> callsNamed(const char* operation) const
+    {
+        std::vector<PlatformCall> named;
+        for (const PlatformCall& call : platform.calls)
+            if (call.operation == operation)
+                named.push_back(call);
+        return named;
+    }
+
+    LevelList levels;
+    AppEventQueueStorage events;
+    test::ScriptedPlatformServices platform { events.queue };
     InputSwitcher switcher;
     SaveGameSystem saves { context };
     LevelStatisticsSystem* statistics;
@@ -220,6 +270,135 @@ TEST(LevelStatisticsSystem, FormatsTheLevelTimeAsMinutesSecondsAndHundredths)
     char small[4] = { 'x', 'x', 'x', 'x' };
     formatLevelTime(small, sizeof small, 75'432);
     EXPECT_STREQ(small, " 1:");
+}
+
+TEST(LevelStatisticsSystem, ScoreDetailsCarryTheRunWithCountsCappedAtAByte)
+{
+    const struct {
+        SubmittedRun run;
+        u8 expected[kLeaderboardScoreDetailsSize];
+    } cases[] = {
+        { { 3, 2, 5, 12, 75'432, 0x01020304 }, { 16, 0, 2, 3, 0, 5, 12, 0, 4, 3, 2, 1, 0, 0, 0, 0 } },
+        { { 255, 0, 256, 1000, 1, -1 }, { 16, 0, 2, 255, 0, 255, 255, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0 } },
+        { { -4, 0, -1, 0, 0, 0 }, { 16, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 } },
+    };
+    for (const auto& c : cases) {
+        u8 details[kLeaderboardScoreDetailsSize];
+        std::memset(details, 0xcc, sizeof details);
+        writeLeaderboardScoreDetails(details, c.run);
+        EXPECT_EQ(std::vector<u8>(details, details + 16), std::vector<u8>(c.expected, c.expected + 16))
+            << c.run.deaths;
+    }
+}
+
+TEST(LevelStatisticsSystem, AnUploadThatHoldsTheLastReferenceFreesItsDetailsAndEndsItself)
+{
+    AppEventQueueStorage events;
+    test::ScriptedPlatformServices platform(events.queue);
+    quern::testing::CountingAllocator allocator;
+    std::atomic<bool> submitted { false };
+    auto* task = new LeaderboardSubmitTask(platform, 77, { 1, 2, 3, 4, 5'000, 9 }, &submitted, &allocator);
+    // The task ends itself in its run; the details must not outlive it, nor be
+    // freed from a task that is gone (an address checker sees the latter).
+    quern::threads::Task::runInline(*task);
+    EXPECT_TRUE(submitted.load());
+    EXPECT_EQ(allocator.allocations, 1);
+    EXPECT_EQ(allocator.live, 0);
+    ASSERT_EQ(platform.uploads.size(), 1u);
+    EXPECT_EQ(platform.uploads[0].leaderboard, 77u);
+    EXPECT_EQ(platform.uploads[0].score, 5'000);
+    EXPECT_EQ(platform.uploads[0].details[3], 1);
+    EXPECT_EQ(platform.uploads[0].details[8], 9);
+}
+
+TEST(LevelStatisticsSystem, TheLevelsLeaderboardIsLookedUpByTheNameInItsRecord)
+{
+    StatisticsWorld named(true, 2);
+    EXPECT_EQ(named.callsNamed("findLeaderboard"),
+        (std::vector<PlatformCall> { PlatformCall { "findLeaderboard", "caverns_time", 2, 0 } }));
+    named.answerPlatform();
+    EXPECT_EQ(named.statistics->leaderboard(), 0x5eedu);
+
+    for (const i32 level : { 1, 0, -1 }) {
+        StatisticsWorld unnamed(true, level);
+        EXPECT_TRUE(unnamed.callsNamed("findLeaderboard").empty()) << level;
+    }
+}
+
+TEST(LevelStatisticsSystem, TheFirstCaptureWithALeaderboardSubmitsOnceAndAddsThePlaytime)
+{
+    StatisticsWorld w(true, 2);
+    w.statistics->setLevelValue(42);
+    w.context.collectible->onCollected(w.collectibles[1], w.world());
+    w.tick(301); // 3 s
+    // No board yet: the capture freezes the result but submits nothing.
+    w.statistics->captureLevelStats(w.world());
+    EXPECT_TRUE(w.statistics->captured());
+    EXPECT_EQ(w.platform.uploadCount.load(), 0);
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatPlaytime), 0u);
+
+    w.answerPlatform();
+    w.tick(100);
+    w.statistics->captureLevelStats(w.world());
+    ASSERT_EQ(w.platform.uploadCount.load(), 1);
+    const test::ScriptedPlatformServices::Upload& upload = w.platform.uploads[0];
+    EXPECT_EQ(upload.leaderboard, 0x5eedu);
+    EXPECT_EQ(upload.score, 4'000);
+    EXPECT_EQ(upload.details, (std::vector<u8> { 16, 0, 2, 0, 0, 1, 3, 0, 42, 0, 0, 0, 0, 0, 0, 0 }));
+    EXPECT_TRUE(w.statistics->submitted());
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatPlaytime), 4'000u);
+
+    // Submitted: the clock stops and another capture changes nothing.
+    const CapturedLevelResult before = w.statistics->result();
+    w.die(true);
+    w.tick(50);
+    w.statistics->captureLevelStats(w.world());
+    EXPECT_EQ(w.platform.uploadCount.load(), 1);
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatPlaytime), 4'000u);
+    EXPECT_EQ(w.statistics->playTime(), 400 * kStep);
+    EXPECT_EQ(std::memcmp(&before, &w.statistics->result(), sizeof before), 0);
+}
+
+TEST(LevelStatisticsSystem, TheUploadRunsOnADispatcherWorker)
+{
+    TaskDispatcher dispatcher;
+    dispatcher.start(testing::threading(true, 3, 1), 64);
+    ASSERT_TRUE(dispatcher.threaded());
+    {
+        StatisticsWorld w(true, 2, &dispatcher);
+        w.answerPlatform();
+        w.tick(11);
+        w.statistics->captureLevelStats(w.world());
+        EXPECT_TRUE(w.statistics->submitted());
+        // This thread runs no chunk: it only waits for a worker to upload.
+        for (int i = 0; i < 5000 && w.platform.uploadCount.load(std::memory_order_acquire) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(w.platform.uploadCount.load(std::memory_order_acquire), 1);
+        EXPECT_NE(w.platform.uploads[0].thread, std::this_thread::get_id());
+        EXPECT_EQ(w.platform.uploads[0].score, 100);
+        w.tick(); // the world lets go of the finished upload
+    }
+    dispatcher.stop();
+}
+
+TEST(LevelStatisticsSystem, TheSessionCountsOncePerProcess)
+{
+    LevelStatisticsSystem::forgetSessionCounted();
+    StatisticsWorld first;
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatSessions), 1u);
+    EXPECT_TRUE(first.callsNamed("storeStatistic").empty()); // the platform's statistics never arrived
+    first.statistics->worldStarted(first.world(), nullptr);
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatSessions), 1u);
+
+    LevelStatisticsSystem::forgetSessionCounted();
+    PlayerProfile::statsReceived = true;
+    *PlayerProfile::statCounter(kStatSessions) = 6;
+    first.platform.calls.clear();
+    first.statistics->worldStarted(first.world(), nullptr);
+    EXPECT_EQ(*PlayerProfile::statCounter(kStatSessions), 7u);
+    EXPECT_EQ(first.callsNamed("storeStatistic"),
+        (std::vector<PlatformCall> { PlatformCall { "storeStatistic", "sessions", 7, 0 } }));
+    PlayerProfile::clear();
 }
 
 } // namespace
