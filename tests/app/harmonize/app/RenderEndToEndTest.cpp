@@ -550,16 +550,21 @@ TEST_F(HudLevelTest, ShardsFillTheCounterTheSubtitleShowsAndTheSignFollowsTheDev
     // A controller's button: prompts switch to its glyphs.
     const int index = testing::attachVirtualPad();
     ASSERT_GE(index, 0);
-    for (i32 i = 0; i < 5; ++i)
+    // The back end opens the pad when its arrival comes through a frame.
+    SDL_Joystick* pad = nullptr;
+    for (i32 i = 0; i < 100 && !pad; ++i) {
         frame();
-    SDL_Joystick* pad = testing::openedVirtualPad(index);
+        pad = testing::openedVirtualPad(index);
+    }
     ASSERT_NE(pad, nullptr);
     const auto setButton = testing::sdlSymbol<int (*)(SDL_Joystick*, int, Uint8)>("SDL_JoystickSetVirtualButton");
     setButton(pad, SDL_CONTROLLER_BUTTON_X, 1);
     for (i32 i = 0; i < 5; ++i)
         frame();
     setButton(pad, SDL_CONTROLLER_BUTTON_X, 0);
-    for (i32 i = 0; i < 30; ++i)
+    for (i32 i = 0; i < 100 && signPages(sign) != 2; ++i)
+        frame();
+    for (i32 i = 0; i < 10; ++i)
         frame();
     EXPECT_EQ(signPages(sign), 2u);
     const Frame controller = readWindow();
