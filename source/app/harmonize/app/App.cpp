@@ -463,14 +463,13 @@ void App::startLevel(AppContext& context)
     buildRenderPipeline();
     m_skipPresent = 2;
     context.paused = 0;
-    if (context.levelStatistics && m_swapper.database && m_swapper.currentLevel >= 0) {
+    if (m_swapper.currentLevel >= 0) {
         const u64 asset = m_swapper.getLevelId(static_cast<u64>(m_swapper.currentLevel));
-        if (const quern::assets::AssetRecord* record = m_swapper.database->findAsset(asset))
+        const quern::assets::AssetRecord* record = m_swapper.database ? m_swapper.database->findAsset(asset) : nullptr;
+        if (context.levelStatistics && record)
             context.levelStatistics->setLevelValue(static_cast<i32>(record->gameValue));
-    }
-    if (context.inputRecording && m_swapper.currentLevel >= 0) {
-        const u64 asset = m_swapper.getLevelId(static_cast<u64>(m_swapper.currentLevel));
-        setUpReplay(*context.inputRecording, m_swapper.database ? m_swapper.database->getAssetName(asset) : "");
+        if (context.inputRecording)
+            setUpReplay(*context.inputRecording, m_swapper.database ? m_swapper.database->getAssetName(asset) : "");
     }
     startLevelAudio(context);
 }

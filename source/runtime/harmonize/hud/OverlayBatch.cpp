@@ -258,11 +258,7 @@ void OverlayBatch::addInputPrompt(i32 action, f32 x, f32 y)
             return;
         }
     }
-    std::string name = m_prompter.getBindingName(query);
-    for (char& c : name)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    addAtlasText(name.c_str(), x - 10.0f, y + 10.0f, 20.0f, kPromptNameAlignment);
+    addAtlasText(m_prompter.promptName(query).c_str(), x - 10.0f, y + 10.0f, 20.0f, kPromptNameAlignment);
 }
 
 } // namespace harmonize

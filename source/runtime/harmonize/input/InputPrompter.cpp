@@ -117,6 +117,15 @@ const char* InputPrompter::getBindingName(const ControlName& query) const
     return query.kind == ControlName::Action ? inputActionName(query.value) : inputStateName(query.value);
 }
 
+std::string InputPrompter::promptName(const ControlName& query) const
+{
+    std::string name = getBindingName(query);
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return name;
+}
+
 u64 InputPrompter::promptAtlasId() const
 {
     return m_atlasId != 0 ? m_atlasId : m_levelList.globalAssetId(kDefaultPromptAtlasOffset);

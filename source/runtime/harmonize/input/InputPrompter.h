@@ -13,6 +13,8 @@
 #include "quern/Types.h"
 #include "quern/input/InputEvent.h"
 
+#include <string>
+
 namespace quern::input {
 class InputContext;
 class InputManager;
@@ -44,6 +46,9 @@ public:
     // The display name of the input bound to the query's control, or the
     // control's own name when nothing is bound; "unknown" for no control.
     const char* getBindingName(const ControlName& query) const;
+    // That name as prompts write it where no glyph shows: letters a to z
+    // upper-cased.
+    std::string promptName(const ControlName& query) const;
 
     // The asset id of the prompt atlas of the current controller type; the
     // default prompt atlas when none was chosen.

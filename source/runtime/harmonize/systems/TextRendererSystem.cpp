@@ -58,15 +58,6 @@ private:
         quern::visuals::SpriteBatch& batch);
 };
 
-std::string upperCased(const char* text)
-{
-    std::string out = text;
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
 // "KeyboardCursorUp" shows as "up".
 std::string originDisplayName(const char* origin)
 {
@@ -112,7 +103,7 @@ void TextPromptSink::writePrompt(
         prompter->getBindings(control, origins);
     if (control.kind == ControlName::None || origins.count == 0) {
         const std::string text
-            = control.kind == ControlName::None ? std::string(name) : upperCased(prompter->getBindingName(control));
+            = control.kind == ControlName::None ? std::string(name) : prompter->promptName(control);
         const f32 width = writePlain(text.c_str(), quad, batch);
         quad.x0 += width;
         quad.penX += width;
